@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+
+// Decides which directory is the bookkeeping project root, afresh on every
+// call, and fills the per-user data folder from the packaged copy on first use.
+//
+// Resolution order: the HARLUNE_PROJECT override, the packaged project
+// (provisioned into appSupport(), which is then the answer), a development
+// checkout up to 8 levels above the bundle directory, the working directory.
+class ProjectPaths
+{
+public:
+    // Everything a resolution looks at outside the file system. The
+    // production path fills it from the process; tests pass their own.
+    struct Context
+    {
+        std::optional<QString> overrideRoot; // HARLUNE_PROJECT as read, if set
+        QString bundleDir;                   // directory taking the place of the app bundle
+        QString appSupport;                  // per-user data folder
+        QString currentDir;                  // working directory
+    };
+
+    ProjectPaths() = delete;
+
+    // The project root as an absolute path without a trailing separator.
+    static QString buchhaltungRoot();
+    static QString buchhaltungRoot(const Context &context);
+
+    // Per-user data folder: the generic data location plus
+    // "Harlune-Buchhaltung". Computed once per process, thread-safe.
+    static QString appSupport();
+
+    // macOS: the .app bundle; elsewhere the folder that holds the real
+    // executable, symbolic links resolved.
+    static QString bundleDir();
+
+    static Context processContext();
+};

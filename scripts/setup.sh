@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, running and testing need,
+# and only those that are missing. Safe to run again.
+set -euo pipefail
+
+packages=(
+    # build
+    cmake g++ make qt6-base-dev qt6-qpa-plugins libgl-dev
+    # what the program starts and needs at run time
+    lsof python3 xdg-utils dbus fonts-dejavu-core adwaita-icon-theme
+    # the end-to-end test: a display, a tray host, a hand on mouse and keys
+    xvfb trayer xdotool x11-utils
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then
+    sudo_cmd=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -q
+"${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"

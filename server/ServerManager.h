@@ -1,0 +1,98 @@
+#pragma once
+
+#include "server/ShellResult.h"
+
+#include <QMutex>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+#include <QtGlobal>
+
+#include <functional>
+#include <optional>
+
+class QNetworkAccessManager;
+
+// The one object through which the shell controls the local report server.
+// Long operations run on the worker pool and report once, on the main thread,
+// through their completion; status queries are synchronous.
+class ServerManager
+{
+public:
+    // Called exactly once per long operation, on the main thread, always
+    // after the operation's own call has returned.
+    using Completion = std::function<void(bool success, const QString &message)>;
+    // The body of a 200 answer to the version request, or nothing.
+    using VersionCompletion = std::function<void(const std::optional<QString> &version)>;
+    // Hands a URL (web address or folder) to the desktop. The widget side
+    // installs QDesktopServices::openUrl; the core stays free of QtGui.
+    using UrlOpener = std::function<void(const QUrl &url)>;
+
+    static constexpr qint64 defaultPort = 8765;
+
+    // Seams for tests; the production instance uses the defaults.
+    struct Config
+    {
+        qint64 port = defaultPort;
+        // Empty: ProjectPaths::buchhaltungRoot(), resolved afresh each time.
+        std::function<QString()> projectRoot;
+        // Empty: the platform's lsof (/usr/sbin/lsof on macOS, /usr/bin/lsof elsewhere).
+        QString lsofPath;
+        // Inactivity timeout of the version request.
+        int apiTimeoutMs = 30000;
+    };
+
+    // Created on first use (thread-safe), lives until the process ends.
+    static ServerManager &shared();
+
+    explicit ServerManager(Config config = {});
+    ~ServerManager();
+    Q_DISABLE_COPY_MOVE(ServerManager)
+
+    // State; every access is atomic, no lock is held while a child runs.
+    std::optional<qint32> serverPID() const;
+    void setServerPID(std::optional<qint32> pid);
+    std::optional<QString> lastError() const;
+    void setLastError(std::optional<QString> error);
+    QString lastLogLine() const;
+    void setLastLogLine(const QString &line);
+
+    qint64 port() const { return m_config.port; }
+    QString baseAddress() const;   // "http://127.0.0.1:8765"
+    QUrl dashboardUrl() const;     // base + "/"
+    QUrl apiVersionUrl() const;    // base + "/api/version"
+    QString projectRoot() const;   // resolved afresh on every call
+
+    // The recorded server is alive, or some process listens on the port.
+    bool isRunning() const;
+    // Drops a dead recorded server and adopts the listener on the port.
+    void refreshStatus();
+
+    void startServer(Completion completion);
+    void stopServer(Completion completion);
+    void restartServer(Completion completion);
+    void regenerateReports(Completion completion);
+
+    void openDashboard() const;
+    void openBelegeFolder() const;
+    void openLogsFolder() const;
+    void setUrlOpener(UrlOpener opener);
+
+    // Must be called on the main thread.
+    void fetchAPIVersion(VersionCompletion completion);
+
+private:
+    std::optional<qint32> pidOnPort() const;
+    ShellResult runShell(const QStringList &command, bool allowFailure);
+    ShellResult startBackground(const QStringList &command);
+    void openFolder(const QString &name) const;
+
+    const Config m_config;
+    mutable QMutex m_mutex;
+    std::optional<qint32> m_serverPID;
+    std::optional<QString> m_lastError;
+    QString m_lastLogLine;
+    UrlOpener m_urlOpener;
+    QPointer<QNetworkAccessManager> m_network;
+};
