@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // The names inside a bookkeeping project and around it. Everything that
 // forms a path to a project file takes its name from here.
@@ -18,6 +19,14 @@ inline QString provisioningMarker() { return QStringLiteral(".harlune-initialize
 inline QByteArray provisioningMarkerContent() { return QByteArrayLiteral("initialized"); }
 inline QString appSupportFolderName() { return QStringLiteral("Harlune-Buchhaltung"); }
 inline QString packagedProjectPath() { return QStringLiteral("Resources/buchhaltung"); }
+// Top-level entries of the packaged project that are never copied.
+inline QStringList provisioningSkipList()
+{
+    return {QStringLiteral("macos"), QStringLiteral(".git"), QStringLiteral("__pycache__")};
+}
+// Copies in progress live in this folder inside the per-user data folder
+// until each is complete; whatever is found there later is a leftover.
+inline QString provisioningStaging() { return QStringLiteral(".harlune-provisioning"); }
 
 // Environment variables the program reads.
 inline const char *projectOverrideVariable() { return "HARLUNE_PROJECT"; }

@@ -37,4 +37,14 @@ public:
     static QString bundleDir();
 
     static Context processContext();
+
+    // How many directories above the bundle directory a development
+    // checkout is looked for, nearest first.
+    static constexpr int developmentWalkLevels = 8;
+
+private:
+    // The packaged project folder, if it holds "serve.py".
+    static std::optional<QString> bundledResourceRoot(const Context &context);
+    // The nearest directory above the bundle directory holding "serve.py".
+    static std::optional<QString> developmentProjectRoot(const Context &context);
 };

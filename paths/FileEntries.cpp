@@ -1,0 +1,147 @@
+#include "paths/FileEntries.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <cerrno>
+#include <cstdio>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace FileEntries {
+
+namespace {
+
+QByteArray native(const QString &path)
+{
+    return QFile::encodeName(path);
+}
+
+std::optional<struct stat> entryStatus(const QString &path)
+{
+    struct stat status {};
+    if (::lstat(native(path).constData(), &status) != 0)
+        return std::nullopt;
+    return status;
+}
+
+std::optional<QByteArray> linkTarget(const QString &path)
+{
+    const QByteArray link = native(path);
+    // Some file systems report no size for links, so grow until it fits.
+    for (qsizetype size = 256; size <= 1 << 20; size *= 4) {
+        QByteArray buffer(size, Qt::Uninitialized);
+        const ssize_t length = ::readlink(link.constData(), buffer.data(), size_t(size));
+        if (length < 0)
+            return std::nullopt;
+        if (length < size) {
+            buffer.truncate(length);
+            return buffer;
+        }
+    }
+    return std::nullopt;
+}
+
+bool copyLink(const QString &source, const QString &destination)
+{
+    const std::optional<QByteArray> target = linkTarget(source);
+    return target && ::symlink(target->constData(), native(destination).constData()) == 0;
+}
+
+bool copyDirectory(const QString &source, const QString &destination, mode_t mode)
+{
+    // Owner-only until filled, so nobody sees or writes a half-made tree.
+    if (::mkdir(native(destination).constData(), S_IRWXU) != 0)
+        return false;
+    const std::optional<QStringList> names = list(source);
+    if (!names)
+        return false;
+    for (const QString &name : *names) {
+        if (!copy(source + QLatin1Char('/') + name, destination + QLatin1Char('/') + name))
+            return false;
+    }
+    return ::chmod(native(destination).constData(), mode & 07777) == 0;
+}
+
+} // namespace
+
+bool exists(const QString &path)
+{
+    return entryStatus(path).has_value();
+}
+
+std::optional<QStringList> list(const QString &directory)
+{
+    const std::unique_ptr<DIR, int (*)(DIR *)> handle(::opendir(native(directory).constData()),
+                                                      &::closedir);
+    if (!handle)
+        return std::nullopt;
+    QStringList names;
+    for (;;) {
+        errno = 0;
+        const dirent *entry = ::readdir(handle.get());
+        if (!entry)
+            break;
+        const QString name = QFile::decodeName(entry->d_name);
+        if (name != QLatin1String(".") && name != QLatin1String(".."))
+            names.append(name);
+    }
+    if (errno != 0)
+        return std::nullopt;
+    return names;
+}
+
+bool copy(const QString &source, const QString &destination)
+{
+    const std::optional<struct stat> status = entryStatus(source);
+    if (!status)
+        return false;
+    if (S_ISLNK(status->st_mode))
+        return copyLink(source, destination);
+    if (S_ISDIR(status->st_mode))
+        return copyDirectory(source, destination, status->st_mode);
+    // Opening a pipe or a device for reading could block for ever.
+    if (S_ISREG(status->st_mode))
+        return QFile::copy(source, destination);
+    return false;
+}
+
+bool renameNoReplace(const QString &source, const QString &destination)
+{
+    const QByteArray from = native(source);
+    const QByteArray to = native(destination);
+#if defined(Q_OS_LINUX) && defined(RENAME_NOREPLACE)
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+#elif defined(Q_OS_DARWIN) && defined(RENAME_EXCL)
+    if (::renamex_np(from.constData(), to.constData(), RENAME_EXCL) == 0)
+        return true;
+    if (errno != ENOTSUP)
+        return false;
+#endif
+    // A file system without an exclusive rename: check first, accepting the
+    // small window between the check and the rename.
+    if (exists(destination)) {
+        errno = EEXIST;
+        return false;
+    }
+    return ::rename(from.constData(), to.constData()) == 0;
+}
+
+bool remove(const QString &path)
+{
+    const std::optional<struct stat> status = entryStatus(path);
+    if (!status)
+        return true;
+    // removeRecursively deletes symbolic links without following them.
+    if (S_ISDIR(status->st_mode))
+        return QDir(path).removeRecursively();
+    return ::unlink(native(path).constData()) == 0;
+}
+
+} // namespace FileEntries

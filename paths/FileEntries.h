@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+// File-system steps on single directory entries, taken as they are: a
+// symbolic link is an entry of its own and is never followed.
+namespace FileEntries {
+
+// Some entry exists at the path, a dangling symbolic link included.
+bool exists(const QString &path);
+
+// The names directly inside a directory, hidden ones included, in the order
+// the system yields them; nothing if the directory cannot be read.
+std::optional<QStringList> list(const QString &directory);
+
+// Copies the entry at source to destination, which must not exist: a file
+// with its content and permissions, a symbolic link as a link with the same
+// target, a directory with everything below it. Anything else (pipes,
+// sockets, devices) cannot be copied. On failure a partial copy may be left
+// at destination.
+bool copy(const QString &source, const QString &destination);
+
+// Moves an entry to a name that must not exist yet; an entry already there
+// is never replaced. Both must lie on the same file system.
+bool renameNoReplace(const QString &source, const QString &destination);
+
+// Removes the entry and, for a directory, everything below it.
+bool remove(const QString &path);
+
+} // namespace FileEntries

@@ -1,0 +1,105 @@
+#include "paths/Provisioning.h"
+
+#include "paths/FileEntries.h"
+#include "paths/ProjectLayout.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QMutex>
+#include <QSaveFile>
+
+#include <cerrno>
+
+// Each missing top-level entry is first copied into the staging folder
+// ".harlune-provisioning" inside the per-user data folder and only then
+// renamed to its real name, so a crash or a full disk never leaves a half
+// entry under a name that later runs would take as complete. The staging
+// folder has one fixed name, so a leftover is recognised by that name alone;
+// it is removed before every provisioning. A packaged entry with the staging
+// name or the marker's name is never copied: the former would collide with
+// the staging folder, the latter would mark a provisioning as done before it
+// is.
+
+namespace Provisioning {
+
+namespace {
+
+QString childPath(const QString &directory, const QString &name)
+{
+    return directory + QLatin1Char('/') + name;
+}
+
+bool isCopied(const QString &name)
+{
+    return !ProjectLayout::provisioningSkipList().contains(name)
+           && name != ProjectLayout::provisioningStaging()
+           && name != ProjectLayout::provisioningMarker();
+}
+
+// Brings one entry into target through the staging folder. True when the
+// entry is in place afterwards.
+bool copyThroughStaging(const QString &source, const QString &staging, const QString &target,
+                        const QString &name)
+{
+    const QString staged = childPath(staging, name);
+    const QString destination = childPath(target, name);
+    bool inPlace = FileEntries::copy(childPath(source, name), staged);
+    if (inPlace && !FileEntries::renameNoReplace(staged, destination)) {
+        // Something else created the name meanwhile: it stays as it is.
+        inPlace = errno == EEXIST || errno == ENOTEMPTY;
+    }
+    FileEntries::remove(staged);
+    return inPlace;
+}
+
+// Copies the top-level entries of source that target lacks. True when every
+// one of them is now in target.
+bool copyMissing(const QString &source, const QString &target)
+{
+    const QString staging = childPath(target, ProjectLayout::provisioningStaging());
+    FileEntries::remove(staging);
+    const std::optional<QStringList> names = FileEntries::list(source);
+    // The packaged folder holds at least "serve.py": an empty listing failed.
+    if (!names || names->isEmpty())
+        return false;
+    if (!QDir().mkpath(staging))
+        return false;
+
+    bool complete = true;
+    for (const QString &name : *names) {
+        // An entry already there, even a dangling link, is never touched.
+        if (!isCopied(name) || FileEntries::exists(childPath(target, name)))
+            continue;
+        if (!copyThroughStaging(source, staging, target, name))
+            complete = false;
+    }
+    FileEntries::remove(staging);
+    return complete;
+}
+
+void writeMarker(const QString &markerPath)
+{
+    QSaveFile marker(markerPath);
+    if (marker.open(QIODevice::WriteOnly) && marker.write(ProjectLayout::provisioningMarkerContent())
+                                                    == ProjectLayout::provisioningMarkerContent().size())
+        marker.commit();
+}
+
+} // namespace
+
+void syncBundledToAppSupport(const QString &source, const QString &target)
+{
+    // Within one process, two resolutions never copy into the same folder at
+    // once; the marker test is inside so the second one sees the first's work.
+    static QMutex mutex;
+    const QMutexLocker locker(&mutex);
+
+    const QString markerPath = childPath(target, ProjectLayout::provisioningMarker());
+    if (QFileInfo::exists(markerPath))
+        return;
+    QDir().mkpath(target);
+    if (copyMissing(source, target))
+        writeMarker(markerPath);
+}
+
+} // namespace Provisioning
