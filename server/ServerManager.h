@@ -2,7 +2,6 @@
 
 #include "server/ShellResult.h"
 
-#include <QMutex>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
@@ -10,9 +9,11 @@
 #include <QtGlobal>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QNetworkAccessManager;
+class ServerState;
 
 // The one object through which the shell controls the local report server.
 // Long operations run on the worker pool and report once, on the main thread,
@@ -46,7 +47,10 @@ public:
     // Created on first use (thread-safe), lives until the process ends.
     static ServerManager &shared();
 
-    explicit ServerManager(Config config = {});
+    // Two constructors: a default argument cannot use Config's member
+    // initialisers while ServerManager is still incomplete.
+    ServerManager();
+    explicit ServerManager(Config config);
     ~ServerManager();
     Q_DISABLE_COPY_MOVE(ServerManager)
 
@@ -58,7 +62,7 @@ public:
     QString lastLogLine() const;
     void setLastLogLine(const QString &line);
 
-    qint64 port() const { return m_config.port; }
+    qint64 port() const;
     QString baseAddress() const;   // "http://127.0.0.1:8765"
     QUrl dashboardUrl() const;     // base + "/"
     QUrl apiVersionUrl() const;    // base + "/api/version"
@@ -79,20 +83,18 @@ public:
     void openLogsFolder() const;
     void setUrlOpener(UrlOpener opener);
 
-    // Must be called on the main thread.
+    // Must be called on the main thread. The request gives up after
+    // Config::apiTimeoutMs without traffic. Without an application object
+    // there is no later main-loop turn, so the (absent) answer comes at once.
     void fetchAPIVersion(VersionCompletion completion);
 
 private:
-    std::optional<qint32> pidOnPort() const;
-    ShellResult runShell(const QStringList &command, bool allowFailure);
-    ShellResult startBackground(const QStringList &command);
     void openFolder(const QString &name) const;
 
-    const Config m_config;
-    mutable QMutex m_mutex;
-    std::optional<qint32> m_serverPID;
-    std::optional<QString> m_lastError;
-    QString m_lastLogLine;
+    // Fields, port probe and command runner. Work on the worker pool and the
+    // reply steps hold it too, so an operation in flight never outlives it.
+    const std::shared_ptr<ServerState> m_state;
+    // Main thread only.
     UrlOpener m_urlOpener;
     QPointer<QNetworkAccessManager> m_network;
 };

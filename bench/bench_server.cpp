@@ -1,0 +1,151 @@
+// Prints medians for the server control, measured on the calling thread:
+//   - isRunning() + refreshStatus() while a recorded server is alive (no probe),
+//   - the same when the port has to be asked (lsof runs twice),
+//   - startServer until the shipped project's server answers "/api/version".
+// Usage: bench_server [shipped-project-folder] [start-runs]
+
+#include "server/ServerManager.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+#include <unistd.h>
+
+namespace {
+
+double median(std::vector<double> samples)
+{
+    std::sort(samples.begin(), samples.end());
+    const size_t middle = samples.size() / 2;
+    return samples.size() % 2 ? samples[middle] : (samples[middle - 1] + samples[middle]) / 2;
+}
+
+// Milliseconds per call of the step, one sample per run.
+std::vector<double> timeEach(int runs, const std::function<void()> &prepare, const std::function<void()> &step)
+{
+    std::vector<double> samples;
+    QElapsedTimer timer;
+    for (int i = 0; i < runs; ++i) {
+        prepare();
+        timer.start();
+        step();
+        samples.push_back(double(timer.nsecsElapsed()) / 1e6);
+    }
+    return samples;
+}
+
+bool waitFor(const std::function<bool()> &condition, int ms = 30000)
+{
+    QDeadlineTimer deadline(ms);
+    while (!condition() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    return condition();
+}
+
+quint16 freePort()
+{
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost, 0);
+    return server.serverPort();
+}
+
+void report(const char *what, const std::vector<double> &samples)
+{
+    std::printf("%-58s median %10.4f ms  (min %.4f, max %.4f, %zu runs)\n", what, median(samples),
+                *std::min_element(samples.begin(), samples.end()),
+                *std::max_element(samples.begin(), samples.end()), samples.size());
+}
+
+// Starts the server, waits for the answer to "/api/version", stops it again.
+std::optional<double> startUntilAnswer(ServerManager &manager)
+{
+    QElapsedTimer timer;
+    timer.start();
+    std::optional<bool> started;
+    manager.startServer([&](bool success, const QString &message) {
+        started = success;
+        if (!success)
+            std::fprintf(stderr, "start failed: %s\n", qPrintable(message));
+    });
+    if (!waitFor([&] { return started.has_value(); }) || !*started)
+        return std::nullopt;
+    bool answered = false;
+    while (!answered && timer.elapsed() < 30000) {
+        bool done = false;
+        manager.fetchAPIVersion([&](const std::optional<QString> &version) {
+            answered = version.has_value();
+            done = true;
+        });
+        waitFor([&] { return done; });
+    }
+    const double elapsed = double(timer.nsecsElapsed()) / 1e6;
+
+    bool stopped = false;
+    manager.stopServer([&](bool, const QString &) { stopped = true; });
+    waitFor([&] { return stopped; });
+    waitFor([&] { return !manager.isRunning(); });
+    if (!answered)
+        return std::nullopt;
+    return elapsed;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication application(argc, argv);
+    const QString shipped = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(HARLUNE_SHIPPED_PROJECT);
+    const int startRuns = argc > 2 ? std::max(1, atoi(argv[2])) : 7;
+
+    QTcpServer listener;
+    listener.listen(QHostAddress::LocalHost, 0);
+    ServerManager::Config config;
+    config.port = listener.serverPort();
+    ServerManager status(config);
+
+    report("isRunning + refreshStatus, live recorded server",
+           timeEach(2000, [&] { status.setServerPID(qint32(getpid())); },
+                    [&] { status.isRunning(); status.refreshStatus(); }));
+    report("isRunning + refreshStatus, port probe (lsof twice)",
+           timeEach(50, [&] { status.setServerPID(std::nullopt); },
+                    [&] { status.isRunning(); status.refreshStatus(); }));
+
+    // A copy of the shipped project on a free port. The launched server takes
+    // its port from the program's environment, which the start hands on.
+    QTemporaryDir dir;
+    const QString root = dir.filePath(QStringLiteral("buchhaltung"));
+    QProcess copy;
+    copy.start(QStringLiteral("/bin/cp"), {QStringLiteral("-R"), shipped, root});
+    if (!copy.waitForFinished() || copy.exitCode() != 0) {
+        std::fprintf(stderr, "cannot copy %s\n", qPrintable(shipped));
+        return 1;
+    }
+    ServerManager::Config startConfig;
+    startConfig.port = freePort();
+    startConfig.projectRoot = [root] { return root; };
+    qputenv("HARLUNE_PORT", QByteArray::number(startConfig.port));
+    qunsetenv("HARLUNE_AUTH");
+    ServerManager manager(startConfig);
+
+    std::vector<double> starts;
+    for (int i = 0; i < startRuns; ++i) {
+        const std::optional<double> elapsed = startUntilAnswer(manager);
+        if (!elapsed) {
+            std::fprintf(stderr, "run %d: the server did not answer /api/version\n", i + 1);
+            return 1;
+        }
+        starts.push_back(*elapsed);
+    }
+    report("startServer until /api/version answers (shipped project)", starts);
+    return 0;
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+
+// Fixed places and names the server control relies on outside the project
+// folder: where programs are started from, and what the children are told.
+namespace ServerConstants {
+
+// The server listens on the loopback interface only.
+inline QString loopbackHost() { return QStringLiteral("127.0.0.1"); }
+
+// Programs are started by absolute path, never looked up on PATH.
+inline QString programFolder() { return QStringLiteral("/usr/bin/"); }
+inline QString bashPath() { return QStringLiteral("/bin/bash"); }
+// Case-sensitive: "x.SH" is a program name, not a script.
+inline QString scriptSuffix() { return QStringLiteral(".sh"); }
+inline QString interpreter() { return QStringLiteral("python3"); }
+
+inline QString lsofPath()
+{
+#ifdef Q_OS_MACOS
+    return QStringLiteral("/usr/sbin/lsof");
+#else
+    return QStringLiteral("/usr/bin/lsof");
+#endif
+}
+
+// Set for every child of the command runner (the auth variable's name lives
+// with the project layout, since the program also reads it).
+inline const char *hostVariable() { return "HARLUNE_HOST"; }
+inline const char *portVariable() { return "HARLUNE_PORT"; }
+inline QString authFallback() { return QStringLiteral("0"); }
+
+} // namespace ServerConstants

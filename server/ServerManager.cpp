@@ -1,0 +1,90 @@
+#include "server/ServerManager.h"
+
+#include "server/ServerConstants.h"
+#include "server/ServerState.h"
+
+#include <QNetworkAccessManager>
+
+ServerManager &ServerManager::shared()
+{
+    static ServerManager instance;
+    return instance;
+}
+
+ServerManager::ServerManager()
+    : ServerManager(Config())
+{
+}
+
+ServerManager::ServerManager(Config config)
+    : m_state(std::make_shared<ServerState>(std::move(config)))
+{
+}
+
+ServerManager::~ServerManager() = default;
+
+std::optional<qint32> ServerManager::serverPID() const
+{
+    return m_state->serverPID.get();
+}
+
+void ServerManager::setServerPID(std::optional<qint32> pid)
+{
+    m_state->serverPID.set(pid);
+}
+
+std::optional<QString> ServerManager::lastError() const
+{
+    return m_state->lastError.get();
+}
+
+void ServerManager::setLastError(std::optional<QString> error)
+{
+    m_state->lastError.set(std::move(error));
+}
+
+QString ServerManager::lastLogLine() const
+{
+    return m_state->lastLogLine.get();
+}
+
+void ServerManager::setLastLogLine(const QString &line)
+{
+    m_state->lastLogLine.set(line);
+}
+
+qint64 ServerManager::port() const
+{
+    return m_state->config().port;
+}
+
+QString ServerManager::baseAddress() const
+{
+    return QStringLiteral("http://") + ServerConstants::loopbackHost() + QLatin1Char(':')
+        + QString::number(port());
+}
+
+QUrl ServerManager::dashboardUrl() const
+{
+    return QUrl(baseAddress() + QLatin1Char('/'));
+}
+
+QUrl ServerManager::apiVersionUrl() const
+{
+    return QUrl(baseAddress() + QStringLiteral("/api/version"));
+}
+
+QString ServerManager::projectRoot() const
+{
+    return m_state->projectRoot();
+}
+
+bool ServerManager::isRunning() const
+{
+    return m_state->isRunning();
+}
+
+void ServerManager::refreshStatus()
+{
+    m_state->refreshStatus();
+}

@@ -1,0 +1,61 @@
+#include "server/ServerState.h"
+
+#include "paths/ProjectPaths.h"
+#include "server/BackgroundLauncher.h"
+#include "server/CommandRunner.h"
+#include "server/PortProbe.h"
+#include "server/ServerConstants.h"
+
+#include <QProcessEnvironment>
+
+ServerState::ServerState(ServerManager::Config config)
+    : m_config(std::move(config))
+{
+}
+
+QString ServerState::projectRoot() const
+{
+    return m_config.projectRoot ? m_config.projectRoot() : ProjectPaths::buchhaltungRoot();
+}
+
+bool ServerState::isRunning() const
+{
+    const std::optional<qint32> recorded = serverPID.get();
+    if (recorded && PortProbe::isAlive(*recorded))
+        return true;
+    return pidOnPort().has_value();
+}
+
+void ServerState::refreshStatus()
+{
+    // A live recorded server is trusted without asking the port.
+    if (const std::optional<qint32> recorded = serverPID.get()) {
+        if (PortProbe::isAlive(*recorded))
+            return;
+        serverPID.set(std::nullopt);
+    }
+    if (const std::optional<qint32> listener = pidOnPort())
+        serverPID.set(listener);
+}
+
+std::optional<qint32> ServerState::pidOnPort() const
+{
+    const QString lsof = m_config.lsofPath.isEmpty() ? ServerConstants::lsofPath() : m_config.lsofPath;
+    return PortProbe::listenerPid(lsof, m_config.port);
+}
+
+ShellResult ServerState::runShell(const QStringList &command, bool allowFailure)
+{
+    const QProcessEnvironment environment =
+        CommandRunner::childEnvironment(QProcessEnvironment::systemEnvironment(), m_config.port);
+    CommandRunner::Run run =
+        CommandRunner::runShell(command, allowFailure, projectRoot(), environment);
+    if (run.lastLogLine)
+        lastLogLine.set(*run.lastLogLine);
+    return run.result;
+}
+
+ShellResult ServerState::startBackground(const QStringList &command) const
+{
+    return BackgroundLauncher::startBackground(command, projectRoot());
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "server/Guarded.h"
+#include "server/ServerManager.h"
+#include "server/ShellResult.h"
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+// What ServerManager knows and the blocking steps its operations are built
+// of. Shared between the manager, work in flight on the worker pool and the
+// reply steps waiting on the main thread.
+class ServerState
+{
+public:
+    explicit ServerState(ServerManager::Config config);
+    Q_DISABLE_COPY_MOVE(ServerState)
+
+    const ServerManager::Config &config() const { return m_config; }
+
+    // Written from the main thread and from workers; no invariant spans two
+    // of them, so each guards itself.
+    Guarded<std::optional<qint32>> serverPID;
+    Guarded<std::optional<QString>> lastError;
+    Guarded<QString> lastLogLine;
+
+    QString projectRoot() const;
+
+    bool isRunning() const;
+    void refreshStatus();
+
+    // Blocks while lsof runs.
+    std::optional<qint32> pidOnPort() const;
+    // Blocks until the child has ended; keeps the last line of its output.
+    ShellResult runShell(const QStringList &command, bool allowFailure);
+    ShellResult startBackground(const QStringList &command) const;
+
+private:
+    const ServerManager::Config m_config;
+};
