@@ -1,0 +1,250 @@
+#include "app/AppDelegate.h"
+
+#include "app/AlertDialog.h"
+#include "app/FileManagerReveal.h"
+#include "app/ShellTexts.h"
+#include "app/TrayIconImage.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QCursor>
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QPalette>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+using MenuModel::Command;
+
+AppDelegate::AppDelegate(ServerManager &manager, QObject *parent)
+    : QObject(parent)
+    , m_manager(manager)
+    , m_urlOpener([](const QUrl &url) { QDesktopServices::openUrl(url); })
+{
+}
+
+AppDelegate::~AppDelegate()
+{
+    // The tray icon refers to the menu; let it go first.
+    delete m_statusItem;
+    delete m_statusMenu;
+}
+
+void AppDelegate::setUrlOpener(ServerManager::UrlOpener opener)
+{
+    m_urlOpener = std::move(opener);
+}
+
+bool AppDelegate::isWelcomePending() const
+{
+    return m_welcomeTimer && m_welcomeTimer->isActive();
+}
+
+void AppDelegate::applicationDidFinishLaunching()
+{
+    // The data entry asks for the project root first, so a first start
+    // provisions the data folder here, before anything else can run.
+    setupMenuBar();
+    m_manager.refreshStatus();
+    updateMenu();
+
+    // No tick right away: the menu has just been brought up to date.
+    m_pollTimer = new QTimer(this);
+    m_pollTimer->setInterval(pollIntervalMs);
+    connect(m_pollTimer, &QTimer::timeout, this, &AppDelegate::updateMenu);
+    m_pollTimer->start();
+
+    m_welcomeTimer = new QTimer(this);
+    m_welcomeTimer->setSingleShot(true);
+    m_welcomeTimer->setInterval(welcomeDelayMs);
+    connect(m_welcomeTimer, &QTimer::timeout, this, &AppDelegate::showDelayedWelcome);
+    m_welcomeTimer->start();
+
+    // Without a tray the user could neither see nor end the program: say so.
+    // Set off after the welcome, so the notice opens over it and is read first.
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        QTimer::singleShot(welcomeDelayMs, this, &AppDelegate::showTrayMissingNotice);
+}
+
+bool AppDelegate::applicationShouldHandleReopen(bool /*hasVisibleWindows*/)
+{
+    m_didShowWelcome = true;
+    showWelcome();
+    showTrayMissingNotice();
+    return true;
+}
+
+void AppDelegate::applicationWillTerminate()
+{
+    if (m_pollTimer)
+        m_pollTimer->stop();
+}
+
+void AppDelegate::setupMenuBar()
+{
+    m_statusItem = new QSystemTrayIcon(this);
+    m_statusMenu = new QMenu;
+
+    for (const MenuModel::Entry &entry : MenuModel::entries(m_manager.projectRoot())) {
+        if (entry.kind == MenuModel::EntryKind::Separator) {
+            m_statusMenu->addSeparator();
+            continue;
+        }
+        QAction *action = m_statusMenu->addAction(MenuModel::actionText(entry.title));
+        switch (entry.kind) {
+        case MenuModel::EntryKind::StatusLine:
+            m_statusLineItem = action;
+            action->setEnabled(false);
+            break;
+        case MenuModel::EntryKind::ApiLine:
+            m_apiLineItem = action;
+            action->setEnabled(false);
+            break;
+        case MenuModel::EntryKind::Command:
+            connect(action, &QAction::triggered, this,
+                    [this, command = *entry.command] { run(command); });
+            break;
+        case MenuModel::EntryKind::Separator:
+            break;
+        }
+    }
+
+    m_statusItem->setContextMenu(m_statusMenu);
+#ifndef Q_OS_MACOS
+    // An XEmbed tray reports a left click only as Trigger and opens the
+    // context menu on the right button alone; users expect either to work.
+    connect(m_statusItem, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::Trigger)
+                    m_statusMenu->popup(QCursor::pos());
+            });
+#endif
+    m_statusItem->setIcon(TrayIconImage::documentIcon(
+        QGuiApplication::palette().color(QPalette::WindowText)));
+    // Shown even without a tray: the icon then appears once a tray starts.
+    m_statusItem->show();
+}
+
+void AppDelegate::updateMenu()
+{
+    m_manager.refreshStatus();
+    const bool running = m_manager.isRunning();
+
+    m_statusItem->setToolTip(ShellTexts::toolTip(running));
+    m_statusLineItem->setText(
+        MenuModel::actionText(ShellTexts::statusLine(running, m_manager.port())));
+
+    if (m_apiLine.update(running)) {
+        m_manager.fetchAPIVersion([self = QPointer(this)](const std::optional<QString> &version) {
+            if (!self)
+                return;
+            self->m_apiLine.answer(version);
+            self->m_apiLineItem->setText(self->m_apiLine.text());
+        });
+    }
+    m_apiLineItem->setText(m_apiLine.text());
+}
+
+void AppDelegate::run(Command command)
+{
+    switch (command) {
+    case Command::StartServer: return startServer();
+    case Command::StopServer: return stopServer();
+    case Command::RestartServer: return restartServer();
+    case Command::Regenerate: return regenerate();
+    case Command::OpenBrowser: return openBrowser();
+    case Command::OpenBelege: return openBelege();
+    case Command::OpenLogs: return openLogs();
+    case Command::RevealProject: return revealProject();
+    case Command::Quit: return quitApp();
+    }
+}
+
+void AppDelegate::startServer()
+{
+    m_manager.startServer(reportTo(Command::StartServer));
+}
+
+void AppDelegate::stopServer()
+{
+    m_manager.stopServer(reportTo(Command::StopServer));
+}
+
+void AppDelegate::restartServer()
+{
+    m_manager.restartServer(reportTo(Command::RestartServer));
+}
+
+void AppDelegate::regenerate()
+{
+    m_manager.regenerateReports(reportTo(Command::Regenerate));
+}
+
+void AppDelegate::openBrowser() { m_manager.openDashboard(); }
+
+void AppDelegate::openBelege() { m_manager.openBelegeFolder(); }
+
+void AppDelegate::openLogs() { m_manager.openLogsFolder(); }
+
+void AppDelegate::revealProject()
+{
+    // Resolved now: the root may differ from the path the menu shows.
+    FileManagerReveal::reveal(m_manager.projectRoot(), m_urlOpener, this);
+}
+
+void AppDelegate::quitApp()
+{
+    if (!m_manager.isRunning()) {
+        emit terminationRequested();
+        return;
+    }
+    // Whatever the stop reports, the program ends once it is over.
+    m_manager.stopServer([self = QPointer(this)](bool, const QString &) {
+        if (self)
+            emit self->terminationRequested();
+    });
+}
+
+ServerManager::Completion AppDelegate::reportTo(Command command)
+{
+    return [self = QPointer(this), command](bool success, const QString &message) {
+        if (self)
+            self->finishServerCommand(command, success, message);
+    };
+}
+
+void AppDelegate::finishServerCommand(Command command, bool success, const QString &message)
+{
+    const MenuModel::Outcome outcome = MenuModel::outcome(command, success);
+    if (outcome.updateMenu)
+        updateMenu();
+    if (outcome.openDashboard)
+        m_manager.openDashboard();
+    AlertDialog::inform(outcome.alertTitle, message);
+}
+
+void AppDelegate::showWelcome()
+{
+    AlertDialog::inform(ShellTexts::welcomeTitle(), ShellTexts::welcomeText());
+}
+
+void AppDelegate::showDelayedWelcome()
+{
+    if (m_didShowWelcome)
+        return; // a reopen has already shown it
+    m_didShowWelcome = true;
+    showWelcome();
+}
+
+void AppDelegate::showTrayMissingNotice()
+{
+    // A tray host may have started in the meantime; the icon is there then.
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        return;
+    AlertDialog notice(ShellTexts::trayMissingTitle(), ShellTexts::trayMissingText());
+    const QAbstractButton *quit = notice.addButton(ShellTexts::quitEntry());
+    notice.run();
+    if (notice.clickedButton() == quit)
+        quitApp();
+}

@@ -1,0 +1,87 @@
+#pragma once
+
+#include "app/MenuModel.h"
+#include "server/ServerManager.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+// The tray program's one controller: it builds the tray menu, keeps it
+// current, turns menu choices into calls on the server manager and reports
+// their outcome in alerts.
+class AppDelegate : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(AppDelegate)
+
+public:
+    static constexpr int pollIntervalMs = 5000;
+    static constexpr int welcomeDelayMs = 300;
+
+    // Touches nothing yet: no menu, no timer, no server call.
+    explicit AppDelegate(ServerManager &manager, QObject *parent = nullptr);
+    ~AppDelegate() override;
+
+    // Launch sequence: menu, status, first update, poll, delayed welcome.
+    void applicationDidFinishLaunching();
+    // The program was started again: show the welcome alert once more (and,
+    // while no tray is there, the notice that offers to quit).
+    bool applicationShouldHandleReopen(bool hasVisibleWindows = false);
+    // The program ends: only the poll stops; a running server stays up.
+    void applicationWillTerminate();
+
+    // Opens the parent folder when no file manager can show the project
+    // selected. Defaults to the desktop's URL handler.
+    void setUrlOpener(ServerManager::UrlOpener opener);
+
+    // Read access for tools and tests.
+    QSystemTrayIcon *statusItem() const { return m_statusItem; }
+    QMenu *statusMenu() const { return m_statusMenu; }
+    QAction *statusLineItem() const { return m_statusLineItem; }
+    QAction *apiLineItem() const { return m_apiLineItem; }
+    const QTimer *pollTimer() const { return m_pollTimer; }
+    bool didShowWelcome() const { return m_didShowWelcome; }
+    bool isWelcomePending() const;
+
+public slots:
+    void startServer();
+    void stopServer();
+    void restartServer();
+    void regenerate();
+    void openBrowser();
+    void openBelege();
+    void openLogs();
+    void revealProject();
+    void quitApp();
+
+signals:
+    // The program should end now. main() ends the event loop on it.
+    void terminationRequested();
+
+private:
+    void setupMenuBar();
+    void updateMenu();
+    void run(MenuModel::Command command);
+    ServerManager::Completion reportTo(MenuModel::Command command);
+    void finishServerCommand(MenuModel::Command command, bool success, const QString &message);
+    void showWelcome();
+    void showDelayedWelcome();
+    void showTrayMissingNotice();
+
+    ServerManager &m_manager;
+    ServerManager::UrlOpener m_urlOpener;
+
+    QPointer<QSystemTrayIcon> m_statusItem;
+    QPointer<QMenu> m_statusMenu; // a widget, so owned by hand, not by this
+    QPointer<QAction> m_statusLineItem;
+    QPointer<QAction> m_apiLineItem;
+    QPointer<QTimer> m_pollTimer;
+    QPointer<QTimer> m_welcomeTimer;
+    bool m_didShowWelcome = false;
+    MenuModel::ApiLine m_apiLine;
+};

@@ -1,0 +1,46 @@
+#include "app/FileManagerReveal.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDir>
+#include <QFileInfo>
+#include <QObject>
+
+namespace FileManagerReveal {
+
+namespace {
+
+const QString service = QStringLiteral("org.freedesktop.FileManager1");
+const QString objectPath = QStringLiteral("/org/freedesktop/FileManager1");
+
+} // namespace
+
+void reveal(const QString &path, const Opener &fallback, QObject *context)
+{
+    const QUrl parentFolder = QUrl::fromLocalFile(QFileInfo(path).absolutePath());
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        fallback(parentFolder);
+        return;
+    }
+
+    QDBusMessage call = QDBusMessage::createMethodCall(service, objectPath, service,
+                                                       QStringLiteral("ShowItems"));
+    // Percent-encoded, so spaces and umlauts in the path survive the trip.
+    const QString uri =
+        QUrl::fromLocalFile(QDir::cleanPath(path)).toString(QUrl::FullyEncoded);
+    call << QStringList{uri} << QString();
+
+    // Asynchronous: a file manager started on demand may take seconds, and
+    // the menu must stay responsive meanwhile.
+    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), context);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
+                     [watcher, fallback, parentFolder] {
+                         if (watcher->isError())
+                             fallback(parentFolder);
+                         watcher->deleteLater();
+                     });
+}
+
+} // namespace FileManagerReveal

@@ -1,0 +1,87 @@
+#include "app/MenuModel.h"
+
+#include "app/ShellTexts.h"
+
+namespace MenuModel {
+
+namespace {
+
+Entry command(const QString &title, Command which)
+{
+    return {EntryKind::Command, title, which};
+}
+
+Entry separator() { return {}; }
+
+} // namespace
+
+QList<Entry> entries(const QString &projectRoot)
+{
+    using namespace ShellTexts;
+    return {
+        {EntryKind::StatusLine, statusLineInitial(), std::nullopt},
+        {EntryKind::ApiLine, apiLineInitial(), std::nullopt},
+        separator(),
+        command(startEntry(), Command::StartServer),
+        command(stopEntry(), Command::StopServer),
+        command(restartEntry(), Command::RestartServer),
+        command(regenerateEntry(), Command::Regenerate),
+        separator(),
+        command(dashboardEntry(), Command::OpenBrowser),
+        command(belegeEntry(), Command::OpenBelege),
+        command(logsEntry(), Command::OpenLogs),
+        separator(),
+        command(dataEntry(projectRoot), Command::RevealProject),
+        separator(),
+        command(quitEntry(), Command::Quit),
+    };
+}
+
+QString actionText(const QString &title)
+{
+    QString escaped = title;
+    escaped.replace(QLatin1Char('&'), QStringLiteral("&&"));
+    return escaped;
+}
+
+Outcome outcome(Command which, bool success)
+{
+    using namespace ShellTexts;
+    switch (which) {
+    case Command::StartServer:
+        return {true, success, success ? startedTitle() : failureTitle()};
+    case Command::StopServer:
+        return {true, false, success ? stoppedTitle() : stopFailureTitle()};
+    case Command::RestartServer:
+        return {true, success, success ? restartedTitle() : failureTitle()};
+    case Command::Regenerate:
+        // The reports changed, the server did not: the menu stays as it is.
+        return {false, false, success ? regeneratedTitle() : failureTitle()};
+    case Command::OpenBrowser:
+    case Command::OpenBelege:
+    case Command::OpenLogs:
+    case Command::RevealProject:
+    case Command::Quit:
+        break;
+    }
+    return {};
+}
+
+ApiLine::ApiLine() : m_text(ShellTexts::apiLineInitial()) {}
+
+bool ApiLine::update(bool running)
+{
+    if (running)
+        return true; // keep the previous text until the probe answers
+    m_text = ShellTexts::apiLineOffline();
+    return false;
+}
+
+void ApiLine::answer(const std::optional<QString> &version)
+{
+    // Applied whatever happened since the probe started: the next update
+    // corrects the line again if the server has gone meanwhile.
+    m_text = version ? ShellTexts::apiLineOnline() : ShellTexts::apiLineNoAnswer();
+}
+
+} // namespace MenuModel

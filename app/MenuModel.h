@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+// What the tray menu holds and what follows from each command's outcome,
+// kept apart from the widgets so it can be checked without a display.
+namespace MenuModel {
+
+// The nine things a user can choose in the menu.
+enum class Command {
+    StartServer,
+    StopServer,
+    RestartServer,
+    Regenerate,
+    OpenBrowser,
+    OpenBelege,
+    OpenLogs,
+    RevealProject,
+    Quit,
+};
+
+enum class EntryKind { StatusLine, ApiLine, Separator, Command };
+
+struct Entry
+{
+    EntryKind kind = EntryKind::Separator;
+    QString title;                  // empty for separators
+    std::optional<Command> command; // only for command entries
+};
+
+// The fifteen entries, top to bottom, as built at launch.
+QList<Entry> entries(const QString &projectRoot);
+
+// A title as a menu action must be given it so that it shows unchanged:
+// a single '&' would otherwise turn into a keyboard mnemonic.
+QString actionText(const QString &title);
+
+// What the shell does once a server command has reported back.
+struct Outcome
+{
+    bool updateMenu = false;     // refresh the status lines first
+    bool openDashboard = false;  // then open the dashboard in the browser
+    QString alertTitle;          // then show the result alert
+};
+
+// Only StartServer, StopServer, RestartServer and Regenerate report back.
+Outcome outcome(Command command, bool success);
+
+// The API line: "API: —" until the first update; a stopped update sets
+// "API: offline" at once; a running update leaves the text alone and asks
+// for a probe, whose answer sets the line whenever it arrives (last wins).
+class ApiLine
+{
+public:
+    ApiLine();
+    QString text() const { return m_text; }
+    // Returns true when the caller must start a probe.
+    bool update(bool running);
+    void answer(const std::optional<QString> &version);
+
+private:
+    QString m_text;
+};
+
+} // namespace MenuModel

@@ -1,0 +1,85 @@
+#include "app/ShellTexts.h"
+
+#include <QStringList>
+
+namespace ShellTexts {
+
+QString buttonTitle() { return QStringLiteral(" Harlune"); }
+QString accessibleName() { return QStringLiteral("Harlune"); }
+QString displayName() { return accessibleName(); }
+
+QString toolTip(bool running)
+{
+    return running ? QStringLiteral("Harlune – Server läuft")
+                   : QStringLiteral("Harlune – Server gestoppt");
+}
+
+QString statusLineInitial() { return QStringLiteral("Status…"); }
+
+QString statusLine(bool running, qint64 port)
+{
+    if (!running)
+        return QStringLiteral("Server gestoppt");
+    // Plain decimal digits: no grouping, whatever the locale says.
+    return QStringLiteral("Server läuft auf http://127.0.0.1:") + QString::number(port)
+        + QLatin1Char('/');
+}
+
+QString apiLineInitial() { return QStringLiteral("API: —"); }
+QString apiLineOffline() { return QStringLiteral("API: offline"); }
+// Fixed on purpose: the version the server reports is not shown.
+QString apiLineOnline() { return QStringLiteral("API: online (v5)"); }
+QString apiLineNoAnswer() { return QStringLiteral("API: Port offen, Antwort fehlt"); }
+
+QString startEntry() { return QStringLiteral("Server starten"); }
+QString stopEntry() { return QStringLiteral("Server stoppen"); }
+QString restartEntry() { return QStringLiteral("Server neu starten"); }
+QString regenerateEntry() { return QStringLiteral("Berichte neu generieren"); }
+QString dashboardEntry() { return QStringLiteral("Dashboard im Browser"); }
+QString belegeEntry() { return QStringLiteral("Belege-Upload öffnen"); }
+QString logsEntry() { return QStringLiteral("Logs-Ordner öffnen"); }
+QString dataEntry(const QString &projectRoot) { return QStringLiteral("Daten: ") + projectRoot; }
+QString quitEntry() { return QStringLiteral("Beenden"); }
+
+QString welcomeTitle() { return QStringLiteral("Harlune Buchhaltung läuft"); }
+
+QString welcomeText()
+{
+    // The address is fixed text: it tells where the shipped server listens.
+    return QStringList{
+        QStringLiteral("Die App hat kein Hauptfenster – steuern Sie alles über:"),
+        QString(),
+        QStringLiteral("• Menüleiste oben rechts: „Harlune“ anklicken"),
+        QStringLiteral("• Oder Dock-Symbol erneut anklicken"),
+        QString(),
+        QStringLiteral("Dann: „Server starten“ → Browser öffnet http://127.0.0.1:8765/"),
+    }.join(QLatin1Char('\n'));
+}
+
+QString okButton() { return QStringLiteral("OK"); }
+
+QString trayMissingTitle() { return QStringLiteral("Kein Infobereich gefunden"); }
+
+QString trayMissingText()
+{
+    return QStringList{
+        QStringLiteral("Die Arbeitsfläche bietet keinen Infobereich (System-Tray bzw. "
+                       "Statusbereich der Kontrollleiste) an. Das Symbol „Harlune“ mit "
+                       "seinem Menü kann deshalb nicht erscheinen."),
+        QString(),
+        QStringLiteral("Harlune läuft weiter: Das Symbol erscheint von selbst, sobald eine "
+                       "Kontrollleiste mit Infobereich startet. Ein erneuter Start von "
+                       "Harlune zeigt diesen Hinweis wieder an; mit „Beenden“ schließen "
+                       "Sie das Programm."),
+    }.join(QLatin1Char('\n'));
+}
+
+QString startedTitle() { return QStringLiteral("Server gestartet"); }
+QString stoppedTitle() { return QStringLiteral("Server gestoppt"); }
+QString restartedTitle() { return QStringLiteral("Neu gestartet"); }
+QString regeneratedTitle() { return QStringLiteral("Fertig"); }
+QString failureTitle() { return QStringLiteral("Fehler"); }
+// A stop that did not work out is a notice, not an error.
+QString stopFailureTitle() { return QStringLiteral("Hinweis"); }
+
+} // namespace ShellTexts

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+// Every text the tray program shows, in one place. German, character for
+// character as the user sees it.
+namespace ShellTexts {
+
+// The tray item.
+QString buttonTitle();          // " Harlune"
+QString accessibleName();       // "Harlune"
+QString toolTip(bool running);  // "Harlune – Server läuft" / "… gestoppt"
+QString displayName();          // the program as window titles name it
+
+// The two information lines at the top of the menu.
+QString statusLineInitial();    // "Status…"
+QString statusLine(bool running, qint64 port);
+QString apiLineInitial();       // "API: —"
+QString apiLineOffline();
+QString apiLineOnline();
+QString apiLineNoAnswer();
+
+// Menu entries.
+QString startEntry();
+QString stopEntry();
+QString restartEntry();
+QString regenerateEntry();
+QString dashboardEntry();
+QString belegeEntry();
+QString logsEntry();
+QString dataEntry(const QString &projectRoot);
+QString quitEntry();
+
+// Welcome alert, shown at launch and on every reopen.
+QString welcomeTitle();
+QString welcomeText();
+QString okButton();
+
+// Shown when the desktop offers no tray to put the icon into.
+QString trayMissingTitle();
+QString trayMissingText();
+
+// Alert titles after a server command.
+QString startedTitle();
+QString stoppedTitle();
+QString restartedTitle();
+QString regeneratedTitle();
+QString failureTitle();
+QString stopFailureTitle();
+
+} // namespace ShellTexts
