@@ -1,21 +1,13 @@
 #pragma once
 
-// Helpers shared by the server tests: files in temporary project roots,
-// free ports, listener processes and completion recorders.
+// Helpers shared by the server tests: files, free ports, listener processes,
+// a tiny HTTP peer and a recorder for completions.
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QHostAddress>
-#include <QProcess>
-#include <QTcpServer>
-#include <QTest>
-#include <QThread>
+#include <QtNetwork>
+#include <QtTest>
 
 #include <functional>
 #include <memory>
-#include <optional>
 
 namespace ServerTestSupport {
 
@@ -34,6 +26,11 @@ inline QByteArray readFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+inline bool matches(const QString &text, const QString &pattern)
+{
+    return QRegularExpression(pattern).match(text).hasMatch();
+}
+
 // A port nothing listens on right now (the kernel's choice, released again).
 inline quint16 freePort()
 {
@@ -43,9 +40,8 @@ inline quint16 freePort()
 }
 
 // A child process that is killed and reaped when the test lets go of it.
-class ChildProcess : public QProcess
+struct ChildProcess : QProcess
 {
-public:
     ~ChildProcess() override
     {
         kill();
@@ -53,24 +49,46 @@ public:
     }
 };
 
-// A Python child that listens on 127.0.0.1 (port 0: the kernel's choice),
-// prints the port and waits; its QProcess kills it when it goes away.
+// A Python child that listens on 127.0.0.1 (port 0: the kernel's choice)
+// until it is killed. Returns the port, or 0.
 inline quint16 startListener(QProcess &process, quint16 port = 0)
 {
-    process.setProgram(QStringLiteral("/usr/bin/python3"));
-    process.setArguments({QStringLiteral("-c"), QStringLiteral(
+    process.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), QStringLiteral(
         "import socket, sys, time\n"
-        "s = socket.socket()\n"
-        "s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)\n"
-        "s.bind(('127.0.0.1', int(sys.argv[1])))\n"
-        "s.listen()\n"
+        "s = socket.create_server(('127.0.0.1', int(sys.argv[1])))\n"
         "print(s.getsockname()[1], flush=True)\n"
         "time.sleep(120)\n"), QString::number(port)});
-    process.start();
-    if (!process.waitForReadyRead(patienceMs))
-        return 0;
-    return quint16(process.readLine().trimmed().toUInt());
+    return process.waitForReadyRead(patienceMs) ? quint16(process.readLine().trimmed().toUInt()) : 0;
 }
+
+// Answers every request on 127.0.0.1 with fixed bytes; with an empty answer
+// it reads and keeps silent.
+class HttpResponder
+{
+public:
+    explicit HttpResponder(QByteArray answer) : m_answer(std::move(answer))
+    {
+        QObject::connect(&m_server, &QTcpServer::newConnection, &m_server, [this] {
+            while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+                QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                    m_received += socket->readAll();
+                    if (m_received.endsWith("\r\n\r\n") && !m_answer.isEmpty()) {
+                        socket->write(m_answer);
+                        socket->disconnectFromHost();
+                    }
+                });
+            }
+        });
+    }
+    bool listen(quint16 port = 0) { return m_server.listen(QHostAddress::LocalHost, port); }
+    quint16 port() const { return m_server.serverPort(); }
+    QByteArray received() const { return m_received; }
+
+private:
+    QByteArray m_answer;
+    QByteArray m_received;
+    QTcpServer m_server;  // last: its sockets go before the buffers they fill
+};
 
 // What one long operation reported, and how.
 struct Outcome
@@ -80,11 +98,9 @@ struct Outcome
     QString message;
     bool onMainThread = true;
     bool afterReturn = true;
-    bool returned = false;
+    bool returned = false;  // set by the caller once the operation's call is back
 };
 
-// A completion that records into the outcome; the caller sets `returned`
-// once the operation's call is back.
 inline std::function<void(bool, const QString &)> recorder(const std::shared_ptr<Outcome> &outcome)
 {
     return [outcome](bool success, const QString &message) {
@@ -94,6 +110,24 @@ inline std::function<void(bool, const QString &)> recorder(const std::shared_ptr
         outcome->onMainThread &= QThread::currentThread() == QCoreApplication::instance()->thread();
         outcome->afterReturn &= outcome->returned;
     };
+}
+
+// Hands the operation a recording completion and checks that it is called
+// exactly once, on the main thread, after the operation returned.
+template<typename Operation>
+std::shared_ptr<Outcome> await(Operation operation)
+{
+    auto outcome = std::make_shared<Outcome>();
+    operation(recorder(outcome));
+    outcome->returned = true;
+    [&] {
+        QTRY_COMPARE_WITH_TIMEOUT(outcome->calls, 1, patienceMs);
+        QCoreApplication::processEvents();
+        QCOMPARE(outcome->calls, 1);
+        QVERIFY(outcome->onMainThread);
+        QVERIFY(outcome->afterReturn);
+    }();
+    return outcome;
 }
 
 } // namespace ServerTestSupport
