@@ -1,103 +1,137 @@
 #pragma once
 
-// Helpers for the tray program's widget tests: a hand that answers alerts,
-// a real HTTP child on a free port, project roots whose scripts really run,
-// and a launched tray program on its own server manager.
+// Helpers for the tray program's widget tests: project roots whose scripts
+// really run, and a tray program of our own whose alerts a hand answers.
 
 #include "app/AlertDialog.h"
 #include "app/AppDelegate.h"
+#include "app/ShellTexts.h"
 #include "server/ServerManager.h"
 #include "tests/server/ServerTestSupport.h"
 
 #include <QAbstractButton>
-#include <QAction>
 #include <QApplication>
-#include <QMenu>
-#include <QProcess>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QUrl>
 
-#include <functional>
+#include <algorithm>
+#include <csignal>
 #include <memory>
 
 namespace AppTestSupport {
 
-using ServerTestSupport::patienceMs;
+using namespace Qt::StringLiterals;
+using namespace ServerTestSupport;
 
-// Answers every alert that comes up, as a user would, and remembers it.
-class AlertHand : public QObject
-{
-public:
-    struct Seen
-    {
-        QString title;
-        QString message;
-        QString statusLine;  // the menu's status line while the alert was up
-        QList<QUrl> opened;  // what the desktop had been asked to open by then
-    };
-
-    AlertHand();
-
-    // The button to press, by text; "OK" unless set.
-    QString answer = QStringLiteral("OK");
-    // Source for the fields of Seen that come from the program.
-    const AppDelegate *delegate = nullptr;
-    const QList<QUrl> *openedUrls = nullptr;
-
-    QList<Seen> seen;
-    QList<Seen> withTitle(const QString &title) const;
-
-private:
-    void look();
-    QTimer m_timer;
-};
-
-// A Python HTTP server on a free port: "/api/version" answers with `status`.
-class HttpChild
-{
-public:
-    explicit HttpChild(int status);
-    quint16 port() const { return m_port; }
-
-private:
-    QProcess m_process;
-    quint16 m_port = 0;
-};
-
-// A copy of the recording test project (tests/e2e/project): the stop script
-// ends the server it started, the generator succeeds or prints
-// `generatorFailure` and fails, the server answers HTTP on `port`.
+// A copy of the recording test project (tests/e2e/project) whose server
+// listens on `port`; given `generatorFailure`, the generator prints it and fails.
 class Project
 {
 public:
-    explicit Project(quint16 port, const QByteArray &generatorFailure = {});
-    ~Project();
+    explicit Project(quint16 port, const QByteArray &generatorFailure = {})
+    {
+        const QDir fixture(QStringLiteral(HARLUNE_TEST_PROJECT));
+        for (const QString &file : fixture.entryList(QDir::Files))
+            QFile::copy(fixture.filePath(file), m_dir.filePath(file));
+        writeFile(m_dir.filePath(u"fixture-port"_s), QByteArray::number(port));
+        if (!generatorFailure.isNull())
+            writeFile(m_dir.filePath(u"generator-failure"_s), generatorFailure);
+    }
+
+    ~Project()
+    {
+        // A server the test left running must not outlive it.
+        if (const qint64 pid = readFile(m_dir.filePath(u"server.pid"_s)).trimmed().toLongLong(); pid > 0)
+            ::kill(pid_t(pid), SIGKILL);
+    }
 
     QString root() const { return m_dir.path(); }
-    QStringList calls() const;
+    // The scripts run so far, in order.
+    QStringList calls() const
+    {
+        return QString::fromUtf8(readFile(m_dir.filePath(u"records/calls.log"_s))).split(u'\n', Qt::SkipEmptyParts);
+    }
 
 private:
     QTemporaryDir m_dir;
 };
 
-// A tray program of our own, launched, on a manager of its own.
+// A tray program of our own on a manager of its own, for the project root
+// that `root` resolves. What it asks the desktop to open lands in `opened`;
+// every alert it shows is answered with the button `answer` names, as a user
+// would, and noted with the menu's status line and `opened` of that moment.
 struct Shell
 {
-    explicit Shell(ServerManager::Config config);
-    ~Shell();
+    struct Alert
+    {
+        QString title, message, statusLine;
+        QList<QUrl> opened;
+    };
+
+    Shell(quint16 port, const QString &root) : Shell(port, [root] { return root; }) {}
+    Shell(quint16 port, std::function<QString()> root)
+        : manager(std::make_unique<ServerManager>(
+              ServerManager::Config{.port = port, .projectRoot = std::move(root), .lsofPath = {}, .apiTimeoutMs = 5000}))
+        , delegate(std::make_unique<AppDelegate>(*manager))
+    {
+        const auto record = [this](const QUrl &url) { opened.append(url); };
+        manager->setUrlOpener(record);
+        delegate->setUrlOpener(record);
+        QObject::connect(&hand, &QTimer::timeout, [this] { answerAlert(); });
+        hand.start(20);
+    }
 
     // Runs the launch sequence and answers the alerts that come with it.
-    void launch();
-    void awaitLaunchAlerts();
-    QAction *entry(const QString &title) const;
+    void launch()
+    {
+        delegate->applicationDidFinishLaunching();
+        awaitLaunchAlerts();
+    }
+
+    // The welcome comes after 0.3 s, and with it the tray notice (the
+    // offscreen platform has no tray).
+    void awaitLaunchAlerts()
+    {
+        QVERIFY(QTest::qWaitFor([this] {
+            return !titled(ShellTexts::welcomeTitle()).isEmpty() && !titled(ShellTexts::trayMissingTitle()).isEmpty();
+        }, patienceMs));
+    }
+
+    QList<Alert> titled(const QString &title) const
+    {
+        QList<Alert> matching;
+        std::copy_if(alerts.begin(), alerts.end(), std::back_inserter(matching),
+                     [&](const Alert &alert) { return alert.title == title; });
+        return matching;
+    }
+
+    QAction *entry(const QString &title) const
+    {
+        const QList<QAction *> actions = delegate->statusMenu()->actions();
+        const auto found = std::find_if(actions.begin(), actions.end(),
+                                        [&](const QAction *action) { return action->iconText() == title; });
+        return found == actions.end() ? nullptr : *found;
+    }
+
+    void answerAlert()
+    {
+        auto *alert = qobject_cast<AlertDialog *>(QApplication::activeModalWidget());
+        if (!alert || !alert->isVisible())
+            return;
+        alerts.append({alert->title(), alert->message(), delegate->statusLineItem()->text(), opened});
+        const QList<QAbstractButton *> buttons = alert->findChildren<QAbstractButton *>();
+        const auto chosen = std::find_if(buttons.begin(), buttons.end(),
+                                         [&](const QAbstractButton *button) { return button->text() == answer; });
+        (chosen == buttons.end() ? alert->okButton() : *chosen)->click();
+    }
 
     QList<QUrl> opened;
+    QList<Alert> alerts;
+    QString answer = ShellTexts::okButton();
     std::unique_ptr<ServerManager> manager;
-    std::unique_ptr<AppDelegate> delegate;
-    AlertHand alerts;
+    std::unique_ptr<AppDelegate> delegate; // goes before the manager it uses
+    QTimer hand;                           // goes first of all
 };
-
-ServerManager::Config configFor(quint16 port, const QString &root);
 
 } // namespace AppTestSupport

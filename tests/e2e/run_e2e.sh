@@ -1,38 +1,31 @@
 #!/usr/bin/env bash
-# Drives the real tray program as a user would: under Xvfb with trayer as
-# tray host, by mouse and keys (xdotool), against a temporary project whose
-# scripts note how they were started.
-#
+# Drives the real tray program as a user would, by mouse and keys, against a
+# temporary project whose scripts note how they were started:
 #   bash tests/e2e/run_e2e.sh build/bin/harlune-kommandozentrale
-#
-# It runs in a network namespace of its own, where the program's fixed
-# port is free whatever the machine runs (see run_isolated); where no
-# namespace can be had and the port is taken, it is skipped (exit 77).
 set -euo pipefail
 
-here=$(cd "$(dirname "$0")" && pwd)
 program=$(readlink -f "$1")
-
 # shellcheck source=x11_session.sh
-source "$here/x11_session.sh"
+source "$(dirname "$0")/x11_session.sh"
 run_isolated "$0" "$program"
-
 start_session harlune-e2e
-records="$project/records"
+records="$project/records" log="$project/logs/server-app.log"
 
 fail() {
     echo "FAIL: $*" >&2
     exit 1
 }
-
-expect_file() { # expected-text file
-    diff -u <(printf '%s\n' "$1") "$2" || fail "$2 differs from what was expected"
+expect_record() { # script program args host port: how the script was started
+    diff -u <(printf '%s\n' "program=$2" "args=$3" "cwd=$project" HARLUNE_AUTH=e2e-geheim \
+        "HARLUNE_HOST=$4" "HARLUNE_PORT=$5") "$records/$1.txt" || fail "$1 was started wrongly"
+}
+server_answers() {
+    /usr/bin/python3 -c "import urllib.request, sys
+sys.exit(urllib.request.urlopen('http://127.0.0.1:$port/api/version', timeout=5).status != 200)" 2>/dev/null
 }
 
-printf 'alte Zeile\n' >"$project/logs/server-app.log"
+printf 'alte Zeile\n' >"$log"
 port_taken && fail "port $port is in use before the start"
-
-# The project by the override; an auth value the scripts must receive.
 as_user=(env HARLUNE_PROJECT="$project" HARLUNE_AUTH=e2e-geheim)
 
 # --- launch: the welcome comes, and no complaint about a missing tray
@@ -43,53 +36,28 @@ window_gone '^Kein Infobereich' || fail "the tray notice came although trayer ru
 
 # --- "Server starten": first enabled entry
 choose_from_menu Down Return
-wait_for 30 visible_window '^Server gestartet' >/dev/null ||
-    fail "no alert \"Server gestartet\" (got: $(xdotool search --onlyvisible --name . getwindowname %@ 2>/dev/null | tr '\n' ';'))"
-
-expect_file 'stop
-generate
-serve' "$records/calls.log"
-# How each script was started: program, arguments, folder, and what it got
-# of HARLUNE_AUTH, HARLUNE_HOST and HARLUNE_PORT.
-expect_record() { # script program args host port
-    expect_file "program=$2
-args=$3
-cwd=$project
-HARLUNE_AUTH=e2e-geheim
-HARLUNE_HOST=$4
-HARLUNE_PORT=$5" "$records/$1.txt"
-}
+wait_for 30 visible_window '^Server gestartet' >/dev/null || fail 'no alert "Server gestartet"'
+wait_for 20 server_answers || fail "the server does not answer" # it notes its start before
+diff -u <(printf 'stop\ngenerate\nserve\n') "$records/calls.log" || fail "unexpected script runs"
 expect_record stop "$project/stop.sh" '' 127.0.0.1 "$port"
 expect_record generate /usr/bin/python3 generate_buchhaltung.py 127.0.0.1 "$port"
 # The server gets the program's own environment, nothing added.
 expect_record serve /usr/bin/python3 serve.py '(unset)' '(unset)'
-
-server_answers() {
-    /usr/bin/python3 -c "import urllib.request, sys
-sys.exit(0 if urllib.request.urlopen('http://127.0.0.1:$port/api/version', timeout=5).status == 200 else 1)" 2>/dev/null
-}
-wait_for 20 server_answers || fail "the server does not answer"
-log_complete() {
-    grep -q 'Server hört auf 127.0.0.1:8765' "$project/logs/server-app.log" &&
-        grep -q 'Protokoll auf stderr' "$project/logs/server-app.log"
-}
-wait_for 20 log_complete || fail "the server's output is not in the log"
-[ "$(head -n 1 "$project/logs/server-app.log")" = 'alte Zeile' ] || fail "the log lost its earlier content"
-wait_for 20 grep -qx "http://127.0.0.1:$port/" "$work/browser.log" ||
-    fail "the browser was not asked for the dashboard"
-
+# Both of the server's output channels are appended to the log.
+wait_for 20 grep -q 'Protokoll auf stderr' "$log" || fail "stderr is not in the log"
+grep -q "Server hört auf 127.0.0.1:$port" "$log" || fail "stdout is not in the log"
+[ "$(head -n 1 "$log")" = 'alte Zeile' ] || fail "the log lost its earlier content"
+wait_for 20 grep -qx "http://127.0.0.1:$port/" "$work/browser.log" || fail "the browser was not asked for the dashboard"
 dismiss_alert '^Server gestartet'
 
 # --- a second start hands a reopen to the running program and ends
-timeout 20 "${as_user[@]}" "$program" ||
-    fail "the second start did not end with status 0"
+timeout 20 "${as_user[@]}" "$program" || fail "the second start did not end with status 0"
 dismiss_alert '^Harlune Buchhaltung läuft'
 kill -0 "$PROGRAM_PID" || fail "the running program ended on the reopen"
 
 # --- "Beenden": last entry; the server is stopped first, then the end
 choose_from_menu Up Return
-program_ended() { ! kill -0 "$PROGRAM_PID" 2>/dev/null; }
-wait_for 30 program_ended || fail "the program did not end"
+wait_for 30 eval '! kill -0 "$PROGRAM_PID" 2>/dev/null' || fail "the program did not end"
 status=0
 wait "$PROGRAM_PID" || status=$?
 PROGRAM_PID=''
@@ -97,5 +65,4 @@ PROGRAM_PID=''
 [ "$(tail -n 1 "$records/calls.log")" = stop ] || fail "quitting did not run the stop script"
 server_answers && fail "the server still answers after quitting"
 [ -e "$project/server.pid" ] && fail "the server was not stopped"
-
 echo "PASS: start, dashboard, log, reopen and quit work through the tray"

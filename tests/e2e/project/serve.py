@@ -21,10 +21,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.wfile.write(body)
 
 
-port = 8765
-if os.path.exists(os.path.join(ROOT, 'fixture-port')):
-    with open(os.path.join(ROOT, 'fixture-port'), encoding='utf-8') as f:
-        port = int(f.read())
+port_file = os.path.join(ROOT, 'fixture-port')
+port = int(open(port_file, encoding='utf-8').read()) if os.path.exists(port_file) else 8765
 server = http.server.ThreadingHTTPServer(('127.0.0.1', port), Handler)
 print(f'Server hört auf 127.0.0.1:{port}', flush=True)
 print('Protokoll auf stderr', file=sys.stderr, flush=True)

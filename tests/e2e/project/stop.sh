@@ -1,16 +1,6 @@
 # Ends the server recorded in server.pid and notes how it was started.
 root=$(cd "$(dirname "$0")" && pwd)
-mkdir -p "$root/records"
-{
-    echo "program=$0"
-    echo "args=$*"
-    echo "cwd=$PWD"
-    for variable in HARLUNE_AUTH HARLUNE_HOST HARLUNE_PORT; do
-        echo "$variable=${!variable-(unset)}"
-    done
-} >"$root/records/stop.txt"
-echo stop >>"$root/records/calls.log"
-
+/usr/bin/python3 "$root/record.py" stop "$0" "$@"
 if [ -f "$root/server.pid" ]; then
     pid=$(cat "$root/server.pid")
     kill "$pid" 2>/dev/null
