@@ -1,22 +1,18 @@
 #pragma once
 
-// Small helpers to lay out and inspect directory trees in the paths tests.
+// Lays out and inspects directory trees for the tests of paths/.
 
 #include "paths/ProjectPaths.h"
 
-#include <QByteArray>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStringList>
 #include <QTest>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace TreeFixture {
 
-// Writes a file, creating its folders.
 inline void writeFile(const QString &path, const QByteArray &content)
 {
     QVERIFY(QDir().mkpath(QFileInfo(path).path()));
@@ -31,19 +27,10 @@ inline QByteArray readFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
 
-inline void makeLink(const QString &target, const QString &linkPath)
+inline void makeLink(const QString &target, const QString &link)
 {
-    QVERIFY(QDir().mkpath(QFileInfo(linkPath).path()));
-    QVERIFY2(::symlink(QFile::encodeName(target).constData(),
-                       QFile::encodeName(linkPath).constData())
-                     == 0,
-             qPrintable(linkPath));
-}
-
-inline void makeFifo(const QString &path)
-{
-    QVERIFY(QDir().mkpath(QFileInfo(path).path()));
-    QVERIFY2(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0, qPrintable(path));
+    QVERIFY(QDir().mkpath(QFileInfo(link).path()));
+    QVERIFY2(QFile::link(target, link), qPrintable(link));
 }
 
 // Names directly inside a directory, hidden ones and dangling links included, sorted.
@@ -55,65 +42,34 @@ inline QStringList entries(const QString &directory)
     return names;
 }
 
-// Removes one entry; a symbolic link is removed, never followed.
-inline bool removeEntry(const QString &path)
+// One line per entry at and below path: name, kind, permissions, and the
+// file's content or the link's own target text. Equal snapshots mean equal trees.
+inline QStringList snapshot(const QString &path, const QString &name = QStringLiteral("."))
 {
-    const QFileInfo entry(path);
-    return entry.isDir() && !entry.isSymLink() ? QDir(path).removeRecursively() : QFile::remove(path);
+    const QFileInfo info(path);
+    if (info.isSymLink()) {
+        char text[4096];
+        const ssize_t length = ::readlink(QFile::encodeName(path).constData(), text, sizeof text);
+        return {name + " -> " + QString::fromLocal8Bit(text, qMax<ssize_t>(length, 0))};
+    }
+    QStringList lines{name + (info.isDir() ? " dir " : info.isFile() ? " file " : " other ")
+                      + QString::number(int(info.permissions()), 16)};
+    if (info.isFile())
+        lines.last() += ' ' + QString::fromUtf8(readFile(path));
+    for (const QString &child : info.isDir() ? entries(path) : QStringList())
+        lines += snapshot(path + '/' + child, name + '/' + child);
+    return lines;
 }
 
-// A resolution context whose every folder lies below root: the bundle at
-// root/bundle, the per-user data folder at root/home/data/Harlune, the
-// working directory at root/cwd.
+// The bundle, the per-user data folder and the working directory below root.
 inline ProjectPaths::Context contextBelow(const QString &root)
 {
-    ProjectPaths::Context context;
-    context.bundleDir = root + QStringLiteral("/bundle");
-    context.appSupport = root + QStringLiteral("/home/data/Harlune");
-    context.currentDir = root + QStringLiteral("/cwd");
-    QDir().mkpath(context.bundleDir);
-    QDir().mkpath(context.currentDir);
-    return context;
+    return {std::nullopt, root + "/bundle", root + "/data", root + "/cwd"};
 }
 
 inline QString packagedFolder(const ProjectPaths::Context &context)
 {
-    return context.bundleDir + QStringLiteral("/Resources/buchhaltung");
-}
-
-inline QByteArray linkText(const QString &path)
-{
-    char buffer[4096];
-    const ssize_t length = ::readlink(QFile::encodeName(path).constData(), buffer, sizeof buffer);
-    return length < 0 ? QByteArray() : QByteArray(buffer, length);
-}
-
-// Where the entry at copy differs from the one at original, followed down a
-// directory tree; empty when they match in kind, names, content, link
-// targets and permissions.
-inline QString entryDifference(const QString &original, const QString &copy)
-{
-    const QFileInfo from(original), to(copy);
-    if (from.isSymLink() || to.isSymLink()) {
-        return from.isSymLink() && to.isSymLink() && linkText(original) == linkText(copy)
-                       ? QString()
-                       : copy + QStringLiteral(": link differs");
-    }
-    if (from.permissions() != to.permissions())
-        return copy + QStringLiteral(": permissions differ");
-    if (from.isDir() != to.isDir() || from.isFile() != to.isFile())
-        return copy + QStringLiteral(": kind differs");
-    if (from.isFile())
-        return readFile(original) == readFile(copy) ? QString() : copy + QStringLiteral(": content differs");
-    if (entries(original) != entries(copy))
-        return copy + QStringLiteral(": holds ") + entries(copy).join(QLatin1Char(','));
-    for (const QString &name : entries(original)) {
-        const QString difference = entryDifference(original + QLatin1Char('/') + name,
-                                                   copy + QLatin1Char('/') + name);
-        if (!difference.isEmpty())
-            return difference;
-    }
-    return {};
+    return context.bundleDir + "/Resources/buchhaltung";
 }
 
 } // namespace TreeFixture
