@@ -15,7 +15,7 @@ run_isolated() {
     local flags
     for flags in -n -rn; do
         unshare "$flags" true 2>/dev/null && exec unshare "$flags" -- bash -c \
-            '/usr/sbin/ip link set lo up && HARLUNE_SESSION=1 exec dbus-run-session -- bash "$@"' _ "$@"
+            '/usr/sbin/ip link set lo up && HARLUNE_SESSION=namespace exec dbus-run-session -- bash "$@"' _ "$@"
     done
     port_taken && echo "SKIP: no private network namespace, and port $port is in use here" && exit 77
     HARLUNE_SESSION=1 exec dbus-run-session -- bash "$@"
@@ -130,6 +130,11 @@ end_session() {
     fi
     stop_pid "$PROGRAM_PID"
     [ -f "$project/server.pid" ] && kill "$(cat "$project/server.pid")" 2>/dev/null || true
+    # In a namespace of our own whatever still listens is our server, also
+    # one that failed before it wrote its pid file.
+    if [ "${HARLUNE_SESSION:-}" = namespace ]; then
+        /usr/bin/lsof -t -iTCP:$port -sTCP:LISTEN 2>/dev/null | xargs -r kill 2>/dev/null || true
+    fi
     stop_pid "$TRAYER_PID"
     stop_pid "$XVFB_PID"
     rm -rf "$work"
