@@ -133,7 +133,7 @@ void AppDelegate::updateMenu()
 
     m_statusItem->setToolTip(ShellTexts::toolTip(running));
     m_statusLineItem->setText(
-        MenuModel::actionText(ShellTexts::statusLine(running, m_manager.port())));
+        MenuModel::actionText(ShellTexts::statusLine(running, m_manager.dashboardUrl().toString())));
 
     if (m_apiLine.update(running)) {
         m_manager.fetchAPIVersion([self = QPointer(this)](const std::optional<QString> &version) {

@@ -16,13 +16,10 @@ QString toolTip(bool running)
 
 QString statusLineInitial() { return QStringLiteral("Status…"); }
 
-QString statusLine(bool running, qint64 port)
+QString statusLine(bool running, const QString &dashboardAddress)
 {
-    if (!running)
-        return QStringLiteral("Server gestoppt");
-    // Plain decimal digits: no grouping, whatever the locale says.
-    return QStringLiteral("Server läuft auf http://127.0.0.1:") + QString::number(port)
-        + QLatin1Char('/');
+    return running ? QStringLiteral("Server läuft auf ") + dashboardAddress
+                   : QStringLiteral("Server gestoppt");
 }
 
 QString apiLineInitial() { return QStringLiteral("API: —"); }

@@ -15,7 +15,7 @@ QString displayName();          // the program as window titles name it
 
 // The two information lines at the top of the menu.
 QString statusLineInitial();    // "Status…"
-QString statusLine(bool running, qint64 port);
+QString statusLine(bool running, const QString &dashboardAddress);
 QString apiLineInitial();       // "API: —"
 QString apiLineOffline();
 QString apiLineOnline();
