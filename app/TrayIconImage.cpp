@@ -1,5 +1,7 @@
 #include "app/TrayIconImage.h"
 
+#include "app/AppIdentity.h"
+
 #include <QPainter>
 #include <QPixmap>
 
@@ -7,10 +9,14 @@ namespace TrayIconImage {
 
 QIcon documentIcon(const QColor &foreground)
 {
-    // Symbolic names only: the full-colour variants would not follow the
-    // bar's colours.
-    for (const char *name : {"x-office-document-symbolic", "text-x-generic-symbolic"}) {
-        QIcon themed = QIcon::fromTheme(QLatin1String(name));
+    // Our own symbol where the program is installed, else the theme's
+    // document. Symbolic names only: the full-colour variants would not
+    // follow the bar's colours.
+    const QString ownSymbol =
+            QString::fromUtf8(AppIdentity::applicationId) + QStringLiteral("-symbolic");
+    for (const QString &name : {ownSymbol, QStringLiteral("x-office-document-symbolic"),
+                                QStringLiteral("text-x-generic-symbolic")}) {
+        QIcon themed = QIcon::fromTheme(name);
         if (!themed.isNull()) {
             themed.setIsMask(true);
             return themed;

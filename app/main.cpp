@@ -1,7 +1,13 @@
 #include "app/AppDelegate.h"
+#include "app/AppIdentity.h"
+#include "app/CommandLine.h"
 #include "app/ShellTexts.h"
 #include "app/SingleInstance.h"
 #include "server/ServerManager.h"
+
+#ifdef Q_OS_MACOS
+#include "app/platform/macos/ReopenEvents.h"
+#endif
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -9,6 +15,12 @@
 
 int main(int argc, char *argv[])
 {
+    // Options come first, before there is a display to connect to, so that
+    // they work without one and a rejected command line starts nothing.
+    const CommandLine::Request request = CommandLine::parse(CommandLine::arguments(argc, argv));
+    if (request.action != CommandLine::Action::RunTray)
+        return CommandLine::carryOut(request);
+
     QApplication application(argc, argv);
     // A tray program has no window whose closing should end it; without
     // this, dismissing an alert would quit.
@@ -16,6 +28,8 @@ int main(int argc, char *argv[])
     // Trays that show a title for an item take it from the application name.
     QApplication::setApplicationName(ShellTexts::buttonTitle());
     QApplication::setApplicationDisplayName(ShellTexts::displayName());
+    // Lets the desktop match our windows and tray item to the desktop entry.
+    QGuiApplication::setDesktopFileName(QString::fromUtf8(AppIdentity::applicationId));
 
     // Starting the program again counts as a reopen of the running one.
     SingleInstance instance;
@@ -26,8 +40,12 @@ int main(int argc, char *argv[])
     manager.setUrlOpener([](const QUrl &url) { QDesktopServices::openUrl(url); });
 
     AppDelegate delegate(manager);
-    QObject::connect(&instance, &SingleInstance::reopenRequested, &delegate,
-                     [&delegate] { delegate.applicationShouldHandleReopen(); });
+    const auto reopen = [&delegate] { delegate.applicationShouldHandleReopen(); };
+    QObject::connect(&instance, &SingleInstance::reopenRequested, &delegate, reopen);
+#ifdef Q_OS_MACOS
+    // A click on the Dock icon of the running program is its reopen there.
+    QTimer::singleShot(0, &delegate, [reopen] { MacReopenEvents::install(reopen); });
+#endif
     QObject::connect(&delegate, &AppDelegate::terminationRequested, &application,
                      [] { QCoreApplication::exit(0); });
     QObject::connect(&application, &QCoreApplication::aboutToQuit, &delegate,

@@ -7,7 +7,9 @@ packages=(
     # build
     cmake g++ make qt6-base-dev qt6-qpa-plugins libgl-dev
     # what the program starts and needs at run time
-    lsof python3 xdg-utils dbus fonts-dejavu-core adwaita-icon-theme
+    lsof python3 xdg-utils dbus fonts-dejavu-core adwaita-icon-theme libqt6svg6
+    # installing and packaging: the package, its checks, desktop file checks
+    dpkg-dev file lintian desktop-file-utils appstream
     # the end-to-end test: a display, a tray host, a hand on mouse and keys
     xvfb trayer xdotool x11-utils
     # its own network namespace, where the fixed port 8765 is always free

@@ -1,0 +1,23 @@
+# macOS only: the program as an application bundle with a Dock icon (no
+# LSUIElement), the packaged project inside it where the program looks for
+# it, and the Dock icon's reopen event. Included from app/CMakeLists.txt.
+enable_language(OBJCXX)
+
+target_sources(harlune-kommandozentrale PRIVATE
+    ${CMAKE_SOURCE_DIR}/app/platform/macos/ReopenEvents.h
+    ${CMAKE_SOURCE_DIR}/app/platform/macos/ReopenEvents.mm)
+target_link_libraries(harlune-kommandozentrale PRIVATE
+    "-framework Foundation" "-framework CoreServices")
+set_target_properties(harlune-kommandozentrale PROPERTIES
+    MACOSX_BUNDLE TRUE
+    OUTPUT_NAME ${HARLUNE_BUNDLE_NAME}
+    MACOSX_BUNDLE_INFO_PLIST ${CMAKE_SOURCE_DIR}/packaging/macos/Info.plist.in
+    MACOSX_BUNDLE_BUNDLE_NAME ${HARLUNE_BUNDLE_NAME}
+    MACOSX_BUNDLE_GUI_IDENTIFIER ${HARLUNE_APP_ID}
+    MACOSX_BUNDLE_BUNDLE_VERSION ${PROJECT_VERSION}
+    MACOSX_BUNDLE_SHORT_VERSION_STRING ${PROJECT_VERSION})
+
+# The program takes the .app folder for its bundle directory and looks for
+# <bundle>/Resources/buchhaltung (paths/ProjectPaths.cpp).
+set(HARLUNE_PACKAGED_DIR ${HARLUNE_BIN_DIR}/${HARLUNE_BUNDLE_NAME}.app/${HARLUNE_PACKAGED_SUBDIR})
+install(TARGETS harlune-kommandozentrale BUNDLE DESTINATION .)
