@@ -11,10 +11,6 @@ run_isolated "$0" "$program"
 start_session harlune-e2e
 records="$project/records" log="$project/logs/server-app.log"
 
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
 expect_record() { # script program args host port: how the script was started
     diff -u <(printf '%s\n' "program=$2" "args=$3" "cwd=$project" HARLUNE_AUTH=e2e-geheim \
         "HARLUNE_HOST=$4" "HARLUNE_PORT=$5") "$records/$1.txt" || fail "$1 was started wrongly"

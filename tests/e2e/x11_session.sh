@@ -1,9 +1,14 @@
-# A throw-away X session with a tray host (Xvfb, trayer), and a hand to use
-# the tray program in it (xdotool, xwininfo). Sourced by the end-to-end test
-# and the app benchmark.
+# A throw-away X session with a tray host (Xvfb, and trayer or a
+# StatusNotifier host of our own), and a hand to use the tray program in it
+# (xdotool, xwininfo). Sourced by the end-to-end tests and the app benchmark.
 
 session_helpers=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 port=8765 # the program's own, fixed
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
 
 port_taken() { [ -n "$(/usr/bin/lsof -t -iTCP:$port -sTCP:LISTEN 2>/dev/null)" ]; }
 
@@ -85,13 +90,18 @@ choose_from_menu() {
     xdotool mousemove --sync 5 700 key "$@"
 }
 
+# The StatusNotifier host's view of the program's menu (start_session NAME sni).
+sni() { /usr/bin/python3 "$session_helpers/sni_host.py" "$1" "$work/sni" "${@:2}"; }
+
 # Sets up in a fresh folder $work: a copy of the recording test project
-# ($project, with a space in its path), home and XDG folders, a browser that
-# notes what it is asked to open ($work/browser.log), a display with a tray.
+# ($project, whose path holds a space, "_" and "&&"), home and XDG folders,
+# a browser that notes what it is asked to open ($work/browser.log), a
+# display with a tray: trayer (XEmbed), or with "sni" as $2 a StatusNotifier
+# host on the session bus, registered before the program starts.
 start_session() {
     work=$(mktemp -d "/tmp/$1.XXXXXX")
-    project="$work/Buchhaltung mit Leerzeichen"
-    XVFB_PID='' TRAYER_PID='' PROGRAM_PID=''
+    project="$work/Buchhaltung_mit && Leerzeichen"
+    XVFB_PID='' TRAY_PID='' PROGRAM_PID=''
     trap end_session EXIT
     trap 'exit 143' TERM INT HUP # so that a time-out still cleans up
     mkdir -p "$project/logs"
@@ -117,8 +127,15 @@ start_session() {
     XVFB_PID=$!
     wait_for 20 test -s "$work/display"
     export DISPLAY=:$(cat "$work/display") # written once it takes connections
-    trayer --edge top --align right --widthtype request --height 24 >"$work/trayer.log" 2>&1 &
-    TRAYER_PID=$!
+    if [ "${2:-}" = sni ]; then
+        mkdir "$work/sni"
+        sni serve >"$work/tray.log" 2>&1 &
+        TRAY_PID=$!
+        wait_for 20 test -e "$work/sni/ready"
+        return
+    fi
+    trayer --edge top --align right --widthtype request --height 24 >"$work/tray.log" 2>&1 &
+    TRAY_PID=$!
     wait_for 20 tray_owned
 }
 
@@ -135,7 +152,7 @@ end_session() {
     if [ "${HARLUNE_SESSION:-}" = namespace ]; then
         /usr/bin/lsof -t -iTCP:$port -sTCP:LISTEN 2>/dev/null | xargs -r kill 2>/dev/null || true
     fi
-    stop_pid "$TRAYER_PID"
+    stop_pid "$TRAY_PID"
     stop_pid "$XVFB_PID"
     rm -rf "$work"
     exit "$status"
