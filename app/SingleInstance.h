@@ -33,15 +33,14 @@ public:
     // in the temporary folder, the first that is private; empty if neither is.
     static QString defaultSocketPath();
 
-    // True if the folder is a directory (not a link) of this user that nobody
-    // else may enter; with `create`, a missing one is made so first.
-    static bool privateFolder(const QString &folder, bool create = false);
-
 signals:
     // Someone started the program again.
     void reopenRequested();
 
 private:
+    // True if the folder is a directory (not a link) of this user that nobody
+    // else may enter; with `create`, a missing one is made so first.
+    static bool privateFolder(const QString &folder, bool create = false);
     bool handOverReopen();
     void acceptConnections();
 
