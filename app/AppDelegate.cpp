@@ -85,13 +85,16 @@ void AppDelegate::setupMenuBar()
 {
     m_statusItem = new QSystemTrayIcon(this);
     m_statusMenu = new QMenu;
+    // First: how the tray shows the texts depends on the tray it goes to.
+    m_statusItem->setContextMenu(m_statusMenu);
+    const MenuModel::TextStyle style = MenuModel::textStyle(*m_statusMenu);
 
     for (const MenuModel::Entry &entry : MenuModel::entries(m_manager.projectRoot())) {
         if (entry.kind == MenuModel::EntryKind::Separator) {
             m_statusMenu->addSeparator();
             continue;
         }
-        QAction *action = m_statusMenu->addAction(MenuModel::actionText(entry.title));
+        QAction *action = m_statusMenu->addAction(MenuModel::actionText(entry.title, style));
         switch (entry.kind) {
         case MenuModel::EntryKind::StatusLine:
             m_statusLineItem = action;
@@ -110,7 +113,6 @@ void AppDelegate::setupMenuBar()
         }
     }
 
-    m_statusItem->setContextMenu(m_statusMenu);
 #ifndef Q_OS_MACOS
     // An XEmbed tray reports a left click only as Trigger and opens the
     // context menu on the right button alone; users expect either to work.
@@ -133,7 +135,8 @@ void AppDelegate::updateMenu()
 
     m_statusItem->setToolTip(ShellTexts::toolTip(running));
     m_statusLineItem->setText(
-        MenuModel::actionText(ShellTexts::statusLine(running, m_manager.dashboardUrl().toString())));
+        MenuModel::actionText(ShellTexts::statusLine(running, m_manager.dashboardUrl().toString()),
+                              MenuModel::textStyle(*m_statusMenu)));
 
     if (m_apiLine.update(running)) {
         m_manager.fetchAPIVersion([self = QPointer(this)](const std::optional<QString> &version) {

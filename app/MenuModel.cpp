@@ -2,6 +2,8 @@
 
 #include "app/ShellTexts.h"
 
+#include <QMenu>
+
 namespace MenuModel {
 
 namespace {
@@ -37,11 +39,30 @@ QList<Entry> entries(const QString &projectRoot)
     };
 }
 
-QString actionText(const QString &title)
+TextStyle textStyle(QMenu &menu)
 {
-    QString escaped = title;
-    escaped.replace(QLatin1Char('&'), QStringLiteral("&&"));
-    return escaped;
+#ifdef Q_OS_MACOS
+    // The native menu there strips '&' markers as Qt's own menu does.
+    Q_UNUSED(menu);
+    return TextStyle::Widget;
+#else
+    // Only a tray that exports the menu over D-Bus gives it a platform menu.
+    return menu.platformMenu() ? TextStyle::DBusMenu : TextStyle::Widget;
+#endif
+}
+
+QString actionText(const QString &title, TextStyle style)
+{
+    QString text = title;
+    if (style == TextStyle::Widget)
+        return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
+    text.replace(QLatin1Char('_'), QStringLiteral("__"));
+    // Qt would turn the first '&' of the text into a marker, hiding it. A
+    // '&' of our own in front takes that turn: it becomes a leading '_',
+    // which is not shown and only makes the first letter the access key.
+    if (text.contains(QLatin1Char('&')))
+        text.prepend(QLatin1Char('&'));
+    return text;
 }
 
 Outcome outcome(Command which, bool success)

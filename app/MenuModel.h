@@ -5,6 +5,8 @@
 
 #include <optional>
 
+class QMenu;
+
 // What the tray menu holds and what follows from each command's outcome,
 // kept apart from the widgets so it can be checked without a display.
 namespace MenuModel {
@@ -34,9 +36,20 @@ struct Entry
 // The fifteen entries, top to bottom, as built at launch.
 QList<Entry> entries(const QString &projectRoot);
 
-// A title as a menu action must be given it so that it shows unchanged:
-// a single '&' would otherwise turn into a keyboard mnemonic.
-QString actionText(const QString &title);
+// How the tray shows the texts of its menu. A menu drawn by Qt (an XEmbed
+// tray, macOS) takes '&' as the mnemonic marker and "&&" as an ampersand.
+// A menu exported over D-Bus (StatusNotifierItem trays: dbusmenu) takes '_'
+// as the marker and "__" as an underscore; Qt turns only the first '&' of
+// the text into '_' and passes everything else on as it is.
+enum class TextStyle { Widget, DBusMenu };
+
+// The style of the tray that shows `menu`, known once it is the tray
+// icon's context menu.
+TextStyle textStyle(QMenu &menu);
+
+// A title as a menu action must be given it so that the tray shows it
+// unchanged, neither losing characters to nor gaining a mnemonic marker.
+QString actionText(const QString &title, TextStyle style);
 
 // What the shell does once a server command has reported back.
 struct Outcome

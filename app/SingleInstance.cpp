@@ -1,10 +1,15 @@
 #include "app/SingleInstance.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
-#include <QStandardPaths>
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -12,6 +17,22 @@ const QByteArray reopenMessage = QByteArrayLiteral("reopen\n");
 constexpr int connectTimeoutMs = 2000;
 constexpr int writeTimeoutMs = 2000;
 constexpr int lockTimeoutMs = 5000;
+
+// Who is at the other end of a connected local socket: the process that
+// connected, or the one that listens.
+bool peerIsThisUser(qintptr descriptor)
+{
+#ifdef SO_PEERCRED
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    return ::getsockopt(int(descriptor), SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0
+           && peer.uid == ::geteuid();
+#else
+    uid_t uid = 0;
+    gid_t gid = 0;
+    return ::getpeereid(int(descriptor), &uid, &gid) == 0 && uid == ::geteuid();
+#endif
+}
 
 } // namespace
 
@@ -24,16 +45,33 @@ SingleInstance::~SingleInstance() = default;
 
 QString SingleInstance::defaultSocketPath()
 {
-    // The runtime folder belongs to the user alone (Qt insists on mode 0700),
-    // so nobody else can reach or replace the socket.
-    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (folder.isEmpty())
-        folder = QDir::tempPath();
-    return folder + QStringLiteral("/harlune-kommandozentrale.socket");
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    // Named by the user id, so that every user finds their own; a stranger
+    // who made it first is refused by privateFolder.
+    const QString own = QDir::tempPath() + QStringLiteral("/harlune-kommandozentrale-")
+                        + QString::number(::geteuid());
+    if (!runtime.isEmpty() && privateFolder(runtime))
+        return runtime + QStringLiteral("/harlune-kommandozentrale.socket");
+    if (privateFolder(own, true))
+        return own + QStringLiteral("/instance.socket");
+    return {};
+}
+
+bool SingleInstance::privateFolder(const QString &folder, bool create)
+{
+    const QByteArray path = QFile::encodeName(folder);
+    if (create)
+        ::mkdir(path.constData(), S_IRWXU); // an existing one is checked below
+    struct stat status {};
+    return ::lstat(path.constData(), &status) == 0 && S_ISDIR(status.st_mode)
+           && status.st_uid == ::geteuid() && (status.st_mode & (S_IRWXG | S_IRWXO)) == 0;
 }
 
 bool SingleInstance::claim()
 {
+    if (m_socketPath.isEmpty() || !privateFolder(QFileInfo(m_socketPath).path()))
+        return true;
+
     // Two starts at the same moment must not both find the socket stale and
     // remove each other's: decide under a lock.
     QLockFile lock(m_socketPath + QStringLiteral(".lock"));
@@ -44,7 +82,8 @@ bool SingleInstance::claim()
     if (handOverReopen())
         return false;
 
-    // Nobody answered: whatever lies at the path is left over from a crash.
+    // Nobody of ours answered: whatever lies at the path is left over from a
+    // crash, or a stranger's, which has no business in our folder.
     QLocalServer::removeServer(m_socketPath);
     m_server = new QLocalServer(this);
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
@@ -63,7 +102,7 @@ bool SingleInstance::handOverReopen()
 {
     QLocalSocket socket;
     socket.connectToServer(m_socketPath);
-    if (!socket.waitForConnected(connectTimeoutMs))
+    if (!socket.waitForConnected(connectTimeoutMs) || !peerIsThisUser(socket.socketDescriptor()))
         return false;
     socket.write(reopenMessage);
     const bool written = socket.waitForBytesWritten(writeTimeoutMs);
@@ -76,6 +115,11 @@ bool SingleInstance::handOverReopen()
 void SingleInstance::acceptConnections()
 {
     while (QLocalSocket *client = m_server->nextPendingConnection()) {
+        if (!peerIsThisUser(client->socketDescriptor())) {
+            client->abort();
+            client->deleteLater();
+            continue;
+        }
         connect(client, &QLocalSocket::disconnected, client, &QObject::deleteLater);
         // The message may arrive with the connection or a moment later.
         auto readMessage = [this, client] {

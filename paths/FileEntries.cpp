@@ -60,7 +60,8 @@ bool copyDirectory(const QString &source, const QString &destination, mode_t mod
     if (!names)
         return false;
     for (const QString &name : *names) {
-        if (!copy(source + QLatin1Char('/') + name, destination + QLatin1Char('/') + name))
+        const QString entry = source + QLatin1Char('/') + name;
+        if (!isSpecial(entry) && !copy(entry, destination + QLatin1Char('/') + name))
             return false;
     }
     return ::chmod(native(destination).constData(), mode & 07777) == 0;
@@ -92,6 +93,13 @@ std::optional<QStringList> list(const QString &directory)
     if (errno != 0)
         return std::nullopt;
     return names;
+}
+
+bool isSpecial(const QString &path)
+{
+    const std::optional<struct stat> status = entryStatus(path);
+    return status && !S_ISREG(status->st_mode) && !S_ISDIR(status->st_mode)
+           && !S_ISLNK(status->st_mode);
 }
 
 bool copy(const QString &source, const QString &destination)

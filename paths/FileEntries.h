@@ -15,11 +15,15 @@ bool exists(const QString &path);
 // the system yields them; nothing if the directory cannot be read.
 std::optional<QStringList> list(const QString &directory);
 
+// A pipe, a socket or a device: an entry that holds no data of its own and
+// can never be copied. False for anything else and when nothing is there.
+bool isSpecial(const QString &path);
+
 // Copies the entry at source to destination, which must not exist: a file
 // with its content and permissions, a symbolic link as a link with the same
-// target, a directory with everything below it. Anything else (pipes,
-// sockets, devices) cannot be copied. On failure a partial copy may be left
-// at destination.
+// target, a directory with everything below it but its special entries,
+// which are left out. A special entry itself cannot be copied. On failure a
+// partial copy may be left at destination.
 bool copy(const QString &source, const QString &destination);
 
 // Moves an entry to a name that must not exist yet; an entry already there

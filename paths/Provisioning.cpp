@@ -67,8 +67,11 @@ bool copyMissing(const QString &source, const QString &target)
 
     bool complete = true;
     for (const QString &name : *names) {
-        // An entry already there, even a dangling link, is never touched.
-        if (!isCopied(name) || FileEntries::exists(childPath(target, name)))
+        // An entry already there, even a dangling link, is never touched. A
+        // pipe, socket or device is no project data: waiting for its copy
+        // would keep every later resolution provisioning again.
+        if (!isCopied(name) || FileEntries::exists(childPath(target, name))
+            || FileEntries::isSpecial(childPath(source, name)))
             continue;
         if (!copyThroughStaging(source, staging, target, name))
             complete = false;

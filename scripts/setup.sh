@@ -12,6 +12,8 @@ packages=(
     dpkg-dev file lintian desktop-file-utils appstream
     # the end-to-end test: a display, a tray host, a hand on mouse and keys
     xvfb trayer xdotool x11-utils
+    # and a StatusNotifier tray host of its own on D-Bus
+    python3-dbus-next
     # its own network namespace, where the fixed port 8765 is always free
     iproute2 util-linux
 )

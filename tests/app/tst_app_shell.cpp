@@ -18,9 +18,9 @@ class TestAppShell : public QObject
 private slots:
     void menuIsBuiltInOrderWithFixedTexts()
     {
-        // An ampersand in the path must show as itself, not as a mnemonic.
+        // Ampersands and underscores in the path show as themselves.
         QTemporaryDir base;
-        const QString root = base.path() + u"/Müller & Söhne"_s;
+        const QString root = base.path() + u"/Müller_& Söhne && Co"_s;
         Shell shell(freePort(), root);
         shell.delegate->applicationDidFinishLaunching();
         QCOMPARE(shell.delegate->statusItem()->contextMenu(), shell.delegate->statusMenu());

@@ -1,15 +1,15 @@
-// One tray program per user: a later start hands a reopen to the first
-// through a real local socket, also after a crash left the socket behind.
+// One tray program per user: a later start hands a reopen to the first over a
+// real local socket, also after a crash, never to another user nor from one.
 
 #include "app/SingleInstance.h"
 #include "tests/server/ServerTestSupport.h"
 
-#include <QEventLoop>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QTimer>
 
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 using ServerTestSupport::patienceMs;
@@ -21,36 +21,65 @@ class TestSingleInstance : public QObject
 private slots:
     void laterStartsHandTheFirstAReopenEvenAfterACrash()
     {
-        // A process that bound the socket and died without cleaning up.
+        // A socket file left behind by a process that is gone.
         QTemporaryDir runtime;
         const QString path = runtime.filePath(u"instance.socket"_s);
-        QProcess crashed;
-        crashed.start(u"/usr/bin/python3"_s, {u"-c"_s, u"import socket, sys, os\n"
-                                                      u"socket.socket(socket.AF_UNIX).bind(sys.argv[1])\n"
-                                                      u"os._exit(0)\n"_s, path});
-        QVERIFY(crashed.waitForFinished(patienceMs));
-        QVERIFY(QFileInfo::exists(path));
+        QCOMPARE(QProcess::execute(u"/usr/bin/python3"_s, {u"-c"_s, u"import socket, sys; "
+                                   u"socket.socket(socket.AF_UNIX).bind(sys.argv[1])"_s, path}), 0);
 
         SingleInstance first(path);
         QSignalSpy reopens(&first, &SingleInstance::reopenRequested);
         // A reopen shows a modal alert: events keep flowing in its own loop.
-        connect(&first, &SingleInstance::reopenRequested, this, [] {
-            QEventLoop alert;
-            QTimer::singleShot(200, &alert, &QEventLoop::quit);
-            alert.exec();
-        });
+        connect(&first, &SingleInstance::reopenRequested, this, [] { QTest::qWait(200); });
         QVERIFY(first.claim());
-
-        // Only the user may connect.
-        struct stat info {};
-        QCOMPARE(::stat(path.toLocal8Bit().constData(), &info), 0);
-        QVERIFY(S_ISSOCK(info.st_mode));
-        QCOMPARE(info.st_mode & (S_IRWXG | S_IRWXO), 0u);
-
+        QCOMPARE(QFileInfo(path).permissions() & 0x77, QFile::Permissions()); // only the user may connect
         for (int later = 1; later <= 2; ++later) {
             QVERIFY(!SingleInstance(path).claim());
             QTRY_COMPARE_WITH_TIMEOUT(reopens.size(), later, patienceMs);
         }
+    }
+
+    // Only a folder of this user alone holds the socket, made in the temporary folder if
+    // need be; else the program runs without handing over, and a stranger (nobody) listening
+    // there is left alone. A stranger's socket in our folder is replaced; one reaching ours is ignored.
+    void strangersNeitherGetNorGiveAReopen()
+    {
+        const passwd *nobody = ::getpwnam("nobody");
+        if (::geteuid() != 0 || !nobody)
+            QSKIP("Only root can act as a second user (nobody) here");
+        QTemporaryDir base, oursDir, openDir;
+        const QString theirs = base.filePath(u"harlune-kommandozentrale-0"_s);
+        const QString ours = oursDir.filePath(u"s"_s), open = openDir.filePath(u"s"_s);
+        QVERIFY(::chmod(QFile::encodeName(base.path()), 0711) == 0 && ::chmod(QFile::encodeName(openDir.path()), 0777) == 0);
+        qunsetenv("XDG_RUNTIME_DIR");
+        qputenv("TMPDIR", QFile::encodeName(base.path()));
+        QCOMPARE(SingleInstance::defaultSocketPath(), theirs + u"/instance.socket"_s);
+        QCOMPARE(::chown(QFile::encodeName(theirs), nobody->pw_uid, 0), 0);
+        QCOMPARE(SingleInstance::defaultSocketPath(), QString());
+
+        const auto stranger = [](QProcess &process, const QString &mode, const QString &path) {
+            process.start(u"/usr/bin/setpriv"_s, {u"--reuid=nobody"_s, u"--regid=nogroup"_s, u"--clear-groups"_s,
+                                                  u"/usr/bin/python3"_s, u"-c"_s, uR"(import socket, sys
+s, path = socket.socket(socket.AF_UNIX), sys.argv[2]
+if sys.argv[1] == 'listen': s.bind(path); s.listen(); print('bereit', flush=True); list(iter(s.accept, 0))
+s.connect(path); s.sendall(b'reopen\n'); print('verbunden', flush=True); s.recv(1))"_s, mode, path});
+            return process.waitForReadyRead(patienceMs);
+        };
+        ServerTestSupport::ChildProcess listener, squatter, caller;
+        QVERIFY(stranger(listener, u"listen"_s, open));
+        QVERIFY(SingleInstance(open).claim());
+        QCOMPARE(QFileInfo(open).ownerId(), nobody->pw_uid);
+
+        QVERIFY(stranger(squatter, u"listen"_s, theirs + u"/s"_s));
+        QCOMPARE(::rename(QFile::encodeName(theirs + u"/s"_s), QFile::encodeName(ours)), 0);
+        SingleInstance first(ours);
+        QSignalSpy reopens(&first, &SingleInstance::reopenRequested);
+        QVERIFY(first.claim());
+
+        QCOMPARE(::chmod(QFile::encodeName(oursDir.path()), 0711) | ::chmod(QFile::encodeName(ours), 0777), 0);
+        QVERIFY(stranger(caller, u"connect"_s, ours)); // it got through
+        QTRY_VERIFY_WITH_TIMEOUT(caller.state() == QProcess::NotRunning, patienceMs); // as we closed
+        QCOMPARE(reopens.size(), 0);
     }
 };
 

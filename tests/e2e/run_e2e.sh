@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Drives the real tray program as a user would, by mouse and keys, against a
-# temporary project whose scripts note how they were started:
+# Drives the real tray program as a user would, against a temporary project
+# whose scripts note how they were started: by mouse and keys on an XEmbed
+# tray, then over D-Bus on a StatusNotifier tray:
 #   bash tests/e2e/run_e2e.sh build/bin/harlune-kommandozentrale
 set -euo pipefail
 
@@ -11,10 +12,6 @@ run_isolated "$0" "$program"
 start_session harlune-e2e
 records="$project/records" log="$project/logs/server-app.log"
 
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
 expect_record() { # script program args host port: how the script was started
     diff -u <(printf '%s\n' "program=$2" "args=$3" "cwd=$project" HARLUNE_AUTH=e2e-geheim \
         "HARLUNE_HOST=$4" "HARLUNE_PORT=$5") "$records/$1.txt" || fail "$1 was started wrongly"
@@ -26,13 +23,13 @@ sys.exit(urllib.request.urlopen('http://127.0.0.1:$port/api/version', timeout=5)
 
 printf 'alte Zeile\n' >"$log"
 port_taken && fail "port $port is in use before the start"
-as_user=(env HARLUNE_PROJECT="$project" HARLUNE_AUTH=e2e-geheim)
+as_user=(HARLUNE_PROJECT="$project" HARLUNE_AUTH=e2e-geheim)
 
 # --- launch: the welcome comes, and no complaint about a missing tray
-"${as_user[@]}" "$program" >"$work/program.out" 2>&1 &
+env "${as_user[@]}" "$program" >"$work/program.out" 2>&1 &
 PROGRAM_PID=$!
 dismiss_alert '^Harlune Buchhaltung läuft'
-window_gone '^Kein Infobereich' || fail "the tray notice came although trayer runs"
+window_gone '^Kein Infobereich' || fail "the tray notice came although a tray host runs"
 
 # --- "Server starten": first enabled entry
 choose_from_menu Down Return
@@ -51,18 +48,32 @@ wait_for 20 grep -qx "http://127.0.0.1:$port/" "$work/browser.log" || fail "the 
 dismiss_alert '^Server gestartet'
 
 # --- a second start hands a reopen to the running program and ends
-timeout 20 "${as_user[@]}" "$program" || fail "the second start did not end with status 0"
+timeout 20 env "${as_user[@]}" "$program" || fail "the second start did not end with status 0"
 dismiss_alert '^Harlune Buchhaltung läuft'
 kill -0 "$PROGRAM_PID" || fail "the running program ended on the reopen"
 
 # --- "Beenden": last entry; the server is stopped first, then the end
 choose_from_menu Up Return
-wait_for 30 eval '! kill -0 "$PROGRAM_PID" 2>/dev/null' || fail "the program did not end"
-status=0
-wait "$PROGRAM_PID" || status=$?
-PROGRAM_PID=''
-[ "$status" -eq 0 ] || fail "the program ended with status $status"
+program_ends
 [ "$(tail -n 1 "$records/calls.log")" = stop ] || fail "quitting did not run the stop script"
 server_answers && fail "the server still answers after quitting"
 [ -e "$project/server.pid" ] && fail "the server was not stopped"
-echo "PASS: start, dashboard, log, reopen and quit work through the tray"
+
+# --- a StatusNotifier tray (KDE, GNOME, XFCE, …), taken by a program started
+# once its host is there, reads the menu over D-Bus: every text verbatim, "_"
+# and "&&" in the path too; "Beenden" chosen there ends the program at once
+mkdir "$work/sni" && { sni serve >"$work/sni.log" 2>&1 & }
+wait_for 20 test -e "$work/sni/ready"
+env "${as_user[@]}" "$program" >"$work/program.out" 2>&1 &
+PROGRAM_PID=$!
+dismiss_alert '^Harlune Buchhaltung läuft'
+window_gone '^Kein Infobereich' || fail "the tray notice came although a tray host runs"
+wait_for 20 test -s "$work/sni/item" || fail "the program registered no StatusNotifierItem"
+sni menu >"$work/menu"
+diff -u <(printf '%s\n' 'Server gestoppt' 'API: offline' '' 'Server starten' 'Server stoppen' \
+    'Server neu starten' 'Berichte neu generieren' '' 'Dashboard im Browser' 'Belege-Upload öffnen' \
+    'Logs-Ordner öffnen' '' "Daten: $project" '' Beenden) <(cut -f 2 "$work/menu") ||
+    fail "the menu does not read verbatim on the StatusNotifier tray"
+sni click "$(awk -F '\t' '$2 == "Beenden" { print $1 }' "$work/menu")"
+program_ends
+echo "PASS: start, dashboard, log, reopen and quit work through either tray, its menu reads verbatim"

@@ -1,9 +1,11 @@
-# A throw-away X session with a tray host (Xvfb, trayer), and a hand to use
-# the tray program in it (xdotool, xwininfo). Sourced by the end-to-end test
-# and the app benchmark.
+# A throw-away X session with tray hosts (Xvfb, trayer, a StatusNotifier
+# host of our own), and a hand to use the tray program in it (xdotool,
+# xwininfo). Sourced by the end-to-end test and the app benchmark.
 
 session_helpers=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 port=8765 # the program's own, fixed
+
+fail() { echo "FAIL: $*" >&2 && exit 1; }
 
 port_taken() { [ -n "$(/usr/bin/lsof -t -iTCP:$port -sTCP:LISTEN 2>/dev/null)" ]; }
 
@@ -57,16 +59,19 @@ tray_icon_center() {
 
 # The open tray menu: a viewable top-level "Harlune" taller than a helper.
 menu_open() {
-    local id
-    for id in $(xwininfo -root -children |
-        awk '/"Harlune": \(/ { split($(NF - 1), size, "[x+]"); if (size[2] > 30) print $1 }'); do
-        xwininfo -id "$id" | grep -q 'Map State: IsViewable' && return 0
-    done
-    return 1
+    xwininfo -root -children | awk '/"Harlune": \(/ { split($(NF - 1), size, "[x+]"); if (size[2] > 30) print $1 }' |
+        xargs -r -n 1 xwininfo -id | grep 'Map State: IsViewable' >/dev/null
 }
 
 visible_window() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1 | grep .; }
 window_gone() { ! visible_window "$1" >/dev/null; }
+
+# Waits until the program has ended, and fails unless with status 0.
+program_ends() {
+    wait_for 30 eval '! kill -0 "$PROGRAM_PID" 2>/dev/null' || fail "the program did not end"
+    local status=0 && wait "$PROGRAM_PID" || status=$?
+    PROGRAM_PID='' && [ "$status" -eq 0 ] || fail "the program ended with status $status"
+}
 
 # Waits for the alert titled $1 (a regex) and answers it with Return.
 dismiss_alert() {
@@ -85,12 +90,17 @@ choose_from_menu() {
     xdotool mousemove --sync 5 700 key "$@"
 }
 
+# A StatusNotifier tray host and its view of the program (see sni_host.py);
+# it ends with the session bus.
+sni() { /usr/bin/python3 "$session_helpers/sni_host.py" "$1" "$work/sni" "${@:2}"; }
+
 # Sets up in a fresh folder $work: a copy of the recording test project
-# ($project, with a space in its path), home and XDG folders, a browser that
-# notes what it is asked to open ($work/browser.log), a display with a tray.
+# ($project, whose path holds a space, "_" and "&&"), home and XDG folders,
+# a browser that notes what it is asked to open ($work/browser.log), a
+# display with an XEmbed tray (trayer).
 start_session() {
     work=$(mktemp -d "/tmp/$1.XXXXXX")
-    project="$work/Buchhaltung mit Leerzeichen"
+    project="$work/Buchhaltung_mit && Leerzeichen"
     XVFB_PID='' TRAYER_PID='' PROGRAM_PID=''
     trap end_session EXIT
     trap 'exit 143' TERM INT HUP # so that a time-out still cleans up
@@ -132,15 +142,12 @@ end_session() {
     [ -f "$project/server.pid" ] && kill "$(cat "$project/server.pid")" 2>/dev/null || true
     # In a namespace of our own whatever still listens is our server, also
     # one that failed before it wrote its pid file.
-    if [ "${HARLUNE_SESSION:-}" = namespace ]; then
+    [ "${HARLUNE_SESSION:-}" != namespace ] ||
         /usr/bin/lsof -t -iTCP:$port -sTCP:LISTEN 2>/dev/null | xargs -r kill 2>/dev/null || true
-    fi
     stop_pid "$TRAYER_PID"
     stop_pid "$XVFB_PID"
     rm -rf "$work"
     exit "$status"
 }
 
-stop_pid() {
-    { [ -n "$1" ] && kill "$1" && wait "$1"; } 2>/dev/null || true
-}
+stop_pid() { { [ -n "$1" ] && kill "$1" && wait "$1"; } 2>/dev/null || true; }

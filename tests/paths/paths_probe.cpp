@@ -1,5 +1,4 @@
-// Prints, one a line, what ProjectPaths computes in a real process. Runs
-// only under an override, so it never provisions anything.
+// Prints what ProjectPaths computes in a real process, one a line; only under an override, so it never provisions.
 
 #include "paths/ProjectLayout.h"
 #include "paths/ProjectPaths.h"
@@ -17,5 +16,7 @@ int main(int argc, char *argv[])
     out << ProjectPaths::bundleDir() << '\n' << ProjectPaths::appSupport() << '\n';
     qputenv("XDG_DATA_HOME", "/anderswo");
     out << ProjectPaths::appSupport() << '\n' << ProjectPaths::buchhaltungRoot() << '\n';
+    qputenv(ProjectLayout::projectOverrideVariable(), "/zweites");
+    out << ProjectPaths::buchhaltungRoot() << '\n';
     return 0;
 }

@@ -1,0 +1,71 @@
+"""A StatusNotifier tray host for the end-to-end test, on its session bus.
+serve DIR: own the watcher with a host registered, so that Qt exports its tray
+icon over D-Bus; DIR/ready once owned, DIR/item names the item once registered.
+More services of a desktop (one recording notifications, say) join SERVICES.
+menu DIR: print the item's menu, "id<TAB>label" a line, labels as shown there.
+click DIR ID: choose the entry with that id."""
+import asyncio
+import sys
+from pathlib import Path
+
+from dbus_next import Variant
+from dbus_next.aio import MessageBus
+from dbus_next.service import PropertyAccess, ServiceInterface, dbus_property, method
+
+
+class Watcher(ServiceInterface):
+    name, path = 'org.kde.StatusNotifierWatcher', '/StatusNotifierWatcher'
+
+    def __init__(self, folder):
+        super().__init__(self.name)
+        self.folder = folder
+
+    @method()
+    def RegisterStatusNotifierItem(self, service: 's'):  # noqa: F821 (a D-Bus signature)
+        Path(self.folder, 'item').write_text(service, encoding='utf-8')  # Qt gives its bus name
+
+    @dbus_property(access=PropertyAccess.READ)
+    def IsStatusNotifierHostRegistered(self) -> 'b':  # noqa: F821
+        return True
+
+
+SERVICES = [Watcher]
+
+
+async def serve(folder):
+    bus = await MessageBus().connect()
+    for service in SERVICES:
+        bus.export(service.path, service(folder))
+        await bus.request_name(service.name)
+    Path(folder, 'ready').touch()
+    await bus.wait_for_disconnect()
+
+
+async def item_menu(folder):
+    bus = await MessageBus().connect()
+
+    async def interface(service, path, name):
+        return bus.get_proxy_object(service, path, await bus.introspect(service, path)).get_interface(name)
+    service = Path(folder, 'item').read_text(encoding='utf-8')
+    item = await interface(service, '/StatusNotifierItem', 'org.kde.StatusNotifierItem')
+    return await interface(service, await item.get_menu(), 'com.canonical.dbusmenu')
+
+
+def shown(label):
+    """"__" shows as "_"; any other "_" marks the access key and is not shown."""
+    return '_'.join(part.replace('_', '') for part in label.split('__'))
+
+
+async def print_menu(folder):
+    _, (_, _, entries) = await (await item_menu(folder)).call_get_layout(0, -1, [])
+    for entry in entries:
+        entry_id, properties, _ = entry.value
+        print(f"{entry_id}\t{shown(properties.get('label', Variant('s', '')).value)}")
+
+
+async def click(folder, entry_id):
+    await (await item_menu(folder)).call_event(int(entry_id), 'clicked', Variant('i', 0), 0)
+
+
+if __name__ == '__main__':
+    asyncio.run({'serve': serve, 'menu': print_menu, 'click': click}[sys.argv[1]](*sys.argv[2:]))

@@ -1,0 +1,261 @@
+// The project root: its resolution, in a prepared tree and in a real process,
+// and the provisioning of the per-user data folder that it sets off.
+
+#include "paths/ProjectLayout.h"
+#include "paths/ProjectPaths.h"
+
+#include <QDir>
+#include <QLocalServer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <future>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+namespace {
+
+void writeFile(const QString &path, const QByteArray &content)
+{
+    QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+    QFile file(path);
+    QVERIFY2(file.open(QIODevice::WriteOnly) && file.write(content) == content.size(), qPrintable(path));
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : "<unreadable>";
+}
+
+void makeLink(const QString &target, const QString &link)
+{
+    QVERIFY(QDir().mkpath(QFileInfo(link).path()));
+    QVERIFY2(QFile::link(target, link), qPrintable(link));
+}
+
+// Names directly inside a directory, hidden ones and dangling links included, sorted.
+QStringList entries(const QString &directory)
+{
+    return QDir(directory).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                     QDir::Name);
+}
+
+// One line per entry at and below path: name, kind, permissions, and the
+// file's content or where the link points, seen from its folder. Equal snapshots mean equal trees.
+QStringList snapshot(const QString &path, const QString &name = ".")
+{
+    const QFileInfo info(path);
+    if (info.isSymLink())
+        return {name + " -> " + info.dir().relativeFilePath(info.symLinkTarget())};
+    QStringList lines{name + (info.isDir() ? " dir " : info.isFile() ? " file " : " other ")
+                      + QString::number(int(info.permissions()), 16) + ' '
+                      + (info.isFile() ? readFile(path) : QByteArray())};
+    for (const QString &child : info.isDir() ? entries(path) : QStringList())
+        lines += snapshot(path + '/' + child, name + '/' + child);
+    return lines;
+}
+
+// What a complete provisioning of the packaged project laid out below leaves on top level.
+const QStringList provisioned{".Git", ".env", ".harlune-initialized", "MacOS", "aktuell",
+                              "generate_buchhaltung.py", "lib", "serve.py", "stop.sh", "verwaist"};
+
+} // namespace
+
+class TestPaths : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_root;
+    // The bundle, the per-user data folder and the working directory below m_root.
+    ProjectPaths::Context m_context{std::nullopt, m_root.path() + "/bundle", m_root.path() + "/data",
+                                    m_root.path() + "/cwd"};
+
+    QString copied(const QString &name) const { return m_context.appSupport + "/" + name; }
+    QString packaged(const QString &name) const { return m_context.bundleDir + "/Resources/buchhaltung/" + name; }
+    void resolve() { QCOMPARE(ProjectPaths::buchhaltungRoot(m_context), m_context.appSupport); }
+    void verifySameAsPackaged(const QString &name) { QCOMPARE(snapshot(copied(name)), snapshot(packaged(name))); }
+
+private slots:
+    void init()
+    {
+        QVERIFY(QDir(m_root.path()).removeRecursively());
+        // Skip-list names are dropped on top level only, case-sensitively, even as files.
+        for (const char *path : {"serve.py", "generate_buchhaltung.py", "macos", ".git/HEAD",
+                                 "__pycache__/serve.pyc", "MacOS/Info.txt", ".Git", ".env",
+                                 "lib/.git/config", "lib/__pycache__/m.pyc", "lib/macos/readme",
+                                 "lib/sub/tief.txt"})
+            writeFile(packaged(path), path);
+        writeFile(packaged("stop.sh"), "#!/bin/bash\nexit 0\n");
+        QCOMPARE(::chmod(QFile::encodeName(packaged("stop.sh")).constData(), 0740), 0);
+        makeLink("../serve.py", packaged("lib/server-link"));
+        makeLink("lib/sub", packaged("aktuell"));
+        makeLink("fehlt/nirgends", packaged("verwaist"));
+    }
+
+    // The bundle directory is d0 in d9/.../d1/d0: dN lies N levels above it.
+    // Expected "@cwd" is the working directory, "@data" the per-user data folder.
+    void resolution_data()
+    {
+        QTest::addColumn<QString>("override"); // null for none
+        // "serve.py" in the packaged folder: a file, a directory, a link
+        // ("->" its target) or none ("other": another file there).
+        QTest::addColumn<QString>("packagedServe");
+        QTest::addColumn<QList<int>>("levelsWithServe");
+        QTest::addColumn<QString>("expected");
+
+        using Levels = QList<int>;
+        const QString unset;
+        QTest::newRow("override: file-system root") << "/" << "file" << Levels{1} << "/";
+        QTest::newRow("override: spaces only") << "   " << "file" << Levels{1} << "@cwd/   ";
+        QTest::newRow("override: relative") << "sub/../p//" << "file" << Levels{1} << "@cwd/sub/../p";
+        QTest::newRow("override: no tilde expansion") << "~/b" << "file" << Levels{1} << "@cwd/~/b";
+        QTest::newRow("override: empty is unset") << "" << "file" << Levels{1} << "@data";
+        QTest::newRow("packaged directory") << unset << "directory" << Levels{1} << "@data";
+        QTest::newRow("packaged link to a file") << unset << "->../../../serve.py" << Levels{1} << "@data";
+        QTest::newRow("packaged dangling link") << unset << "->fehlt.py" << Levels{1} << "d1";
+        QTest::newRow("packaged without serve.py") << unset << "other" << Levels{1} << "d1";
+        QTest::newRow("eight levels up") << unset << "" << Levels{8} << "d8";
+        QTest::newRow("nine levels up is too far") << unset << "" << Levels{9} << "@cwd";
+        QTest::newRow("nearest of several") << unset << "" << Levels{9, 7, 4} << "d4";
+        QTest::newRow("bundle itself is no candidate") << unset << "" << Levels{0} << "@cwd";
+    }
+
+    void resolution()
+    {
+        QFETCH(QString, override);
+        QFETCH(QString, packagedServe);
+        QFETCH(QList<int>, levelsWithServe);
+        QFETCH(QString, expected);
+        QStringList levels{m_root.path() + "/d9"};
+        for (int level = 8; level >= 0; --level)
+            levels.prepend(levels.first() + "/d" + QString::number(level));
+        for (int level : levelsWithServe)
+            writeFile(levels[level] + "/serve.py", "x");
+        // Trailing separators everywhere: the result never carries one.
+        ProjectPaths::Context context{std::nullopt, levels.first() + "/", m_context.appSupport + "/",
+                                      m_context.currentDir + "/"};
+        if (!override.isNull())
+            context.overrideRoot = override;
+
+        const QString packaged = levels.first() + "/Resources/buchhaltung/serve.py";
+        if (packagedServe.startsWith("->"))
+            makeLink(packagedServe.mid(2), packaged);
+        else if (packagedServe == "directory")
+            QVERIFY(QDir().mkpath(packaged));
+        else if (!packagedServe.isEmpty())
+            writeFile(packaged + (packagedServe == "file" ? "" : "c"), "x");
+
+        const QStringList provisionedHere = expected == "@data" ? QStringList{".harlune-initialized", "serve.py"}
+                                                                : QStringList();
+        expected.replace("@cwd", m_context.currentDir).replace("@data", m_context.appSupport);
+        if (expected.startsWith('d'))
+            expected = levels[expected.mid(1).toInt()];
+        QCOMPARE(ProjectPaths::buchhaltungRoot(context), expected);
+        QCOMPARE(entries(m_context.appSupport), provisionedHere);
+    }
+
+    // The probe runs through a symbolic link: its bundle directory must be
+    // its real folder. Its per-user data folder follows XDG_DATA_HOME as
+    // found at the first use; the override is read untrimmed, relative to
+    // the real working directory, and read again on every resolution.
+    void realProcessFeedsTheContext()
+    {
+        const QString root = QFileInfo(m_root.path()).canonicalFilePath();
+        makeLink(HARLUNE_PATHS_PROBE, root + "/probe-link");
+        QVERIFY(QDir().mkpath(root + "/arbeit"));
+        QProcess probe;
+        probe.start("/usr/bin/env", {"-C", root + "/arbeit", "XDG_DATA_HOME=" + root + "/xdg",
+                                     "HARLUNE_PROJECT= eigene/", root + "/probe-link"});
+        QVERIFY(probe.waitForFinished(20000));
+        QCOMPARE(probe.exitCode(), 0);
+
+        const QString realFolder = QFileInfo(HARLUNE_PATHS_PROBE).canonicalPath();
+        const QString appSupport = root + "/xdg/Harlune-Buchhaltung";
+        const QStringList expected{realFolder, realFolder, appSupport, appSupport,
+                                   root + "/arbeit/ eigene", "/zweites", ""};
+        QCOMPARE(QString::fromUtf8(probe.readAllStandardOutput()).split('\n'), expected);
+    }
+
+    // Entries already there, even a dangling link, are neither replaced nor
+    // merged into. Pipes and sockets are no project data: left out wherever
+    // they lie, and the provisioning is complete without them. Resolutions
+    // in several threads at once provision once. Once marked, nothing is
+    // copied again.
+    void firstRunCopiesWhatIsMissingOnce()
+    {
+        writeFile(copied("serve.py"), "mine");
+        writeFile(copied("MacOS/eigen.txt"), "mine");
+        makeLink("nirgends", copied("stop.sh"));
+        QCOMPARE(::mkfifo(QFile::encodeName(packaged("rohr")).constData(), 0600), 0);
+        QLocalServer socket;
+        QVERIFY(socket.listen(packaged("lib/sub/steckdose")));
+        for (int i = 0; i < 300; ++i)
+            writeFile(packaged("lib/viele/datei-" + QString::number(i)), QByteArray(512, 'x'));
+
+        std::vector<std::future<QString>> others;
+        for (int i = 0; i < 3; ++i)
+            others.push_back(std::async(std::launch::async, [this] { return ProjectPaths::buchhaltungRoot(m_context); }));
+        resolve();
+        for (std::future<QString> &other : others)
+            QCOMPARE(other.get(), m_context.appSupport);
+        QCOMPARE(entries(m_context.appSupport), provisioned);
+        socket.close();
+        for (const char *name : {".Git", ".env", "aktuell", "generate_buchhaltung.py", "lib", "verwaist"})
+            verifySameAsPackaged(name);
+        QCOMPARE(readFile(copied("serve.py")), QByteArray("mine"));
+        QCOMPARE(entries(copied("MacOS")), QStringList{"eigen.txt"});
+        QCOMPARE(snapshot(copied("stop.sh")), QStringList{". -> nirgends"});
+        QCOMPARE(readFile(copied(".harlune-initialized")), QByteArray("initialized"));
+
+        QVERIFY(QFile::remove(copied("serve.py")));
+        resolve();
+        QVERIFY(!QFileInfo::exists(copied("serve.py")));
+    }
+
+    // A copy that fails (the file size limit binds root too, as a full disk
+    // would) leaves no half entry, and no leftover of an interrupted earlier
+    // run survives; the marker waits until a later resolution completes it.
+    // A marker that cannot be written (a link into a missing folder, even
+    // for root) leaves every resolution provisioning again.
+    void failedCopyLeavesNoHalfEntryAndIsRetried()
+    {
+        const QString staging = copied(ProjectLayout::provisioningStaging());
+        writeFile(staging + "/serve.py", "print('ser");
+        writeFile(staging + "/lib/sub/tief.txt", "de");
+        makeLink("../..", staging + "/lib/zurueck");
+        writeFile(packaged("lib/sub/gross.bin"), QByteArray(256 * 1024, 'x'));
+        // Reserved names of the per-user data folder are never taken over.
+        writeFile(packaged(".harlune-initialized"), "from the package");
+        writeFile(packaged(ProjectLayout::provisioningStaging() + "/x"), "from the package");
+
+        rlimit limit{};
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+        const rlimit small{64 * 1024, limit.rlim_max};
+        std::signal(SIGXFSZ, SIG_IGN); // a write past the limit fails instead of ending the test
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        resolve();
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+        QStringList partial = provisioned;
+        partial.removeOne("lib"), partial.removeOne(".harlune-initialized");
+        QCOMPARE(entries(m_context.appSupport), partial);
+        verifySameAsPackaged("serve.py");
+
+        resolve();
+        QCOMPARE(entries(m_context.appSupport), provisioned);
+        verifySameAsPackaged("lib");
+
+        QVERIFY(QFile::remove(copied(".harlune-initialized")));
+        makeLink(m_root.path() + "/fehlt/marker", copied(".harlune-initialized"));
+        for (int again = 0; again < 2; ++again) {
+            QVERIFY(QFile::remove(copied("stop.sh")));
+            resolve();
+            verifySameAsPackaged("stop.sh");
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPaths)
+#include "tst_paths.moc"
