@@ -198,6 +198,9 @@ void AppDelegate::revealProject()
 
 void AppDelegate::quitApp()
 {
+    // Nothing still under way holds the end up: its children end now, and
+    // a start in progress launches no server any more.
+    m_manager.cancelOperations();
     if (!m_manager.isRunning()) {
         emit terminationRequested();
         return;

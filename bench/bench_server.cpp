@@ -120,8 +120,8 @@ int main(int argc, char **argv)
            timeEach(50, [&] { status.setServerPID(std::nullopt); },
                     [&] { status.isRunning(); status.refreshStatus(); }));
 
-    // A copy of the shipped project on a free port. The launched server takes
-    // its port from the program's environment, which the start hands on.
+    // A copy of the shipped project on a free port, which the start hands
+    // on to the server it launches.
     QTemporaryDir dir;
     const QString root = dir.filePath(QStringLiteral("buchhaltung"));
     QProcess copy;
@@ -133,7 +133,6 @@ int main(int argc, char **argv)
     ServerManager::Config startConfig;
     startConfig.port = freePort();
     startConfig.projectRoot = [root] { return root; };
-    qputenv("HARLUNE_PORT", QByteArray::number(startConfig.port));
     qunsetenv("HARLUNE_AUTH");
     ServerManager manager(startConfig);
 

@@ -2,6 +2,7 @@
 
 #include "server/Dispatch.h"
 #include "server/OutputText.h"
+#include "server/ServerConstants.h"
 #include "server/ServerManager.h"
 #include "server/ServerState.h"
 
@@ -13,15 +14,15 @@
 
 namespace ApiProbe {
 
-std::optional<QString> versionFrom(QNetworkReply &reply)
+std::optional<QString> versionFrom(QNetworkReply &reply, const QByteArray &body, bool cutOff)
 {
-    // A 200 whose body broke off is no answer either.
-    if (reply.error() != QNetworkReply::NoError)
+    // A 200 whose body broke off is no answer either, unless we broke it off.
+    if (reply.error() != QNetworkReply::NoError && !cutOff)
         return std::nullopt;
     const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (!status.isValid() || status.toInt() != 200)
         return std::nullopt;
-    return OutputText::decodeUtf8(reply.readAll()).value_or(QStringLiteral("OK"));
+    return OutputText::decodeUtf8(body).value_or(QStringLiteral("OK"));
 }
 
 } // namespace ApiProbe
@@ -57,11 +58,27 @@ void ServerManager::fetchAPIVersion(VersionCompletion completion)
     // open for ever, and every poll adds one more.
     request.setTransferTimeout(m_state->config().apiTimeoutMs);
     QNetworkReply *reply = m_network->get(request);
+    // An answer of any length costs at most the limit: Qt buffers no more
+    // than that, and the request is aborted once the body has reached it.
+    reply->setReadBufferSize(ServerConstants::apiAnswerLimit);
+    auto body = std::make_shared<QByteArray>();
+    auto cutOff = std::make_shared<bool>(false);
+    QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply, body, cutOff] {
+        if (*cutOff)
+            return;
+        body->append(reply->read(ServerConstants::apiAnswerLimit - body->size()));
+        if (body->size() >= ServerConstants::apiAnswerLimit && reply->bytesAvailable() > 0) {
+            *cutOff = true;
+            reply->abort();
+        }
+    });
     // Only the completion is captured. A reply destroyed unanswered (its
     // manager going with the application) takes the completion with it:
     // there is no main loop left to call it on.
-    QObject::connect(reply, &QNetworkReply::finished, reply, [reply, answer] {
-        const std::optional<QString> version = ApiProbe::versionFrom(*reply);
+    QObject::connect(reply, &QNetworkReply::finished, reply, [reply, answer, body, cutOff] {
+        if (!*cutOff && reply->isOpen())
+            body->append(reply->read(ServerConstants::apiAnswerLimit - body->size()));
+        const std::optional<QString> version = ApiProbe::versionFrom(*reply, *body, *cutOff);
         reply->deleteLater();
         Dispatch::toMain([answer, version] { answer(version); });
     });

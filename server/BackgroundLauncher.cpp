@@ -3,46 +3,140 @@
 #include "paths/ProjectLayout.h"
 #include "server/CommandRunner.h"
 #include "server/Messages.h"
+#include "server/OutputText.h"
+#include "server/ServerConstants.h"
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+#ifdef Q_OS_LINUX
+#include <linux/close_range.h>
+#include <sys/syscall.h>
+#endif
+
 namespace BackgroundLauncher {
 
 namespace {
 
-// Creates the log folder and file as needed and tells whether the log can be
-// appended to. The detached start refuses to start the child at all when its
-// output file will not open, so this is checked first.
-bool logIsWritable(const QString &root, const QString &logPath)
+// Creates the log folder and file as needed, moves an overgrown log aside,
+// and tells whether the log can be appended to. The detached start refuses
+// to start the child at all when its output file will not open, so this is
+// checked first.
+bool prepareLog(const QString &root, const QString &logPath)
 {
     QDir().mkpath(root + QLatin1Char('/') + ProjectLayout::logsFolder());
+    if (QFileInfo(logPath).size() > ServerConstants::serverLogLimit) {
+        // rename() replaces the older copy in one step.
+        const QByteArray from = QFile::encodeName(logPath);
+        const QByteArray to = QFile::encodeName(logPath + ServerConstants::rotatedLogSuffix());
+        ::rename(from.constData(), to.constData());
+    }
     QFile log(logPath);
     return log.open(QIODevice::WriteOnly | QIODevice::Append);
 }
 
+// Marks every descriptor above standard error close-on-exec, so none that
+// the program inherited reaches the server. Qt 6.4's detached start does not
+// run a child process modifier, so this is done here, before it forks; the
+// program's own descriptors are close-on-exec anyway.
+void keepInheritedDescriptorsFromChildren()
+{
+#if defined(Q_OS_LINUX) && defined(SYS_close_range)
+    if (::syscall(SYS_close_range, 3U, ~0U, CLOSE_RANGE_CLOEXEC) == 0)
+        return;
+#endif
+    const QString folder = QDir(QStringLiteral("/proc/self/fd")).exists()
+        ? QStringLiteral("/proc/self/fd") : QStringLiteral("/dev/fd");
+    const QStringList entries = QDir(folder).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        bool number = false;
+        const int fd = entry.toInt(&number);
+        if (number && fd > 2) {
+            const int flags = ::fcntl(fd, F_GETFD);
+            if (flags >= 0)
+                ::fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
+        }
+    }
+}
+
+// What the server wrote to its log from `offset` on, shortened.
+QString logTail(const QString &logPath, qint64 offset)
+{
+    QFile log(logPath);
+    if (!log.open(QIODevice::ReadOnly) || !log.seek(qMin(offset, log.size())))
+        return QString();
+    OutputText::Collector text;
+    text.appendAll(log);
+    return text.text();
+}
+
 } // namespace
 
-ShellResult startBackground(const QStringList &command, const QString &root)
+ShellResult startBackground(const QStringList &command, const QString &root,
+                            const QProcessEnvironment &environment,
+                            const ListeningCheck &listening,
+                            const Dispatch::Cancellation::Ticket &ticket)
 {
     if (command.isEmpty())
         return {false, ServerMessages::noCommand(), std::nullopt};
+    if (const std::optional<QString> problem = CommandRunner::prepareRoot(root))
+        return {false, *problem, std::nullopt};
 
     QProcess server;
     server.setProgram(CommandRunner::programPath(command.constFirst()));
     server.setArguments(command.mid(1));
     server.setWorkingDirectory(root);
+    server.setProcessEnvironment(environment);
     server.setStandardInputFile(QProcess::nullDevice());
     server.setProcessChannelMode(QProcess::MergedChannels);
     const QString logPath = root + QLatin1Char('/') + ProjectLayout::serverLog();
-    if (logIsWritable(root, logPath))
+    const bool logged = prepareLog(root, logPath);
+    if (logged)
         server.setStandardOutputFile(logPath, QIODevice::Append);
+    const qint64 logStart = logged ? QFileInfo(logPath).size() : 0;
+    keepInheritedDescriptorsFromChildren();
 
-    qint64 pid = 0;
-    if (!server.startDetached(&pid))
-        return {false, server.errorString(), std::nullopt};
-    return {true, ServerMessages::launchedPid(pid), qint32(pid)};
+    qint64 launched = 0;
+    if (!server.startDetached(&launched))
+        return {false, CommandRunner::launchFailure(server.program(), server.errorString()), std::nullopt};
+    const qint32 pid = qint32(launched);
+    // Its own session, so its group is its identifier.
+    if (!ticket.track(pid, SIGTERM))
+        return {false, QString(), std::nullopt};
+
+    bool ended = false;
+    Dispatch::waitUntil([&] { return (ended = hasEnded(pid)) || listening(pid); },
+                        ServerConstants::startWaitMs, ticket);
+    ticket.untrack(pid);
+    if (ticket.cancelled()) {
+        if (!ended)
+            ::kill(-pid, SIGTERM);
+        return {false, QString(), std::nullopt};
+    }
+    if (ended)
+        return {false, ServerMessages::serverEndedAtOnce(logged ? logTail(logPath, logStart) : QString()),
+                std::nullopt};
+    return {true, ServerMessages::launchedPid(pid), pid};
+}
+
+bool hasEnded(qint32 pid)
+{
+    if (pid <= 0)
+        return true;
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (stat.open(QIODevice::ReadOnly)) {
+        // "pid (name) S …": the name may hold anything, the state follows its last ')'.
+        const QByteArray line = stat.readAll();
+        const qsizetype close = line.lastIndexOf(')');
+        const char state = close >= 0 && close + 2 < line.size() ? line.at(close + 2) : 'X';
+        return state == 'Z' || state == 'X';
+    }
+    // Without /proc (macOS) kill() is all there is.
+    return ::kill(pid, 0) != 0;
 }
 
 } // namespace BackgroundLauncher

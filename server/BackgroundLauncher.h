@@ -1,25 +1,43 @@
 #pragma once
 
+#include "server/Dispatch.h"
 #include "server/ShellResult.h"
 
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 
-// Launches the report server and lets it go.
+#include <functional>
+
+// Launches the report server, sees it come up, and lets it go.
 namespace BackgroundLauncher {
 
+// Tells whether the process with the given identifier listens on the port.
+using ListeningCheck = std::function<bool(qint32 pid)>;
+
 // Starts "/usr/bin/" + the first element with the remaining elements as
-// arguments, in the project root, with the program's environment unchanged
-// and the null device as input. Output and errors are appended to the
-// server log, which is created when missing; if it cannot be opened the
-// server still starts and prints where the program prints.
+// arguments, in the project root (created when missing), with the given
+// environment and the null device as input. Output and errors are appended
+// to the server log, which is created when missing and moved aside first
+// when it has grown past its limit; if it cannot be opened the server still
+// starts and prints where the program prints. Descriptors the program
+// inherited itself are not handed on.
 //
 // The server is detached: re-parented at once and in a session of its own,
-// so it is never left as an unreaped child of ours (which kill(pid, 0) would
-// count as alive) and outlives the program and its terminal.
+// so it is never left as an unreaped child of ours and outlives the program.
 //
-// Success carries "PID n" as output and the identifier in pid; a failed
-// launch carries the launch error's description.
-ShellResult startBackground(const QStringList &command, const QString &root);
+// Then it waits, within a bound, until the server listens or has ended.
+// Success carries "PID n" as output and the identifier in pid: the server
+// listens, or still runs when the wait is over. A server that ended first
+// fails with the last lines it wrote to its log; a failed launch with the
+// reason. A voided ticket ends the server (SIGTERM) and fails without text.
+ShellResult startBackground(const QStringList &command, const QString &root,
+                            const QProcessEnvironment &environment,
+                            const ListeningCheck &listening,
+                            const Dispatch::Cancellation::Ticket &ticket = {});
+
+// The process has ended: it is gone, or a zombie nobody has reaped yet
+// (which kill(pid, 0) would still count as alive).
+bool hasEnded(qint32 pid);
 
 } // namespace BackgroundLauncher

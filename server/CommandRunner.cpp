@@ -5,20 +5,31 @@
 #include "server/OutputText.h"
 #include "server/ServerConstants.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QProcess>
+
+#include <csignal>
+#include <unistd.h>
 
 namespace CommandRunner {
 
-QProcessEnvironment childEnvironment(const QProcessEnvironment &base, qint64 port)
+QProcessEnvironment serverEnvironment(const QProcessEnvironment &base, qint64 port)
 {
     QProcessEnvironment environment = base;
-    const QString auth = QString::fromLatin1(ProjectLayout::authVariable());
-    if (!environment.contains(auth))
-        environment.insert(auth, ServerConstants::authFallback());
     environment.insert(QString::fromLatin1(ServerConstants::hostVariable()),
                        ServerConstants::loopbackHost());
     environment.insert(QString::fromLatin1(ServerConstants::portVariable()),
                        QString::number(port));
+    return environment;
+}
+
+QProcessEnvironment childEnvironment(const QProcessEnvironment &base, qint64 port)
+{
+    QProcessEnvironment environment = serverEnvironment(base, port);
+    const QString auth = QString::fromLatin1(ProjectLayout::authVariable());
+    if (!environment.contains(auth))
+        environment.insert(auth, ServerConstants::authFallback());
     return environment;
 }
 
@@ -27,11 +38,33 @@ QString programPath(const QString &name)
     return ServerConstants::programFolder() + name;
 }
 
-Run runShell(const QStringList &command, bool allowFailure, const QString &root,
-             const QProcessEnvironment &environment)
+std::optional<QString> prepareRoot(const QString &root)
 {
+    if (QFileInfo(root).isDir() || QDir().mkpath(root))
+        return std::nullopt;
+    return ServerMessages::projectFolderUnavailable(root);
+}
+
+QString launchFailure(const QString &path, const QString &platformError)
+{
+    const QFileInfo program(path);
+    if (!program.exists())
+        return ServerMessages::programMissing(path);
+    if (program.isDir() || !program.isExecutable())
+        return ServerMessages::programNotExecutable(path);
+    return platformError;
+}
+
+Run runShell(const QStringList &command, bool allowFailure, const QString &root,
+             const QProcessEnvironment &environment, const Dispatch::Cancellation::Ticket &ticket)
+{
+    const auto failure = [](const QString &message) {
+        return Run{ShellResult{false, message, std::nullopt}, std::nullopt};
+    };
     if (command.isEmpty())
-        return {ShellResult{false, ServerMessages::noCommand(), std::nullopt}, std::nullopt};
+        return failure(ServerMessages::noCommand());
+    if (const std::optional<QString> problem = prepareRoot(root))
+        return failure(*problem);
 
     QProcess child;
     const QString &first = command.constFirst();
@@ -48,20 +81,31 @@ Run runShell(const QStringList &command, bool allowFailure, const QString &root,
     // An inherited open pipe would leave a script that reads its input
     // waiting for ever.
     child.setStandardInputFile(QProcess::nullDevice());
+    // A group of its own, so that calling the work off also ends whatever
+    // the script started (lsof, sleep, a generator's helpers).
+    child.setChildProcessModifier([] { ::setpgid(0, 0); });
 
     child.start();
     if (!child.waitForStarted(-1))
-        return {ShellResult{false, child.errorString(), std::nullopt}, std::nullopt};
-    // Keeps reading the merged channel while waiting, so output of any size
-    // drains without the child stalling on a full pipe.
-    child.waitForFinished(-1);
+        return failure(launchFailure(child.program(), child.errorString()));
+    const qint64 group = child.processId();
+    ticket.track(group, SIGKILL);
 
-    const QString output = OutputText::trimmed(
-        OutputText::decodeUtf8(child.readAll()).value_or(QString()));
+    // Read while the child runs, so output of any size drains without the
+    // child stalling on a full pipe, and keep only its two ends.
+    OutputText::Collector output;
+    while (child.state() != QProcess::NotRunning) {
+        output.append(child.readAll());
+        if (!child.waitForReadyRead(-1) && child.state() != QProcess::NotRunning)
+            child.waitForFinished(-1);
+    }
+    output.append(child.readAll());
+    ticket.untrack(group);
+
+    const QString text = output.text();
     // A child ended by a signal has a meaningless exit code.
     const bool exitedCleanly = child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0;
-    return {ShellResult{allowFailure || exitedCleanly, output, std::nullopt},
-            OutputText::lastLine(output)};
+    return {ShellResult{allowFailure || exitedCleanly, text, std::nullopt}, OutputText::lastLine(text)};
 }
 
 } // namespace CommandRunner

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "server/Dispatch.h"
 #include "server/ShellResult.h"
 
 #include <QProcessEnvironment>
@@ -23,17 +24,32 @@ struct Run
     std::optional<QString> lastLogLine;
 };
 
-// The program's environment plus what every project command is told:
-// HARLUNE_AUTH (kept when set, even empty, else "0"), HARLUNE_HOST, HARLUNE_PORT.
+// The program's environment with the server's address: HARLUNE_HOST and
+// HARLUNE_PORT replaced by what the program watches. What the server gets.
+QProcessEnvironment serverEnvironment(const QProcessEnvironment &base, qint64 port);
+// The server's environment plus HARLUNE_AUTH (kept when set, even empty,
+// else "0"): what every project command is told.
 QProcessEnvironment childEnvironment(const QProcessEnvironment &base, qint64 port);
 
 // "/usr/bin/" + name: programs are never looked up on PATH.
 QString programPath(const QString &name);
 
+// Creates a missing project root; says so when that is impossible.
+std::optional<QString> prepareRoot(const QString &root);
+
+// Why the program at `path` did not start, in words that name it; the
+// platform's description when the program itself is in order.
+QString launchFailure(const QString &path, const QString &platformError);
+
 // Success when the child exits with status 0, or whenever it ran and
 // allowFailure is set. An empty command or a child that cannot start fails
-// with a message of its own as the output.
+// with a message of its own as the output. The output is shortened as
+// OutputText::Collector does, however much the child prints.
+//
+// The child leads a process group of its own, which the ticket's
+// cancellation ends (SIGKILL) together with anything the child started.
 Run runShell(const QStringList &command, bool allowFailure, const QString &root,
-             const QProcessEnvironment &environment);
+             const QProcessEnvironment &environment,
+             const Dispatch::Cancellation::Ticket &ticket = {});
 
 } // namespace CommandRunner

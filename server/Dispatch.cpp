@@ -1,9 +1,16 @@
 #include "server/Dispatch.h"
 
+#include "server/ServerConstants.h"
+
 #include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QHash>
 #include <QMetaObject>
+#include <QMutex>
+#include <QThread>
 #include <QThreadPool>
 
+#include <csignal>
 #include <mutex>
 
 namespace Dispatch {
@@ -38,6 +45,84 @@ void toMain(std::function<void()> task)
     if (!application)
         return;
     QMetaObject::invokeMethod(application, std::move(task), Qt::QueuedConnection);
+}
+
+struct Cancellation::Shared
+{
+    QMutex mutex;
+    quint64 generation = 0;
+    QHash<qint64, int> groups; // process group → signal to send it
+};
+
+Cancellation::Cancellation()
+    : m_shared(std::make_shared<Shared>())
+{
+}
+
+Cancellation::Ticket Cancellation::ticket() const
+{
+    QMutexLocker lock(&m_shared->mutex);
+    return Ticket(m_shared, m_shared->generation);
+}
+
+void Cancellation::cancelAll()
+{
+    QMutexLocker lock(&m_shared->mutex);
+    ++m_shared->generation;
+    for (auto it = m_shared->groups.cbegin(); it != m_shared->groups.cend(); ++it)
+        ::kill(-pid_t(it.key()), it.value());
+    m_shared->groups.clear();
+}
+
+Cancellation::Ticket::Ticket(std::shared_ptr<Shared> shared, quint64 generation)
+    : m_shared(std::move(shared))
+    , m_generation(generation)
+{
+}
+
+bool Cancellation::Ticket::cancelled() const
+{
+    if (!m_shared)
+        return false;
+    QMutexLocker lock(&m_shared->mutex);
+    return m_generation != m_shared->generation;
+}
+
+bool Cancellation::Ticket::track(qint64 group, int signal) const
+{
+    if (!m_shared || group <= 0)
+        return true;
+    // Under the lock, so a cancellation either sees the group or is seen here.
+    QMutexLocker lock(&m_shared->mutex);
+    if (m_generation != m_shared->generation) {
+        ::kill(-pid_t(group), signal);
+        return false;
+    }
+    m_shared->groups.insert(group, signal);
+    return true;
+}
+
+void Cancellation::Ticket::untrack(qint64 group) const
+{
+    if (!m_shared)
+        return;
+    QMutexLocker lock(&m_shared->mutex);
+    m_shared->groups.remove(group);
+}
+
+bool waitUntil(const std::function<bool()> &condition, int timeoutMs,
+               const Cancellation::Ticket &ticket)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        if (ticket.cancelled())
+            return false;
+        if (condition())
+            return true;
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(ServerConstants::pollStepMs);
+    }
 }
 
 } // namespace Dispatch

@@ -1,9 +1,12 @@
 #pragma once
 
+#include <QtGlobal>
+
 #include <functional>
+#include <memory>
 
 // The two hops of every long operation: work on the shared worker pool,
-// the answer back on the main thread.
+// the answer back on the main thread; and the means to call work off.
 namespace Dispatch {
 
 // Never runs the task on the calling thread. The tasks mostly wait for child
@@ -16,5 +19,49 @@ void toWorker(std::function<void()> task);
 // application's destructor clears it first and then waits for the pool, so
 // work still running at the end finishes without answering.
 void toMain(std::function<void()> task);
+
+// Calls off work in flight, so that quitting does not wait for it. Each
+// operation takes a ticket when it is asked for; cancelAll() voids every
+// ticket taken so far and signals the process groups of the children their
+// work is running. Tickets taken afterwards are valid.
+class Cancellation
+{
+    struct Shared;
+
+public:
+    class Ticket
+    {
+    public:
+        // Never cancelled, tracks nothing.
+        Ticket() = default;
+
+        bool cancelled() const;
+        // Notes a running process group that is sent `signal` should the
+        // ticket be voided. False when it is void already: the group has
+        // been sent the signal at once.
+        bool track(qint64 group, int signal) const;
+        void untrack(qint64 group) const;
+
+    private:
+        friend class Cancellation;
+        Ticket(std::shared_ptr<Shared> shared, quint64 generation);
+        std::shared_ptr<Shared> m_shared;
+        quint64 m_generation = 0;
+    };
+
+    Cancellation();
+    Q_DISABLE_COPY_MOVE(Cancellation)
+
+    Ticket ticket() const;
+    void cancelAll();
+
+private:
+    const std::shared_ptr<Shared> m_shared;
+};
+
+// Polls the condition on the calling (worker) thread until it holds, the
+// time is up or the ticket is voided; true only in the first case.
+bool waitUntil(const std::function<bool()> &condition, int timeoutMs,
+               const Cancellation::Ticket &ticket);
 
 } // namespace Dispatch

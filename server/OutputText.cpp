@@ -1,8 +1,54 @@
 #include "server/OutputText.h"
 
+#include "server/Messages.h"
+
+#include <QIODevice>
 #include <QStringDecoder>
 
+#include <algorithm>
+
 namespace OutputText {
+
+namespace {
+
+bool isContinuation(char byte) { return (uchar(byte) & 0xC0) == 0x80; }
+bool isAsciiSpace(char byte) { return byte == ' ' || (byte >= '\t' && byte <= '\r'); }
+
+// The bytes without a multi-byte sequence cut off at their end.
+QByteArray withoutCutSequenceAtEnd(const QByteArray &bytes)
+{
+    qsizetype lead = bytes.size() - 1;
+    while (lead >= 0 && lead > bytes.size() - 4 && isContinuation(bytes.at(lead)))
+        --lead;
+    if (lead < 0)
+        return bytes;
+    const uchar first = uchar(bytes.at(lead));
+    const qsizetype length = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : first >= 0xC0 ? 2 : 1;
+    return bytes.size() - lead < length ? bytes.left(lead) : bytes;
+}
+
+QString cutLine(const QString &line)
+{
+    return line.size() > shownLineLength ? line.left(shownLineLength) + QStringLiteral("…") : line;
+}
+
+// The first lines of head and the last lines of tail, with the count of the
+// lines between them that are not shown.
+QString joinEnds(const QStringList &head, const QStringList &tail, qint64 leftOut)
+{
+    const QStringList first = head.mid(0, shownLinesAtEachEnd);
+    const QStringList last = tail.mid(qMax<qsizetype>(0, tail.size() - shownLinesAtEachEnd));
+    leftOut += head.size() - first.size() + tail.size() - last.size();
+    QStringList shown;
+    for (const QString &line : first)
+        shown.append(cutLine(line));
+    shown.append(ServerMessages::linesLeftOut(leftOut));
+    for (const QString &line : last)
+        shown.append(cutLine(line));
+    return shown.join(QLatin1Char('\n'));
+}
+
+} // namespace
 
 std::optional<QString> decodeUtf8(const QByteArray &bytes)
 {
@@ -33,6 +79,82 @@ QString lastLine(const QString &text)
 {
     const QStringList pieces = lines(text);
     return pieces.isEmpty() ? text : pieces.constLast();
+}
+
+QString shortened(const QString &text)
+{
+    const QStringList all = text.split(QLatin1Char('\n'));
+    if (all.size() > 2 * shownLinesAtEachEnd)
+        return joinEnds(all.mid(0, shownLinesAtEachEnd), all.mid(shownLinesAtEachEnd), 0);
+    const bool hasLongLine = std::any_of(all.cbegin(), all.cend(), [](const QString &line) {
+        return line.size() > shownLineLength;
+    });
+    if (!hasLongLine)
+        return text;
+    QStringList shown;
+    for (const QString &line : all)
+        shown.append(cutLine(line));
+    return shown.join(QLatin1Char('\n'));
+}
+
+void Collector::append(const QByteArray &bytes)
+{
+    m_size += bytes.size();
+    m_lineFeeds += bytes.count('\n');
+    const qsizetype toHead = qMin(bytes.size(), keptBytesAtEachEnd - m_head.size());
+    m_head.append(bytes.left(toHead));
+    if (toHead == bytes.size())
+        return;
+    m_tail.append(bytes.mid(toHead));
+    // Dropped in large steps, so the copying stays proportional to the input.
+    if (m_tail.size() > 2 * keptBytesAtEachEnd)
+        m_tail.remove(0, m_tail.size() - keptBytesAtEachEnd);
+}
+
+void Collector::appendAll(QIODevice &device)
+{
+    while (!device.atEnd()) {
+        const QByteArray chunk = device.read(keptBytesAtEachEnd);
+        if (chunk.isEmpty())
+            break;
+        append(chunk);
+    }
+}
+
+QString Collector::text() const
+{
+    if (m_size == m_head.size() + m_tail.size())
+        return shortened(trimmed(decodeUtf8(m_head + m_tail).value_or(QString())));
+
+    // Something in the middle was dropped. Whole lines are kept where the
+    // kept ends hold a line break (blank lines at the very start and end,
+    // which go anyway, do not count), else the ends of the one long line.
+    qsizetype lead = 0;
+    while (lead < m_head.size() && isAsciiSpace(m_head.at(lead)))
+        ++lead;
+    qsizetype trail = m_tail.size();
+    while (trail > 0 && isAsciiSpace(m_tail.at(trail - 1)))
+        --trail;
+    const qsizetype headBreak = m_head.lastIndexOf('\n');
+    const QByteArray head = headBreak >= lead ? m_head.left(headBreak) : withoutCutSequenceAtEnd(m_head);
+    const qsizetype tailBreak = m_tail.indexOf('\n');
+    qsizetype from = 0;
+    if (tailBreak >= 0 && tailBreak < trail)
+        from = tailBreak + 1;
+    else
+        while (from < 3 && from < m_tail.size() && isContinuation(m_tail.at(from)))
+            ++from;
+    const QByteArray tail = m_tail.mid(from);
+    const std::optional<QString> headText = decodeUtf8(head);
+    const std::optional<QString> tailText = decodeUtf8(tail);
+    if (!headText || !tailText)
+        return QString();
+
+    // Lines of the output that lie wholly between the kept ends.
+    const qint64 between = qMax<qint64>(0, m_lineFeeds - head.count('\n') - tail.count('\n') - 1);
+    const QString start = trimmed(*headText + QLatin1Char('x')).chopped(1);
+    const QString end = trimmed(QLatin1Char('x') + *tailText).mid(1);
+    return joinEnds(start.split(QLatin1Char('\n')), end.split(QLatin1Char('\n')), between);
 }
 
 } // namespace OutputText

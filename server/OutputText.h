@@ -5,9 +5,20 @@
 #include <QStringList>
 #include <optional>
 
+class QIODevice;
+
 // How the bytes a child prints become text: strict UTF-8, trimmed at both
-// ends, split into lines at line feeds.
+// ends, split into lines at line feeds, and shortened to its first and last
+// lines, so that no output, however large, makes an alert unreadable or
+// holds the program up.
 namespace OutputText {
+
+// Lines shown at each end of a longer text, and the most characters shown
+// of any one line.
+inline constexpr qsizetype shownLinesAtEachEnd = 30;
+inline constexpr qsizetype shownLineLength = 500;
+// Bytes kept at each end while a child's output is read.
+inline constexpr qsizetype keptBytesAtEachEnd = 64 * 1024;
 
 // The whole buffer as UTF-8, byte for byte (a leading BOM is kept);
 // absent when any sequence is invalid or cut off at the end.
@@ -23,5 +34,30 @@ QStringList lines(const QString &text);
 
 // The last non-empty line, or the text itself when it has none.
 QString lastLine(const QString &text);
+
+// The text unchanged when it is short; otherwise its first and last lines
+// with a line between them that says how many were left out, and each line
+// longer than shownLineLength cut there with "…".
+QString shortened(const QString &text);
+
+// Keeps the start and the end of an output while it is read, so that output
+// of any size costs a bounded amount of memory.
+class Collector
+{
+public:
+    void append(const QByteArray &bytes);
+    // Reads the device to its end.
+    void appendAll(QIODevice &device);
+
+    // Strict UTF-8 (empty when invalid), trimmed, shortened(); the lines
+    // that were never kept count as left out.
+    QString text() const;
+
+private:
+    QByteArray m_head;
+    QByteArray m_tail;
+    qint64 m_size = 0;
+    qint64 m_lineFeeds = 0;
+};
 
 } // namespace OutputText

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
 
 // Fixed places and names the server control relies on outside the project
 // folder: where programs are started from, and what the children are told.
@@ -30,5 +31,21 @@ inline QString lsofPath()
 inline const char *hostVariable() { return "HARLUNE_HOST"; }
 inline const char *portVariable() { return "HARLUNE_PORT"; }
 inline QString authFallback() { return QStringLiteral("0"); }
+
+// Waiting on worker threads: how often a condition is looked at again.
+inline constexpr int pollStepMs = 50;
+// How long a start waits for its server to listen or to end. The shipped
+// server listens within a tenth of a second; a slow one counts as started.
+inline constexpr int startWaitMs = 5000;
+// A stop script may return just before its server lets go of the port.
+inline constexpr int stopGraceMs = 1000;
+
+// More of the version answer is never read: the menu does not show it.
+inline constexpr qint64 apiAnswerLimit = 64 * 1024;
+
+// A server log larger than this is moved aside (one older copy is kept)
+// when a server starts, so the log cannot grow without bound.
+inline constexpr qint64 serverLogLimit = 4 * 1024 * 1024;
+inline QString rotatedLogSuffix() { return QStringLiteral(".1"); }
 
 } // namespace ServerConstants

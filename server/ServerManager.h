@@ -77,6 +77,10 @@ public:
     void stopServer(Completion completion);
     void restartServer(Completion completion);
     void regenerateReports(Completion completion);
+    // Calls off every long operation asked for so far: the children they run
+    // end at once, a start under way launches no server (and ends one it has
+    // just launched), and none of their completions is called.
+    void cancelOperations();
 
     void openDashboard() const;
     void openBelegeFolder() const;

@@ -2,6 +2,7 @@
 // worker pool and its reply step calls the completion once, on the main
 // thread. They hold the shared state, not the manager, so a reply step still
 // finds everything it needs whatever happened to the manager meanwhile.
+// Work called off by cancelOperations() stops and never replies.
 
 #include "server/ServerManager.h"
 
@@ -15,6 +16,7 @@ namespace {
 
 using Completion = ServerManager::Completion;
 using State = std::shared_ptr<ServerState>;
+using Ticket = Dispatch::Cancellation::Ticket;
 
 QStringList stopCommand() { return {ProjectLayout::stopScript()}; }
 QStringList generatorCommand() { return {ServerConstants::interpreter(), ProjectLayout::generatorScript()}; }
@@ -25,63 +27,79 @@ QString orFallback(const QString &output, const QString &fallback)
     return output.isEmpty() ? fallback : output;
 }
 
-// Posts the final answer; an empty completion is simply not called.
-void reply(const Completion &completion, bool success, const QString &message)
+// The one place the operations ask who listens on the port.
+std::optional<qint32> listener(const State &state)
 {
-    Dispatch::toMain([completion, success, message] {
-        if (completion)
+    return state->pidOnPort();
+}
+
+// Posts the final answer; an empty completion, or one whose work was called
+// off meanwhile, is not called.
+void reply(const Ticket &ticket, const Completion &completion, bool success, const QString &message)
+{
+    Dispatch::toMain([ticket, completion, success, message] {
+        if (completion && !ticket.cancelled())
             completion(success, message);
     });
 }
 
-void startWork(const State &state, const Completion &completion)
+void startWork(const State &state, const Ticket &ticket, const Completion &completion)
 {
-    const ShellResult stop = state->runShell(stopCommand(), true);
+    const ShellResult stop = state->runShell(stopCommand(), true, ticket);
+    if (ticket.cancelled())
+        return;
     // With failure allowed the stop only fails when bash could not start;
     // then nothing may have stopped, and a held port ends the attempt.
-    if (!stop.success && state->pidOnPort()) {
-        reply(completion, false, ServerMessages::portStillBusy(state->config().port));
+    if (!stop.success && listener(state)) {
+        reply(ticket, completion, false, ServerMessages::portStillBusy(state->config().port));
         return;
     }
 
-    const ShellResult generated = state->runShell(generatorCommand(), false);
+    const ShellResult generated = state->runShell(generatorCommand(), false, ticket);
+    if (ticket.cancelled())
+        return;
     if (!generated.success) {
-        reply(completion, false, orFallback(generated.output, ServerMessages::generatorFailed()));
+        reply(ticket, completion, false, orFallback(generated.output, ServerMessages::generatorFailed()));
         return;
     }
 
-    const ShellResult launch = state->startBackground(serverCommand());
+    const ShellResult launch = state->startBackground(
+        serverCommand(), [state](qint32 pid) { return listener(state) == pid; }, ticket);
+    if (!launch.success || !launch.pid) {
+        reply(ticket, completion, false, orFallback(launch.output, ServerMessages::serverDidNotStart()));
+        return;
+    }
     // The fields change on the main thread, just before the completion, so
     // the completion already sees the new server.
-    Dispatch::toMain([state, completion, launch] {
-        if (launch.success && launch.pid) {
-            state->serverPID.set(launch.pid);
-            state->lastError.set(std::nullopt);
-            if (completion)
-                completion(true, ServerMessages::serverStarted(*launch.pid));
-        } else if (completion) {
-            completion(false, orFallback(launch.output, ServerMessages::serverDidNotStart()));
-        }
+    Dispatch::toMain([state, ticket, completion, pid = *launch.pid] {
+        state->serverPID.set(pid);
+        state->lastError.set(std::nullopt);
+        if (completion && !ticket.cancelled())
+            completion(true, ServerMessages::serverStarted(pid));
     });
 }
 
-void start(const State &state, const Completion &completion)
+void start(const State &state, const Ticket &ticket, const Completion &completion)
 {
-    Dispatch::toWorker([state, completion] { startWork(state, completion); });
+    Dispatch::toWorker([state, ticket, completion] { startWork(state, ticket, completion); });
 }
 
-void stop(const State &state, const Completion &completion)
+void stop(const State &state, const Ticket &ticket, const Completion &completion)
 {
-    Dispatch::toWorker([state, completion] {
-        const ShellResult result = state->runShell(stopCommand(), true);
+    Dispatch::toWorker([state, ticket, completion] {
+        const ShellResult result = state->runShell(stopCommand(), true, ticket);
+        if (ticket.cancelled())
+            return;
         state->serverPID.set(std::nullopt);
-        Dispatch::toMain([state, completion, result] {
-            // Only when bash itself could not start is the port asked
-            // whether the server is gone after all.
-            const bool stopped = result.success || !state->pidOnPort();
-            if (completion)
-                completion(stopped, orFallback(result.output, ServerMessages::serverStopped()));
-        });
+        // Whatever the script said or whether it ran at all: the stop worked
+        // when nothing listens on the port any more.
+        const bool free = Dispatch::waitUntil([&state] { return !listener(state); },
+                                              ServerConstants::stopGraceMs, ticket);
+        if (ticket.cancelled())
+            return;
+        reply(ticket, completion, free,
+              free ? orFallback(result.output, ServerMessages::serverStopped())
+                   : ServerMessages::stopLeftPortBusy(result.output, state->config().port));
     });
 }
 
@@ -89,27 +107,36 @@ void stop(const State &state, const Completion &completion)
 
 void ServerManager::startServer(Completion completion)
 {
-    start(m_state, completion);
+    start(m_state, m_state->cancellation.ticket(), completion);
 }
 
 void ServerManager::stopServer(Completion completion)
 {
-    stop(m_state, completion);
+    stop(m_state, m_state->cancellation.ticket(), completion);
 }
 
 void ServerManager::restartServer(Completion completion)
 {
     const State state = m_state;
+    const Ticket ticket = state->cancellation.ticket();
     // The stop's own outcome is not reported; the start runs whatever it was.
-    stop(state, [state, completion](bool, const QString &) { start(state, completion); });
+    stop(state, ticket, [state, ticket, completion](bool, const QString &) {
+        start(state, ticket, completion);
+    });
 }
 
 void ServerManager::regenerateReports(Completion completion)
 {
     const State state = m_state;
-    Dispatch::toWorker([state, completion] {
-        const ShellResult result = state->runShell(generatorCommand(), false);
-        reply(completion, result.success,
+    const Ticket ticket = state->cancellation.ticket();
+    Dispatch::toWorker([state, ticket, completion] {
+        const ShellResult result = state->runShell(generatorCommand(), false, ticket);
+        reply(ticket, completion, result.success,
               result.success ? ServerMessages::reportsRegenerated() : result.output);
     });
+}
+
+void ServerManager::cancelOperations()
+{
+    m_state->cancellation.cancelAll();
 }

@@ -44,18 +44,25 @@ std::optional<qint32> ServerState::pidOnPort() const
     return PortProbe::listenerPid(lsof, m_config.port);
 }
 
-ShellResult ServerState::runShell(const QStringList &command, bool allowFailure)
+ShellResult ServerState::runShell(const QStringList &command, bool allowFailure,
+                                  const Dispatch::Cancellation::Ticket &ticket)
 {
     const QProcessEnvironment environment =
         CommandRunner::childEnvironment(QProcessEnvironment::systemEnvironment(), m_config.port);
     CommandRunner::Run run =
-        CommandRunner::runShell(command, allowFailure, projectRoot(), environment);
+        CommandRunner::runShell(command, allowFailure, projectRoot(), environment, ticket);
     if (run.lastLogLine)
         lastLogLine.set(*run.lastLogLine);
     return run.result;
 }
 
-ShellResult ServerState::startBackground(const QStringList &command) const
+ShellResult ServerState::startBackground(const QStringList &command,
+                                         const BackgroundLauncher::ListeningCheck &listening,
+                                         const Dispatch::Cancellation::Ticket &ticket) const
 {
-    return BackgroundLauncher::startBackground(command, projectRoot());
+    // The server listens where the program looks for it, whatever the
+    // program's own environment says.
+    const QProcessEnvironment environment =
+        CommandRunner::serverEnvironment(QProcessEnvironment::systemEnvironment(), m_config.port);
+    return BackgroundLauncher::startBackground(command, projectRoot(), environment, listening, ticket);
 }

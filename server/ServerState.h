@@ -1,5 +1,7 @@
 #pragma once
 
+#include "server/BackgroundLauncher.h"
+#include "server/Dispatch.h"
 #include "server/Guarded.h"
 #include "server/ServerManager.h"
 #include "server/ShellResult.h"
@@ -33,8 +35,15 @@ public:
     // Blocks while lsof runs.
     std::optional<qint32> pidOnPort() const;
     // Blocks until the child has ended; keeps the last line of its output.
-    ShellResult runShell(const QStringList &command, bool allowFailure);
-    ShellResult startBackground(const QStringList &command) const;
+    ShellResult runShell(const QStringList &command, bool allowFailure,
+                         const Dispatch::Cancellation::Ticket &ticket = {});
+    // Blocks until the server listens, has ended, or the bounded wait is over.
+    ShellResult startBackground(const QStringList &command,
+                                const BackgroundLauncher::ListeningCheck &listening,
+                                const Dispatch::Cancellation::Ticket &ticket = {}) const;
+
+    // Every long operation takes a ticket; quitting voids them all.
+    Dispatch::Cancellation cancellation;
 
 private:
     const ServerManager::Config m_config;

@@ -26,16 +26,15 @@ using namespace ServerTestSupport;
 
 // A copy of the recording test project (tests/e2e/project) whose server
 // listens on `port`; given `generatorFailure`, the generator prints it and fails.
-class Project
+struct Project
 {
-public:
     explicit Project(quint16 port, const QByteArray &generatorFailure = {})
     {
         const QDir fixture(QStringLiteral(HARLUNE_TEST_PROJECT));
         for (const QString &file : fixture.entryList(QDir::Files))
             QFile::copy(fixture.filePath(file), m_dir.filePath(file));
         writeFile(m_dir.filePath(u"fixture-port"_s), QByteArray::number(port));
-        if (!generatorFailure.isNull())
+        if (!generatorFailure.isEmpty())
             writeFile(m_dir.filePath(u"generator-failure"_s), generatorFailure);
     }
 
@@ -53,7 +52,6 @@ public:
         return QString::fromUtf8(readFile(m_dir.filePath(u"records/calls.log"_s))).split(u'\n', Qt::SkipEmptyParts);
     }
 
-private:
     QTemporaryDir m_dir;
 };
 
@@ -82,17 +80,11 @@ struct Shell
         hand.start(20);
     }
 
-    // Runs the launch sequence and answers the alerts that come with it.
+    // Runs the launch sequence and answers the alerts that come with it: the
+    // welcome after 0.3 s, and the tray notice (offscreen there is no tray).
     void launch()
     {
         delegate->applicationDidFinishLaunching();
-        awaitLaunchAlerts();
-    }
-
-    // The welcome comes after 0.3 s, and with it the tray notice (the
-    // offscreen platform has no tray).
-    void awaitLaunchAlerts()
-    {
         QVERIFY(QTest::qWaitFor([this] {
             return !titled(ShellTexts::welcomeTitle()).isEmpty() && !titled(ShellTexts::trayMissingTitle()).isEmpty();
         }, patienceMs));

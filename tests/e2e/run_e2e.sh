@@ -38,8 +38,8 @@ wait_for 20 server_answers || fail "the server does not answer" # it notes its s
 diff -u <(printf 'stop\ngenerate\nserve\n') "$records/calls.log" || fail "unexpected script runs"
 expect_record stop "$project/stop.sh" '' 127.0.0.1 "$port"
 expect_record generate /usr/bin/python3 generate_buchhaltung.py 127.0.0.1 "$port"
-# The server gets the program's own environment, nothing added.
-expect_record serve /usr/bin/python3 serve.py '(unset)' '(unset)'
+# The server gets the program's own environment with the address it is watched on.
+expect_record serve /usr/bin/python3 serve.py 127.0.0.1 "$port"
 # Both of the server's output channels are appended to the log.
 wait_for 20 grep -q 'Protokoll auf stderr' "$log" || fail "stderr is not in the log"
 grep -q "Server hört auf 127.0.0.1:$port" "$log" || fail "stdout is not in the log"

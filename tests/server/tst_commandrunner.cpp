@@ -1,3 +1,4 @@
+#include "server/BackgroundLauncher.h"
 #include "server/CommandRunner.h"
 #include "ServerTestSupport.h"
 
@@ -9,39 +10,15 @@ class CommandRunnerTest : public QObject
 
     QTemporaryDir m_dir;
     QString root() const { return m_dir.path(); }
-    CommandRunner::Run run(const QStringList &command, bool allowFailure = false)
+    CommandRunner::Run run(const QStringList &command, bool allowFailure, const Dispatch::Cancellation::Ticket &ticket = {})
     {
         QProcessEnvironment base;
-        base.insert("HARLUNE_HOST", "example.org");
-        base.insert("HARLUNE_PORT", "1");
-        base.insert("OTHER", "bleibt");
-        return CommandRunner::runShell(command, allowFailure, root(), CommandRunner::childEnvironment(base, 4321));
+        for (const auto &[name, value] : {std::pair{"HARLUNE_HOST", "example.org"}, {"HARLUNE_PORT", "1"}, {"OTHER", "bleibt"}})
+            base.insert(name, value);
+        return CommandRunner::runShell(command, allowFailure, root(), CommandRunner::childEnvironment(base, 4321), ticket);
     }
 
 private slots:
-    void routesScriptsAndPrograms()
-    {
-        // Read by bash from the project root, without execute permission.
-        QVERIFY(writeFile(root() + "/probe.sh", "echo \"$0|$#|$(pwd -P)\"\n"));
-        QFile::setPermissions(root() + "/probe.sh", QFile::ReadOwner | QFile::WriteOwner);
-        const QString canonicalRoot = QFileInfo(root()).canonicalFilePath();
-        CommandRunner::Run result = run({"probe.sh", "ignored"});
-        QVERIFY(result.result.success);
-        QCOMPARE(result.result.output, root() + "/probe.sh|0|" + canonicalRoot);
-        QCOMPARE(result.result.pid, std::nullopt);
-
-        QVERIFY(writeFile(root() + "/show.py", "import os, sys\nprint(sys.argv[1:], os.getcwd())\n"));
-        result = run({"python3", "show.py", "a b", "c"});
-        QVERIFY(result.result.success);
-        QCOMPARE(result.result.output, "['a b', 'c'] " + canonicalRoot);
-
-        // Upper-case suffix: a program in /usr/bin, which does not exist.
-        QVERIFY(writeFile(root() + "/x.SH", "touch ran\n"));
-        result = run({"x.SH"});
-        QVERIFY(!result.result.success && !result.result.output.isEmpty());
-        QVERIFY(!QFile::exists(root() + "/ran"));
-    }
-
     void authKeptEvenWhenEmpty()
     {
         QProcessEnvironment base;
@@ -49,79 +26,93 @@ private slots:
         QCOMPARE(CommandRunner::childEnvironment(base, 1).value("HARLUNE_AUTH", "fehlt"), QString(""));
     }
 
-    void outputAndExitStatus_data()
+    void runs_data()
     {
-        QTest::addColumn<QByteArray>("script");
-        QTest::addColumn<bool>("allowFailure");
+        QTest::addColumn<QStringList>("command");
+        QTest::addColumn<QByteArray>("script");     // written to run.sh, without execute permission
+        QTest::addColumn<bool>("allowFailure");     // with it, a failure means the child never ran
         QTest::addColumn<bool>("success");
-        QTest::addColumn<QString>("output");
-        QTest::newRow("environment") << QByteArray("echo \"${HARLUNE_AUTH-}|$HARLUNE_HOST|$HARLUNE_PORT|$OTHER\"")
+        QTest::addColumn<QString>("output");        // ROOT: the root as given, REAL: as resolved
+        const QStringList sh{"run.sh"};
+        const auto python = [](const char *code) { return QStringList{"python3", "-c", code}; };
+        const auto numbered = [](int from, int to) {
+            QStringList lines;
+            for (int i = from; i <= to; ++i)
+                lines << QStringLiteral("Zeile %1").arg(i);
+            return lines.join('\n');
+        };
+        QTest::newRow("script read by bash in the root") << QStringList{"run.sh", "ignored"}
+            << QByteArray("echo \"$0|$#|$(pwd -P)\"") << false << true << "ROOT/run.sh|0|REAL";
+        QTest::newRow("program with arguments")
+            << QStringList{"python3", "-c", "import os, sys; print(sys.argv[1:], os.getcwd())", "a b", "c"}
+            << QByteArray() << false << true << "['a b', 'c'] REAL";
+        QTest::newRow("environment") << sh << QByteArray("echo \"${HARLUNE_AUTH-}|$HARLUNE_HOST|$HARLUNE_PORT|$OTHER\"")
                                      << false << true << "0|127.0.0.1|4321|bleibt";
-        QTest::newRow("merged in order") << QByteArray("echo a; echo b >&2; echo c") << false << true << "a\nb\nc";
-        QTest::newRow("blank around") << QByteArray("printf '\\n\\n  hallo\\n\\n welt \\n\\n'")
+        QTest::newRow("merged in order") << sh << QByteArray("echo a; echo b >&2; echo c") << false << true << "a\nb\nc";
+        QTest::newRow("blank around") << sh << QByteArray("printf '\\n\\n  hallo\\n\\n welt \\n\\n'")
                                       << false << true << "hallo\n\n welt";
         // U+0085, U+2028, U+3000, U+00A0, U+2029, U+1680, VT, FF, CR go; U+200B stays.
-        QTest::newRow("unicode blanks") << QByteArray("printf '\\xc2\\x85\\xe2\\x80\\xa8\\xe3\\x80\\x80x\\xe2\\x80\\x8b"
-                                                      "\\xc2\\xa0\\xe2\\x80\\xa9\\xe1\\x9a\\x80\\v\\f\\r\\n'")
+        QTest::newRow("unicode blanks") << sh << QByteArray("printf '\\xc2\\x85\\xe2\\x80\\xa8\\xe3\\x80\\x80x\\xe2\\x80\\x8b"
+                                                            "\\xc2\\xa0\\xe2\\x80\\xa9\\xe1\\x9a\\x80\\v\\f\\r\\n'")
                                         << false << true << QString::fromUtf8("x\u200b");
-        QTest::newRow("blank only") << QByteArray("printf '\\n \\n\\t\\n'") << false << true << "";
-        QTest::newRow("not UTF-8") << QByteArray("printf 'gut\\nschlecht \\xff\\n'") << false << true << "";
-        QTest::newRow("cut off sequence") << QByteArray("printf 'ende \\xc3'") << false << true << "";
-        QTest::newRow("reads no input") << QByteArray("read -r line; echo \"gelesen:$line\"") << false << true
+        QTest::newRow("blank only") << sh << QByteArray("printf '\\n \\n\\t\\n'") << false << true << "";
+        QTest::newRow("not UTF-8") << sh << QByteArray("printf 'gut\\nschlecht \\xff\\n'") << false << true << "";
+        QTest::newRow("cut off sequence") << sh << QByteArray("printf 'ende \\xc3'") << false << true << "";
+        QTest::newRow("reads no input") << sh << QByteArray("read -r line; echo \"gelesen:$line\"") << false << true
                                         << "gelesen:";
-        QTest::newRow("exit 3") << QByteArray("echo drei; exit 3") << false << false << "drei";
-        QTest::newRow("exit 3, allowed") << QByteArray("echo drei; exit 3") << true << true << "drei";
-        QTest::newRow("killed") << QByteArray("echo vorher; kill -KILL $$") << false << false << "vorher";
-        QTest::newRow("killed, allowed") << QByteArray("echo vorher; kill -KILL $$") << true << true << "vorher";
+        QTest::newRow("exit 3") << sh << QByteArray("echo drei; exit 3") << false << false << "drei";
+        QTest::newRow("exit 3, allowed") << sh << QByteArray("echo drei; exit 3") << true << true << "drei";
+        QTest::newRow("killed") << sh << QByteArray("echo vorher; kill -KILL $$") << false << false << "vorher";
+        // Output of any size: its first and last lines, each at most 500 characters.
+        QTest::newRow("61 lines") << sh << QByteArray("seq -f 'Zeile %g' 61") << false << true
+                                  << numbered(1, 30) + "\n[… 1 Zeile ausgelassen …]\n" + numbered(32, 61);
+        QTest::newRow("long line") << python("print('x' * 501 + '\\nkurz')") << QByteArray() << false << true
+                                   << QString(500, 'x') + "…\nkurz";
+        QTest::newRow("300000 lines, blank around") << sh << QByteArray("echo; seq -f 'Zeile %g' 300000; echo")
+            << false << true << numbered(1, 30) + "\n[… 299940 Zeilen ausgelassen …]\n" + numbered(299971, 300000);
+        // 10 MB, cut inside a character at either end and still readable.
+        QTest::newRow("one line of 10 MB") << python("print('a' + 'ä' * 5000000)") << QByteArray() << false << true
+                                           << "a" + QString(499, u'ä') + "…\n[…]\n" + QString(500, u'ä') + "…";
+        // Launch failures name what is missing.
+        QTest::newRow("no command") << QStringList() << QByteArray() << true << false << "Kein Befehl";
+        QTest::newRow("no interpreter") << QStringList{"kein-interpreter", "x.py"} << QByteArray() << true << false
+                                        << "kein-interpreter nicht gefunden: /usr/bin/kein-interpreter";
+        // Upper case: not a script but a program, which does not exist.
+        QTest::newRow("suffix is case-sensitive") << QStringList{"run.SH"} << QByteArray() << true << false
+                                                  << "run.SH nicht gefunden: /usr/bin/run.SH";
+        QTest::newRow("not executable") << QStringList{"../../etc/passwd"} << QByteArray() << true << false
+                                        << "passwd ist nicht ausführbar: /usr/bin/../../etc/passwd";
     }
 
-    void outputAndExitStatus()
+    void runs()
     {
+        QFETCH(QStringList, command);
         QFETCH(QByteArray, script);
         QFETCH(bool, allowFailure);
         QFETCH(bool, success);
         QFETCH(QString, output);
         QVERIFY(writeFile(root() + "/run.sh", script + '\n'));
-        const CommandRunner::Run result = run({"run.sh"}, allowFailure);
+        output.replace("ROOT", root()).replace("REAL", QFileInfo(root()).canonicalFilePath());
+        const CommandRunner::Run result = run(command, allowFailure);
         QCOMPARE(result.result.success, success);
         QCOMPARE(result.result.output, output);
-        QCOMPARE(result.lastLogLine, std::optional<QString>(output.section('\n', -1)));
+        const bool ran = success || !allowFailure;
+        QCOMPARE(result.lastLogLine, ran ? std::optional<QString>(output.section('\n', -1)) : std::nullopt);
     }
 
-    void launchFailuresKeepTheLogLine_data()
+    void calledOffWithWhatItStarted()
     {
-        QTest::addColumn<QStringList>("command");
-        QTest::addColumn<QString>("folder");
-        QTest::addColumn<QString>("says");
-        QTest::newRow("no command") << QStringList() << "" << "^Kein Befehl$";
-        QTest::newRow("no interpreter") << QStringList{"kein-solcher-interpreter", "x.py"} << "" << "No such file";
-        QTest::newRow("no project root") << QStringList{"stop.sh"} << "/fehlt" << "chdir";
-    }
-
-    void launchFailuresKeepTheLogLine()
-    {
-        QFETCH(QStringList, command);
-        QFETCH(QString, folder);
-        QFETCH(QString, says);
-        const CommandRunner::Run result =
-            CommandRunner::runShell(command, true, root() + folder, QProcessEnvironment::systemEnvironment());
-        QVERIFY(!result.result.success);
-        QVERIFY2(matches(result.result.output, says), qPrintable(result.result.output));
-        QCOMPARE(result.lastLogLine, std::nullopt);
-    }
-
-    void drainsLargeOutput()
-    {
-        // 10 MB over both channels, far more than a pipe holds.
-        QVERIFY(writeFile(root() + "/big.py", "import sys\n"
-                                              "for i in range(160):\n"
-                                              "    s = sys.stdout if i % 2 else sys.stderr\n"
-                                              "    s.write('x' * 65535 + '\\n'); s.flush()\n"
-                                              "print('ENDE')\n"));
-        const CommandRunner::Run big = run({"python3", "big.py"});
-        QVERIFY(big.result.success);
-        QCOMPARE(big.result.output.size(), 160 * 65536 + 4);
-        QCOMPARE(big.lastLogLine, std::optional<QString>("ENDE"));
+        QVERIFY(writeFile(root() + "/hang.sh", "/bin/sleep 60 &\necho $! > sleeper\nwait\n"));
+        Dispatch::Cancellation cancellation;
+        std::unique_ptr<QThread> worker(QThread::create([&] { run({"hang.sh"}, true, cancellation.ticket()); }));
+        worker->start();
+        QTRY_VERIFY_WITH_TIMEOUT(!readFile(root() + "/sleeper").isEmpty(), patienceMs);
+        cancellation.cancelAll();
+        QVERIFY(worker->wait(patienceMs));
+        QTRY_VERIFY_WITH_TIMEOUT(BackgroundLauncher::hasEnded(readFile(root() + "/sleeper").trimmed().toInt()),
+                                 patienceMs);
+        // A ticket taken afterwards is good.
+        QCOMPARE(run({"run.sh"}, false, cancellation.ticket()).result.success, true);
     }
 };
 

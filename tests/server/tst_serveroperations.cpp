@@ -1,9 +1,10 @@
-#include "server/PortProbe.h"
+#include "server/ServerConstants.h"
 #include "server/ServerManager.h"
 #include "ServerTestSupport.h"
 
 #include <atomic>
 #include <csignal>
+#include <fcntl.h>
 #include <unistd.h>
 
 using namespace ServerTestSupport;
@@ -14,18 +15,18 @@ class ServerOperationsTest : public QObject
 
     std::unique_ptr<QTemporaryDir> m_dir;
     QList<qint32> m_servers;
+    int m_inherited = -1; // as if the program had inherited it (not close-on-exec)
 
     QString root() const { return m_dir->path(); }
     void write(const QString &name, const QByteArray &content) { QVERIFY(writeFile(root() + '/' + name, content)); }
 
-    // The port is free; lsof records its calls into "lsof-calls". At lookup
-    // `brokenLookup` (counted from 1) the root lies below a file.
+    // The port is free. At lookup `brokenLookup` (counted from 1) the root
+    // lies below a file, where no folder can be made.
     ServerManager::Config config(int brokenLookup = 0)
     {
+        write("datei", "");
         ServerManager::Config config;
         config.port = freePort();
-        config.lsofPath = root() + "/lsof";
-        write("datei", "");
         auto lookups = std::make_shared<std::atomic<int>>(0);
         config.projectRoot = [lookups, brokenLookup, path = root()] {
             return ++*lookups == brokenLookup ? path + "/datei/x" : path;
@@ -36,39 +37,36 @@ class ServerOperationsTest : public QObject
     // The identifier of a started server, which cleanup kills; 0 if none started.
     qint32 startedPid(const Outcome &outcome)
     {
-        const QString prefix = QStringLiteral("Server gestartet (PID ");
-        if (!outcome.success || !outcome.message.startsWith(prefix) || !outcome.message.endsWith(')'))
-            return 0;
-        m_servers.append(outcome.message.mid(prefix.size()).chopped(1).toInt());
+        const QRegularExpression started("^Server gestartet \\(PID (\\d+)\\)$");
+        m_servers.append(outcome.success ? started.match(outcome.message).captured(1).toInt() : 0);
         return m_servers.constLast();
     }
 
 private slots:
-    // The server must see the program's environment, without our additions.
-    void initTestCase() { qunsetenv("HARLUNE_HOST"); }
-
     void init()
     {
+        // The server must listen where the program looks, whatever the
+        // program's own environment says.
+        qputenv("HARLUNE_HOST", "example.org");
+        qputenv("HARLUNE_PORT", "1");
+        qunsetenv("HARLUNE_AUTH");
         m_dir = std::make_unique<QTemporaryDir>();
-        QVERIFY(m_dir->isValid());
-        write("lsof", "#!/bin/bash\necho \"$@\" >> \"$(dirname \"$0\")/lsof-calls\"\nexec /usr/bin/lsof \"$@\"\n");
-        QFile::setPermissions(root() + "/lsof", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         write("stop.sh", "echo gestoppt >> stop-runs\n");
         write("generate_buchhaltung.py", "print('generiert')\n");
-        // Says where it prints, then stays (two minutes at most, should cleanup not come).
-        write("serve.py", "import os, sys, time\n"
-                          "print('serve läuft', os.getpid(), os.environ.get('HARLUNE_HOST', '-'), flush=True)\n"
-                          "print('fehlerkanal', file=sys.stderr, flush=True)\n"
-                          "open('served.txt', 'w').write(str(os.getpid()))\n"
-                          "time.sleep(120)\n");
+        // Listens where it is told, says so on both channels, then stays.
+        write("serve.py", "import os, socket, sys, time\nhost, port = os.environ['HARLUNE_HOST'], os.environ['HARLUNE_PORT']\n"
+                          "s = socket.create_server((host, int(port)))\nopen('served.txt', 'w').close()\n"
+                          "print('serve läuft', os.getpid(), host, port, os.environ.get('HARLUNE_AUTH', '-'), flush=True)\n"
+                          "print('fehlerkanal', file=sys.stderr, flush=True)\ntime.sleep(120)\n");
+        m_inherited = ::open(QFile::encodeName(root()).constData(), O_RDONLY);
     }
 
     void cleanup()
     {
         for (qint32 pid : std::as_const(m_servers))
-            ::kill(pid, SIGKILL);
+            ::kill(pid, pid ? SIGKILL : 0);
         m_servers.clear();
-        qunsetenv("HARLUNE_PORT");
+        ::close(m_inherited);
     }
 
     void startAppendsToTheLog_data()
@@ -78,6 +76,8 @@ private slots:
         QTest::newRow("log appended") << QByteArray("alte Zeile\n") << true;
         QTest::newRow("log created") << QByteArray() << true;
         QTest::newRow("folder in the log's place") << QByteArray() << false;
+        QTest::newRow("overgrown log moved aside")
+            << QByteArray(ServerConstants::serverLogLimit, 'a') + "\nletzte alte Zeile\n" << true;
     }
 
     void startAppendsToTheLog()
@@ -87,105 +87,100 @@ private slots:
         const QString log = root() + "/logs/server-app.log";
         if (!oldLog.isEmpty())
             write("logs/server-app.log", oldLog);
+        write("logs/server-app.log.1", "uralt\n");
         if (!logUsable)
             QVERIFY(QDir().mkpath(log));
-        ServerManager manager(config());
+        ServerManager::Config config = this->config();
+        ServerManager manager(config);
         const qint32 pid = startedPid(*await([&](auto done) { manager.startServer(done); }));
         QVERIFY(pid > 0);
-        // The identifier is the server itself; both its channels follow the old log.
-        QTRY_COMPARE_WITH_TIMEOUT(readFile(root() + "/served.txt"), QByteArray::number(pid), patienceMs);
-        if (logUsable) {
-            const QByteArray expected = oldLog + "serve läuft " + QByteArray::number(pid) + " -\nfehlerkanal\n";
-            QTRY_COMPARE_WITH_TIMEOUT(readFile(log), expected, patienceMs);
-        }
+        // Nothing the program inherited reaches the server.
+        const QDir descriptors(QStringLiteral("/proc/%1/fd").arg(pid));
+        for (const QString &descriptor : descriptors.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+            QVERIFY(QFile::symLinkTarget(descriptors.filePath(descriptor)) != root());
+        if (!logUsable)
+            return;
+        // It was told where to listen, and nothing else. Both its channels
+        // follow the old log, unless that had grown too large: it then
+        // replaces the older copy, whole.
+        const bool moved = oldLog.size() > ServerConstants::serverLogLimit;
+        const QByteArray served = "serve läuft " + QByteArray::number(pid) + " 127.0.0.1 "
+            + QByteArray::number(config.port) + " -\nfehlerkanal\n";
+        QTRY_COMPARE_WITH_TIMEOUT(readFile(log), (moved ? QByteArray() : oldLog) + served, patienceMs);
+        QCOMPARE(readFile(log + ".1"), moved ? oldLog : QByteArray("uralt\n"));
     }
 
     void outcomes_data()
     {
         QTest::addColumn<QString>("operation");
-        QTest::addColumn<QByteArray>("stopScript");  // after the line that counts runs; "fehlt": no script
-        QTest::addColumn<QByteArray>("generator");   // empty: prints "generiert"
-        QTest::addColumn<int>("brokenLookup");
-        QTest::addColumn<bool>("portHeld");
+        // Files written over the fixture (stop.sh: after the line that counts
+        // runs); "lookup": the root lookup that fails; "held": the port is taken.
+        // With "no stop script" there is none.
+        QTest::addColumn<QVariantMap>("setup");
         QTest::addColumn<bool>("success");
-        QTest::addColumn<QString>("message");        // patterns, PORT for the port
-        QTest::addColumn<QString>("lastLogLine");
+        QTest::addColumn<QString>("message");        // a pattern, PORT for the port
         QTest::addColumn<int>("stopRuns");
-        const QByteArray reportsLine3 = "import sys\nprint('\\n  Zeile 3: Betrag fehlt  \\n')\nsys.exit(1)\n";
-        QTest::newRow("start, generator silent") << "start" << QByteArray() << QByteArray("import sys\nsys.exit(2)\n")
-            << 0 << false << false << "^Generator fehlgeschlagen$" << "^$" << 1;
-        QTest::newRow("start, generator reports") << "start" << QByteArray() << reportsLine3
-            << 0 << false << false << "^Zeile 3: Betrag fehlt$" << "^Zeile 3: Betrag fehlt$" << 1;
-        QTest::newRow("start, server cannot launch") << "start" << QByteArray() << QByteArray()
-            << 3 << false << false << "chdir" << "^generiert$" << 1;
-        QTest::newRow("start, no bash, port held") << "start" << QByteArray() << QByteArray()
-            << 1 << true << false << "^Port PORT noch belegt – bitte zuerst stoppen\\.$" << "^vorher$" << 0;
-        QTest::newRow("start, no bash, port free") << "start" << QByteArray() << QByteArray()
-            << 1 << false << true << "^Server gestartet \\(PID \\d+\\)$" << "^generiert$" << 0;
-        QTest::newRow("stop, prints, exits 1") << "stop" << QByteArray("echo 'Server gestoppt (PID 12)'\nexit 1\n")
-            << QByteArray() << 0 << false << true << "^Server gestoppt \\(PID 12\\)$" << "^Server gestoppt \\(PID 12\\)$" << 1;
-        QTest::newRow("stop, silent") << "stop" << QByteArray() << QByteArray()
-            << 0 << false << true << "^Server gestoppt$" << "^$" << 1;
+        const auto row = [](const char *name, const char *operation, const QVariantMap &setup, bool success,
+                            const QString &message, int stopRuns) {
+            QTest::newRow(name) << operation << setup << success << message << stopRuns;
+        };
+        const QString generator = "generate_buchhaltung.py";
+        const QString noRoot = "^Projektordner kann nicht angelegt werden: /.*/datei/x";
+        const QString busy = "\nPort PORT ist noch belegt – der Server wurde nicht gestoppt\\.$";
+        const QString started = "^Server gestartet \\(PID \\d+\\)$";
+        row("start, generator silent", "start", {{generator, "raise SystemExit(2)"}}, false, "^Generator fehlgeschlagen$", 1);
+        row("start, no root at launch", "start", {{"lookup", 3}}, false, noRoot + "$", 1);
+        row("start, stop cannot run, port held", "start", {{"lookup", 1}, {"held", true}}, false,
+            "^Port PORT noch belegt – bitte zuerst stoppen\\.$", 0);
+        row("start, stop cannot run, port free", "start", {{"lookup", 1}}, true, started, 0);
+        // Not reported as started: its last words instead, and no PID kept.
+        row("start, server ends at once", "start", {{"serve.py", "print('kaputt\\nAdresse belegt')\nraise SystemExit(1)"}},
+            false, "^serve\\.py hat sich gleich nach dem Start beendet\\.\n"
+                   "Letzte Zeilen aus logs/server-app\\.log:\nkaputt\nAdresse belegt$", 1);
+        row("start, server not yet listening", "start", {{"serve.py", "import time\ntime.sleep(120)"}}, true, started, 1);
+        row("stop, prints, exits 1", "stop", {{"stop.sh", "echo 'Server gestoppt (PID 12)'\nexit 1"}}, true,
+            "^Server gestoppt \\(PID 12\\)$", 1);
+        row("stop, silent", "stop", {}, true, "^Server gestoppt$", 1);
         // Bash's own complaint names the script.
-        QTest::newRow("stop, script missing") << "stop" << QByteArray("fehlt") << QByteArray()
-            << 0 << false << true << "stop\\.sh" << "stop\\.sh" << 0;
-        QTest::newRow("stop, no bash, port free") << "stop" << QByteArray() << QByteArray()
-            << 1 << false << true << "chdir" << "^vorher$" << 0;
-        QTest::newRow("stop, no bash, port held") << "stop" << QByteArray() << QByteArray()
-            << 1 << true << false << "chdir" << "^vorher$" << 0;
-        QTest::newRow("restart") << "restart" << QByteArray("echo STOPP-MELDUNG\n") << QByteArray()
-            << 0 << false << true << "^Server gestartet \\(PID \\d+\\)$" << "^generiert$" << 2;
-        QTest::newRow("restart, generator fails") << "restart" << QByteArray("echo STOPP-MELDUNG\n")
-            << QByteArray("import sys\nprint('GEN-FEHLER')\nsys.exit(1)\n")
-            << 0 << false << false << "^GEN-FEHLER$" << "^GEN-FEHLER$" << 2;
-        QTest::newRow("regenerate") << "regenerate" << QByteArray() << QByteArray("print('Bericht 1')\nprint('Bericht 2')\n")
-            << 0 << false << true << "^Berichte neu generiert$" << "^Bericht 2$" << 0;
-        QTest::newRow("regenerate, fails silently") << "regenerate" << QByteArray() << QByteArray("import sys\nsys.exit(4)\n")
-            << 0 << false << false << "^$" << "^$" << 0;
-        QTest::newRow("regenerate, no project root") << "regenerate" << QByteArray() << QByteArray()
-            << 1 << false << false << "chdir" << "^vorher$" << 0;
+        row("stop, script missing", "stop", {{"no stop script", true}}, true, "stop\\.sh", 0);
+        row("stop, port stays held", "stop", {{"held", true}, {"stop.sh", "echo 'Kein Server'"}}, false,
+            "^Kein Server" + busy, 1);
+        row("stop cannot run, port held", "stop", {{"lookup", 1}, {"held", true}}, false, noRoot + busy, 0);
+        // The stop's message is never reported, and the start runs its own stop.
+        row("restart, generator fails", "restart", {{"stop.sh", "echo STOPP"}, {generator, "print('GEN-FEHLER')\nraise SystemExit(1)"}},
+            false, "^GEN-FEHLER$", 2);
+        row("regenerate", "regenerate", {{generator, "print('Bericht')"}}, true, "^Berichte neu generiert$", 0);
+        row("regenerate, fails silently", "regenerate", {{generator, "raise SystemExit(4)"}}, false, "^$", 0);
     }
 
     void outcomes()
     {
         QFETCH(QString, operation);
-        QFETCH(QByteArray, stopScript);
-        QFETCH(QByteArray, generator);
-        QFETCH(int, brokenLookup);
-        QFETCH(bool, portHeld);
+        QFETCH(QVariantMap, setup);
         QFETCH(bool, success);
         QFETCH(QString, message);
-        QFETCH(QString, lastLogLine);
         QFETCH(int, stopRuns);
-        if (stopScript == "fehlt")
-            QVERIFY(QFile::remove(root() + "/stop.sh"));
-        else
-            write("stop.sh", "echo gestoppt >> stop-runs\n" + stopScript);
-        if (!generator.isEmpty())
-            write("generate_buchhaltung.py", generator);
-        ServerManager::Config config = this->config(brokenLookup);
+        for (const QString &file : setup.keys().filter("."))
+            write(file, (file == "stop.sh" ? "echo gestoppt >> stop-runs\n" : "") + setup[file].toByteArray());
+        QVERIFY(!setup.contains("no stop script") || QFile::remove(root() + "/stop.sh"));
+        ServerManager::Config config = this->config(setup.value("lookup").toInt());
         QTcpServer holder;
-        if (portHeld) {
+        if (setup.value("held").toBool()) {
             QVERIFY(holder.listen(QHostAddress::LocalHost, 0));
             config.port = holder.serverPort();
         }
         ServerManager manager(config);
         manager.setServerPID(4242);
         manager.setLastError(QStringLiteral("alt"));
-        manager.setLastLogLine(QStringLiteral("vorher"));
-        const QMap<QString, void (ServerManager::*)(ServerManager::Completion)> operations{
-            {"start", &ServerManager::startServer}, {"stop", &ServerManager::stopServer},
-            {"restart", &ServerManager::restartServer}, {"regenerate", &ServerManager::regenerateReports}};
+        const QMap<QString, void (ServerManager::*)(ServerManager::Completion)> operations{{"start", &ServerManager::startServer},
+            {"stop", &ServerManager::stopServer}, {"restart", &ServerManager::restartServer}, {"regenerate", &ServerManager::regenerateReports}};
         const auto outcome = await([&](auto done) { (manager.*operations.value(operation))(done); });
 
         const qint32 started = startedPid(*outcome);
         QCOMPARE(outcome->success, success);
         QVERIFY2(matches(outcome->message, message.replace("PORT", QString::number(config.port))),
                  qPrintable(outcome->message));
-        QVERIFY2(matches(manager.lastLogLine(), lastLogLine), qPrintable(manager.lastLogLine()));
         QCOMPARE(readFile(root() + "/stop-runs").count('\n'), stopRuns);
-        // The port is asked only when bash could not even start the stop script.
-        QCOMPARE(QFile::exists(root() + "/lsof-calls"), brokenLookup == 1 && operation != "regenerate");
         // A start records its server and clears the error, a stop forgets the
         // server; a failure changes nothing.
         const bool stops = operation == "stop" || operation == "restart";
@@ -193,19 +188,18 @@ private slots:
         QCOMPARE(manager.serverPID(), started ? Pid(started) : stops ? Pid() : Pid(4242));
         QCOMPARE(manager.lastError(), started ? std::nullopt : std::optional<QString>("alt"));
         QVERIFY(started || !QFile::exists(root() + "/served.txt"));
+        // The last line of what the scripts said is kept.
+        if (operation == "regenerate")
+            QCOMPARE(manager.lastLogLine(), success ? "Bericht" : "");
     }
 
     void operationsRunSideBySide()
     {
         // Each generator waits until all four have started: run one after
         // another (or two at a time) they would give up.
-        write("generate_buchhaltung.py",
-              "import os, sys, time\n"
-              "open('arrived-%d' % os.getpid(), 'w').close()\n"
-              "deadline = time.time() + 15\n"
-              "while len([n for n in os.listdir('.') if n.startswith('arrived-')]) < 4:\n"
-              "    if time.time() > deadline: print('allein'); sys.exit(1)\n"
-              "    time.sleep(0.05)\n");
+        write("generate_buchhaltung.py", "import os, time\nopen('arrived-%d' % os.getpid(), 'w').close()\nfor _ in range(300):\n"
+                                         "    if sum(n.startswith('arrived-') for n in os.listdir('.')) == 4: break\n"
+                                         "    time.sleep(0.05)\nelse: raise SystemExit('allein')\n");
         ServerManager manager(config());
         QList<std::shared_ptr<Outcome>> outcomes;
         for (auto operation : {&ServerManager::startServer, &ServerManager::startServer,
@@ -214,56 +208,17 @@ private slots:
             (manager.*operation)(recorder(outcomes.constLast()));
             outcomes.constLast()->returned = true;
         }
-        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(outcomes.cbegin(), outcomes.cend(), [](auto o) { return o->calls; }),
-                                 patienceMs);
+        const auto once = [&] { return std::all_of(outcomes.cbegin(), outcomes.cend(), [](auto o) { return o->calls == 1; }); };
+        QTRY_VERIFY_WITH_TIMEOUT(once(), patienceMs);
         QTest::qWait(200);
-        for (const auto &outcome : std::as_const(outcomes))
-            QVERIFY(outcome->calls == 1 && outcome->onMainThread && outcome->afterReturn);
-        const qint32 first = startedPid(*outcomes[0]);
-        const qint32 second = startedPid(*outcomes[1]);
-        QVERIFY(first > 0 && second > 0 && first != second);
-        QCOMPARE(outcomes[2]->message, QStringLiteral("Berichte neu generiert"));
-        QCOMPARE(outcomes[3]->message, QStringLiteral("Berichte neu generiert"));
+        QVERIFY(once() && std::all_of(outcomes.cbegin(), outcomes.cend(), [](auto o) { return o->afterReturn; }));
+        // The port takes one of the two servers; the other ends, and says so.
+        QCOMPARE(bool(startedPid(*outcomes[0])) + bool(startedPid(*outcomes[1])), 1);
+        QVERIFY((outcomes[0]->message + outcomes[1]->message).contains("Address already in use"));
+        QCOMPARE(outcomes[2]->message + outcomes[3]->message, QStringLiteral("Berichte neu generiert").repeated(2));
     }
 
-    void exitingServerIsSeenStopped()
-    {
-        write("serve.py", "print('sofort vorbei')\n");
-        ServerManager manager(config());
-        const qint32 pid = startedPid(*await([&](auto done) { manager.startServer(done); }));
-        QVERIFY(pid > 0);
-        QCOMPARE(manager.serverPID(), std::optional<qint32>(pid));
-        // Not our child: init reaps it, and then it is gone for kill() too.
-        QTRY_VERIFY_WITH_TIMEOUT(!PortProbe::isAlive(pid), patienceMs);
-        manager.refreshStatus();
-        QCOMPARE(manager.serverPID(), std::nullopt);
-        QVERIFY(!manager.isRunning());
-    }
-
-    void foldersAndDashboard()
-    {
-        ServerManager::Config nested = config();
-        const QString project = root() + "/neu/projekt";
-        nested.projectRoot = [project] { return project; };
-        ServerManager manager(nested);
-        // Without an opener the folders are still made.
-        manager.openLogsFolder();
-        QVERIFY(QFileInfo(project + "/logs").isDir());
-
-        QList<QUrl> opened;
-        manager.setUrlOpener([&opened](const QUrl &url) { opened.append(url); });
-        manager.openBelegeFolder();
-        QVERIFY(writeFile(project + "/Belege-Upload/beleg.pdf", "%PDF"));
-        manager.openBelegeFolder();
-        manager.openLogsFolder();
-        manager.openDashboard();
-        const QUrl belege = QUrl::fromLocalFile(project + "/Belege-Upload");
-        QCOMPARE(opened, (QList<QUrl>{belege, belege, QUrl::fromLocalFile(project + "/logs"),
-                                      QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(nested.port))}));
-        QCOMPARE(readFile(project + "/Belege-Upload/beleg.pdf"), QByteArray("%PDF"));
-    }
-
-    void shippedProjectEndToEnd()
+    void shippedProjectStartsAndStops()
     {
         const QString project = root() + "/buchhaltung";
         ChildProcess copy;
@@ -271,33 +226,14 @@ private slots:
         QVERIFY(copy.waitForFinished() && copy.exitCode() == 0);
         ServerManager::Config shipped = config();
         shipped.projectRoot = [project] { return project; };
-        // The server takes its port from the environment it inherits.
-        qputenv("HARLUNE_PORT", QByteArray::number(shipped.port));
-        qunsetenv("HARLUNE_AUTH");
         ServerManager manager(shipped);
-        const auto versionPresent = [&] {
-            auto version = std::make_shared<std::optional<std::optional<QString>>>();
-            manager.fetchAPIVersion([version](const std::optional<QString> &answer) { *version = answer; });
-            return QTest::qWaitFor([version] { return version->has_value(); }, patienceMs)
-                && version->value().has_value();
-        };
-
-        const qint32 pid = startedPid(*await([&](auto done) { manager.startServer(done); }));
-        QVERIFY(pid > 0);
-        QTRY_VERIFY_WITH_TIMEOUT(versionPresent(), patienceMs);
-        QVERIFY(manager.isRunning());
-        QCOMPARE(await([&](auto done) { manager.regenerateReports(done); })->message,
-                 QStringLiteral("Berichte neu generiert"));
-
-        const qint32 restarted = startedPid(*await([&](auto done) { manager.restartServer(done); }));
-        QVERIFY(restarted > 0 && restarted != pid);
-        QTRY_VERIFY_WITH_TIMEOUT(!PortProbe::isAlive(pid), patienceMs);
-        QTRY_VERIFY_WITH_TIMEOUT(versionPresent(), patienceMs);
-
+        // It listens by the time the start reports, and no longer after the stop.
+        QVERIFY(startedPid(*await([&](auto done) { manager.startServer(done); })) > 0);
+        QTcpSocket client;
+        client.connectToHost(QHostAddress::LocalHost, quint16(shipped.port));
+        QVERIFY(client.waitForConnected(patienceMs));
         const auto stopped = await([&](auto done) { manager.stopServer(done); });
-        QVERIFY2(stopped->success, qPrintable(stopped->message));
-        QVERIFY(!manager.isRunning());
-        QVERIFY(!versionPresent());
+        QVERIFY2(stopped->success && !manager.isRunning(), qPrintable(stopped->message));
     }
 };
 
