@@ -6,4 +6,5 @@ file(MAKE_DIRECTORY "${DESTINATION}")
 file(COPY "${SOURCE}/" DESTINATION "${DESTINATION}"
     PATTERN "__pycache__" EXCLUDE
     PATTERN "logs" EXCLUDE
-    PATTERN "berichte" EXCLUDE)
+    PATTERN "berichte" EXCLUDE
+    PATTERN ".berichte" EXCLUDE)

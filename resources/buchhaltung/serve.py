@@ -1,6 +1,7 @@
 """The report server: serves the dashboard and the report files on loopback.
 
-Port: HARLUNE_PORT, else 8765. Serves only what lies in "berichte", answers
+Port: HARLUNE_PORT, else 8765. Serves only what lies in "berichte" (the
+current run's folder it links to, never a link out of the project), answers
 only requests addressed to 127.0.0.1:<port> or localhost:<port>, and, where
 HARLUNE_AUTH holds a token, only requests that carry it (see README.md).
 Writes its PID to "logs/server.pid" while it runs; SIGTERM ends it cleanly.
@@ -26,7 +27,7 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from pathlib import Path
 from urllib.parse import parse_qs, unquote, urlencode, urlsplit
 
-from harlune_projekt import API_VERSION, DASHBOARD, DEFAULT_PORT, PID_FILE, REPORTS, ROOT, write_atomically
+from harlune_projekt import API_VERSION, DASHBOARD, DEFAULT_PORT, PID_FILE, ROOT, report_folder, write_atomically
 
 HOST = "127.0.0.1"
 COOKIE = "harlune_sitzung"
@@ -84,8 +85,8 @@ class ReportHandler(BaseHTTPRequestHandler):
                 return self.reply(HTTPStatus.OK, body.encode(), "application/json; charset=utf-8")
             if self.server.token and not self.authorized(target):
                 return
-            path = self.report_file(target.path)
-            self.reply(HTTPStatus.OK, path.read_bytes(), self.content_type(path))
+            path, body = self.read_report(target.path)
+            self.reply(HTTPStatus.OK, body, self.content_type(path))
         except Refused as refusal:
             self.text_reply(refusal.status, refusal.text)
         except OSError:
@@ -130,6 +131,18 @@ class ReportHandler(BaseHTTPRequestHandler):
                       f"Anmeldung nötig: Dashboard einmal mit http://{HOST}:{self.server.port}/?token=… öffnen "
                       "(Token aus HARLUNE_AUTH).")
 
+    def read_report(self, url_path):
+        """The report file that `url_path` names, with its content. A new run
+        of the generator may retire the folder between finding the file and
+        reading it; the file is then looked up again, in the new folder."""
+        for _ in range(3):
+            path = self.report_file(url_path)
+            try:
+                return path, path.read_bytes()
+            except FileNotFoundError:
+                continue
+        raise Refused(HTTPStatus.NOT_FOUND, "Nicht gefunden.")
+
     def report_file(self, url_path):
         """The file in the report folder that `url_path` names."""
         if not url_path.startswith("/"):
@@ -143,7 +156,9 @@ class ReportHandler(BaseHTTPRequestHandler):
             raise Refused(HTTPStatus.FORBIDDEN, "Zugriff verweigert.")
         if any(s == "" or s.startswith(".") for s in segments):
             raise Refused(HTTPStatus.NOT_FOUND, "Nicht gefunden.")
-        folder = os.path.realpath(self.server.reports)
+        folder = report_folder()
+        if folder is None:
+            raise Refused(HTTPStatus.NOT_FOUND, NO_REPORT_YET if url_path == "/" else "Nicht gefunden.")
         path = os.path.realpath(os.path.join(folder, *segments))
         if not path.startswith(folder + os.sep):
             raise Refused(HTTPStatus.FORBIDDEN, "Zugriff verweigert.")
@@ -193,7 +208,7 @@ class ReportServer(ThreadingHTTPServer):
     daemon_threads = True
 
     def __init__(self, port, token):
-        self.port, self.token, self.reports = port, token, ROOT / REPORTS
+        self.port, self.token = port, token
         super().__init__((HOST, port), ReportHandler)
 
     def handle_error(self, request, client_address):
@@ -204,7 +219,7 @@ class ReportServer(ThreadingHTTPServer):
 def write_pid_file(path):
     try:
         path.parent.mkdir(parents=True, exist_ok=True)
-        write_atomically({path: f"{os.getpid()}\n".encode()})
+        write_atomically(path, f"{os.getpid()}\n".encode())
     except OSError as error:
         say(f"Warnung: PID-Datei {PID_FILE} nicht geschrieben ({error.strerror}); stop.sh sucht dann über den Port.")
 
