@@ -25,13 +25,14 @@ from http import HTTPStatus
 from http.cookies import CookieError, SimpleCookie
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from pathlib import Path
-from urllib.parse import parse_qs, unquote, urlencode, urlsplit
+from urllib.parse import parse_qs, unquote, unquote_plus, urlencode, urlsplit
 
 from harlune_projekt import API_VERSION, DASHBOARD, DEFAULT_PORT, PID_FILE, ROOT, report_folder, write_atomically
 
 HOST = "127.0.0.1"
 COOKIE = "harlune_sitzung"
-TOKEN_IN_LOG = re.compile(r"(token=)[^&\s\"]*")
+LOG_LIMIT = 300  # characters of a request line in the log
+PARAMETER = re.compile(r"(?<=[?&\s])([^=?&\s]+)=([^&\s]*)")
 SECURITY_HEADERS = {
     "Cache-Control": "no-store",
     "X-Content-Type-Options": "nosniff",
@@ -100,7 +101,10 @@ class ReportHandler(BaseHTTPRequestHandler):
     def check_host(self):
         # A page on another site may resolve its own name to 127.0.0.1 (DNS
         # rebinding); its requests then carry that name and are refused here.
-        host = (self.headers.get("Host") or "").strip().lower()
+        hosts = self.headers.get_all("Host") or []
+        if len(hosts) > 1:  # which one would a proxy on the way have checked?
+            raise Refused(HTTPStatus.BAD_REQUEST, "Ungültige Anfrage: mehr als eine Host-Angabe.")
+        host = (hosts[0] if hosts else "").strip().lower()
         if host not in (f"{HOST}:{self.server.port}", f"localhost:{self.server.port}"):
             raise Refused(HTTPStatus.MISDIRECTED_REQUEST,
                           f"Falsche Adresse: nur http://{HOST}:{self.server.port}/ wird bedient.")
@@ -185,15 +189,27 @@ class ReportHandler(BaseHTTPRequestHandler):
 
     def log_request(self, code="-", size="-"):
         code = getattr(code, "value", code)
-        self.log_message('"%s" %s', TOKEN_IN_LOG.sub(r"\1***", self.requestline), code)
+        self.log_message('"%s" %s', masked(self.requestline), code)
 
     def log_error(self, format, *args):
         pass  # every request already gets its one line from log_request
 
     def log_message(self, format, *args):
-        text = (format % args).encode("unicode_escape").decode("ascii")
+        def bounded(value):  # a request line may be 64 KiB of anything
+            text = str(value).encode("unicode_escape").decode("ascii")
+            return text if len(text) <= LOG_LIMIT else text[:LOG_LIMIT] + "…[gekürzt]"
+
         stamp = datetime.datetime.now().strftime("%Y-%m-%d %H:%M:%S")
-        say(f"{stamp} {self.client_address[0]} {text}")
+        say(f"{stamp} {self.client_address[0]} {format % tuple(bounded(a) for a in args)}")
+
+
+def masked(requestline):
+    """The request line with the value of each parameter that names the token
+    replaced by ***, however the name is spelled ("%74oken", "TOKEN"), and
+    wherever it stands, also in a request refused as malformed."""
+    def mask(pair):
+        return pair[1] + "=***" if unquote_plus(pair[1]).strip().casefold() == "token" else pair[0]
+    return PARAMETER.sub(mask, requestline)
 
 
 def say(line):
