@@ -17,7 +17,7 @@ from harlune_projekt import BELEGE, JOURNAL, JOURNAL_COLUMNS, SUMMARY
 
 SHOWN = 200
 # Fixed widths keep the columns of the many booking tables in line.
-BOOKING_WIDTHS = {"Datum": "6.5em", ">Betrag": "9.5em", ">Zeile": "4.5em"}
+BOOKING_WIDTHS = {"Datum": "6.5em", ">Betrag": "8.5em", ">Zeile": "4.5em"}
 
 STYLE = """
 * { -webkit-print-color-adjust: exact; print-color-adjust: exact; }
@@ -65,7 +65,7 @@ tfoot td { font-weight: bold; border-top: 2px solid #c9d0db; }
 @media print {
   body { margin: 0; padding: 0; max-width: none; font-size: 9.5pt; }
   .tabelle, figure { overflow: visible; }
-  svg.diagramm { min-width: 0; }
+  svg.diagramm, table.fest { min-width: 0; }
   .summen div { flex: 1 1 0; }
   tr, figure, .summen div { break-inside: avoid; }
   h2, h3 { break-after: avoid; }
