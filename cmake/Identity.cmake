@@ -25,7 +25,7 @@ set(ENV{SOURCE_DATE_EPOCH} "${_harlune_saved_epoch}")
 
 # What the build leaves inside a project that was run in place; never
 # packaged, never installed.
-set(HARLUNE_PROJECT_LEFTOVERS __pycache__ logs berichte)
+set(HARLUNE_PROJECT_LEFTOVERS __pycache__ logs berichte .berichte)
 
 # The packaged project's place below the folder that stands for the
 # application bundle; the program looks there (paths/ProjectLayout.h).

@@ -1,117 +1,198 @@
-"""The dashboard page, built from the summary of generate_buchhaltung.py.
+"""The dashboard page "index.html": one self-contained file, written piece by
+piece from the summary.
 
 Every text that comes from the journal or from a file name passes through
-html.escape: the journal is user input and must never become markup.
+html.escape: the journal is user input and must never become markup. Per
+account the page lists the latest SHOWN bookings; a journal of a hundred
+thousand would make a page no one reads or prints, and the summary and the
+journal keep them all.
 """
 
+from collections import deque
 from html import escape
 
+import bericht_diagramm
+import deutsch
 from harlune_projekt import BELEGE, JOURNAL, JOURNAL_COLUMNS, SUMMARY
 
-# A leading ">" marks a right-aligned (amount) column.
-BOOKING_COLUMNS = ["Datum", "Text", "Konto", ">Betrag", "Beleg", "Zeile"]
+SHOWN = 200
+# Fixed widths keep the columns of the many booking tables in line.
+BOOKING_WIDTHS = {"Datum": "6.5em", ">Betrag": "8.5em", ">Zeile": "4.5em"}
 
 STYLE = """
-body { font-family: system-ui, sans-serif; margin: 2rem auto; max-width: 72rem; padding: 0 1rem; color: #222; }
-h1 { margin-bottom: .2rem; }
-.stand { color: #666; margin-top: 0; }
+* { -webkit-print-color-adjust: exact; print-color-adjust: exact; }
+body { font-family: system-ui, "Segoe UI", sans-serif; margin: 2rem auto; max-width: 72rem; padding: 0 1.5rem;
+       color: #1d2330; line-height: 1.4; }
+h1 { margin: 0 0 .2rem; font-size: 1.8rem; }
+h2 { margin: 2.2rem 0 .6rem; font-size: 1.3rem; border-bottom: 2px solid #e3e7ee; padding-bottom: .2rem; }
+h3 { margin: 1.6rem 0 .4rem; font-size: 1.1rem; }
+h3 small { font-weight: normal; color: #5b6475; }
+a { color: #1f3a93; }
+.stand { color: #5b6475; margin: 0 0 1.2rem; }
 .hinweis { background: #fff4d6; border-left: 4px solid #e0a800; padding: .6rem 1rem; }
-.summen { display: flex; gap: 1rem; flex-wrap: wrap; }
-.summen div { border: 1px solid #ddd; border-radius: 6px; padding: .8rem 1.2rem; min-width: 12rem; }
-.summen strong { display: block; font-size: 1.5rem; }
-table { border-collapse: collapse; width: 100%; margin-bottom: 1.5rem; }
-th, td { border-bottom: 1px solid #e4e4e4; padding: .35rem .6rem; text-align: left; vertical-align: top; }
-td.betrag, th.betrag { text-align: right; white-space: nowrap; }
-tfoot td { font-weight: bold; }
-.neg { color: #b00020; }
-.fehlt { color: #b00020; }
+.summen { display: flex; gap: 1rem; flex-wrap: wrap; margin-bottom: 1.2rem; }
+.summen div { flex: 1 1 12rem; border: 1px solid #dde2ea; border-top: 4px solid #8a94a6; border-radius: 6px;
+              padding: .7rem 1rem; background: #fafbfc; }
+.summen .ein { border-top-color: #2e7d32; } .summen .aus { border-top-color: #c62828; }
+.summen .saldo { border-top-color: #1f3a93; }
+.summen strong { display: block; font-size: 1.5rem; white-space: nowrap; }
+figure { margin: 0 0 1rem; overflow-x: auto; }
+figcaption { color: #5b6475; font-size: .9rem; }
+svg.diagramm { width: 100%; min-width: 42rem; height: auto; display: block; }
+svg.diagramm text { fill: #1d2330; }
+.tabelle { overflow-x: auto; margin-bottom: 1rem; }
+table { border-collapse: collapse; width: 100%; }
+th, td { border-bottom: 1px solid #e6e9ef; padding: .35rem .6rem; text-align: left; vertical-align: top; }
+th { background: #f1f3f7; font-weight: 600; white-space: nowrap; }
+.r { text-align: right; }
+.n, .betrag { white-space: nowrap; text-align: right; font-variant-numeric: tabular-nums; }
+td.datum { white-space: nowrap; font-variant-numeric: tabular-nums; }
+table.fest { table-layout: fixed; min-width: 44rem; }
+table.fest td { overflow-wrap: break-word; }
+tbody tr:nth-child(even) { background: #fafbfc; }
+tfoot td { font-weight: bold; border-top: 2px solid #c9d0db; }
+.neg, .fehlt { color: #b00020; }
+.zurueck { font-size: .9rem; }
+@media (max-width: 40rem) {
+  body { margin: 1rem auto; padding: 0 .7rem; }
+  h1 { font-size: 1.4rem; }
+  th, td { padding: .3rem .35rem; }
+  .summen { gap: .5rem; }
+  .summen div { flex-basis: 6.5rem; padding: .5rem .6rem; }
+  .summen strong { font-size: 1.1rem; }
+}
+@page { size: A4; margin: 14mm 12mm; }
+@media print {
+  body { margin: 0; padding: 0; max-width: none; font-size: 9.5pt; }
+  .tabelle, figure { overflow: visible; }
+  svg.diagramm, table.fest { min-width: 0; }
+  .summen div { flex: 1 1 0; }
+  tr, figure, .summen div { break-inside: avoid; }
+  h2, h3 { break-after: avoid; }
+  thead { display: table-header-group; }
+  a { color: inherit; text-decoration: none; }
+  .zurueck { display: none; }
+}
 """
 
 
-def euro(value):
-    """German notation: "1.234,56 €", "-3,20 €"."""
-    digits = f"{abs(value):,.2f}".replace(",", " ").replace(".", ",").replace(" ", ".")
-    return ("-" if value < 0 else "") + digits + " €"
+def amount(cents):
+    css = "betrag neg" if cents < 0 else "betrag"
+    return f'<td class="{css}">{escape(deutsch.euro(cents))}</td>'
 
 
-def amount_cell(value):
-    css = "betrag neg" if value < 0 else "betrag"
-    return f'<td class="{css}">{escape(euro(value))}</td>'
+def cell(text, css=None):
+    return f'<td class="{css}">{escape(str(text))}</td>' if css else f"<td>{escape(str(text))}</td>"
 
 
-def table(headers, rows, footer=None):
-    head = "".join(f'<th class="betrag">{escape(h[1:])}</th>' if h.startswith(">") else f"<th>{escape(h)}</th>"
+def table(headers, rows, footer=None, widths=None):
+    """Headers marked with a leading ">" are right-aligned (amounts, counts).
+    `widths` fixes the widths of the columns it names; the others share the rest."""
+    head = "".join(f'<th class="r">{escape(h[1:])}</th>' if h.startswith(">") else f"<th>{escape(h)}</th>"
                    for h in headers)
     body = "".join(f"<tr>{''.join(row)}</tr>\n" for row in rows)
     foot = f"<tfoot><tr>{''.join(footer)}</tr></tfoot>" if footer else ""
-    return f"<table><thead><tr>{head}</tr></thead><tbody>\n{body}</tbody>{foot}</table>\n"
+    cols = ("<colgroup>" + "".join(f'<col style="width: {widths[h]}">' if h in widths else "<col>" for h in headers)
+            + "</colgroup>" if widths else "")
+    fixed = ' class="fest"' if widths else ""
+    return (f'<div class="tabelle"><table{fixed}>{cols}<thead><tr>{head}</tr></thead>'
+            f"<tbody>\n{body}</tbody>{foot}</table></div>\n")
 
 
-def cell(text):
-    return f"<td>{escape(str(text))}</td>"
+def anchor(index):
+    # Numbered, not named after the account: any text may be an account name.
+    return f"konto-{index + 1}"
 
 
-def totals_section(s):
-    boxes = (("Einnahmen", s["einnahmen"]), ("Ausgaben", s["ausgaben"]), ("Saldo", s["saldo"]))
-    inner = "".join(f'<div>{label}<strong class="{"neg" if value < 0 else ""}">{escape(euro(value))}</strong></div>'
-                    for label, value in boxes)
+def totals(s):
+    boxes = (("ein", "Einnahmen", s.income), ("aus", "Ausgaben", s.expenses), ("saldo", "Saldo", s.saldo))
+    inner = "".join(f'<div class="{css}">{label}<strong class="{"neg" if v < 0 else ""}">{escape(deutsch.euro(v))}'
+                    f"</strong></div>" for css, label, v in boxes)
     return f'<section class="summen">{inner}</section>\n'
 
 
-def balance_section(s):
-    months = list(s["monate"])
-
-    def month_cell(account, month):
-        return amount_cell(account["monate"][month]) if month in account["monate"] else '<td class="betrag">–</td>'
-
-    rows = [[cell(name)] + [month_cell(account, m) for m in months] + [amount_cell(account["saldo"])]
-            for name, account in s["konten"].items()]
-    footer = [cell("Saldo")] + [amount_cell(s["monate"][m]["saldo"]) for m in months] + [amount_cell(s["saldo"])]
-    headers = ["Konto"] + [">" + m for m in months] + [">Gesamt"]
-    return "<h2>Saldo je Konto und Monat</h2>\n" + table(headers, rows, footer)
+def month_table(s):
+    rows, running = [], 0
+    for key, (income, expenses) in s.months.items():
+        running += income - expenses
+        rows.append([cell(deutsch.month(key), "datum"), amount(income), amount(expenses),
+                     amount(income - expenses), amount(running)])
+    footer = [cell("Summe"), amount(s.income), amount(s.expenses), amount(s.saldo), "<td></td>"]
+    return ('<h2 id="monate">Einnahmen und Ausgaben je Monat</h2>\n' + bericht_diagramm.figure(s.months)
+            + table(["Monat", ">Einnahmen", ">Ausgaben", ">Saldo", ">Saldo laufend"], rows, footer))
 
 
-def booking_rows(entries, mark_missing=False):
-    rows = []
-    for b in entries:
-        receipt = escape(b["beleg"]) if b["beleg"] else "—"
-        if mark_missing:
-            receipt = f'<span class="fehlt">{receipt if b["beleg"] else "kein Beleg angegeben"}</span>'
-        rows.append([cell(b["datum"]), cell(b["text"]), cell(b["konto"]), amount_cell(b["betrag"]),
-                     f"<td>{receipt}</td>", cell(b["zeile"])])
-    return rows
+def balance_table(s):
+    rows = [[f'<td><a href="#{anchor(i)}">{escape(name)}</a></td>', cell(deutsch.count(a.bookings), "n"),
+             amount(a.income), amount(a.expenses), amount(a.saldo)]
+            for i, (name, a) in enumerate(s.accounts.items())]
+    footer = [cell("Summe"), cell(deutsch.count(len(s.bookings)), "n"), amount(s.income), amount(s.expenses),
+              amount(s.saldo)]
+    return ('<h2 id="salden">Saldo je Konto</h2>\n'
+            + table(["Konto", ">Buchungen", ">Einnahmen", ">Ausgaben", ">Saldo"], rows, footer))
 
 
-def receipts_section(s):
-    missing = s["buchungen_ohne_beleg"]
-    html = f"<h2>Buchungen ohne Beleg ({len(missing)})</h2>\n"
+def booking_row(b, with_account, receipt_missing):
+    receipt = escape(b.receipt) if b.receipt else "—"
+    if receipt_missing:
+        receipt = f'<span class="fehlt">{receipt if b.receipt else "kein Beleg angegeben"}</span>'
+    return ([cell(deutsch.day(b.day), "datum"), cell(b.text)] + ([cell(b.account)] if with_account else [])
+            + [amount(b.cents), f"<td>{receipt}</td>", cell(b.line, "n")])
+
+
+def more_note(total, what):
+    return (f"<p>Gezeigt: {what} {deutsch.count(SHOWN)} von {deutsch.count(total)}. Alle stehen in „{JOURNAL}“ "
+            f"und in „{SUMMARY}“.</p>\n" if total > SHOWN else "")
+
+
+def receipts_sections(s, missing):
+    html = f'<h2 id="ohne-beleg">Buchungen ohne Beleg ({deutsch.count(s.missing)})</h2>\n'
     if missing:
         html += (f"<p>Der angegebene Beleg fehlt in „{BELEGE}“ oder es ist keiner angegeben.</p>\n"
-                 + table(BOOKING_COLUMNS, booking_rows(missing, True)))
+                 + more_note(s.missing, "die ersten")
+                 + table(["Datum", "Text", "Konto", ">Betrag", "Beleg", ">Zeile"],
+                         [booking_row(b, True, True) for b in missing], widths=BOOKING_WIDTHS))
     else:
         html += "<p>Alle Buchungen haben einen Beleg.</p>\n"
-    orphans = s["belege_ohne_buchung"]
-    html += f"<h2>Belege ohne Buchung ({len(orphans)})</h2>\n"
-    if orphans:
-        html += "<ul>" + "".join(f"<li>{escape(name)}</li>" for name in orphans) + "</ul>\n"
+    html += f'<h2 id="belege">Belege ohne Buchung ({deutsch.count(len(s.orphans))})</h2>\n'
+    if s.orphans:
+        html += (more_note(len(s.orphans), "die ersten")
+                 + "<ul>" + "".join(f"<li>{escape(name)}</li>" for name in s.orphans[:SHOWN]) + "</ul>\n")
     else:
         html += f"<p>Jeder Beleg in „{BELEGE}“ gehört zu einer Buchung.</p>\n"
     return html
 
 
-def render(s):
-    """The complete dashboard page for the summary `s`."""
-    notice = ""
-    if not s["buchungsdatei_vorhanden"]:
-        notice = (f'<p class="hinweis">Noch keine Buchungen: Lege die Datei „{JOURNAL}“ im Projektordner an '
+def account_section(index, name, account, latest, s):
+    rows = [booking_row(b, False, not s.has_receipt(b)) for b in latest]
+    return (f'<section id="{anchor(index)}">\n<h3>{escape(name)} <small>· {deutsch.bookings(account.bookings)} '
+            f"· Saldo {escape(deutsch.euro(account.saldo))}</small></h3>\n"
+            + more_note(account.bookings, "die letzten")
+            + table(["Datum", "Text", ">Betrag", "Beleg", ">Zeile"], rows, widths=BOOKING_WIDTHS)
+            + '<p class="zurueck"><a href="#salden">↑ zurück zu den Salden</a></p>\n</section>\n')
+
+
+def write(s, out):
+    """Writes the page for the summary `s` to the text stream `out`."""
+    latest = {name: deque(maxlen=SHOWN) for name in s.accounts}
+    missing = []
+    for b in s.bookings:
+        latest[b.account].append(b)
+        if len(missing) < SHOWN and not s.has_receipt(b):
+            missing.append(b)
+    out.write("<!DOCTYPE html>\n<html lang=\"de\">\n<head>\n<meta charset=\"utf-8\">\n"
+              "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+              f'<meta name="harlune-lauf" content="{escape(s.stamp)}">\n'
+              f"<title>Buchhaltung – Übersicht</title>\n<style>{STYLE}</style>\n</head>\n<body>\n"
+              "<h1>Buchhaltung – Übersicht</h1>\n"
+              f'<p class="stand">Stand {deutsch.moment(s.created)} · {deutsch.bookings(len(s.bookings))} '
+              f"aus „{JOURNAL}“</p>\n")
+    if not s.journal_found:
+        out.write(f'<p class="hinweis">Noch keine Buchungen: Lege die Datei „{JOURNAL}“ im Projektordner an '
                   f"(erste Zeile: {';'.join(JOURNAL_COLUMNS)}) und erzeuge die Berichte neu.</p>\n")
-    bookings = table(BOOKING_COLUMNS, booking_rows(s["buchungen"]))
-    return ("<!DOCTYPE html>\n<html lang=\"de\">\n<head>\n<meta charset=\"utf-8\">\n"
-            "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-            f"<title>Buchhaltung – Übersicht</title>\n<style>{STYLE}</style>\n</head>\n<body>\n"
-            "<h1>Buchhaltung – Übersicht</h1>\n"
-            f'<p class="stand">Stand {escape(s["erstellt"])} · '
-            f'{s["anzahl_buchungen"]} Buchungen aus „{JOURNAL}“</p>\n'
-            + notice + totals_section(s) + balance_section(s) + receipts_section(s)
-            + f"<h2>Buchungen ({s['anzahl_buchungen']})</h2>\n" + bookings
-            + f'<p><a href="{SUMMARY}">Zusammenfassung als JSON</a></p>\n</body>\n</html>\n')
+    out.write(totals(s))
+    out.write(month_table(s) + balance_table(s) + receipts_sections(s, missing))
+    out.write(f'<h2 id="buchungen">Buchungen je Konto ({deutsch.count(len(s.bookings))})</h2>\n')
+    for index, (name, account) in enumerate(s.accounts.items()):
+        out.write(account_section(index, name, account, latest[name], s))
+    out.write(f'<p><a href="{SUMMARY}">Zusammenfassung als JSON</a></p>\n</body>\n</html>\n')

@@ -5,7 +5,6 @@ started from. stop.sh repeats two of these facts (the PID file and the
 default port) because bash cannot read them from here.
 """
 
-import errno
 import os
 import tempfile
 from pathlib import Path
@@ -15,7 +14,10 @@ ROOT = Path(__file__).resolve().parent
 JOURNAL = "buchungen.csv"
 JOURNAL_COLUMNS = ["Datum", "Text", "Konto", "Betrag", "Beleg"]
 BELEGE = "Belege-Upload"
+# "berichte" is a link to one complete run's folder in GENERATIONS; a new run
+# replaces the link as a whole (see berichtsordner.py).
 REPORTS = "berichte"
+GENERATIONS = ".berichte"
 DASHBOARD = "index.html"
 SUMMARY = "zusammenfassung.json"
 PID_FILE = "logs/server.pid"
@@ -23,44 +25,47 @@ DEFAULT_PORT = 8765
 API_VERSION = 5
 
 
-def write_atomically(files):
-    """Replaces each path in `files` (path -> bytes) by its new content.
+class InputError(Exception):
+    """A fault the user can mend; the message is ready to show."""
 
-    Every content is first written completely to a temporary file beside its
-    target and flushed to disk; only then are the targets replaced, so a
-    reader sees either the old file or the new one, never a half-written one.
-    If anything fails before the replacing starts, no target is touched.
+
+def report_folder():
+    """The folder whose files the server may hand out, or None.
+
+    Either the plain folder "berichte" of older projects or a run's folder
+    directly inside GENERATIONS; a link that leads anywhere else (the project
+    folder itself, the home folder) does not count as the report folder.
     """
-    for path in files:
-        # The one replace that would fail after others had succeeded.
-        if path.is_dir():
-            raise IsADirectoryError(errno.EISDIR, os.strerror(errno.EISDIR), str(path))
-    staged = []
+    root = os.path.realpath(ROOT)
+    folder = os.path.realpath(ROOT / REPORTS)
+    if folder == os.path.join(root, REPORTS) or os.path.dirname(folder) == os.path.join(root, GENERATIONS):
+        return folder if os.path.isdir(folder) else None
+    return None
+
+
+def write_atomically(path, data):
+    """Replaces `path` by `data` (bytes) so that a reader sees either the old
+    content or the new one, never a half-written file."""
+    fd, tmp = tempfile.mkstemp(dir=path.parent, prefix="." + path.name + ".", suffix=".tmp")
     try:
-        for path, data in files.items():
-            fd, tmp = tempfile.mkstemp(dir=path.parent, prefix="." + path.name + ".", suffix=".tmp")
-            staged.append((tmp, path))
-            with os.fdopen(fd, "wb") as out:
-                out.write(data)
-                out.flush()
-                os.fsync(out.fileno())
-            os.chmod(tmp, 0o644)
-        while staged:
-            tmp, path = staged[0]
-            os.replace(tmp, path)
-            staged.pop(0)
-            _sync_folder(path.parent)
-    finally:
-        for tmp, _ in staged:
-            try:
-                os.unlink(tmp)
-            except OSError:
-                pass
+        with os.fdopen(fd, "wb") as out:
+            out.write(data)
+            out.flush()
+            os.fsync(out.fileno())
+        os.chmod(tmp, 0o644)
+        os.replace(tmp, path)
+    except BaseException:
+        try:
+            os.unlink(tmp)
+        except OSError:
+            pass
+        raise
+    sync_folder(path.parent)
 
 
-def _sync_folder(folder):
-    # Makes the rename itself durable; some file systems refuse this, which
-    # costs only durability, not correctness.
+def sync_folder(folder):
+    # Makes a rename durable; some file systems refuse this, which costs only
+    # durability, not correctness.
     try:
         fd = os.open(folder, os.O_RDONLY)
     except OSError:

@@ -1,6 +1,7 @@
 """The report server: serves the dashboard and the report files on loopback.
 
-Port: HARLUNE_PORT, else 8765. Serves only what lies in "berichte", answers
+Port: HARLUNE_PORT, else 8765. Serves only what lies in "berichte" (the
+current run's folder it links to, never a link out of the project), answers
 only requests addressed to 127.0.0.1:<port> or localhost:<port>, and, where
 HARLUNE_AUTH holds a token, only requests that carry it (see README.md).
 Writes its PID to "logs/server.pid" while it runs; SIGTERM ends it cleanly.
@@ -24,13 +25,14 @@ from http import HTTPStatus
 from http.cookies import CookieError, SimpleCookie
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from pathlib import Path
-from urllib.parse import parse_qs, unquote, urlencode, urlsplit
+from urllib.parse import parse_qs, unquote, unquote_plus, urlencode, urlsplit
 
-from harlune_projekt import API_VERSION, DASHBOARD, DEFAULT_PORT, PID_FILE, REPORTS, ROOT, write_atomically
+from harlune_projekt import API_VERSION, DASHBOARD, DEFAULT_PORT, PID_FILE, ROOT, report_folder, write_atomically
 
 HOST = "127.0.0.1"
 COOKIE = "harlune_sitzung"
-TOKEN_IN_LOG = re.compile(r"(token=)[^&\s\"]*")
+LOG_LIMIT = 300  # characters of a request line in the log
+PARAMETER = re.compile(r"(?<=[?&\s])([^=?&\s]+)=([^&\s]*)")
 SECURITY_HEADERS = {
     "Cache-Control": "no-store",
     "X-Content-Type-Options": "nosniff",
@@ -84,8 +86,8 @@ class ReportHandler(BaseHTTPRequestHandler):
                 return self.reply(HTTPStatus.OK, body.encode(), "application/json; charset=utf-8")
             if self.server.token and not self.authorized(target):
                 return
-            path = self.report_file(target.path)
-            self.reply(HTTPStatus.OK, path.read_bytes(), self.content_type(path))
+            path, body = self.read_report(target.path)
+            self.reply(HTTPStatus.OK, body, self.content_type(path))
         except Refused as refusal:
             self.text_reply(refusal.status, refusal.text)
         except OSError:
@@ -99,7 +101,10 @@ class ReportHandler(BaseHTTPRequestHandler):
     def check_host(self):
         # A page on another site may resolve its own name to 127.0.0.1 (DNS
         # rebinding); its requests then carry that name and are refused here.
-        host = (self.headers.get("Host") or "").strip().lower()
+        hosts = self.headers.get_all("Host") or []
+        if len(hosts) > 1:  # which one would a proxy on the way have checked?
+            raise Refused(HTTPStatus.BAD_REQUEST, "Ungültige Anfrage: mehr als eine Host-Angabe.")
+        host = (hosts[0] if hosts else "").strip().lower()
         if host not in (f"{HOST}:{self.server.port}", f"localhost:{self.server.port}"):
             raise Refused(HTTPStatus.MISDIRECTED_REQUEST,
                           f"Falsche Adresse: nur http://{HOST}:{self.server.port}/ wird bedient.")
@@ -130,6 +135,18 @@ class ReportHandler(BaseHTTPRequestHandler):
                       f"Anmeldung nötig: Dashboard einmal mit http://{HOST}:{self.server.port}/?token=… öffnen "
                       "(Token aus HARLUNE_AUTH).")
 
+    def read_report(self, url_path):
+        """The report file that `url_path` names, with its content. A new run
+        of the generator may retire the folder between finding the file and
+        reading it; the file is then looked up again, in the new folder."""
+        for _ in range(3):
+            path = self.report_file(url_path)
+            try:
+                return path, path.read_bytes()
+            except FileNotFoundError:
+                continue
+        raise Refused(HTTPStatus.NOT_FOUND, "Nicht gefunden.")
+
     def report_file(self, url_path):
         """The file in the report folder that `url_path` names."""
         if not url_path.startswith("/"):
@@ -143,7 +160,9 @@ class ReportHandler(BaseHTTPRequestHandler):
             raise Refused(HTTPStatus.FORBIDDEN, "Zugriff verweigert.")
         if any(s == "" or s.startswith(".") for s in segments):
             raise Refused(HTTPStatus.NOT_FOUND, "Nicht gefunden.")
-        folder = os.path.realpath(self.server.reports)
+        folder = report_folder()
+        if folder is None:
+            raise Refused(HTTPStatus.NOT_FOUND, NO_REPORT_YET if url_path == "/" else "Nicht gefunden.")
         path = os.path.realpath(os.path.join(folder, *segments))
         if not path.startswith(folder + os.sep):
             raise Refused(HTTPStatus.FORBIDDEN, "Zugriff verweigert.")
@@ -170,15 +189,27 @@ class ReportHandler(BaseHTTPRequestHandler):
 
     def log_request(self, code="-", size="-"):
         code = getattr(code, "value", code)
-        self.log_message('"%s" %s', TOKEN_IN_LOG.sub(r"\1***", self.requestline), code)
+        self.log_message('"%s" %s', masked(self.requestline), code)
 
     def log_error(self, format, *args):
         pass  # every request already gets its one line from log_request
 
     def log_message(self, format, *args):
-        text = (format % args).encode("unicode_escape").decode("ascii")
+        def bounded(value):  # a request line may be 64 KiB of anything
+            text = str(value).encode("unicode_escape").decode("ascii")
+            return text if len(text) <= LOG_LIMIT else text[:LOG_LIMIT] + "…[gekürzt]"
+
         stamp = datetime.datetime.now().strftime("%Y-%m-%d %H:%M:%S")
-        say(f"{stamp} {self.client_address[0]} {text}")
+        say(f"{stamp} {self.client_address[0]} {format % tuple(bounded(a) for a in args)}")
+
+
+def masked(requestline):
+    """The request line with the value of each parameter that names the token
+    replaced by ***, however the name is spelled ("%74oken", "TOKEN"), and
+    wherever it stands, also in a request refused as malformed."""
+    def mask(pair):
+        return pair[1] + "=***" if unquote_plus(pair[1]).strip().casefold() == "token" else pair[0]
+    return PARAMETER.sub(mask, requestline)
 
 
 def say(line):
@@ -193,7 +224,7 @@ class ReportServer(ThreadingHTTPServer):
     daemon_threads = True
 
     def __init__(self, port, token):
-        self.port, self.token, self.reports = port, token, ROOT / REPORTS
+        self.port, self.token = port, token
         super().__init__((HOST, port), ReportHandler)
 
     def handle_error(self, request, client_address):
@@ -204,7 +235,7 @@ class ReportServer(ThreadingHTTPServer):
 def write_pid_file(path):
     try:
         path.parent.mkdir(parents=True, exist_ok=True)
-        write_atomically({path: f"{os.getpid()}\n".encode()})
+        write_atomically(path, f"{os.getpid()}\n".encode())
     except OSError as error:
         say(f"Warnung: PID-Datei {PID_FILE} nicht geschrieben ({error.strerror}); stop.sh sucht dann über den Port.")
 

@@ -8,6 +8,7 @@ import subprocess
 import tempfile
 import time
 import unittest
+from contextlib import closing
 from pathlib import Path
 
 PYTHON = "/usr/bin/python3"
@@ -73,19 +74,21 @@ class ProjectCase(unittest.TestCase):
         self.log.parent.mkdir(exist_ok=True)
         with open(self.log, "ab") as log:
             server = self.spawn(PYTHON, "serve.py", env=env, stdout=log, stderr=subprocess.STDOUT)
-        # The start line comes after the listening socket and the PID file.
-        self.assertTrue(wait_for(lambda: server.poll() is not None or "Server läuft auf" in self.server_log()))
+        # The start line, naming this server, comes after the listening socket and the PID file.
+        self.assertTrue(wait_for(lambda: server.poll() is not None or f"(PID {server.pid})" in self.server_log()))
         self.assertIsNone(server.poll(), self.server_log())
         return server
 
     def server_log(self):
         return self.log.read_text(errors="replace") if self.log.exists() else ""
 
+    def raw(self, request):  # the start of the answer to `request`, sent as it is
+        with socket.create_connection(("127.0.0.1", self.port), timeout=10) as connection:
+            connection.sendall(request.encode("latin-1"))
+            return connection.recv(100)
+
     def get(self, path, host=None, headers=None):
-        connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=10)
-        try:
+        with closing(http.client.HTTPConnection("127.0.0.1", self.port, timeout=10)) as connection:
             connection.request("GET", path, headers={"Host": host or f"127.0.0.1:{self.port}", **(headers or {})})
             response = connection.getresponse()
             return response.status, response.headers, response.read()
-        finally:
-            connection.close()
