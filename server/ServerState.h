@@ -1,6 +1,7 @@
 #pragma once
 
 #include "server/Guarded.h"
+#include "server/PortStatus.h"
 #include "server/ServerManager.h"
 #include "server/ShellResult.h"
 
@@ -28,14 +29,27 @@ public:
     QString projectRoot() const;
 
     bool isRunning() const;
-    void refreshStatus();
+    bool refreshStatus();
 
-    // Blocks while lsof runs.
+    // Asks the port now. Blocks while lsof runs, where it has to, and never
+    // longer than the configured time-out. An answer is kept as portStatus().
+    PortStatus probePort() const;
+    // The last answer of the probe, Unknown until the first.
+    PortStatus portStatus() const { return m_lastAnswer.get(); }
+    // The listener on the port that this user can see, asked now. Absent
+    // also when only another user's process holds the port and when the
+    // probe has no answer: who must not take those for a free port asks
+    // probePort().
     std::optional<qint32> pidOnPort() const;
     // Blocks until the child has ended; keeps the last line of its output.
     ShellResult runShell(const QStringList &command, bool allowFailure);
     ShellResult startBackground(const QStringList &command) const;
 
 private:
+    // Running from the port alone: whom the probe names now, or with no
+    // answer whom it named last, while that process lives.
+    bool listenerRunning(const PortStatus &answer) const;
+
     const ServerManager::Config m_config;
+    mutable Guarded<PortStatus> m_lastAnswer;
 };

@@ -18,13 +18,15 @@ class ServerOperationsTest : public QObject
     QString root() const { return m_dir->path(); }
     void write(const QString &name, const QByteArray &content) { QVERIFY(writeFile(root() + '/' + name, content)); }
 
-    // The port is free; lsof records its calls into "lsof-calls". At lookup
+    // The port is free; lsof records its calls into "lsof-calls" (without
+    // a process file system, every probe asks it). At lookup
     // `brokenLookup` (counted from 1) the root lies below a file.
     ServerManager::Config config(int brokenLookup = 0)
     {
         ServerManager::Config config;
         config.port = freePort();
         config.lsofPath = root() + "/lsof";
+        config.procFolder = root() + "/kein-proc";
         write("datei", "");
         auto lookups = std::make_shared<std::atomic<int>>(0);
         config.projectRoot = [lookups, brokenLookup, path = root()] {
