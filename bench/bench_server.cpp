@@ -4,6 +4,7 @@
 //   - startServer until the shipped project's server answers "/api/version".
 // Usage: bench_server [shipped-project-folder] [start-runs]
 
+#include "server/KernelSockets.h"
 #include "server/ServerManager.h"
 
 #include <QCoreApplication>
@@ -107,18 +108,29 @@ int main(int argc, char **argv)
     const QString shipped = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(HARLUNE_SHIPPED_PROJECT);
     const int startRuns = argc > 2 ? std::max(1, atoi(argv[2])) : 7;
 
+    const quint16 freePortNow = freePort();
+    ServerManager::Config config;
+    config.port = freePortNow;
+    ServerManager status(config);
+    report("refreshStatus per update, live recorded server",
+           timeEach(2000, [&] { status.setServerPID(qint32(getpid())); }, [&] { status.refreshStatus(); }));
+    report("refreshStatus per update, nothing listening",
+           timeEach(2000, [&] { status.setServerPID(std::nullopt); }, [&] { status.refreshStatus(); }));
     QTcpServer listener;
     listener.listen(QHostAddress::LocalHost, 0);
-    ServerManager::Config config;
     config.port = listener.serverPort();
-    ServerManager status(config);
-
-    report("isRunning + refreshStatus, live recorded server",
-           timeEach(2000, [&] { status.setServerPID(qint32(getpid())); },
-                    [&] { status.isRunning(); status.refreshStatus(); }));
-    report("isRunning + refreshStatus, port probe (lsof twice)",
-           timeEach(50, [&] { status.setServerPID(std::nullopt); },
-                    [&] { status.isRunning(); status.refreshStatus(); }));
+    ServerManager held(config);
+    report("refreshStatus, a listener to adopt (process scan)",
+           timeEach(200, [&] { held.setServerPID(std::nullopt); }, [&] { held.refreshStatus(); }));
+    config.port = freePortNow;
+    config.procFolder = QStringLiteral("/nonexistent");
+    ServerManager lsofAlone(config);
+    report("refreshStatus, nothing listening, lsof alone",
+           timeEach(50, [] {}, [&] { lsofAlone.refreshStatus(); }));
+    report("listeners from netlink (sock_diag)",
+           timeEach(2000, [] {}, [&] { KernelSockets::listeningInodes(freePortNow); }));
+    report("listeners from /proc/net/tcp and tcp6",
+           timeEach(200, [] {}, [&] { KernelSockets::listeningInodes(QByteArrayLiteral("/proc"), freePortNow); }));
 
     // A copy of the shipped project on a free port. The launched server takes
     // its port from the program's environment, which the start hands on.

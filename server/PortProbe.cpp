@@ -1,7 +1,7 @@
 #include "server/PortProbe.h"
 
+#include "server/KernelSockets.h"
 #include "server/OutputText.h"
-#include "server/ProcSockets.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
@@ -11,6 +11,8 @@
 #include <csignal>
 #include <limits>
 #include <memory>
+
+#include <unistd.h>
 
 namespace PortProbe {
 
@@ -29,18 +31,21 @@ std::atomic<bool> lsofStuck = false;
 
 PortStatus probe(const Sources &sources, qint64 port)
 {
-    if (!sources.procFolder.isEmpty() && port >= 0 && port <= highestPort) {
-        const QByteArray proc = QFile::encodeName(sources.procFolder);
-        if (const std::optional<QList<quint64>> inodes = ProcSockets::listeningInodes(proc, quint16(port))) {
-            if (inodes->isEmpty())
-                return PortStatus::free();
-            if (const std::optional<qint32> pid = ProcSockets::lowestHolder(proc, *inodes))
-                return PortStatus::held(pid);
-            // Held for certain; lsof may still name a holder the scan missed.
-            return PortStatus::held(askLsof(sources.lsofPath, port, sources.lsofTimeoutMs).pid);
-        }
-    }
-    return askLsof(sources.lsofPath, port, sources.lsofTimeoutMs);
+    const QByteArray proc = QFile::encodeName(sources.procFolder);
+    // Without the process file system no holder could be named: lsof then.
+    if (proc.isEmpty() || port < 0 || port > highestPort || ::access(proc.constData(), R_OK | X_OK) != 0)
+        return askLsof(sources.lsofPath, port, sources.lsofTimeoutMs);
+    std::optional<QList<quint64>> inodes = KernelSockets::listeningInodes(quint16(port));
+    if (!inodes)
+        inodes = KernelSockets::listeningInodes(proc, quint16(port));
+    if (!inodes)
+        return askLsof(sources.lsofPath, port, sources.lsofTimeoutMs);
+    if (inodes->isEmpty())
+        return PortStatus::free();
+    if (const std::optional<qint32> pid = KernelSockets::lowestHolder(proc, *inodes))
+        return PortStatus::held(pid);
+    // Held for certain; lsof may still name a holder the scan missed.
+    return PortStatus::held(askLsof(sources.lsofPath, port, sources.lsofTimeoutMs).pid);
 }
 
 PortStatus askLsof(const QString &lsofPath, qint64 port, int timeoutMs)

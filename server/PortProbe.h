@@ -1,6 +1,7 @@
 #pragma once
 
 #include "server/PortStatus.h"
+#include "server/ServerConstants.h"
 
 #include <QByteArray>
 #include <QString>
@@ -13,10 +14,10 @@ namespace PortProbe {
 // Where the probe looks, and how long it may wait for lsof.
 struct Sources
 {
-    // The process file system (Linux); empty: lsof alone.
+    // The process file system (Linux); empty or unreadable: lsof alone.
     QString procFolder;
     QString lsofPath;
-    int lsofTimeoutMs = 0;
+    int lsofTimeoutMs = ServerConstants::lsofTimeoutMs;
 };
 
 // Asks the kernel's socket tables below the process file system first: a

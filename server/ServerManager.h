@@ -44,8 +44,9 @@ public:
         // Inactivity timeout of the version request.
         int apiTimeoutMs = 30000;
         // Empty: the platform's process file system (/proc on Linux, none
-        // elsewhere). One that cannot be read leaves the port to lsof.
-        QString procFolder;
+        // elsewhere). One that cannot be read leaves the port to lsof. (The
+        // initialiser lets designated initialisers leave it out quietly.)
+        QString procFolder = {};
     };
 
     // Created on first use (thread-safe), lives until the process ends.

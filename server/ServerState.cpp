@@ -52,9 +52,8 @@ bool ServerState::listenerRunning(const PortStatus &answer) const
 PortStatus ServerState::probePort() const
 {
     const PortProbe::Sources sources{
-        m_config.procFolder.isEmpty() ? ServerConstants::procFolder() : m_config.procFolder,
-        m_config.lsofPath.isEmpty() ? ServerConstants::lsofPath() : m_config.lsofPath,
-        ServerConstants::lsofTimeoutMs,
+        .procFolder = m_config.procFolder.isEmpty() ? ServerConstants::procFolder() : m_config.procFolder,
+        .lsofPath = m_config.lsofPath.isEmpty() ? ServerConstants::lsofPath() : m_config.lsofPath,
     };
     const PortStatus answer = PortProbe::probe(sources, m_config.port);
     if (!answer.isUnknown())

@@ -32,7 +32,8 @@ public:
     bool refreshStatus();
 
     // Asks the port now. Blocks while lsof runs, where it has to, and never
-    // longer than the configured time-out. An answer is kept as portStatus().
+    // longer than its time-out (ServerConstants::lsofTimeoutMs) and the
+    // moment it takes to kill it. An answer is kept as portStatus().
     PortStatus probePort() const;
     // The last answer of the probe, Unknown until the first.
     PortStatus portStatus() const { return m_lastAnswer.get(); }

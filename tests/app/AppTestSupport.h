@@ -72,8 +72,7 @@ struct Shell
     Shell(quint16 port, const QString &root) : Shell(port, [root] { return root; }) {}
     Shell(quint16 port, std::function<QString()> root)
         : manager(std::make_unique<ServerManager>(
-              ServerManager::Config{.port = port, .projectRoot = std::move(root), .lsofPath = {},
-                                    .apiTimeoutMs = 5000, .procFolder = {}}))
+              ServerManager::Config{.port = port, .projectRoot = std::move(root), .lsofPath = {}, .apiTimeoutMs = 5000}))
         , delegate(std::make_unique<AppDelegate>(*manager))
     {
         const auto record = [this](const QUrl &url) { opened.append(url); };

@@ -1,5 +1,5 @@
 #include "server/PortProbe.h"
-#include "server/ProcSockets.h"
+#include "server/KernelSockets.h"
 #include "server/ServerManager.h"
 #include "ServerTestSupport.h"
 
@@ -10,8 +10,8 @@ using namespace ServerTestSupport;
 
 namespace {
 
-// With no lsof to start, an answer that needed one could not be right.
-const PortProbe::Sources procAlone{QStringLiteral("/proc"), QStringLiteral("/nonexistent/lsof"), 2000};
+// No lsof to start: the kernel must answer alone (netlink; /proc tables below).
+const PortProbe::Sources procAlone{QStringLiteral("/proc"), QStringLiteral("/nonexistent/lsof")};
 
 // Sets up one case on a port of the kernel's choice, prints "port holder"
 // (holder 0: nobody is to be named; port 0: no IPv6 here) and stays.
@@ -94,9 +94,9 @@ private slots:
     {
         QFETCH(QByteArray, table);
         QFETCH(QList<quint64>, inodes);
-        QCOMPARE(ProcSockets::listenersInTable(table, 0x1F90), inodes);
+        QCOMPARE(KernelSockets::listenersInTable(table, 0x1F90), inodes);
         for (qsizetype length = 0; length < table.size(); ++length)
-            ProcSockets::listenersInTable(table.first(length), 0x1F90); // every cut reads without a crash
+            KernelSockets::listenersInTable(table.first(length), 0x1F90); // every cut reads without a crash
     }
 
     // The real lsof and the probe side by side, on real sockets.
@@ -130,8 +130,8 @@ private slots:
         lsof.start("/usr/bin/lsof", {"-t", "-iTCP:" + QString::number(port), "-sTCP:LISTEN"});
         QVERIFY(lsof.waitForFinished(patienceMs));
         QCOMPARE(PortProbe::parsePid(lsof.readAllStandardOutput()), expected);
-        const PortStatus fromProc = PortProbe::probe(procAlone, port);
-        QCOMPARE(fromProc, expected ? PortStatus::held(expected) : PortStatus::free());
+        QCOMPARE(PortProbe::probe(procAlone, port), expected ? PortStatus::held(expected) : PortStatus::free());
+        QCOMPARE(KernelSockets::listeningInodes(QByteArray("/proc"), port), KernelSockets::listeningInodes(port));
         if (mode == u"nobody") { // a third user can look into neither: held, by a process it cannot name
             const pid_t child = fork();
             if (child == 0)

@@ -1,4 +1,4 @@
-#include "server/ProcSockets.h"
+#include "server/KernelSockets.h"
 
 #include <algorithm>
 #include <array>
@@ -11,7 +11,16 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace ProcSockets {
+#ifdef Q_OS_LINUX
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/sock_diag.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#endif
+
+namespace KernelSockets {
 
 namespace {
 
@@ -116,21 +125,8 @@ bool holdsOne(const QByteArray &fdFolder, const QList<quint64> &inodes)
     return false;
 }
 
-} // namespace
-
-QList<quint64> listenersInTable(QByteArrayView table, quint16 port)
-{
-    QList<quint64> inodes;
-    qsizetype start = 0;
-    // A last line without its line feed was cut off and is not read.
-    for (qsizetype end = table.indexOf('\n'); end >= 0; end = table.indexOf('\n', start)) {
-        if (const std::optional<quint64> inode = listenerInode(table.sliced(start, end - start), port))
-            inodes.append(*inode);
-        start = end + 1;
-    }
-    return inodes;
-}
-
+// A file of the process file system read to its end (their sizes read as
+// 0); absent when it cannot be opened or read.
 std::optional<QByteArray> readFile(const QByteArray &path)
 {
     const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
@@ -150,6 +146,88 @@ std::optional<QByteArray> readFile(const QByteArray &path)
     if (got < 0)
         return std::nullopt;
     return content;
+}
+
+#ifdef Q_OS_LINUX
+struct FdCloser
+{
+    int fd;
+    ~FdCloser() { ::close(fd); }
+};
+
+// One family's listeners into `inodes`; false when the kernel would not say.
+bool dumpListeners(int netlink, quint8 family, quint16 port, QList<quint64> &inodes)
+{
+    struct
+    {
+        nlmsghdr header;
+        inet_diag_req_v2 request;
+    } message{};
+    message.header.nlmsg_len = sizeof message;
+    message.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+    message.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    message.request.sdiag_family = family;
+    message.request.sdiag_protocol = IPPROTO_TCP;
+    message.request.idiag_states = 1U << TCP_LISTEN;
+    if (::send(netlink, &message, sizeof message, 0) != ssize_t(sizeof message))
+        return false;
+
+    alignas(nlmsghdr) std::array<char, 32768> buffer;
+    for (;;) {
+        ssize_t got = ::recv(netlink, buffer.data(), buffer.size(), 0);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        for (auto *header = reinterpret_cast<const nlmsghdr *>(buffer.data()); NLMSG_OK(header, got);
+             header = NLMSG_NEXT(header, got)) {
+            if (header->nlmsg_type == NLMSG_DONE)
+                return true;
+            if (header->nlmsg_type == NLMSG_ERROR)
+                return false;
+            if (header->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg)))
+                continue;
+            const auto *socket = static_cast<const inet_diag_msg *>(NLMSG_DATA(header));
+            if (socket->idiag_state == TCP_LISTEN && ntohs(socket->id.idiag_sport) == port)
+                inodes.append(socket->idiag_inode);
+        }
+    }
+}
+#endif
+
+} // namespace
+
+std::optional<QList<quint64>> listeningInodes(quint16 port)
+{
+#ifdef Q_OS_LINUX
+    const int netlink = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+    if (netlink < 0)
+        return std::nullopt;
+    const FdCloser closer{netlink};
+    // The kernel answers at once; should it not, the tables are read instead.
+    const timeval bound{2, 0};
+    ::setsockopt(netlink, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+    QList<quint64> inodes;
+    if (!dumpListeners(netlink, AF_INET, port, inodes) || !dumpListeners(netlink, AF_INET6, port, inodes))
+        return std::nullopt;
+    return inodes;
+#else
+    Q_UNUSED(port);
+    return std::nullopt;
+#endif
+}
+
+QList<quint64> listenersInTable(QByteArrayView table, quint16 port)
+{
+    QList<quint64> inodes;
+    qsizetype start = 0;
+    // A last line without its line feed was cut off and is not read.
+    for (qsizetype end = table.indexOf('\n'); end >= 0; end = table.indexOf('\n', start)) {
+        if (const std::optional<quint64> inode = listenerInode(table.sliced(start, end - start), port))
+            inodes.append(*inode);
+        start = end + 1;
+    }
+    return inodes;
 }
 
 std::optional<QList<quint64>> listeningInodes(const QByteArray &procFolder, quint16 port)
@@ -185,4 +263,4 @@ std::optional<qint32> lowestHolder(const QByteArray &procFolder, const QList<qui
     return std::nullopt;
 }
 
-} // namespace ProcSockets
+} // namespace KernelSockets
