@@ -1,7 +1,9 @@
 // Prints medians for the server control, measured on the calling thread:
 //   - isRunning() + refreshStatus() while a recorded server is alive (no probe),
 //   - the same when the port has to be asked (lsof runs twice),
-//   - startServer until the shipped project's server answers "/api/version".
+//   - startServer until the shipped project's server answers "/api/version";
+//   - the CPU time (all threads) of one version probe against that server,
+//     which every update makes while the server runs.
 // Usage: bench_server [shipped-project-folder] [start-runs]
 
 #include "server/KernelSockets.h"
@@ -10,6 +12,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QHostAddress>
 #include <QProcess>
 #include <QTcpServer>
@@ -20,6 +23,7 @@
 #include <functional>
 #include <vector>
 
+#include <ctime>
 #include <unistd.h>
 
 namespace {
@@ -67,8 +71,31 @@ void report(const char *what, const std::vector<double> &samples)
                 *std::max_element(samples.begin(), samples.end()), samples.size());
 }
 
-// Starts the server, waits for the answer to "/api/version", stops it again.
-std::optional<double> startUntilAnswer(ServerManager &manager)
+double processCpuMs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
+}
+
+// CPU time per version probe, one sample per probe, the answer awaited.
+std::vector<double> probeCpu(ServerManager &manager, int runs)
+{
+    std::vector<double> samples;
+    for (int i = 0; i < runs; ++i) {
+        // Blocked in the event loop meanwhile, as the program is.
+        QEventLoop loop;
+        const double before = processCpuMs();
+        manager.fetchAPIVersion([&](const std::optional<QString> &) { loop.quit(); });
+        loop.exec();
+        samples.push_back(processCpuMs() - before);
+    }
+    return samples;
+}
+
+// Starts the server, waits for the answer to "/api/version", stops it again;
+// meanwhile fills `probes` with the CPU time of version probes, if given.
+std::optional<double> startUntilAnswer(ServerManager &manager, std::vector<double> *probes = nullptr)
 {
     QElapsedTimer timer;
     timer.start();
@@ -90,6 +117,8 @@ std::optional<double> startUntilAnswer(ServerManager &manager)
         waitFor([&] { return done; });
     }
     const double elapsed = double(timer.nsecsElapsed()) / 1e6;
+    if (answered && probes)
+        *probes = probeCpu(manager, 200);
 
     bool stopped = false;
     manager.stopServer([&](bool, const QString &) { stopped = true; });
@@ -150,8 +179,9 @@ int main(int argc, char **argv)
     ServerManager manager(startConfig);
 
     std::vector<double> starts;
+    std::vector<double> probes;
     for (int i = 0; i < startRuns; ++i) {
-        const std::optional<double> elapsed = startUntilAnswer(manager);
+        const std::optional<double> elapsed = startUntilAnswer(manager, i == 0 ? &probes : nullptr);
         if (!elapsed) {
             std::fprintf(stderr, "run %d: the server did not answer /api/version\n", i + 1);
             return 1;
@@ -159,5 +189,6 @@ int main(int argc, char **argv)
         starts.push_back(*elapsed);
     }
     report("startServer until /api/version answers (shipped project)", starts);
+    report("version probe, CPU time of all threads (shipped server)", probes);
     return 0;
 }
