@@ -5,7 +5,8 @@
 # by side with their ratio:
 #
 #   - launch: from starting the process until its icon sits in the tray,
-#     several starts of each, taken in turns; resident memory at that moment;
+#     several starts of each, taken in turns; resident memory and CPU time
+#     at that moment;
 #   - resident memory once the welcome alert has been shown and dismissed;
 #   - idle CPU of both over the same stretch, the program's children
 #     included: first with the server stopped, then with it running (the
