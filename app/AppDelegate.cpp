@@ -130,8 +130,8 @@ void AppDelegate::setupMenuBar()
 
 void AppDelegate::updateMenu()
 {
-    m_manager.refreshStatus();
-    const bool running = m_manager.isRunning();
+    // One probe answers both: whether the server runs, and whom to adopt.
+    const bool running = m_manager.refreshStatus();
 
     m_statusItem->setToolTip(ShellTexts::toolTip(running));
     m_statusLineItem->setText(

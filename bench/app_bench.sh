@@ -1,98 +1,154 @@
 #!/usr/bin/env bash
-# Figures for the tray program, measured from outside (it prints nothing):
+# The tray program against a bare Qt 6 tray program (bench/bare_tray.cpp:
+# same menu, icon, timer and welcome alert, nothing else), both measured from
+# outside in one run, on one X display with one tray host, and printed side
+# by side with their ratio:
 #
-#   - launch time: from starting the process until its icon sits in the tray
-#     host (the menu is built before the icon is shown), over several starts;
-#   - idle CPU (user + system time from /proc/PID/stat) over a stretch with
-#     the server stopped, then with the server running (poll and API probe
-#     every 5 s);
-#   - peak memory (VmHWM from /proc/PID/status) after all of that.
+#   - launch: from starting the process until its icon sits in the tray,
+#     several starts of each, taken in turns; resident memory and CPU time
+#     at that moment;
+#   - resident memory once the welcome alert has been shown and dismissed;
+#   - idle CPU of both over the same stretch, the program's children
+#     included: first with the server stopped, then with it running (the
+#     program's poll and API probe every 5 s).
 #
 # Run after a build, as root or where user namespaces are allowed:
 #
-#   bash bench/app_bench.sh build/bin/harlune-kommandozentrale [idle-seconds] [launches]
+#   bash bench/app_bench.sh build/bin/harlune-kommandozentrale build/bench/bare_tray [idle-seconds] [launches]
 #
-# idle-seconds defaults to 60, launches to 5. It uses the end-to-end test's
-# X session (Xvfb, trayer, xdotool) and its test project, whose server runs
-# on the program's port inside a network namespace of its own.
-#
-# Measured on Debian 12 (2 cores, Qt 6.4.2, default preset = RelWithDebInfo):
-#   launch until the icon is in the tray: 110 111 113 117 121 ms (5 starts)
-#   idle CPU, server stopped: 0.02 % own, 0.57 % with lsof children (60 s)
-#   idle CPU, server running: 0.03 % own, 0.03 % with lsof children (60 s)
-#   memory: peak RSS 34224 KiB (VmHWM, after both minutes and a start)
-# With the server stopped every poll runs lsof twice; a live recorded server
-# is checked with kill(pid, 0) alone.
+# idle-seconds defaults to 60, launches to 7. It uses the end-to-end test's X
+# session (Xvfb, trayer, xdotool) and test project, whose server runs on the
+# program's port inside a network namespace of its own.
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
 program=$(readlink -f "$1")
-idle_seconds=${2:-60}
-launches=${3:-5}
+bare=$(readlink -f "$2")
+idle_seconds=${3:-60}
+launches=${4:-7}
 
 # shellcheck source=../tests/e2e/x11_session.sh
 source "$repo/tests/e2e/x11_session.sh"
-run_isolated "$0" "$program" "$idle_seconds" "$launches"
+run_isolated "$0" "$program" "$bare" "$idle_seconds" "$launches"
 start_session harlune-bench
 export HARLUNE_PROJECT="$project"
+BARE_PID='' LAUNCHED=''
+trap 'status=$?; stop_pid "$BARE_PID"; stop_pid "$LAUNCHED"; (exit "$status"); end_session' EXIT
 
-now_ms() { echo $(($(date +%s%N) / 1000000)); }
-clock_ticks=$(getconf CLK_TCK)
+name_of() { [ "$1" = "$program" ] && echo Harlune || echo bare-tray; }
+memory_kib() { awk -v key="$2:" '$1 == key { print $2 }' "/proc/$1/status"; }
+median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
-# CPU time of a process in clock ticks: its own (utime + stime), then with
-# the children it has waited for (the port probe's lsof runs). The name in
-# field 2 may hold spaces, so count from the closing parenthesis: after it,
-# state is field 1, utime 12, stime 13, cutime 14, cstime 15.
-cpu_ticks() {
-    local stat
+# Nanoseconds of CPU: "tid ns" per thread of process $1, then "children ns"
+# for the children it has waited for (utime + stime of the reaped ones).
+cpu_snapshot() {
+    local task stat
+    for task in /proc/"$1"/task/*; do
+        echo "${task##*/} $(cut -d' ' -f1 "$task/schedstat" 2>/dev/null || echo 0)"
+    done
     stat=$(cat "/proc/$1/stat")
     stat=${stat##*) }
-    awk '{ print $12 + $13, $12 + $13 + $14 + $15 }' <<<"$stat"
+    awk -v hz="$(getconf CLK_TCK)" '{ printf "children %d\n", ($14 + $15) * 1e9 / hz }' <<<"$stat"
 }
 
-# CPU use of process $1 over $2 seconds, in per cent of one core.
-cpu_percent_over() {
-    local before after
-    before=$(cpu_ticks "$1")
-    sleep "$2"
-    after=$(cpu_ticks "$1")
-    awk -v before="$before" -v after="$after" -v hz="$clock_ticks" -v s="$2" 'BEGIN {
-        split(before, b, " "); split(after, a, " ")
-        printf "%.2f %% own, %.2f %% with lsof children (%d and %d ticks in %d s)",
-            100 * (a[1] - b[1]) / hz / s, 100 * (a[2] - b[2]) / hz / s,
-            a[1] - b[1], a[2] - b[2], s }'
+# Milliseconds of CPU between two snapshots (threads born in between count
+# from zero; one that ended in between is lost, which only an idle pool
+# thread would do).
+cpu_ms_between() {
+    awk 'NR == FNR { before[$1] = $2; next } { total += $2 - before[$1] } END { printf "%.1f", total / 1e6 }' \
+        <(echo "$1") <(echo "$2")
 }
 
-memory_kib() { awk -v key="$2:" '$1 == key { print $2 }' "/proc/$1/status"; }
+# Starts $1 and sets LAUNCHED (its pid), LAUNCH_MS, and LAUNCH_CPU_MS and
+# LAUNCH_KIB (CPU time and resident memory once its icon is in the tray).
+launch() {
+    local watcher start
+    : >"$work/icon"
+    /usr/bin/python3 "$repo/bench/icon_appears.py" "$(name_of "$1")" >"$work/icon" &
+    watcher=$!
+    wait_for 20 grep -q ready "$work/icon"
+    start=$(date +%s%N)
+    "$1" >>"$work/program.out" 2>&1 &
+    LAUNCHED=$!
+    wait "$watcher"
+    LAUNCH_KIB=$(memory_kib "$LAUNCHED" VmRSS)
+    LAUNCH_CPU_MS=$(cpu_ms_between "" "$(cpu_snapshot "$LAUNCHED")")
+    LAUNCH_MS=$((($(tail -n 1 "$work/icon") - start) / 1000000))
+}
 
-# --- launch time: several cold starts, each ended again at once
-times=()
+icon_gone() { ! xwininfo -root -tree | grep -q "^ *0x[0-9a-f]* \"$1\": (\""; }
+
+row() { # what, ours, bare, unit, goal
+    awk -v what="$1" -v a="$2" -v b="$3" -v unit="$4" -v goal="$5" 'BEGIN {
+        ratio = b > 0 ? sprintf("%.2f", a / b) : "n/a"
+        printf "%-44s %10s %-5s %10s %-5s %6s   %s\n", what, a, unit, b, unit, ratio, goal }'
+}
+
+# --- launches, in turns, each ended again at once
+ours_ms=() bare_ms=() ours_cpu=() bare_cpu=() ours_kib=() bare_kib=()
 for ((i = 0; i < launches; ++i)); do
-    start=$(now_ms)
-    "$program" >"$work/program.out" 2>&1 &
-    PROGRAM_PID=$!
-    wait_for 30 tray_icon_center >/dev/null
-    times+=($(($(now_ms) - start)))
-    stop_pid "$PROGRAM_PID"
-    PROGRAM_PID=''
-    wait_for 20 bash -c '! xwininfo -root -tree | grep -q "\"Harlune\": (\"harlune"'
+    for subject in "$program" "$bare"; do
+        launch "$subject"
+        if [ "$subject" = "$program" ]; then
+            ours_ms+=("$LAUNCH_MS") ours_cpu+=("$LAUNCH_CPU_MS") ours_kib+=("$LAUNCH_KIB")
+        else
+            bare_ms+=("$LAUNCH_MS") bare_cpu+=("$LAUNCH_CPU_MS") bare_kib+=("$LAUNCH_KIB")
+        fi
+        stop_pid "$LAUNCHED"
+        LAUNCHED=''
+        wait_for 20 icon_gone "$(name_of "$subject")"
+    done
 done
-sorted=$(printf '%s\n' "${times[@]}" | sort -n | tr '\n' ' ')
-echo "launch until the icon is in the tray: ${sorted}ms (sorted, $launches starts)"
+echo "launch ms, ours: ${ours_ms[*]}; bare: ${bare_ms[*]}"
 
-# --- one run: idle with the server stopped, then running
-"$program" >"$work/program.out" 2>&1 &
+# --- one long run of each, side by side
+"$bare" >>"$work/program.out" 2>&1 &
+BARE_PID=$!
+dismiss_alert '^Harlune Buchhaltung läuft'
+"$program" >>"$work/program.out" 2>&1 &
 PROGRAM_PID=$!
 dismiss_alert '^Harlune Buchhaltung läuft'
-echo "idle CPU, server stopped: $(cpu_percent_over "$PROGRAM_PID" "$idle_seconds")"
+sleep 2
+ours_alert_kib=$(memory_kib "$PROGRAM_PID" VmRSS)
+bare_alert_kib=$(memory_kib "$BARE_PID" VmRSS)
+
+idle_stretch() { # sets OURS_CPU_MS and BARE_CPU_MS over idle_seconds
+    local ours_before bare_before
+    ours_before=$(cpu_snapshot "$PROGRAM_PID")
+    bare_before=$(cpu_snapshot "$BARE_PID")
+    sleep "$idle_seconds"
+    OURS_CPU_MS=$(cpu_ms_between "$ours_before" "$(cpu_snapshot "$PROGRAM_PID")")
+    BARE_CPU_MS=$(cpu_ms_between "$bare_before" "$(cpu_snapshot "$BARE_PID")")
+}
+idle_stretch
+stopped_ours=$OURS_CPU_MS stopped_bare=$BARE_CPU_MS
 
 choose_from_menu Down Return
 dismiss_alert '^Server gestartet'
-echo "idle CPU, server running: $(cpu_percent_over "$PROGRAM_PID" "$idle_seconds")"
-
-echo "memory: peak RSS $(memory_kib "$PROGRAM_PID" VmHWM) KiB, now $(memory_kib "$PROGRAM_PID" VmRSS) KiB"
+sleep 2
+idle_stretch
+running_ours=$OURS_CPU_MS running_bare=$BARE_CPU_MS
+ours_started_kib=$(memory_kib "$PROGRAM_PID" VmRSS)
+ours_peak_kib=$(memory_kib "$PROGRAM_PID" VmHWM)
+bare_peak_kib=$(memory_kib "$BARE_PID" VmHWM)
 
 choose_from_menu Up Return
 program_ended() { ! kill -0 "$PROGRAM_PID" 2>/dev/null; }
 wait_for 30 program_ended
 PROGRAM_PID=''
+
+echo
+printf "%-44s %16s %16s %6s   %s\n" "" "program" "bare Qt tray" "ratio" "goal"
+row "launch until the icon is in the tray (median)" "$(printf '%s\n' "${ours_ms[@]}" | median)" \
+    "$(printf '%s\n' "${bare_ms[@]}" | median)" ms "<= 1.5"
+row "CPU time until then (median)" "$(printf '%s\n' "${ours_cpu[@]}" | median)" \
+    "$(printf '%s\n' "${bare_cpu[@]}" | median)" ms ""
+row "resident memory then (median)" "$(printf '%s\n' "${ours_kib[@]}" | median)" \
+    "$(printf '%s\n' "${bare_kib[@]}" | median)" KiB "<= 1.2"
+row "resident memory after the welcome alert" "$ours_alert_kib" "$bare_alert_kib" KiB "<= 1.2"
+row "idle CPU over ${idle_seconds} s, server stopped" "$stopped_ours" "$stopped_bare" ms "<= 2"
+row "idle CPU over ${idle_seconds} s, server running" "$running_ours" "$running_bare" ms "<= 2"
+row "peak resident memory (VmHWM)" "$ours_peak_kib" "$bare_peak_kib" KiB ""
+echo "program after the \"Server gestartet\" alert: $ours_started_kib KiB resident"
+awk -v s="$stopped_ours" -v r="$running_ours" -v t="$idle_seconds" 'BEGIN {
+    printf "program, CPU per 5-s update (all threads): %.2f ms server stopped, %.2f ms running\n", s / (t / 5), r / (t / 5) }'

@@ -1,14 +1,18 @@
 // Prints medians for the server control, measured on the calling thread:
 //   - isRunning() + refreshStatus() while a recorded server is alive (no probe),
 //   - the same when the port has to be asked (lsof runs twice),
-//   - startServer until the shipped project's server answers "/api/version".
+//   - startServer until the shipped project's server answers "/api/version";
+//   - the CPU time (all threads) of one version probe against that server,
+//     which every update makes while the server runs.
 // Usage: bench_server [shipped-project-folder] [start-runs]
 
+#include "server/KernelSockets.h"
 #include "server/ServerManager.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QHostAddress>
 #include <QProcess>
 #include <QTcpServer>
@@ -19,6 +23,7 @@
 #include <functional>
 #include <vector>
 
+#include <ctime>
 #include <unistd.h>
 
 namespace {
@@ -66,8 +71,31 @@ void report(const char *what, const std::vector<double> &samples)
                 *std::max_element(samples.begin(), samples.end()), samples.size());
 }
 
-// Starts the server, waits for the answer to "/api/version", stops it again.
-std::optional<double> startUntilAnswer(ServerManager &manager)
+double processCpuMs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
+}
+
+// CPU time per version probe, one sample per probe, the answer awaited.
+std::vector<double> probeCpu(ServerManager &manager, int runs)
+{
+    std::vector<double> samples;
+    for (int i = 0; i < runs; ++i) {
+        // Blocked in the event loop meanwhile, as the program is.
+        QEventLoop loop;
+        const double before = processCpuMs();
+        manager.fetchAPIVersion([&](const std::optional<QString> &) { loop.quit(); });
+        loop.exec();
+        samples.push_back(processCpuMs() - before);
+    }
+    return samples;
+}
+
+// Starts the server, waits for the answer to "/api/version", stops it again;
+// meanwhile fills `probes` with the CPU time of version probes, if given.
+std::optional<double> startUntilAnswer(ServerManager &manager, std::vector<double> *probes = nullptr)
 {
     QElapsedTimer timer;
     timer.start();
@@ -89,6 +117,8 @@ std::optional<double> startUntilAnswer(ServerManager &manager)
         waitFor([&] { return done; });
     }
     const double elapsed = double(timer.nsecsElapsed()) / 1e6;
+    if (answered && probes)
+        *probes = probeCpu(manager, 200);
 
     bool stopped = false;
     manager.stopServer([&](bool, const QString &) { stopped = true; });
@@ -107,18 +137,29 @@ int main(int argc, char **argv)
     const QString shipped = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(HARLUNE_SHIPPED_PROJECT);
     const int startRuns = argc > 2 ? std::max(1, atoi(argv[2])) : 7;
 
+    const quint16 freePortNow = freePort();
+    ServerManager::Config config;
+    config.port = freePortNow;
+    ServerManager status(config);
+    report("refreshStatus per update, live recorded server",
+           timeEach(2000, [&] { status.setServerPID(qint32(getpid())); }, [&] { status.refreshStatus(); }));
+    report("refreshStatus per update, nothing listening",
+           timeEach(2000, [&] { status.setServerPID(std::nullopt); }, [&] { status.refreshStatus(); }));
     QTcpServer listener;
     listener.listen(QHostAddress::LocalHost, 0);
-    ServerManager::Config config;
     config.port = listener.serverPort();
-    ServerManager status(config);
-
-    report("isRunning + refreshStatus, live recorded server",
-           timeEach(2000, [&] { status.setServerPID(qint32(getpid())); },
-                    [&] { status.isRunning(); status.refreshStatus(); }));
-    report("isRunning + refreshStatus, port probe (lsof twice)",
-           timeEach(50, [&] { status.setServerPID(std::nullopt); },
-                    [&] { status.isRunning(); status.refreshStatus(); }));
+    ServerManager held(config);
+    report("refreshStatus, a listener to adopt (process scan)",
+           timeEach(200, [&] { held.setServerPID(std::nullopt); }, [&] { held.refreshStatus(); }));
+    config.port = freePortNow;
+    config.procFolder = QStringLiteral("/nonexistent");
+    ServerManager lsofAlone(config);
+    report("refreshStatus, nothing listening, lsof alone",
+           timeEach(50, [] {}, [&] { lsofAlone.refreshStatus(); }));
+    report("listeners from netlink (sock_diag)",
+           timeEach(2000, [] {}, [&] { KernelSockets::listeningInodes(freePortNow); }));
+    report("listeners from /proc/net/tcp and tcp6",
+           timeEach(200, [] {}, [&] { KernelSockets::listeningInodes(QByteArrayLiteral("/proc"), freePortNow); }));
 
     // A copy of the shipped project on a free port, which the start hands
     // on to the server it launches.
@@ -137,8 +178,9 @@ int main(int argc, char **argv)
     ServerManager manager(startConfig);
 
     std::vector<double> starts;
+    std::vector<double> probes;
     for (int i = 0; i < startRuns; ++i) {
-        const std::optional<double> elapsed = startUntilAnswer(manager);
+        const std::optional<double> elapsed = startUntilAnswer(manager, i == 0 ? &probes : nullptr);
         if (!elapsed) {
             std::fprintf(stderr, "run %d: the server did not answer /api/version\n", i + 1);
             return 1;
@@ -146,5 +188,6 @@ int main(int argc, char **argv)
         starts.push_back(*elapsed);
     }
     report("startServer until /api/version answers (shipped project)", starts);
+    report("version probe, CPU time of all threads (shipped server)", probes);
     return 0;
 }

@@ -1,13 +1,84 @@
 #include "server/PortProbe.h"
 
+#include "server/KernelSockets.h"
 #include "server/OutputText.h"
 
+#include <QDeadlineTimer>
+#include <QFile>
 #include <QProcess>
 
+#include <atomic>
 #include <csignal>
 #include <limits>
+#include <memory>
+
+#include <unistd.h>
 
 namespace PortProbe {
+
+namespace {
+
+constexpr qint64 highestPort = 0xFFFF;
+// How long a killed lsof may take to go.
+constexpr int killGraceMs = 1000;
+// An lsof that outlived SIGKILL is stuck inside the kernel (a dead network
+// mount). Waiting for it is what the time-out is there to prevent, and
+// QProcess's destructor would, for up to 30 s: it is let go instead, and
+// lsof is not started again in this run rather than pile up more of them.
+std::atomic<bool> lsofStuck = false;
+
+} // namespace
+
+PortStatus probe(const Sources &sources, qint64 port)
+{
+    const QByteArray proc = QFile::encodeName(sources.procFolder);
+    // Without the process file system no holder could be named: lsof then.
+    if (proc.isEmpty() || port < 0 || port > highestPort || ::access(proc.constData(), R_OK | X_OK) != 0)
+        return askLsof(sources.lsofPath, port, sources.lsofTimeoutMs);
+    std::optional<QList<quint64>> inodes = KernelSockets::listeningInodes(quint16(port));
+    if (!inodes)
+        inodes = KernelSockets::listeningInodes(proc, quint16(port));
+    if (!inodes)
+        return askLsof(sources.lsofPath, port, sources.lsofTimeoutMs);
+    if (inodes->isEmpty())
+        return PortStatus::free();
+    if (const std::optional<qint32> pid = KernelSockets::lowestHolder(proc, *inodes))
+        return PortStatus::held(pid);
+    // Held for certain; lsof may still name a holder the scan missed.
+    return PortStatus::held(askLsof(sources.lsofPath, port, sources.lsofTimeoutMs).pid);
+}
+
+PortStatus askLsof(const QString &lsofPath, qint64 port, int timeoutMs)
+{
+    if (lsofStuck)
+        return PortStatus::unknown();
+    auto lsof = std::make_unique<QProcess>();
+    lsof->setProgram(lsofPath);
+    lsof->setArguments({QStringLiteral("-t"),
+                        QStringLiteral("-iTCP:") + QString::number(port),
+                        QStringLiteral("-sTCP:LISTEN")});
+    lsof->setStandardInputFile(QProcess::nullDevice());
+    lsof->setStandardErrorFile(QProcess::nullDevice());
+    const QDeadlineTimer deadline(timeoutMs);
+    lsof->start();
+    if (!lsof->waitForFinished(int(deadline.remainingTime()))) {
+        if (lsof->state() != QProcess::NotRunning) {
+            lsof->kill();
+            if (!lsof->waitForFinished(killGraceMs)) {
+                lsofStuck = true;
+                (void)lsof.release();
+            }
+        }
+        return PortStatus::unknown();
+    }
+    if (lsof->exitStatus() != QProcess::NormalExit)
+        return PortStatus::unknown();
+    // lsof exits 1 when nothing matches; only what it printed counts.
+    const QByteArray output = lsof->readAllStandardOutput();
+    if (const std::optional<qint32> pid = parsePid(output))
+        return PortStatus::held(pid);
+    return output.trimmed().isEmpty() ? PortStatus::free() : PortStatus::unknown();
+}
 
 std::optional<qint32> parsePid(const QByteArray &lsofOutput)
 {
@@ -41,23 +112,6 @@ std::optional<qint32> parsePid(const QByteArray &lsofOutput)
             return std::nullopt;
     }
     return qint32(negative ? -magnitude : magnitude);
-}
-
-std::optional<qint32> listenerPid(const QString &lsofPath, qint64 port)
-{
-    QProcess lsof;
-    lsof.setProgram(lsofPath);
-    lsof.setArguments({QStringLiteral("-t"),
-                       QStringLiteral("-iTCP:") + QString::number(port),
-                       QStringLiteral("-sTCP:LISTEN")});
-    lsof.setStandardInputFile(QProcess::nullDevice());
-    lsof.setStandardErrorFile(QProcess::nullDevice());
-    lsof.start();
-    if (!lsof.waitForStarted(-1))
-        return std::nullopt;
-    // lsof exits 1 when nothing matches; only what it printed counts.
-    lsof.waitForFinished(-1);
-    return parsePid(lsof.readAllStandardOutput());
 }
 
 bool isAlive(qint32 pid)

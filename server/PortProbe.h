@@ -1,5 +1,8 @@
 #pragma once
 
+#include "server/PortStatus.h"
+#include "server/ServerConstants.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
@@ -8,15 +11,32 @@
 // Which process listens on a TCP port, and whether a process is alive.
 namespace PortProbe {
 
+// Where the probe looks, and how long it may wait for lsof.
+struct Sources
+{
+    // The process file system (Linux); empty or unreadable: lsof alone.
+    QString procFolder;
+    QString lsofPath;
+    int lsofTimeoutMs = ServerConstants::lsofTimeoutMs;
+};
+
+// Asks the kernel's socket tables below the process file system first: a
+// port nobody listens on is answered from them at once, and so is the
+// lowest process holding the listener, as lsof would name it. lsof runs
+// only where they cannot tell (no such file system, or a listener whose
+// process is not found there), and for no longer than its time-out.
+PortStatus probe(const Sources &sources, qint64 port);
+
+// lsof alone, for the process listening on the port (connected clients,
+// such as a browser holding a keep-alive connection, are left out). An lsof
+// that has not ended within `timeoutMs` is killed: no answer, as when it
+// cannot start or its output makes no sense.
+PortStatus askLsof(const QString &lsofPath, qint64 port, int timeoutMs);
+
 // The process identifier on the first line of lsof's output: an optional
 // single sign and decimal digits only, within signed 32 bits. Anything else
 // on that line makes it absent; later lines are never looked at.
 std::optional<qint32> parsePid(const QByteArray &lsofOutput);
-
-// Runs lsof for the process listening on the port (connected clients, such
-// as a browser holding a keep-alive connection, are left out). Blocks until
-// lsof has ended; absent if it cannot start or names no process.
-std::optional<qint32> listenerPid(const QString &lsofPath, qint64 port);
 
 // kill(pid, 0) succeeds. Identifiers of zero and below name process groups,
 // not processes, and count as dead.

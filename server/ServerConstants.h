@@ -26,6 +26,21 @@ inline QString lsofPath()
 #endif
 }
 
+// The main thread waits no longer for the port probe's lsof: a hanging one
+// (a dead network mount) is killed then, and the probe has no answer.
+inline constexpr int lsofTimeoutMs = 2000;
+
+// Where the kernel tells which sockets listen and who holds them; none
+// outside Linux, where the port probe asks lsof alone.
+inline QString procFolder()
+{
+#ifdef Q_OS_LINUX
+    return QStringLiteral("/proc");
+#else
+    return QString();
+#endif
+}
+
 // Set for every child of the command runner (the auth variable's name lives
 // with the project layout, since the program also reads it).
 inline const char *hostVariable() { return "HARLUNE_HOST"; }

@@ -84,7 +84,12 @@ bool ServerManager::isRunning() const
     return m_state->isRunning();
 }
 
-void ServerManager::refreshStatus()
+bool ServerManager::refreshStatus()
 {
-    m_state->refreshStatus();
+    return m_state->refreshStatus();
+}
+
+PortStatus ServerManager::portStatus() const
+{
+    return m_state->portStatus();
 }

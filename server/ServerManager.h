@@ -1,5 +1,6 @@
 #pragma once
 
+#include "server/PortStatus.h"
 #include "server/ShellResult.h"
 
 #include <QPointer>
@@ -42,6 +43,10 @@ public:
         QString lsofPath;
         // Inactivity timeout of the version request.
         int apiTimeoutMs = 30000;
+        // Empty: the platform's process file system (/proc on Linux, none
+        // elsewhere). One that cannot be read leaves the port to lsof. (The
+        // initialiser lets designated initialisers leave it out quietly.)
+        QString procFolder = {};
     };
 
     // Created on first use (thread-safe), lives until the process ends.
@@ -68,10 +73,16 @@ public:
     QUrl apiVersionUrl() const;    // base + "/api/version"
     QString projectRoot() const;   // resolved afresh on every call
 
-    // The recorded server is alive, or some process listens on the port.
+    // The recorded server is alive, or a process this user can see listens
+    // on the port. When the port probe has no answer, the last answer stands
+    // as long as the process it named is alive.
     bool isRunning() const;
-    // Drops a dead recorded server and adopts the listener on the port.
-    void refreshStatus();
+    // Drops a dead recorded server and adopts the listener on the port;
+    // returns what isRunning() would, from the same single probe.
+    bool refreshStatus();
+    // The last answer of the port probe (Unknown until the first): tells a
+    // free port from one held by another user's process.
+    PortStatus portStatus() const;
 
     void startServer(Completion completion);
     void stopServer(Completion completion);

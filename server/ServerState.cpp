@@ -23,25 +23,47 @@ bool ServerState::isRunning() const
     const std::optional<qint32> recorded = serverPID.get();
     if (recorded && PortProbe::isAlive(*recorded))
         return true;
-    return pidOnPort().has_value();
+    return listenerRunning(probePort());
 }
 
-void ServerState::refreshStatus()
+bool ServerState::refreshStatus()
 {
     // A live recorded server is trusted without asking the port.
     if (const std::optional<qint32> recorded = serverPID.get()) {
         if (PortProbe::isAlive(*recorded))
-            return;
+            return true;
         serverPID.set(std::nullopt);
     }
-    if (const std::optional<qint32> listener = pidOnPort())
-        serverPID.set(listener);
+    const PortStatus answer = probePort();
+    // Only a fresh answer is adopted.
+    if (answer.pid)
+        serverPID.set(answer.pid);
+    return listenerRunning(answer);
+}
+
+bool ServerState::listenerRunning(const PortStatus &answer) const
+{
+    if (!answer.isUnknown())
+        return answer.pid.has_value();
+    const std::optional<qint32> last = portStatus().pid;
+    return last && PortProbe::isAlive(*last);
+}
+
+PortStatus ServerState::probePort() const
+{
+    const PortProbe::Sources sources{
+        .procFolder = m_config.procFolder.isEmpty() ? ServerConstants::procFolder() : m_config.procFolder,
+        .lsofPath = m_config.lsofPath.isEmpty() ? ServerConstants::lsofPath() : m_config.lsofPath,
+    };
+    const PortStatus answer = PortProbe::probe(sources, m_config.port);
+    if (!answer.isUnknown())
+        m_lastAnswer.set(answer);
+    return answer;
 }
 
 std::optional<qint32> ServerState::pidOnPort() const
 {
-    const QString lsof = m_config.lsofPath.isEmpty() ? ServerConstants::lsofPath() : m_config.lsofPath;
-    return PortProbe::listenerPid(lsof, m_config.port);
+    return probePort().pid;
 }
 
 ShellResult ServerState::runShell(const QStringList &command, bool allowFailure,

@@ -3,6 +3,7 @@
 #include "server/BackgroundLauncher.h"
 #include "server/Dispatch.h"
 #include "server/Guarded.h"
+#include "server/PortStatus.h"
 #include "server/ServerManager.h"
 #include "server/ShellResult.h"
 
@@ -30,9 +31,18 @@ public:
     QString projectRoot() const;
 
     bool isRunning() const;
-    void refreshStatus();
+    bool refreshStatus();
 
-    // Blocks while lsof runs.
+    // Asks the port now. Blocks while lsof runs, where it has to, and never
+    // longer than its time-out (ServerConstants::lsofTimeoutMs) and the
+    // moment it takes to kill it. An answer is kept as portStatus().
+    PortStatus probePort() const;
+    // The last answer of the probe, Unknown until the first.
+    PortStatus portStatus() const { return m_lastAnswer.get(); }
+    // The listener on the port that this user can see, asked now. Absent
+    // also when only another user's process holds the port and when the
+    // probe has no answer: who must not take those for a free port asks
+    // probePort().
     std::optional<qint32> pidOnPort() const;
     // Blocks until the child has ended; keeps the last line of its output.
     ShellResult runShell(const QStringList &command, bool allowFailure,
@@ -46,5 +56,10 @@ public:
     Dispatch::Cancellation cancellation;
 
 private:
+    // Running from the port alone: whom the probe names now, or with no
+    // answer whom it named last, while that process lives.
+    bool listenerRunning(const PortStatus &answer) const;
+
     const ServerManager::Config m_config;
+    mutable Guarded<PortStatus> m_lastAnswer;
 };

@@ -1,0 +1,266 @@
+#include "server/KernelSockets.h"
+
+#include <algorithm>
+#include <array>
+#include <limits>
+#include <memory>
+#include <vector>
+
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#ifdef Q_OS_LINUX
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/sock_diag.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#endif
+
+namespace KernelSockets {
+
+namespace {
+
+// A row: "sl: local remote st tx:rx tr:when retrnsmt uid timeout inode
+// refcount address ...". Needing the fields after the inode keeps a row cut
+// off inside its inode number from passing for a shorter one.
+constexpr int localField = 1;
+constexpr int stateField = 3;
+constexpr int inodeField = 9;
+constexpr int fieldsNeeded = 12;
+constexpr QByteArrayView listenState = "0A";
+constexpr QByteArrayView socketPrefix = "socket:[";
+
+constexpr quint64 anyInode = std::numeric_limits<quint64>::max();
+
+// The value of a digit of `base` (10 or 16), or -1.
+int digitValue(char c, int base)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (base == 16 && c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (base == 16 && c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+// Digits of `base` only, at most `limit`; absent otherwise.
+std::optional<quint64> number(QByteArrayView digits, int base, quint64 limit)
+{
+    if (digits.isEmpty())
+        return std::nullopt;
+    quint64 value = 0;
+    for (const char c : digits) {
+        const int digit = digitValue(c, base);
+        if (digit < 0 || value > (limit - quint64(digit)) / quint64(base))
+            return std::nullopt;
+        value = value * quint64(base) + quint64(digit);
+    }
+    return value;
+}
+
+// The inode of a listening socket on the port, if the line is such a row.
+std::optional<quint64> listenerInode(QByteArrayView line, quint16 port)
+{
+    std::array<QByteArrayView, fieldsNeeded> fields;
+    qsizetype at = 0;
+    for (QByteArrayView &field : fields) {
+        while (at < line.size() && (line[at] == ' ' || line[at] == '\t'))
+            ++at;
+        const qsizetype start = at;
+        while (at < line.size() && line[at] != ' ' && line[at] != '\t')
+            ++at;
+        if (at == start)
+            return std::nullopt;
+        field = line.sliced(start, at - start);
+    }
+    if (!fields[0].endsWith(':') || fields[stateField] != listenState)
+        return std::nullopt;
+
+    // "0100007F:1F90" (IPv4) or 32 hex digits and the port (IPv6).
+    const QByteArrayView local = fields[localField];
+    const qsizetype colon = local.lastIndexOf(':');
+    if (colon != 8 && colon != 32)
+        return std::nullopt;
+    const QByteArrayView address = local.first(colon);
+    if (!std::all_of(address.begin(), address.end(), [](char c) { return digitValue(c, 16) >= 0; }))
+        return std::nullopt;
+    const std::optional<quint64> localPort = number(local.sliced(colon + 1), 16, 0xFFFF);
+    if (localPort != port)
+        return std::nullopt;
+    return number(fields[inodeField], 10, anyInode);
+}
+
+struct DirCloser
+{
+    void operator()(DIR *dir) const { ::closedir(dir); }
+};
+using Dir = std::unique_ptr<DIR, DirCloser>;
+
+// The process whose open files these are holds one of the sockets.
+bool holdsOne(const QByteArray &fdFolder, const QList<quint64> &inodes)
+{
+    // Fails for another user's process (as for lsof) and one just gone.
+    const Dir dir(::opendir(fdFolder.constData()));
+    if (!dir)
+        return false;
+    const int folder = ::dirfd(dir.get());
+    std::array<char, 64> target; // "socket:[" + 20 digits + "]" fits
+    while (const dirent *entry = ::readdir(dir.get())) {
+        const ssize_t length = ::readlinkat(folder, entry->d_name, target.data(), target.size());
+        if (length <= 0)
+            continue;
+        const QByteArrayView link(target.data(), length);
+        if (!link.startsWith(socketPrefix) || !link.endsWith(']'))
+            continue;
+        const std::optional<quint64> inode =
+            number(link.sliced(socketPrefix.size()).chopped(1), 10, anyInode);
+        if (inode && inodes.contains(*inode))
+            return true;
+    }
+    return false;
+}
+
+// A file of the process file system read to its end (their sizes read as
+// 0); absent when it cannot be opened or read.
+std::optional<QByteArray> readFile(const QByteArray &path)
+{
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    QByteArray content;
+    std::array<char, 16384> chunk;
+    ssize_t got = 0;
+    while ((got = ::read(fd, chunk.data(), chunk.size())) != 0) {
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            break;
+        content.append(chunk.data(), got);
+    }
+    ::close(fd);
+    if (got < 0)
+        return std::nullopt;
+    return content;
+}
+
+#ifdef Q_OS_LINUX
+struct FdCloser
+{
+    int fd;
+    ~FdCloser() { ::close(fd); }
+};
+
+// One family's listeners into `inodes`; false when the kernel would not say.
+bool dumpListeners(int netlink, quint8 family, quint16 port, QList<quint64> &inodes)
+{
+    struct
+    {
+        nlmsghdr header;
+        inet_diag_req_v2 request;
+    } message{};
+    message.header.nlmsg_len = sizeof message;
+    message.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+    message.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    message.request.sdiag_family = family;
+    message.request.sdiag_protocol = IPPROTO_TCP;
+    message.request.idiag_states = 1U << TCP_LISTEN;
+    if (::send(netlink, &message, sizeof message, 0) != ssize_t(sizeof message))
+        return false;
+
+    alignas(nlmsghdr) std::array<char, 32768> buffer;
+    for (;;) {
+        ssize_t got = ::recv(netlink, buffer.data(), buffer.size(), 0);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        for (auto *header = reinterpret_cast<const nlmsghdr *>(buffer.data()); NLMSG_OK(header, got);
+             header = NLMSG_NEXT(header, got)) {
+            if (header->nlmsg_type == NLMSG_DONE)
+                return true;
+            if (header->nlmsg_type == NLMSG_ERROR)
+                return false;
+            if (header->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg)))
+                continue;
+            const auto *socket = static_cast<const inet_diag_msg *>(NLMSG_DATA(header));
+            if (socket->idiag_state == TCP_LISTEN && ntohs(socket->id.idiag_sport) == port)
+                inodes.append(socket->idiag_inode);
+        }
+    }
+}
+#endif
+
+} // namespace
+
+std::optional<QList<quint64>> listeningInodes(quint16 port)
+{
+#ifdef Q_OS_LINUX
+    const int netlink = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+    if (netlink < 0)
+        return std::nullopt;
+    const FdCloser closer{netlink};
+    // The kernel answers at once; should it not, the tables are read instead.
+    const timeval bound{2, 0};
+    ::setsockopt(netlink, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+    QList<quint64> inodes;
+    if (!dumpListeners(netlink, AF_INET, port, inodes) || !dumpListeners(netlink, AF_INET6, port, inodes))
+        return std::nullopt;
+    return inodes;
+#else
+    Q_UNUSED(port);
+    return std::nullopt;
+#endif
+}
+
+QList<quint64> listenersInTable(QByteArrayView table, quint16 port)
+{
+    QList<quint64> inodes;
+    qsizetype start = 0;
+    // A last line without its line feed was cut off and is not read.
+    for (qsizetype end = table.indexOf('\n'); end >= 0; end = table.indexOf('\n', start)) {
+        if (const std::optional<quint64> inode = listenerInode(table.sliced(start, end - start), port))
+            inodes.append(*inode);
+        start = end + 1;
+    }
+    return inodes;
+}
+
+std::optional<QList<quint64>> listeningInodes(const QByteArray &procFolder, quint16 port)
+{
+    const std::optional<QByteArray> tcp = readFile(procFolder + "/net/tcp");
+    if (!tcp)
+        return std::nullopt;
+    QList<quint64> inodes = listenersInTable(*tcp, port);
+    const QByteArray tcp6Path = procFolder + "/net/tcp6";
+    if (const std::optional<QByteArray> tcp6 = readFile(tcp6Path))
+        inodes += listenersInTable(*tcp6, port);
+    else if (::access(tcp6Path.constData(), F_OK) == 0)
+        return std::nullopt;
+    return inodes;
+}
+
+std::optional<qint32> lowestHolder(const QByteArray &procFolder, const QList<quint64> &inodes)
+{
+    if (inodes.isEmpty())
+        return std::nullopt;
+    std::vector<qint32> pids;
+    if (const Dir dir{::opendir(procFolder.constData())}) {
+        while (const dirent *entry = ::readdir(dir.get())) {
+            if (const std::optional<quint64> pid = number(entry->d_name, 10, std::numeric_limits<qint32>::max()))
+                pids.push_back(qint32(*pid));
+        }
+    }
+    std::sort(pids.begin(), pids.end());
+    for (const qint32 pid : pids) {
+        if (holdsOne(procFolder + '/' + QByteArray::number(pid) + "/fd", inodes))
+            return pid;
+    }
+    return std::nullopt;
+}
+
+} // namespace KernelSockets

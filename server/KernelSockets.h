@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QList>
+#include <QtGlobal>
+
+#include <optional>
+
+// Linux: which sockets listen on a TCP port, and which process holds one,
+// asked of the kernel instead of lsof. Only what this user may read is seen,
+// as lsof sees it.
+namespace KernelSockets {
+
+// The inodes of the sockets in the LISTEN state on `port` (any local
+// address, IPv4 and IPv6), from the kernel's socket diagnostics (netlink).
+// Only listeners are asked for, so the kernel does not walk its table of
+// connections, which /proc/net/tcp does on every read (milliseconds on a
+// machine with a large one). Absent where the kernel offers no such
+// interface (not Linux, or diagnostics not built in).
+std::optional<QList<quint64>> listeningInodes(quint16 port);
+
+// The same from the tables below the process file system (`procFolder`/
+// net/tcp and net/tcp6), where netlink is not to be had. Absent when a table
+// cannot be read; a missing net/tcp6 is a kernel without IPv6 and counts as
+// empty.
+std::optional<QList<quint64>> listeningInodes(const QByteArray &procFolder, quint16 port);
+
+// The inodes of the listeners on `port` in one such table, as text. Lines
+// that do not read as a table row (the header, a cut-off last line, garbage)
+// are passed over.
+QList<quint64> listenersInTable(QByteArrayView table, quint16 port);
+
+// The lowest process identifier whose open files (`procFolder`/PID/fd)
+// include one of the sockets, as lsof lists its processes in ascending
+// order; absent when no process this user can look into holds one.
+std::optional<qint32> lowestHolder(const QByteArray &procFolder, const QList<quint64> &inodes);
+
+} // namespace KernelSockets
