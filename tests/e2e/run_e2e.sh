@@ -83,7 +83,7 @@ sni click "$(entry 'Server starten')"
 dismiss_alert '^Server gestartet'
 wait_for 20 server_answers || fail "the server does not answer"
 kill "$(cat "$project/server.pid")"
-sleep 3 # past the time the menu counts as fresh, well before the next tick
+sleep 1.5 # past the time the menu counts as fresh, well before the next tick
 [ "$(sni open | cut -f 2 | head -n 1)" = 'Server gestoppt' ] || fail "opening the menu did not update it"
 wait_for 10 test -s "$work/sni/notices" || fail "no notice of the unexpected stop"
 grep -q $'^Server unerwartet beendet\t.*GET /api/version' "$work/sni/notices" ||
