@@ -122,6 +122,10 @@ void AppDelegate::setupMenuBar()
                     m_statusMenu->popup(QCursor::pos());
             });
 #endif
+    // What the user reads when the menu opens is never older than a second.
+    connect(m_statusMenu, &QMenu::aboutToShow, this, &AppDelegate::updateMenuUnlessFresh);
+    // The only message the icon shows is the unexpected stop; its cause is in the logs.
+    connect(m_statusItem, &QSystemTrayIcon::messageClicked, this, &AppDelegate::openLogs);
     m_statusItem->setIcon(TrayIconImage::documentIcon(
         QGuiApplication::palette().color(QPalette::WindowText)));
     // Shown even without a tray: the icon then appears once a tray starts.
@@ -132,6 +136,9 @@ void AppDelegate::updateMenu()
 {
     // One probe answers both: whether the server runs, and whom to adopt.
     const bool running = m_manager.refreshStatus();
+    m_sinceUpdate.start();
+    if (m_stopWatch.observe(running))
+        showUnexpectedStopNotice();
 
     m_statusItem->setToolTip(ShellTexts::toolTip(running));
     m_statusLineItem->setText(
@@ -147,6 +154,22 @@ void AppDelegate::updateMenu()
         });
     }
     m_apiLineItem->setText(m_apiLine.text());
+}
+
+void AppDelegate::updateMenuUnlessFresh()
+{
+    if (!m_sinceUpdate.isValid() || m_sinceUpdate.elapsed() >= menuFreshForMs)
+        updateMenu();
+}
+
+void AppDelegate::showUnexpectedStopNotice()
+{
+    // Where the tray cannot show messages the user learns it from the menu.
+    if (!m_statusItem->supportsMessages())
+        return;
+    m_statusItem->showMessage(ShellTexts::unexpectedStopTitle(),
+                              ShellTexts::unexpectedStopText(m_manager.serverLogEnding()),
+                              QSystemTrayIcon::Warning);
 }
 
 void AppDelegate::run(Command command)
@@ -201,6 +224,7 @@ void AppDelegate::quitApp()
     // Nothing still under way holds the end up: its children end now, and
     // a start in progress launches no server any more.
     m_manager.cancelOperations();
+    m_stopWatch.ownCommandBegan();
     if (!m_manager.isRunning()) {
         emit terminationRequested();
         return;
@@ -214,9 +238,15 @@ void AppDelegate::quitApp()
 
 ServerManager::Completion AppDelegate::reportTo(Command command)
 {
-    return [self = QPointer(this), command](bool success, const QString &message) {
-        if (self)
-            self->finishServerCommand(command, success, message);
+    const bool mayStop = MenuModel::mayStopServer(command);
+    if (mayStop)
+        m_stopWatch.ownCommandBegan();
+    return [self = QPointer(this), command, mayStop](bool success, const QString &message) {
+        if (!self)
+            return;
+        if (mayStop)
+            self->m_stopWatch.ownCommandEnded();
+        self->finishServerCommand(command, success, message);
     };
 }
 
@@ -248,7 +278,8 @@ void AppDelegate::showTrayMissingNotice()
     // A tray host may have started in the meantime; the icon is there then.
     if (QSystemTrayIcon::isSystemTrayAvailable())
         return;
-    AlertDialog notice(ShellTexts::trayMissingTitle(), ShellTexts::trayMissingText());
+    AlertDialog notice(ShellTexts::trayMissingTitle(),
+                       ShellTexts::trayMissingText(qEnvironmentVariable("XDG_CURRENT_DESKTOP")));
     const QAbstractButton *quit = notice.addButton(ShellTexts::quitEntry());
     notice.run();
     if (notice.clickedButton() == quit)

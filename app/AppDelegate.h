@@ -1,9 +1,11 @@
 #pragma once
 
 #include "app/MenuModel.h"
+#include "app/StopWatch.h"
 #include "server/ServerManager.h"
 
 #include <QAction>
+#include <QElapsedTimer>
 #include <QMenu>
 #include <QObject>
 #include <QPointer>
@@ -22,6 +24,8 @@ class AppDelegate : public QObject
 public:
     static constexpr int pollIntervalMs = 5000;
     static constexpr int welcomeDelayMs = 300;
+    // Opening the menu brings it up to date unless an update is this recent.
+    static constexpr int menuFreshForMs = 1000;
 
     // Touches nothing yet: no menu, no timer, no server call.
     explicit AppDelegate(ServerManager &manager, QObject *parent = nullptr);
@@ -66,6 +70,8 @@ signals:
 private:
     void setupMenuBar();
     void updateMenu();
+    void updateMenuUnlessFresh();
+    void showUnexpectedStopNotice();
     void run(MenuModel::Command command);
     ServerManager::Completion reportTo(MenuModel::Command command);
     void finishServerCommand(MenuModel::Command command, bool success, const QString &message);
@@ -84,4 +90,6 @@ private:
     QPointer<QTimer> m_welcomeTimer;
     bool m_didShowWelcome = false;
     MenuModel::ApiLine m_apiLine;
+    StopWatch m_stopWatch;
+    QElapsedTimer m_sinceUpdate;
 };

@@ -88,6 +88,12 @@ Outcome outcome(Command which, bool success)
     return {};
 }
 
+bool mayStopServer(Command command)
+{
+    return command == Command::StartServer || command == Command::StopServer
+        || command == Command::RestartServer;
+}
+
 ApiLine::ApiLine() : m_text(ShellTexts::apiLineInitial()) {}
 
 bool ApiLine::update(bool running)

@@ -57,9 +57,9 @@ QString okButton() { return QStringLiteral("OK"); }
 
 QString trayMissingTitle() { return QStringLiteral("Kein Infobereich gefunden"); }
 
-QString trayMissingText()
+QString trayMissingText(const QString &currentDesktop)
 {
-    return QStringList{
+    QStringList lines{
         QStringLiteral("Die Arbeitsfläche bietet keinen Infobereich (System-Tray bzw. "
                        "Statusbereich der Kontrollleiste) an. Das Symbol „Harlune“ mit "
                        "seinem Menü kann deshalb nicht erscheinen."),
@@ -68,7 +68,26 @@ QString trayMissingText()
                        "Kontrollleiste mit Infobereich startet. Ein erneuter Start von "
                        "Harlune zeigt diesen Hinweis wieder an; mit „Beenden“ schließen "
                        "Sie das Programm."),
-    }.join(QLatin1Char('\n'));
+    };
+    // GNOME Shell has no tray of its own; without this extension it is the
+    // usual reason, and installing it is all the user has to do.
+    if (currentDesktop.contains(QLatin1String("GNOME"), Qt::CaseInsensitive)) {
+        lines << QString()
+              << QStringLiteral("Unter GNOME hilft die Erweiterung „AppIndicator and "
+                                "KStatusNotifierItem Support“ (Debian-Paket "
+                                "gnome-shell-extension-appindicator): Sobald sie "
+                                "eingeschaltet ist, erscheint das Symbol von selbst.");
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+QString unexpectedStopTitle() { return QStringLiteral("Server unerwartet beendet"); }
+
+QString unexpectedStopText(const QString &logTail)
+{
+    return logTail.isEmpty()
+        ? QStringLiteral("Der Server läuft nicht mehr; sein Log nennt keinen Grund.")
+        : logTail;
 }
 
 QString startedTitle() { return QStringLiteral("Server gestartet"); }

@@ -39,7 +39,12 @@ QString okButton();
 
 // Shown when the desktop offers no tray to put the icon into.
 QString trayMissingTitle();
-QString trayMissingText();
+// On GNOME (XDG_CURRENT_DESKTOP names it) the notice adds the usual remedy.
+QString trayMissingText(const QString &currentDesktop);
+
+// Desktop notice when the server ended without a command of ours.
+QString unexpectedStopTitle();
+QString unexpectedStopText(const QString &logTail);
 
 // Alert titles after a server command.
 QString startedTitle();

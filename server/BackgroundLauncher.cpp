@@ -4,6 +4,7 @@
 #include "server/CommandRunner.h"
 #include "server/Messages.h"
 #include "server/OutputText.h"
+#include "server/PortProbe.h"
 #include "server/ServerConstants.h"
 
 #include <QDir>
@@ -109,7 +110,7 @@ ShellResult startBackground(const QStringList &command, const QString &root,
         return {false, QString(), std::nullopt};
 
     bool ended = false;
-    Dispatch::waitUntil([&] { return (ended = hasEnded(pid)) || listening(pid); },
+    Dispatch::waitUntil([&] { return (ended = !PortProbe::isAlive(pid)) || listening(pid); },
                         ServerConstants::startWaitMs, ticket);
     ticket.untrack(pid);
     if (ticket.cancelled()) {
@@ -121,22 +122,6 @@ ShellResult startBackground(const QStringList &command, const QString &root,
         return {false, ServerMessages::serverEndedAtOnce(logged ? logTail(logPath, logStart) : QString()),
                 std::nullopt};
     return {true, ServerMessages::launchedPid(pid), pid};
-}
-
-bool hasEnded(qint32 pid)
-{
-    if (pid <= 0)
-        return true;
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (stat.open(QIODevice::ReadOnly)) {
-        // "pid (name) S …": the name may hold anything, the state follows its last ')'.
-        const QByteArray line = stat.readAll();
-        const qsizetype close = line.lastIndexOf(')');
-        const char state = close >= 0 && close + 2 < line.size() ? line.at(close + 2) : 'X';
-        return state == 'Z' || state == 'X';
-    }
-    // Without /proc (macOS) kill() is all there is.
-    return ::kill(pid, 0) != 0;
 }
 
 } // namespace BackgroundLauncher

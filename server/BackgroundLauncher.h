@@ -36,8 +36,4 @@ ShellResult startBackground(const QStringList &command, const QString &root,
                             const ListeningCheck &listening,
                             const Dispatch::Cancellation::Ticket &ticket = {});
 
-// The process has ended: it is gone, or a zombie nobody has reaped yet
-// (which kill(pid, 0) would still count as alive).
-bool hasEnded(qint32 pid);
-
 } // namespace BackgroundLauncher

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <optional>
+
 // The German texts the server operations hand to their completions.
 namespace ServerMessages {
 
@@ -22,6 +24,19 @@ inline QString stopLeftPortBusy(const QString &scriptOutput, qint64 port)
     const QString line = QStringLiteral("Port ") + QString::number(port)
         + QStringLiteral(" ist noch belegt – der Server wurde nicht gestoppt.");
     return scriptOutput.isEmpty() ? line : scriptOutput + QLatin1Char('\n') + line;
+}
+
+// Who holds the port, as far as this user can see: the program's name and
+// identifier, or only that it is someone else's.
+inline QString heldBy(const std::optional<QString> &program, qint32 pid)
+{
+    const QString process = QStringLiteral("PID ") + QString::number(pid);
+    return QStringLiteral("Belegt von: ")
+        + (program ? *program + QStringLiteral(" (") + process + QLatin1Char(')') : process);
+}
+inline QString heldByAnotherUser()
+{
+    return QStringLiteral("Belegt von einem Programm eines anderen Benutzers");
 }
 
 inline QString serverStarted(qint32 pid)

@@ -2,6 +2,8 @@
 
 #include "server/Messages.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QIODevice>
 #include <QStringDecoder>
 
@@ -95,6 +97,28 @@ QString shortened(const QString &text)
     for (const QString &line : all)
         shown.append(cutLine(line));
     return shown.join(QLatin1Char('\n'));
+}
+
+QString fileEnding(const QString &path, qsizetype count)
+{
+    constexpr qint64 endingBytes = 8 * 1024;
+    QFile file(path);
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
+        return QString();
+    const qint64 start = qMax<qint64>(0, file.size() - endingBytes);
+    if (!file.seek(start))
+        return QString();
+    QByteArray bytes = file.read(endingBytes);
+    // Read from the middle, the first piece is the end of a line whose
+    // start is not there.
+    if (start > 0)
+        bytes.remove(0, bytes.indexOf('\n') + 1);
+    // A log may hold anything; what is not UTF-8 shows as replacement marks.
+    const QStringList all = lines(trimmed(QString::fromUtf8(bytes)));
+    QStringList last;
+    for (const QString &line : all.mid(qMax<qsizetype>(0, all.size() - count)))
+        last.append(cutLine(trimmed(line)));
+    return last.join(QLatin1Char('\n'));
 }
 
 void Collector::append(const QByteArray &bytes)

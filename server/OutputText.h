@@ -40,6 +40,11 @@ QString lastLine(const QString &text);
 // longer than shownLineLength cut there with "…".
 QString shortened(const QString &text);
 
+// The last `count` non-empty lines of a file, each cut at shownLineLength,
+// read from its last few KiB only; empty when it is not a readable regular
+// file (a pipe in its place would hold the reader up).
+QString fileEnding(const QString &path, qsizetype count);
+
 // Keeps the start and the end of an output while it is read, so that output
 // of any size costs a bounded amount of memory.
 class Collector

@@ -114,9 +114,33 @@ std::optional<qint32> parsePid(const QByteArray &lsofOutput)
     return qint32(negative ? -magnitude : magnitude);
 }
 
+std::optional<QString> programName(qint32 pid)
+{
+    QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+    if (pid <= 0 || !comm.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    // The kernel keeps at most 15 bytes of it; whoever chose them is not us.
+    const QString name = QString::fromUtf8(comm.read(64)).trimmed();
+    if (name.isEmpty())
+        return std::nullopt;
+    return name;
+}
+
 bool isAlive(qint32 pid)
 {
-    return pid > 0 && ::kill(pid, 0) == 0;
+    if (pid <= 0 || ::kill(pid, 0) != 0)
+        return false;
+    // A process that has ended stays a zombie until its parent (for the
+    // detached server: init) reaps it, which can take a second or two;
+    // kill() still finds it meanwhile. /proc tells ("pid (name) Z …", the
+    // name may hold anything, the state follows its last ')').
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return true; // no /proc (macOS): kill() is all there is
+    const QByteArray line = stat.read(1024);
+    const qsizetype close = line.lastIndexOf(')');
+    const char state = close >= 0 && close + 2 < line.size() ? line.at(close + 2) : 'X';
+    return state != 'Z' && state != 'X';
 }
 
 } // namespace PortProbe

@@ -38,8 +38,12 @@ PortStatus askLsof(const QString &lsofPath, qint64 port, int timeoutMs);
 // on that line makes it absent; later lines are never looked at.
 std::optional<qint32> parsePid(const QByteArray &lsofOutput);
 
-// kill(pid, 0) succeeds. Identifiers of zero and below name process groups,
-// not processes, and count as dead.
+// The name the process gave itself (/proc/<pid>/comm); absent without
+// /proc or when the process is gone.
+std::optional<QString> programName(qint32 pid);
+
+// kill(pid, 0) succeeds and the process is no zombie. Identifiers of zero
+// and below name process groups, not processes, and count as dead.
 bool isAlive(qint32 pid);
 
 } // namespace PortProbe

@@ -1,5 +1,7 @@
 #include "server/ServerManager.h"
 
+#include "paths/ProjectLayout.h"
+#include "server/OutputText.h"
 #include "server/ServerConstants.h"
 #include "server/ServerState.h"
 
@@ -92,4 +94,10 @@ bool ServerManager::refreshStatus()
 PortStatus ServerManager::portStatus() const
 {
     return m_state->portStatus();
+}
+
+QString ServerManager::serverLogEnding() const
+{
+    // The line or two before the end usually say why a server went away.
+    return OutputText::fileEnding(projectRoot() + QLatin1Char('/') + ProjectLayout::serverLog(), 2);
 }

@@ -93,6 +93,10 @@ public:
     // just launched), and none of their completions is called.
     void cancelOperations();
 
+    // The last lines the server wrote to its log, shortened; empty when
+    // there is no log.
+    QString serverLogEnding() const;
+
     void openDashboard() const;
     void openBelegeFolder() const;
     void openLogsFolder() const;

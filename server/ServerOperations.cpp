@@ -9,6 +9,7 @@
 #include "paths/ProjectLayout.h"
 #include "server/Dispatch.h"
 #include "server/Messages.h"
+#include "server/PortProbe.h"
 #include "server/ServerConstants.h"
 #include "server/ServerState.h"
 
@@ -27,10 +28,15 @@ QString orFallback(const QString &output, const QString &fallback)
     return output.isEmpty() ? fallback : output;
 }
 
-// The one place the operations ask who listens on the port.
-std::optional<qint32> listener(const State &state)
+// A message about the port, with the line that names who holds it, where
+// the port is held.
+QString withHolder(const QString &message, const PortStatus &port)
 {
-    return state->pidOnPort();
+    if (!port.isHeld())
+        return message;
+    return message + QLatin1Char('\n')
+        + (port.pid ? ServerMessages::heldBy(PortProbe::programName(*port.pid), *port.pid)
+                    : ServerMessages::heldByAnotherUser());
 }
 
 // Posts the final answer; an empty completion, or one whose work was called
@@ -50,9 +56,14 @@ void startWork(const State &state, const Ticket &ticket, const Completion &compl
         return;
     // With failure allowed the stop only fails when bash could not start;
     // then nothing may have stopped, and a held port ends the attempt.
-    if (!stop.success && listener(state)) {
-        reply(ticket, completion, false, ServerMessages::portStillBusy(state->config().port));
-        return;
+    if (!stop.success) {
+        // Another user's listener counts as well, though it names nobody.
+        const PortStatus port = state->probePort();
+        if (port.isHeld()) {
+            reply(ticket, completion, false,
+                  withHolder(ServerMessages::portStillBusy(state->config().port), port));
+            return;
+        }
     }
 
     const ShellResult generated = state->runShell(generatorCommand(), false, ticket);
@@ -64,9 +75,11 @@ void startWork(const State &state, const Ticket &ticket, const Completion &compl
     }
 
     const ShellResult launch = state->startBackground(
-        serverCommand(), [state](qint32 pid) { return listener(state) == pid; }, ticket);
+        serverCommand(), [state](qint32 pid) { return state->pidOnPort() == pid; }, ticket);
     if (!launch.success || !launch.pid) {
-        reply(ticket, completion, false, orFallback(launch.output, ServerMessages::serverDidNotStart()));
+        // A port someone else holds is the usual reason; say who it is.
+        reply(ticket, completion, false,
+              withHolder(orFallback(launch.output, ServerMessages::serverDidNotStart()), state->probePort()));
         return;
     }
     // The fields change on the main thread, just before the completion, so
@@ -93,13 +106,16 @@ void stop(const State &state, const Ticket &ticket, const Completion &completion
         state->serverPID.set(std::nullopt);
         // Whatever the script said or whether it ran at all: the stop worked
         // when nothing listens on the port any more.
-        const bool free = Dispatch::waitUntil([&state] { return !listener(state); },
+        // No answer from the probe leaves it to the script, which waits for
+        // the port itself.
+        PortStatus port;
+        const bool free = Dispatch::waitUntil([&] { return !(port = state->probePort()).isHeld(); },
                                               ServerConstants::stopGraceMs, ticket);
         if (ticket.cancelled())
             return;
         reply(ticket, completion, free,
               free ? orFallback(result.output, ServerMessages::serverStopped())
-                   : ServerMessages::stopLeftPortBusy(result.output, state->config().port));
+                   : withHolder(ServerMessages::stopLeftPortBusy(result.output, state->config().port), port));
     });
 }
 

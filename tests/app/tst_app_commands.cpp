@@ -76,7 +76,8 @@ private slots:
         row("regeneration", ShellTexts::regenerateEntry(), {}, true, "Fertig", u"^Berichte neu generiert$"_s, true,
             {"generate"});
         row("stop leaves the port held", ShellTexts::stopEntry(), {}, true, "Hinweis",
-            u"^Port PORT ist noch belegt – der Server wurde nicht gestoppt\\.$"_s, true, {"stop"});
+            u"^Port PORT ist noch belegt – der Server wurde nicht gestoppt\\.\nBelegt von: python3 \\(PID \\d+\\)$"_s, true,
+            {"stop"});
     }
 
     void commandOutcomes()

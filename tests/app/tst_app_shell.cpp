@@ -71,11 +71,42 @@ private slots:
         const QString stoppedTip = u"Harlune – Server gestoppt"_s;
         QCOMPARE(shell.delegate->statusItem()->toolTip(), server ? u"Harlune – Server läuft"_s : stoppedTip);
 
-        // No command runs: only the 5-second poll can notice the server's end.
+        // No command runs: opening the menu notices the server's end at once,
+        // long before the next poll tick.
         process.reset();
-        QTRY_COMPARE_WITH_TIMEOUT(shell.delegate->statusLineItem()->text(), u"Server gestoppt"_s, patienceMs);
+        QTest::qWait(AppDelegate::menuFreshForMs);
+        emit shell.delegate->statusMenu()->aboutToShow();
+        QCOMPARE(shell.delegate->statusLineItem()->text(), u"Server gestoppt"_s);
         QCOMPARE(shell.delegate->apiLineItem()->text(), u"API: offline"_s);
         QCOMPARE(shell.delegate->statusItem()->toolTip(), stoppedTip);
+    }
+
+    void unexpectedStopIsToldOncePerStopNobodyHereCaused_data()
+    {
+        // r/s: an update finds the server running/stopped; b/e: a command of
+        // ours that may stop it begins/reports back.
+        QTest::addColumn<QString>("events");
+        QTest::addColumn<QString>("notices"); // '1' where an update gives one
+        QTest::newRow("killed from outside, once") << u"rrss"_s << u"0010"_s;
+        QTest::newRow("launch with it stopped") << u"ss"_s << u"00"_s;
+        QTest::newRow("stop, tick under way") << u"rbses"_s << u"0-0-0"_s;
+        QTest::newRow("stop, update on its report") << u"rbes"_s << u"0--0"_s;
+        QTest::newRow("restart, then killed") << u"rbsrers"_s << u"0-00-01"_s;
+        QTest::newRow("quit") << u"rbs"_s << u"0-0"_s;
+    }
+
+    void unexpectedStopIsToldOncePerStopNobodyHereCaused()
+    {
+        QFETCH(QString, events);
+        QFETCH(QString, notices);
+        StopWatch watch;
+        for (qsizetype i = 0; i < events.size(); ++i) {
+            switch (events[i].toLatin1()) {
+            case 'b': watch.ownCommandBegan(); break;
+            case 'e': watch.ownCommandEnded(); break;
+            default: QCOMPARE(watch.observe(events[i] == u'r'), notices[i] == u'1');
+            }
+        }
     }
 
     void welcomeAndTrayNoticeOnLaunchAndEveryReopen_data()
@@ -89,6 +120,8 @@ private slots:
     void welcomeAndTrayNoticeOnLaunchAndEveryReopen()
     {
         QFETCH(bool, reopenFirst);
+        // On GNOME the notice names the extension that brings the tray back.
+        qputenv("XDG_CURRENT_DESKTOP", reopenFirst ? "ubuntu:GNOME" : "KDE");
         QTemporaryDir root;
         Shell shell(freePort(), root.path());
         QSignalSpy terminations(shell.delegate.get(), &AppDelegate::terminationRequested);
@@ -101,6 +134,8 @@ private slots:
         const int notices = reopenFirst ? 2 : 1;
         QTRY_COMPARE_WITH_TIMEOUT(shell.titled(ShellTexts::trayMissingTitle()).size(), notices, patienceMs);
         QCOMPARE(terminations.size(), 0);
+        QCOMPARE(shell.titled(ShellTexts::trayMissingTitle())[0].message.contains(
+                     u"gnome-shell-extension-appindicator"_s), reopenFirst);
         QCOMPARE(shell.titled(ShellTexts::welcomeTitle()).size(), 1);
         QCOMPARE(shell.titled(ShellTexts::welcomeTitle())[0].message,
                  u"Die App hat kein Hauptfenster – steuern Sie alles über:\n\n"

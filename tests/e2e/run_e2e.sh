@@ -74,6 +74,28 @@ diff -u <(printf '%s\n' 'Server gestoppt' 'API: offline' '' 'Server starten' 'Se
     'Server neu starten' 'Berichte neu generieren' '' 'Dashboard im Browser' 'Belege-Upload öffnen' \
     'Logs-Ordner öffnen' '' "Daten: $project" '' Beenden) <(cut -f 2 "$work/menu") ||
     fail "the menu does not read verbatim on the StatusNotifier tray"
-sni click "$(awk -F '\t' '$2 == "Beenden" { print $1 }' "$work/menu")"
+entry() { awk -F '\t' -v label="$1" '$2 == label { print $1 }' "$work/menu"; }
+notices() { cat "$work/sni/notices" 2>/dev/null | wc -l; }
+
+# --- a server that ends by itself is told once, as a desktop notice; opening
+# the menu shows it gone at once; a stop of ours is never told
+sni click "$(entry 'Server starten')"
+dismiss_alert '^Server gestartet'
+wait_for 20 server_answers || fail "the server does not answer"
+kill "$(cat "$project/server.pid")"
+sleep 1.5 # past the time the menu counts as fresh, well before the next tick
+[ "$(sni open | cut -f 2 | head -n 1)" = 'Server gestoppt' ] || fail "opening the menu did not update it"
+wait_for 10 test -s "$work/sni/notices" || fail "no notice of the unexpected stop"
+grep -q $'^Server unerwartet beendet\t.*GET /api/version' "$work/sni/notices" ||
+    fail "the notice does not read as it should: $(cat "$work/sni/notices")"
+sni click "$(entry 'Server starten')"
+dismiss_alert '^Server gestartet'
+sni click "$(entry 'Server stoppen')"
+dismiss_alert '^Server gestoppt'
+sleep 6 # one poll tick at least
+[ "$(notices)" -eq 1 ] || fail "notices for a stop of ours or twice: $(cat "$work/sni/notices")"
+
+sni click "$(entry Beenden)"
 program_ends
-echo "PASS: start, dashboard, log, reopen and quit work through either tray, its menu reads verbatim"
+echo "PASS: start, dashboard, log, reopen and quit work through either tray, its menu reads verbatim;"
+echo "PASS: an unexpected stop is told once, and the menu is fresh when it opens"

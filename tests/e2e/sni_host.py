@@ -1,8 +1,10 @@
 """A StatusNotifier tray host for the end-to-end test, on its session bus.
 serve DIR: own the watcher with a host registered, so that Qt exports its tray
 icon over D-Bus; DIR/ready once owned, DIR/item names the item once registered.
-More services of a desktop (one recording notifications, say) join SERVICES.
+and a notification service that notes each notice in DIR/notices, its title
+and its text a line.
 menu DIR: print the item's menu, "id<TAB>label" a line, labels as shown there.
+open DIR: tell the item its menu opens, as a host does, then print it.
 click DIR ID: choose the entry with that id."""
 import asyncio
 import sys
@@ -29,7 +31,31 @@ class Watcher(ServiceInterface):
         return True
 
 
-SERVICES = [Watcher]
+class Notifications(ServiceInterface):
+    name, path = 'org.freedesktop.Notifications', '/org/freedesktop/Notifications'
+
+    def __init__(self, folder):
+        super().__init__(self.name)
+        self.notices, self.count = Path(folder, 'notices'), 0
+
+    @method()
+    def Notify(self, app: 's', replaces: 'u', icon: 's', title: 's', text: 's',  # noqa: F821
+               actions: 'as', hints: 'a{sv}', timeout: 'i') -> 'u':  # noqa: F821
+        with self.notices.open('a', encoding='utf-8') as notes:
+            notes.write(f"{title}\t{text.replace(chr(10), ' / ')}\n")
+        self.count += 1
+        return self.count
+
+    @method()
+    def GetCapabilities(self) -> 'as':  # noqa: F821
+        return ['body', 'actions']
+
+    @method()
+    def GetServerInformation(self) -> 'ssss':  # noqa: F821
+        return ['e2e', 'harlune', '1', '1.2']
+
+
+SERVICES = [Watcher, Notifications]
 
 
 async def serve(folder):
@@ -56,8 +82,11 @@ def shown(label):
     return '_'.join(part.replace('_', '') for part in label.split('__'))
 
 
-async def print_menu(folder):
-    _, (_, _, entries) = await (await item_menu(folder)).call_get_layout(0, -1, [])
+async def print_menu(folder, opening=False):
+    menu = await item_menu(folder)
+    if opening:
+        await menu.call_about_to_show(0)
+    _, (_, _, entries) = await menu.call_get_layout(0, -1, [])
     for entry in entries:
         entry_id, properties, _ = entry.value
         print(f"{entry_id}\t{shown(properties.get('label', Variant('s', '')).value)}")
@@ -68,4 +97,6 @@ async def click(folder, entry_id):
 
 
 if __name__ == '__main__':
-    asyncio.run({'serve': serve, 'menu': print_menu, 'click': click}[sys.argv[1]](*sys.argv[2:]))
+    commands = {'serve': serve, 'menu': print_menu, 'click': click,
+                'open': lambda folder: print_menu(folder, opening=True)}
+    asyncio.run(commands[sys.argv[1]](*sys.argv[2:]))

@@ -1,5 +1,6 @@
 #include "server/BackgroundLauncher.h"
 #include "server/CommandRunner.h"
+#include "server/PortProbe.h"
 #include "ServerTestSupport.h"
 
 using namespace ServerTestSupport;
@@ -109,7 +110,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!readFile(root() + "/sleeper").isEmpty(), patienceMs);
         cancellation.cancelAll();
         QVERIFY(worker->wait(patienceMs));
-        QTRY_VERIFY_WITH_TIMEOUT(BackgroundLauncher::hasEnded(readFile(root() + "/sleeper").trimmed().toInt()),
+        QTRY_VERIFY_WITH_TIMEOUT(!PortProbe::isAlive(readFile(root() + "/sleeper").trimmed().toInt()),
                                  patienceMs);
         // A ticket taken afterwards is good.
         QCOMPARE(run({"run.sh"}, false, cancellation.ticket()).result.success, true);
