@@ -88,6 +88,7 @@ sleep 1.5 # past the time the menu counts as fresh, well before the next tick
 wait_for 10 test -s "$work/sni/notices" || fail "no notice of the unexpected stop"
 grep -q $'^Server unerwartet beendet\t.*GET /api/version' "$work/sni/notices" ||
     fail "the notice does not read as it should: $(cat "$work/sni/notices")"
+wait_for 10 grep -q "logs" "$work/browser.log" || fail "a click on the notice did not open the logs folder"
 sni click "$(entry 'Server starten')"
 dismiss_alert '^Server gestartet'
 sni click "$(entry 'Server stoppen')"

@@ -1,8 +1,8 @@
 """A StatusNotifier tray host for the end-to-end test, on its session bus.
 serve DIR: own the watcher with a host registered, so that Qt exports its tray
 icon over D-Bus; DIR/ready once owned, DIR/item names the item once registered.
-and a notification service that notes each notice in DIR/notices, its title
-and its text a line.
+and a notification service that notes each notice in DIR/notices (title, text
+and actions a line) and then reports it clicked.
 menu DIR: print the item's menu, "id<TAB>label" a line, labels as shown there.
 open DIR: tell the item its menu opens, as a host does, then print it.
 click DIR ID: choose the entry with that id."""
@@ -12,7 +12,7 @@ from pathlib import Path
 
 from dbus_next import Variant
 from dbus_next.aio import MessageBus
-from dbus_next.service import PropertyAccess, ServiceInterface, dbus_property, method
+from dbus_next.service import PropertyAccess, ServiceInterface, dbus_property, method, signal
 
 
 class Watcher(ServiceInterface):
@@ -42,9 +42,15 @@ class Notifications(ServiceInterface):
     def Notify(self, app: 's', replaces: 'u', icon: 's', title: 's', text: 's',  # noqa: F821
                actions: 'as', hints: 'a{sv}', timeout: 'i') -> 'u':  # noqa: F821
         with self.notices.open('a', encoding='utf-8') as notes:
-            notes.write(f"{title}\t{text.replace(chr(10), ' / ')}\n")
+            notes.write(f"{title}\t{text.replace(chr(10), ' / ')}\t{' '.join(actions)}\n")
         self.count += 1
+        # The user clicks each notice, as a desktop reports it.
+        asyncio.get_running_loop().call_later(0.5, self.ActionInvoked, self.count, 'default')
         return self.count
+
+    @signal()
+    def ActionInvoked(self, notice, action) -> 'us':  # noqa: F821
+        return [notice, action]
 
     @method()
     def GetCapabilities(self) -> 'as':  # noqa: F821

@@ -119,8 +119,9 @@ start_session() {
     printf '#!/bin/sh\nprintf "%%s\\n" "$@" >>"%s"\n' "$work/browser.log" >"$BROWSER"
     chmod +x "$BROWSER"
     printf '%s\n' '[Desktop Entry]' 'Type=Application' 'Name=Recorder' "Exec=$BROWSER %u" \
-        'MimeType=x-scheme-handler/http;' >"$XDG_DATA_HOME/applications/harlune-test-browser.desktop"
+        'MimeType=x-scheme-handler/http;inode/directory;' >"$XDG_DATA_HOME/applications/harlune-test-browser.desktop"
     printf '%s\n' '[Default Applications]' 'x-scheme-handler/http=harlune-test-browser.desktop' \
+        'inode/directory=harlune-test-browser.desktop' \
         >"$XDG_CONFIG_HOME/mimeapps.list"
 
     Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
