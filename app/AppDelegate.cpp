@@ -4,6 +4,7 @@
 #include "app/FileManagerReveal.h"
 #include "app/ShellTexts.h"
 #include "app/TrayIconImage.h"
+#include "server/StatusModel.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -46,14 +47,11 @@ void AppDelegate::applicationDidFinishLaunching()
     // The data entry asks for the project root first, so a first start
     // provisions the data folder here, before anything else can run.
     setupMenuBar();
-    m_manager.refreshStatus();
-    updateMenu();
-
-    // No tick right away: the menu has just been brought up to date.
-    m_pollTimer = new QTimer(this);
-    m_pollTimer->setInterval(pollIntervalMs);
-    connect(m_pollTimer, &QTimer::timeout, this, &AppDelegate::updateMenu);
-    m_pollTimer->start();
+    // The core probes off this thread and pushes what it found.
+    StatusModel &status = m_manager.status();
+    connect(&status, &StatusModel::changed, this, &AppDelegate::updateMenu);
+    connect(&status, &StatusModel::unexpectedStop, this, &AppDelegate::showUnexpectedStopNotice);
+    status.start();
 
     m_welcomeTimer = new QTimer(this);
     m_welcomeTimer->setSingleShot(true);
@@ -77,8 +75,12 @@ bool AppDelegate::applicationShouldHandleReopen(bool /*hasVisibleWindows*/)
 
 void AppDelegate::applicationWillTerminate()
 {
-    if (m_pollTimer)
-        m_pollTimer->stop();
+    m_manager.status().stop();
+}
+
+const QTimer *AppDelegate::pollTimer() const
+{
+    return m_manager.status().pollTimer();
 }
 
 void AppDelegate::setupMenuBar()
@@ -123,7 +125,7 @@ void AppDelegate::setupMenuBar()
             });
 #endif
     // What the user reads when the menu opens is never older than a second.
-    connect(m_statusMenu, &QMenu::aboutToShow, this, &AppDelegate::updateMenuUnlessFresh);
+    connect(m_statusMenu, &QMenu::aboutToShow, &m_manager.status(), &StatusModel::requestUpdateUnlessFresh);
     // The only message the icon shows is the unexpected stop; its cause is in the logs.
     connect(m_statusItem, &QSystemTrayIcon::messageClicked, this, &AppDelegate::openLogs);
     m_statusItem->setIcon(TrayIconImage::documentIcon(
@@ -134,42 +136,25 @@ void AppDelegate::setupMenuBar()
 
 void AppDelegate::updateMenu()
 {
-    // One probe answers both: whether the server runs, and whom to adopt.
-    const bool running = m_manager.refreshStatus();
-    m_sinceUpdate.start();
-    if (m_stopWatch.observe(running))
-        showUnexpectedStopNotice();
-
-    m_statusItem->setToolTip(ShellTexts::toolTip(running));
-    m_statusLineItem->setText(
-        MenuModel::actionText(ShellTexts::statusLine(running, m_manager.dashboardUrl().toString()),
-                              MenuModel::textStyle(*m_statusMenu)));
-
-    if (m_apiLine.update(running)) {
-        m_manager.fetchAPIVersion([self = QPointer(this)](const std::optional<QString> &version) {
-            if (!self)
-                return;
-            self->m_apiLine.answer(version);
-            self->m_apiLineItem->setText(self->m_apiLine.text());
-        });
-    }
-    m_apiLineItem->setText(m_apiLine.text());
+    if (!m_statusItem)
+        return;
+    const ServerStatus &status = m_manager.status().current();
+    if (!status.known)
+        return; // "Status…" until the first probe has answered
+    m_statusItem->setToolTip(ShellTexts::toolTip(status.running));
+    const MenuModel::TextStyle style = MenuModel::textStyle(*m_statusMenu);
+    m_statusLineItem->setText(MenuModel::actionText(
+        ShellTexts::statusLine(status.running, m_manager.dashboardUrl().toString()), style));
+    m_apiLineItem->setText(ShellTexts::apiLine(status.api));
 }
 
-void AppDelegate::updateMenuUnlessFresh()
-{
-    if (!m_sinceUpdate.isValid() || m_sinceUpdate.elapsed() >= menuFreshForMs)
-        updateMenu();
-}
-
-void AppDelegate::showUnexpectedStopNotice()
+void AppDelegate::showUnexpectedStopNotice(const QString &logEnding)
 {
     // Where the tray cannot show messages the user learns it from the menu.
-    if (!m_statusItem->supportsMessages())
+    if (!m_statusItem || !m_statusItem->supportsMessages())
         return;
     m_statusItem->showMessage(ShellTexts::unexpectedStopTitle(),
-                              ShellTexts::unexpectedStopText(m_manager.serverLogEnding()),
-                              QSystemTrayIcon::Warning);
+                              ShellTexts::unexpectedStopText(logEnding), QSystemTrayIcon::Warning);
 }
 
 void AppDelegate::run(Command command)
@@ -224,8 +209,9 @@ void AppDelegate::quitApp()
     // Nothing still under way holds the end up: its children end now, and
     // a start in progress launches no server any more.
     m_manager.cancelOperations();
-    m_stopWatch.ownCommandBegan();
-    if (!m_manager.isRunning()) {
+    const ServerStatus &status = m_manager.status().current();
+    // What the last probe found; a start called off ends the server it launched.
+    if (!status.running && !status.pid) {
         emit terminationRequested();
         return;
     }
@@ -238,15 +224,9 @@ void AppDelegate::quitApp()
 
 ServerManager::Completion AppDelegate::reportTo(Command command)
 {
-    const bool mayStop = MenuModel::mayStopServer(command);
-    if (mayStop)
-        m_stopWatch.ownCommandBegan();
-    return [self = QPointer(this), command, mayStop](bool success, const QString &message) {
-        if (!self)
-            return;
-        if (mayStop)
-            self->m_stopWatch.ownCommandEnded();
-        self->finishServerCommand(command, success, message);
+    return [self = QPointer(this), command](bool success, const QString &message) {
+        if (self)
+            self->finishServerCommand(command, success, message);
     };
 }
 

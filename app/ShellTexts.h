@@ -1,5 +1,7 @@
 #pragma once
 
+#include "server/ServerStatus.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -20,6 +22,8 @@ QString apiLineInitial();       // "API: —"
 QString apiLineOffline();
 QString apiLineOnline();
 QString apiLineNoAnswer();
+// The API line for a state; "API: —" until the first answer.
+QString apiLine(ServerStatus::Api api);
 
 // Menu entries.
 QString startEntry();

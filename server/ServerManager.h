@@ -15,6 +15,7 @@
 
 class QNetworkAccessManager;
 class ServerState;
+class StatusModel;
 
 // The one object through which the shell controls the local report server.
 // Long operations run on the worker pool and report once, on the main thread,
@@ -83,6 +84,9 @@ public:
     // The last answer of the port probe (Unknown until the first): tells a
     // free port from one held by another user's process.
     PortStatus portStatus() const;
+    // The same state, probed on the worker pool and pushed to the main
+    // thread: what the shell shows. Lives as long as the manager.
+    StatusModel &status() const;
 
     void startServer(Completion completion);
     void stopServer(Completion completion);
@@ -113,6 +117,7 @@ private:
     // Fields, port probe and command runner. Work on the worker pool and the
     // reply steps hold it too, so an operation in flight never outlives it.
     const std::shared_ptr<ServerState> m_state;
+    const std::unique_ptr<StatusModel> m_status;
     // Main thread only.
     UrlOpener m_urlOpener;
     QPointer<QNetworkAccessManager> m_network;

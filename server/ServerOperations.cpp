@@ -12,10 +12,15 @@
 #include "server/PortProbe.h"
 #include "server/ServerConstants.h"
 #include "server/ServerState.h"
+#include "server/StatusModel.h"
 
 namespace {
 
 using Completion = ServerManager::Completion;
+// The work's own report: the message, and for commands that change the
+// server what was true at their end, found out on the worker.
+using Finish = std::function<void(bool success, const QString &message,
+                                  const std::optional<ServerObservation> &seen)>;
 using State = std::shared_ptr<ServerState>;
 using Ticket = Dispatch::Cancellation::Ticket;
 
@@ -39,17 +44,21 @@ QString withHolder(const QString &message, const PortStatus &port)
                     : ServerMessages::heldByAnotherUser());
 }
 
-// Posts the final answer; an empty completion, or one whose work was called
-// off meanwhile, is not called.
-void reply(const Ticket &ticket, const Completion &completion, bool success, const QString &message)
+// Posts the final answer; one whose work was called off meanwhile is not
+// given. `observe`: the server's state is probed first, here on the worker.
+void reply(const State &state, const Ticket &ticket, const Finish &finish, bool success,
+           const QString &message, bool observe = true)
 {
-    Dispatch::toMain([ticket, completion, success, message] {
-        if (completion && !ticket.cancelled())
-            completion(success, message);
+    std::optional<ServerObservation> seen;
+    if (observe)
+        seen = state->observe();
+    Dispatch::toMain([ticket, finish, success, message, seen] {
+        if (!ticket.cancelled())
+            finish(success, message, seen);
     });
 }
 
-void startWork(const State &state, const Ticket &ticket, const Completion &completion)
+void startWork(const State &state, const Ticket &ticket, const Finish &completion)
 {
     const ShellResult stop = state->runShell(stopCommand(), true, ticket);
     if (ticket.cancelled())
@@ -60,7 +69,7 @@ void startWork(const State &state, const Ticket &ticket, const Completion &compl
         // Another user's listener counts as well, though it names nobody.
         const PortStatus port = state->probePort();
         if (port.isHeld()) {
-            reply(ticket, completion, false,
+            reply(state, ticket, completion, false,
                   withHolder(ServerMessages::portStillBusy(state->config().port), port));
             return;
         }
@@ -70,7 +79,7 @@ void startWork(const State &state, const Ticket &ticket, const Completion &compl
     if (ticket.cancelled())
         return;
     if (!generated.success) {
-        reply(ticket, completion, false, orFallback(generated.output, ServerMessages::generatorFailed()));
+        reply(state, ticket, completion, false, orFallback(generated.output, ServerMessages::generatorFailed()));
         return;
     }
 
@@ -78,26 +87,22 @@ void startWork(const State &state, const Ticket &ticket, const Completion &compl
         serverCommand(), [state](qint32 pid) { return state->pidOnPort() == pid; }, ticket);
     if (!launch.success || !launch.pid) {
         // A port someone else holds is the usual reason; say who it is.
-        reply(ticket, completion, false,
+        reply(state, ticket, completion, false,
               withHolder(orFallback(launch.output, ServerMessages::serverDidNotStart()), state->probePort()));
         return;
     }
-    // The fields change on the main thread, just before the completion, so
-    // the completion already sees the new server.
-    Dispatch::toMain([state, ticket, completion, pid = *launch.pid] {
-        state->serverPID.set(pid);
-        state->lastError.set(std::nullopt);
-        if (completion && !ticket.cancelled())
-            completion(true, ServerMessages::serverStarted(pid));
-    });
+    // Recorded before the state is looked at, so the report shows the new server.
+    state->serverPID.set(*launch.pid);
+    state->lastError.set(std::nullopt);
+    reply(state, ticket, completion, true, ServerMessages::serverStarted(*launch.pid));
 }
 
-void start(const State &state, const Ticket &ticket, const Completion &completion)
+void start(const State &state, const Ticket &ticket, const Finish &completion)
 {
     Dispatch::toWorker([state, ticket, completion] { startWork(state, ticket, completion); });
 }
 
-void stop(const State &state, const Ticket &ticket, const Completion &completion)
+void stop(const State &state, const Ticket &ticket, const Finish &completion)
 {
     Dispatch::toWorker([state, ticket, completion] {
         const ShellResult result = state->runShell(stopCommand(), true, ticket);
@@ -113,31 +118,49 @@ void stop(const State &state, const Ticket &ticket, const Completion &completion
                                               ServerConstants::stopGraceMs, ticket);
         if (ticket.cancelled())
             return;
-        reply(ticket, completion, free,
+        reply(state, ticket, completion, free,
               free ? orFallback(result.output, ServerMessages::serverStopped())
                    : withHolder(ServerMessages::stopLeftPortBusy(result.output, state->config().port), port));
     });
+}
+
+// The status model learns of the command now and of its end before the
+// completion runs, so the completion already finds the state it left.
+Finish settling(StatusModel &model, ServerStatus::Operation operation, const Completion &completion)
+{
+    if (operation != ServerStatus::Operation::None)
+        model.operationBegan(operation);
+    return [model = QPointer(&model), completion](bool success, const QString &message,
+                                                 const std::optional<ServerObservation> &seen) {
+        if (model && seen)
+            model->operationEnded(*seen);
+        if (completion)
+            completion(success, message);
+    };
 }
 
 } // namespace
 
 void ServerManager::startServer(Completion completion)
 {
-    start(m_state, m_state->cancellation.ticket(), completion);
+    start(m_state, m_state->cancellation.ticket(),
+          settling(*m_status, ServerStatus::Operation::Start, completion));
 }
 
 void ServerManager::stopServer(Completion completion)
 {
-    stop(m_state, m_state->cancellation.ticket(), completion);
+    stop(m_state, m_state->cancellation.ticket(),
+         settling(*m_status, ServerStatus::Operation::Stop, completion));
 }
 
 void ServerManager::restartServer(Completion completion)
 {
     const State state = m_state;
     const Ticket ticket = state->cancellation.ticket();
+    const Finish finish = settling(*m_status, ServerStatus::Operation::Restart, completion);
     // The stop's own outcome is not reported; the start runs whatever it was.
-    stop(state, ticket, [state, ticket, completion](bool, const QString &) {
-        start(state, ticket, completion);
+    stop(state, ticket, [state, ticket, finish](bool, const QString &, const auto &) {
+        start(state, ticket, finish);
     });
 }
 
@@ -145,10 +168,11 @@ void ServerManager::regenerateReports(Completion completion)
 {
     const State state = m_state;
     const Ticket ticket = state->cancellation.ticket();
-    Dispatch::toWorker([state, ticket, completion] {
+    const Finish finish = settling(*m_status, ServerStatus::Operation::None, completion);
+    Dispatch::toWorker([state, ticket, finish] {
         const ShellResult result = state->runShell(generatorCommand(), false, ticket);
-        reply(ticket, completion, result.success,
-              result.success ? ServerMessages::reportsRegenerated() : result.output);
+        reply(state, ticket, finish, result.success,
+              result.success ? ServerMessages::reportsRegenerated() : result.output, false);
     });
 }
 

@@ -32,13 +32,20 @@ bool ServerState::refreshStatus()
     if (const std::optional<qint32> recorded = serverPID.get()) {
         if (PortProbe::isAlive(*recorded))
             return true;
-        serverPID.set(std::nullopt);
+        // A start may have recorded its server meanwhile.
+        serverPID.replaceIf(recorded, std::nullopt);
     }
     const PortStatus answer = probePort();
     // Only a fresh answer is adopted.
     if (answer.pid)
         serverPID.set(answer.pid);
     return listenerRunning(answer);
+}
+
+ServerObservation ServerState::observe()
+{
+    const bool running = refreshStatus();
+    return {running, serverPID.get(), portStatus()};
 }
 
 bool ServerState::listenerRunning(const PortStatus &answer) const

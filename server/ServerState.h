@@ -5,6 +5,7 @@
 #include "server/Guarded.h"
 #include "server/PortStatus.h"
 #include "server/ServerManager.h"
+#include "server/ServerStatus.h"
 #include "server/ShellResult.h"
 
 #include <QString>
@@ -32,6 +33,8 @@ public:
 
     bool isRunning() const;
     bool refreshStatus();
+    // refreshStatus() and what it left behind; blocks as it does.
+    ServerObservation observe();
 
     // Asks the port now. Blocks while lsof runs, where it has to, and never
     // longer than its time-out (ServerConstants::lsofTimeoutMs) and the

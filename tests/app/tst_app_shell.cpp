@@ -2,6 +2,7 @@
 // the offscreen platform with real HTTP children.
 
 #include "app/TrayIconImage.h"
+#include "server/StatusModel.h"
 #include "tests/app/AppTestSupport.h"
 
 #include <QScreen>
@@ -71,12 +72,13 @@ private slots:
         const QString stoppedTip = u"Harlune – Server gestoppt"_s;
         QCOMPARE(shell.delegate->statusItem()->toolTip(), server ? u"Harlune – Server läuft"_s : stoppedTip);
 
-        // No command runs: opening the menu notices the server's end at once,
-        // long before the next poll tick.
+        // No command runs and no tick comes: opening the menu alone notices
+        // the server's end.
+        shell.manager->status().stop();
         process.reset();
-        QTest::qWait(AppDelegate::menuFreshForMs);
+        QTest::qWait(StatusModel::freshForMs);
         emit shell.delegate->statusMenu()->aboutToShow();
-        QCOMPARE(shell.delegate->statusLineItem()->text(), u"Server gestoppt"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(shell.delegate->statusLineItem()->text(), u"Server gestoppt"_s, patienceMs);
         QCOMPARE(shell.delegate->apiLineItem()->text(), u"API: offline"_s);
         QCOMPARE(shell.delegate->statusItem()->toolTip(), stoppedTip);
     }
