@@ -2,6 +2,7 @@
 
 #include "app/AlertDialog.h"
 #include "app/FileManagerReveal.h"
+#include "app/OutcomeTexts.h"
 #include "app/ShellTexts.h"
 #include "app/TrayIconImage.h"
 #include "server/StatusModel.h"
@@ -216,7 +217,7 @@ void AppDelegate::quitApp()
         return;
     }
     // Whatever the stop reports, the program ends once it is over.
-    m_manager.stopServer([self = QPointer(this)](bool, const QString &) {
+    m_manager.stopServer([self = QPointer(this)](const OperationOutcome &) {
         if (self)
             emit self->terminationRequested();
     });
@@ -224,9 +225,9 @@ void AppDelegate::quitApp()
 
 ServerManager::Completion AppDelegate::reportTo(Command command)
 {
-    return [self = QPointer(this), command](bool success, const QString &message) {
+    return [self = QPointer(this), command](const OperationOutcome &outcome) {
         if (self)
-            self->finishServerCommand(command, success, message);
+            self->finishServerCommand(command, outcome.success(), OutcomeTexts::message(outcome));
     };
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "server/Outcome.h"
 #include "server/PortStatus.h"
 #include "server/ShellResult.h"
 
@@ -24,8 +25,8 @@ class ServerManager
 {
 public:
     // Called exactly once per long operation, on the main thread, always
-    // after the operation's own call has returned.
-    using Completion = std::function<void(bool success, const QString &message)>;
+    // after the operation's own call has returned, with what it did.
+    using Completion = std::function<void(const OperationOutcome &outcome)>;
     // The body of a 200 answer to the version request, or nothing.
     using VersionCompletion = std::function<void(const std::optional<QString> &version)>;
     // Hands a URL (web address or folder) to the desktop. The widget side

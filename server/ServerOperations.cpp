@@ -8,7 +8,6 @@
 
 #include "paths/ProjectLayout.h"
 #include "server/Dispatch.h"
-#include "server/Messages.h"
 #include "server/PortProbe.h"
 #include "server/ServerConstants.h"
 #include "server/ServerState.h"
@@ -17,9 +16,10 @@
 namespace {
 
 using Completion = ServerManager::Completion;
-// The work's own report: the message, and for commands that change the
+using Kind = OperationOutcome::Kind;
+// The work's own report: its outcome, and for commands that change the
 // server what was true at their end, found out on the worker.
-using Finish = std::function<void(bool success, const QString &message,
+using Finish = std::function<void(const OperationOutcome &outcome,
                                   const std::optional<ServerObservation> &seen)>;
 using State = std::shared_ptr<ServerState>;
 using Ticket = Dispatch::Cancellation::Ticket;
@@ -28,37 +28,31 @@ QStringList stopCommand() { return {ProjectLayout::stopScript()}; }
 QStringList generatorCommand() { return {ServerConstants::interpreter(), ProjectLayout::generatorScript()}; }
 QStringList serverCommand() { return {ServerConstants::interpreter(), ProjectLayout::serveScript()}; }
 
-QString orFallback(const QString &output, const QString &fallback)
+OperationOutcome outcome(const State &state, Kind kind, const ShellResult &result = {})
 {
-    return output.isEmpty() ? fallback : output;
-}
-
-// A message about the port, with the line that names who holds it, where
-// the port is held.
-QString withHolder(const QString &message, const PortStatus &port)
-{
-    if (!port.isHeld())
-        return message;
-    return message + QLatin1Char('\n')
-        + (port.pid ? ServerMessages::heldBy(PortProbe::programName(*port.pid), *port.pid)
-                    : ServerMessages::heldByAnotherUser());
+    OperationOutcome made;
+    made.kind = kind;
+    made.port = state->config().port;
+    made.output = result.output;
+    made.failure = result.failure;
+    return made;
 }
 
 // Posts the final answer; one whose work was called off meanwhile is not
 // given. `observe`: the server's state is probed first, here on the worker.
-void reply(const State &state, const Ticket &ticket, const Finish &finish, bool success,
-           const QString &message, bool observe = true)
+void reply(const State &state, const Ticket &ticket, const Finish &finish, const OperationOutcome &outcome,
+           bool observe = true)
 {
     std::optional<ServerObservation> seen;
     if (observe)
         seen = state->observe();
-    Dispatch::toMain([ticket, finish, success, message, seen] {
+    Dispatch::toMain([ticket, finish, outcome, seen] {
         if (!ticket.cancelled())
-            finish(success, message, seen);
+            finish(outcome, seen);
     });
 }
 
-void startWork(const State &state, const Ticket &ticket, const Finish &completion)
+void startWork(const State &state, const Ticket &ticket, const Finish &finish)
 {
     const ShellResult stop = state->runShell(stopCommand(), true, ticket);
     if (ticket.cancelled())
@@ -69,8 +63,9 @@ void startWork(const State &state, const Ticket &ticket, const Finish &completio
         // Another user's listener counts as well, though it names nobody.
         const PortStatus port = state->probePort();
         if (port.isHeld()) {
-            reply(state, ticket, completion, false,
-                  withHolder(ServerMessages::portStillBusy(state->config().port), port));
+            OperationOutcome busy = outcome(state, Kind::PortBusy);
+            busy.holder = ServerState::holder(port);
+            reply(state, ticket, finish, busy);
             return;
         }
     }
@@ -79,32 +74,39 @@ void startWork(const State &state, const Ticket &ticket, const Finish &completio
     if (ticket.cancelled())
         return;
     if (!generated.success) {
-        reply(state, ticket, completion, false, orFallback(generated.output, ServerMessages::generatorFailed()));
+        reply(state, ticket, finish, outcome(state, Kind::GeneratorFailed, generated));
         return;
     }
 
-    const ShellResult launch = state->startBackground(
+    const BackgroundLauncher::Launch launch = state->startBackground(
         serverCommand(), [state](qint32 pid) { return state->pidOnPort() == pid; }, ticket);
-    if (!launch.success || !launch.pid) {
+    if (launch.kind == BackgroundLauncher::Launch::Kind::CalledOff)
+        return;
+    if (launch.kind != BackgroundLauncher::Launch::Kind::Running || !launch.pid) {
         // A port someone else holds is the usual reason; say who it is.
-        reply(state, ticket, completion, false,
-              withHolder(orFallback(launch.output, ServerMessages::serverDidNotStart()), state->probePort()));
+        const bool ended = launch.kind == BackgroundLauncher::Launch::Kind::EndedAtOnce;
+        OperationOutcome failed = outcome(state, ended ? Kind::ServerEndedAtOnce : Kind::ServerDidNotStart,
+                                          {false, launch.logTail, std::nullopt, launch.failure});
+        failed.holder = ServerState::holder(state->probePort());
+        reply(state, ticket, finish, failed);
         return;
     }
     // Recorded before the state is looked at, so the report shows the new server.
     state->serverPID.set(*launch.pid);
     state->lastError.set(std::nullopt);
-    reply(state, ticket, completion, true, ServerMessages::serverStarted(*launch.pid));
+    OperationOutcome started = outcome(state, Kind::Started);
+    started.pid = launch.pid;
+    reply(state, ticket, finish, started);
 }
 
-void start(const State &state, const Ticket &ticket, const Finish &completion)
+void start(const State &state, const Ticket &ticket, const Finish &finish)
 {
-    Dispatch::toWorker([state, ticket, completion] { startWork(state, ticket, completion); });
+    Dispatch::toWorker([state, ticket, finish] { startWork(state, ticket, finish); });
 }
 
-void stop(const State &state, const Ticket &ticket, const Finish &completion)
+void stop(const State &state, const Ticket &ticket, const Finish &finish)
 {
-    Dispatch::toWorker([state, ticket, completion] {
+    Dispatch::toWorker([state, ticket, finish] {
         const ShellResult result = state->runShell(stopCommand(), true, ticket);
         if (ticket.cancelled())
             return;
@@ -118,9 +120,10 @@ void stop(const State &state, const Ticket &ticket, const Finish &completion)
                                               ServerConstants::stopGraceMs, ticket);
         if (ticket.cancelled())
             return;
-        reply(state, ticket, completion, free,
-              free ? orFallback(result.output, ServerMessages::serverStopped())
-                   : withHolder(ServerMessages::stopLeftPortBusy(result.output, state->config().port), port));
+        OperationOutcome stopped = outcome(state, free ? Kind::Stopped : Kind::StopLeftPortBusy, result);
+        if (!free)
+            stopped.holder = ServerState::holder(port);
+        reply(state, ticket, finish, stopped);
     });
 }
 
@@ -130,12 +133,12 @@ Finish settling(StatusModel &model, ServerStatus::Operation operation, const Com
 {
     if (operation != ServerStatus::Operation::None)
         model.operationBegan(operation);
-    return [model = QPointer(&model), completion](bool success, const QString &message,
+    return [model = QPointer(&model), completion](const OperationOutcome &outcome,
                                                  const std::optional<ServerObservation> &seen) {
         if (model && seen)
             model->operationEnded(*seen);
         if (completion)
-            completion(success, message);
+            completion(outcome);
     };
 }
 
@@ -159,7 +162,7 @@ void ServerManager::restartServer(Completion completion)
     const Ticket ticket = state->cancellation.ticket();
     const Finish finish = settling(*m_status, ServerStatus::Operation::Restart, completion);
     // The stop's own outcome is not reported; the start runs whatever it was.
-    stop(state, ticket, [state, ticket, finish](bool, const QString &, const auto &) {
+    stop(state, ticket, [state, ticket, finish](const OperationOutcome &, const auto &) {
         start(state, ticket, finish);
     });
 }
@@ -171,8 +174,8 @@ void ServerManager::regenerateReports(Completion completion)
     const Finish finish = settling(*m_status, ServerStatus::Operation::None, completion);
     Dispatch::toWorker([state, ticket, finish] {
         const ShellResult result = state->runShell(generatorCommand(), false, ticket);
-        reply(state, ticket, finish, result.success,
-              result.success ? ServerMessages::reportsRegenerated() : result.output, false);
+        reply(state, ticket, finish,
+              outcome(state, result.success ? Kind::Regenerated : Kind::RegenerationFailed, result), false);
     });
 }
 

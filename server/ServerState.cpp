@@ -68,6 +68,13 @@ PortStatus ServerState::probePort() const
     return answer;
 }
 
+std::optional<PortHolder> ServerState::holder(const PortStatus &answer)
+{
+    if (!answer.isHeld())
+        return std::nullopt;
+    return PortHolder{answer.pid, answer.pid ? PortProbe::programName(*answer.pid) : std::nullopt};
+}
+
 std::optional<qint32> ServerState::pidOnPort() const
 {
     return probePort().pid;
@@ -85,7 +92,7 @@ ShellResult ServerState::runShell(const QStringList &command, bool allowFailure,
     return run.result;
 }
 
-ShellResult ServerState::startBackground(const QStringList &command,
+BackgroundLauncher::Launch ServerState::startBackground(const QStringList &command,
                                          const BackgroundLauncher::ListeningCheck &listening,
                                          const Dispatch::Cancellation::Ticket &ticket) const
 {

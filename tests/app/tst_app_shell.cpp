@@ -1,6 +1,7 @@
 // The tray program's menu, its status lines, the welcome and the launch, on
 // the offscreen platform with real HTTP children.
 
+#include "app/OutcomeTexts.h"
 #include "app/TrayIconImage.h"
 #include "server/StatusModel.h"
 #include "tests/app/AppTestSupport.h"
@@ -10,6 +11,8 @@
 #include <QScrollBar>
 
 using namespace AppTestSupport;
+
+Q_DECLARE_METATYPE(OperationOutcome)
 
 class TestAppShell : public QObject
 {
@@ -109,6 +112,48 @@ private slots:
             default: QCOMPARE(watch.observe(events[i] == u'r'), notices[i] == u'1');
             }
         }
+    }
+
+    void commandOutcomesInWords_data()
+    {
+        using K = OperationOutcome::Kind;
+        QTest::addColumn<OperationOutcome>("outcome");
+        QTest::addColumn<QString>("message");
+        const auto make = [](K kind, QString output = {}, std::optional<RunFailure> failure = {},
+                             std::optional<PortHolder> holder = {}) {
+            return OperationOutcome{kind, 8765, 42, OutputText::shortened(output), failure, holder};
+        };
+        const RunFailure noRoot{RunFailure::Kind::RootUnavailable, u"/p/x"_s, {}};
+        const PortHolder python{7, u"python3"_s};
+        const PortHolder stranger{};
+        const auto add = [](const char *name, const OperationOutcome &outcome, const QString &message) {
+            QTest::newRow(name) << outcome << message;
+        };
+        add("started", make(K::Started), u"Server gestartet (PID 42)"_s);
+        add("port busy, named", make(K::PortBusy, {}, {}, python),
+            u"Port 8765 noch belegt – bitte zuerst stoppen.\nBelegt von: python3 (PID 7)"_s);
+        add("generator silent", make(K::GeneratorFailed), u"Generator fehlgeschlagen"_s);
+        add("generator cannot run", make(K::GeneratorFailed, {}, RunFailure{RunFailure::Kind::ProgramMissing,
+            u"/usr/bin/python3"_s, {}}), u"python3 nicht gefunden: /usr/bin/python3"_s);
+        add("ended at once", make(K::ServerEndedAtOnce, u"kaputt"_s, {}, PortHolder{7, {}}),
+            u"serve.py hat sich gleich nach dem Start beendet.\nLetzte Zeilen aus logs/server-app.log:\nkaputt\n"
+            u"Belegt von: PID 7"_s);
+        add("did not start", make(K::ServerDidNotStart, {}, noRoot),
+            u"Projektordner kann nicht angelegt werden: /p/x"_s);
+        add("stopped, silent", make(K::Stopped), u"Server gestoppt"_s);
+        add("stop left it held", make(K::StopLeftPortBusy, u"Kein Server"_s, {}, stranger),
+            u"Kein Server\nPort 8765 ist noch belegt – der Server wurde nicht gestoppt.\n"
+            u"Belegt von einem Programm eines anderen Benutzers"_s);
+        add("regenerated", make(K::Regenerated, u"Bericht"_s), u"Berichte neu generiert"_s);
+        add("regeneration, 61 lines", make(K::RegenerationFailed, u"x\n"_s.repeated(60) + u"y"_s),
+            u"x\n"_s.repeated(30) + u"[… 1 Zeile ausgelassen …]\n"_s + u"x\n"_s.repeated(29) + u"y"_s);
+    }
+
+    void commandOutcomesInWords()
+    {
+        QFETCH(OperationOutcome, outcome);
+        QFETCH(QString, message);
+        QCOMPARE(OutcomeTexts::message(outcome), message);
     }
 
     void welcomeAndTrayNoticeOnLaunchAndEveryReopen_data()
