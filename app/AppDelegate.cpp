@@ -1,10 +1,11 @@
 #include "app/AppDelegate.h"
 
 #include "app/AlertDialog.h"
-#include "app/FileManagerReveal.h"
 #include "app/OutcomeTexts.h"
 #include "app/ShellTexts.h"
 #include "app/TrayIconImage.h"
+#include "platform/FileManagerReveal.h"
+#include "platform/TrayMenu.h"
 #include "server/StatusModel.h"
 
 #include <QAbstractButton>
@@ -116,15 +117,13 @@ void AppDelegate::setupMenuBar()
         }
     }
 
-#ifndef Q_OS_MACOS
-    // An XEmbed tray reports a left click only as Trigger and opens the
-    // context menu on the right button alone; users expect either to work.
-    connect(m_statusItem, &QSystemTrayIcon::activated, this,
-            [this](QSystemTrayIcon::ActivationReason reason) {
-                if (reason == QSystemTrayIcon::Trigger)
-                    m_statusMenu->popup(QCursor::pos());
-            });
-#endif
+    if (TrayMenu::popUpOnTrigger()) {
+        connect(m_statusItem, &QSystemTrayIcon::activated, this,
+                [this](QSystemTrayIcon::ActivationReason reason) {
+                    if (reason == QSystemTrayIcon::Trigger)
+                        m_statusMenu->popup(QCursor::pos());
+                });
+    }
     // What the user reads when the menu opens is never older than a second.
     connect(m_statusMenu, &QMenu::aboutToShow, &m_manager.status(), &StatusModel::requestUpdateUnlessFresh);
     // The only message the icon shows is the unexpected stop; its cause is in the logs.
@@ -146,7 +145,7 @@ void AppDelegate::updateMenu()
     const MenuModel::TextStyle style = MenuModel::textStyle(*m_statusMenu);
     m_statusLineItem->setText(MenuModel::actionText(
         ShellTexts::statusLine(status.running, m_manager.dashboardUrl().toString()), style));
-    m_apiLineItem->setText(ShellTexts::apiLine(status.api));
+    m_apiLineItem->setText(OutcomeTexts::apiLine(status.api));
 }
 
 void AppDelegate::showUnexpectedStopNotice(const QString &logEnding)

@@ -1,5 +1,6 @@
 #include "app/OutcomeTexts.h"
 
+#include "app/ShellTexts.h"
 #include "paths/ProjectLayout.h"
 
 #include <QFileInfo>
@@ -53,6 +54,17 @@ QString endedAtOnce(const OperationOutcome &outcome)
 }
 
 } // namespace
+
+QString apiLine(ServerStatus::Api api)
+{
+    switch (api) {
+    case ServerStatus::Api::Offline: return ShellTexts::apiLineOffline();
+    case ServerStatus::Api::Online: return ShellTexts::apiLineOnline();
+    case ServerStatus::Api::NoAnswer: return ShellTexts::apiLineNoAnswer();
+    case ServerStatus::Api::Unknown: break;
+    }
+    return ShellTexts::apiLineInitial();
+}
 
 QString message(const OperationOutcome &outcome)
 {

@@ -1,12 +1,17 @@
 #pragma once
 
 #include "server/Outcome.h"
+#include "server/ServerStatus.h"
 
 #include <QString>
 
-// The alert texts of the server commands, made from what the commands did.
-// German, character for character as the user reads them.
+// The texts made from what the core reports: the alert texts of the server
+// commands and the API line. German, character for character as the user
+// reads them.
 namespace OutcomeTexts {
+
+// The API line for a state; "API: —" until the first answer.
+QString apiLine(ServerStatus::Api api);
 
 QString message(const OperationOutcome &outcome);
 

@@ -28,17 +28,6 @@ QString apiLineOffline() { return QStringLiteral("API: offline"); }
 QString apiLineOnline() { return QStringLiteral("API: online (v5)"); }
 QString apiLineNoAnswer() { return QStringLiteral("API: Port offen, Antwort fehlt"); }
 
-QString apiLine(ServerStatus::Api api)
-{
-    switch (api) {
-    case ServerStatus::Api::Offline: return apiLineOffline();
-    case ServerStatus::Api::Online: return apiLineOnline();
-    case ServerStatus::Api::NoAnswer: return apiLineNoAnswer();
-    case ServerStatus::Api::Unknown: break;
-    }
-    return apiLineInitial();
-}
-
 QString startEntry() { return QStringLiteral("Server starten"); }
 QString stopEntry() { return QStringLiteral("Server stoppen"); }
 QString restartEntry() { return QStringLiteral("Server neu starten"); }

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "server/ServerStatus.h"
-
 #include <QString>
 #include <QtGlobal>
 
@@ -22,8 +20,6 @@ QString apiLineInitial();       // "API: —"
 QString apiLineOffline();
 QString apiLineOnline();
 QString apiLineNoAnswer();
-// The API line for a state; "API: —" until the first answer.
-QString apiLine(ServerStatus::Api api);
 
 // Menu entries.
 QString startEntry();

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "platform/PortStatus.h"
 #include "server/Outcome.h"
-#include "server/PortStatus.h"
 #include "server/ShellResult.h"
 
 #include <QPointer>

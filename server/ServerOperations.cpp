@@ -8,7 +8,7 @@
 
 #include "paths/ProjectLayout.h"
 #include "server/Dispatch.h"
-#include "server/PortProbe.h"
+#include "platform/PortProbe.h"
 #include "server/ServerConstants.h"
 #include "server/ServerState.h"
 #include "server/StatusModel.h"

@@ -3,8 +3,8 @@
 #include "server/BackgroundLauncher.h"
 #include "server/Dispatch.h"
 #include "server/Guarded.h"
+#include "platform/PortStatus.h"
 #include "server/Outcome.h"
-#include "server/PortStatus.h"
 #include "server/ServerManager.h"
 #include "server/ServerStatus.h"
 #include "server/ShellResult.h"
@@ -38,7 +38,7 @@ public:
     ServerObservation observe();
 
     // Asks the port now. Blocks while lsof runs, where it has to, and never
-    // longer than its time-out (ServerConstants::lsofTimeoutMs) and the
+    // longer than its time-out (PortProbe::Sources::lsofTimeoutMs) and the
     // moment it takes to kill it. An answer is kept as portStatus().
     PortStatus probePort() const;
     // The last answer of the probe, Unknown until the first.

@@ -1,5 +1,5 @@
 #include "server/ServerConstants.h"
-#include "server/PortProbe.h"
+#include "platform/PortProbe.h"
 #include "server/ServerManager.h"
 #include "ServerTestSupport.h"
 
