@@ -1,6 +1,6 @@
 #include "app/AppDelegate.h"
 
-#include "app/AlertDialog.h"
+#include "app/AlertPresenter.h"
 #include "app/OutcomeTexts.h"
 #include "app/ShellTexts.h"
 #include "app/TrayIconImage.h"
@@ -24,6 +24,7 @@ AppDelegate::AppDelegate(ServerManager &manager, QObject *parent)
     : QObject(parent)
     , m_manager(manager)
     , m_urlOpener([](const QUrl &url) { QDesktopServices::openUrl(url); })
+    , m_alerts(new AlertPresenter(this))
 {
 }
 
@@ -60,11 +61,6 @@ void AppDelegate::applicationDidFinishLaunching()
     m_welcomeTimer->setInterval(welcomeDelayMs);
     connect(m_welcomeTimer, &QTimer::timeout, this, &AppDelegate::showDelayedWelcome);
     m_welcomeTimer->start();
-
-    // Without a tray the user could neither see nor end the program: say so.
-    // Set off after the welcome, so the notice opens over it and is read first.
-    if (!QSystemTrayIcon::isSystemTrayAvailable())
-        QTimer::singleShot(welcomeDelayMs, this, &AppDelegate::showTrayMissingNotice);
 }
 
 bool AppDelegate::applicationShouldHandleReopen(bool /*hasVisibleWindows*/)
@@ -237,20 +233,24 @@ void AppDelegate::finishServerCommand(Command command, bool success, const QStri
         updateMenu();
     if (outcome.openDashboard)
         m_manager.openDashboard();
-    AlertDialog::inform(outcome.alertTitle, message);
+    m_alerts->show(AlertPresenter::Kind::Result, outcome.alertTitle, message);
 }
 
 void AppDelegate::showWelcome()
 {
-    AlertDialog::inform(ShellTexts::welcomeTitle(), ShellTexts::welcomeText());
+    m_alerts->show(AlertPresenter::Kind::Welcome, ShellTexts::welcomeTitle(), ShellTexts::welcomeText());
 }
 
 void AppDelegate::showDelayedWelcome()
 {
-    if (m_didShowWelcome)
-        return; // a reopen has already shown it
-    m_didShowWelcome = true;
-    showWelcome();
+    // A reopen may have shown it already.
+    if (!m_didShowWelcome) {
+        m_didShowWelcome = true;
+        showWelcome();
+    }
+    // Without a tray the user could neither see nor end the program: say so,
+    // over the welcome, so the notice is read first.
+    showTrayMissingNotice();
 }
 
 void AppDelegate::showTrayMissingNotice()
@@ -258,10 +258,10 @@ void AppDelegate::showTrayMissingNotice()
     // A tray host may have started in the meantime; the icon is there then.
     if (QSystemTrayIcon::isSystemTrayAvailable())
         return;
-    AlertDialog notice(ShellTexts::trayMissingTitle(),
-                       ShellTexts::trayMissingText(qEnvironmentVariable("XDG_CURRENT_DESKTOP")));
-    const QAbstractButton *quit = notice.addButton(ShellTexts::quitEntry());
-    notice.run();
-    if (notice.clickedButton() == quit)
-        quitApp();
+    m_alerts->show(AlertPresenter::Kind::TrayMissing, ShellTexts::trayMissingTitle(),
+                   ShellTexts::trayMissingText(qEnvironmentVariable("XDG_CURRENT_DESKTOP")),
+                   ShellTexts::quitEntry(), [self = QPointer(this)](bool quitChosen) {
+                       if (self && quitChosen)
+                           self->quitApp();
+                   });
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/AlertPresenter.h"
 #include "app/MenuModel.h"
 #include "server/ServerManager.h"
 #include "server/ServerStatus.h"
@@ -47,6 +48,7 @@ public:
     const QTimer *pollTimer() const;
     bool didShowWelcome() const { return m_didShowWelcome; }
     bool isWelcomePending() const;
+    const AlertPresenter &alerts() const { return *m_alerts; }
 
 public slots:
     void startServer();
@@ -77,6 +79,7 @@ private:
 
     ServerManager &m_manager;
     ServerManager::UrlOpener m_urlOpener;
+    AlertPresenter *m_alerts; // a child of this
 
     QPointer<QSystemTrayIcon> m_statusItem;
     QPointer<QMenu> m_statusMenu; // a widget, so owned by hand, not by this
