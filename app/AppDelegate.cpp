@@ -105,6 +105,8 @@ void AppDelegate::setupMenuBar()
             action->setEnabled(false);
             break;
         case MenuModel::EntryKind::Command:
+            if (MenuModel::changesServer(*entry.command))
+                m_serverEntries.append(action);
             connect(action, &QAction::triggered, this,
                     [this, command = *entry.command] { run(command); });
             break;
@@ -135,12 +137,17 @@ void AppDelegate::updateMenu()
     if (!m_statusItem)
         return;
     const ServerStatus &status = m_manager.status().current();
-    if (!status.known)
+    if (!status.known && status.underWay == ServerStatus::Operation::None)
         return; // "Status…" until the first probe has answered
     m_statusItem->setToolTip(ShellTexts::toolTip(status.running));
     const MenuModel::TextStyle style = MenuModel::textStyle(*m_statusMenu);
     m_statusLineItem->setText(MenuModel::actionText(
-        ShellTexts::statusLine(status.running, m_manager.dashboardUrl().toString()), style));
+        OutcomeTexts::statusLine(status, m_manager.dashboardUrl().toString()), style));
+    // One server command at a time: the line above says which is under way.
+    for (QAction *entry : std::as_const(m_serverEntries)) {
+        if (entry)
+            entry->setEnabled(status.underWay == ServerStatus::Operation::None);
+    }
     m_apiLineItem->setText(OutcomeTexts::apiLine(status.api));
 }
 

@@ -85,6 +85,7 @@ private:
     QPointer<QMenu> m_statusMenu; // a widget, so owned by hand, not by this
     QPointer<QAction> m_statusLineItem;
     QPointer<QAction> m_apiLineItem;
+    QList<QPointer<QAction>> m_serverEntries;
     QPointer<QTimer> m_welcomeTimer;
     bool m_didShowWelcome = false;
 };

@@ -55,6 +55,17 @@ QString endedAtOnce(const OperationOutcome &outcome)
 
 } // namespace
 
+QString statusLine(const ServerStatus &status, const QString &dashboardAddress)
+{
+    switch (status.state()) {
+    case ServerStatus::State::Starting: return ShellTexts::startingLine();
+    case ServerStatus::State::Stopping: return ShellTexts::stoppingLine();
+    case ServerStatus::State::Running:
+    case ServerStatus::State::Stopped: break;
+    }
+    return ShellTexts::statusLine(status.running, dashboardAddress);
+}
+
 QString apiLine(ServerStatus::Api api)
 {
     switch (api) {

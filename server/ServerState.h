@@ -60,6 +60,8 @@ public:
 
     // Every long operation takes a ticket; quitting voids them all.
     Dispatch::Cancellation cancellation;
+    // Start, stop and restart run one at a time, in the order asked for.
+    Dispatch::SerialQueue serverOperations;
 
 private:
     // Running from the port alone: whom the probe names now, or with no

@@ -105,6 +105,44 @@ private slots:
         QCOMPARE(project.calls(), calls);
     }
 
+    void oneServerCommandAtATime()
+    {
+        const quint16 port = freePort();
+        Project project(port);
+        // The generator waits until the test lets it go on.
+        QVERIFY(writeFile(project.root() + u"/generate_buchhaltung.py"_s,
+                          "import os, time\nopen('waiting', 'w').close()\n"
+                          "while not os.path.exists('weiter'): time.sleep(0.05)\n"));
+        Shell shell(port, project.root());
+        shell.launch();
+        const QList<QAction *> serverEntries{shell.entry(ShellTexts::startEntry()), shell.entry(ShellTexts::stopEntry()),
+                                             shell.entry(ShellTexts::restartEntry())};
+        const auto enabled = [&] {
+            return std::all_of(serverEntries.begin(), serverEntries.end(), [](QAction *a) { return a->isEnabled(); });
+        };
+        const auto disabled = [&] {
+            return std::none_of(serverEntries.begin(), serverEntries.end(), [](QAction *a) { return a->isEnabled(); });
+        };
+        QVERIFY(enabled());
+        shell.entry(ShellTexts::startEntry())->trigger();
+        // While it runs the menu says so and offers no second server command.
+        QCOMPARE(shell.delegate->statusLineItem()->text(), u"Server wird gestartet …"_s);
+        QVERIFY(disabled() && shell.entry(ShellTexts::quitEntry())->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(project.root() + u"/waiting"_s), patienceMs);
+        shell.entry(ShellTexts::stopEntry())->trigger(); // a disabled entry does nothing
+        QVERIFY(writeFile(project.root() + u"/weiter"_s, ""));
+        QTRY_COMPARE_WITH_TIMEOUT(shell.titled(u"Server gestartet"_s).size(), 1, patienceMs);
+        QVERIFY(enabled());
+        QCOMPARE(shell.delegate->statusLineItem()->text(), u"Server läuft auf http://127.0.0.1:%1/"_s.arg(port));
+
+        shell.entry(ShellTexts::stopEntry())->trigger();
+        QCOMPARE(shell.delegate->statusLineItem()->text(), u"Server wird gestoppt …"_s);
+        QVERIFY(disabled());
+        QTRY_COMPARE_WITH_TIMEOUT(shell.titled(u"Server gestoppt"_s).size(), 1, patienceMs);
+        QVERIFY(enabled());
+        QCOMPARE(project.calls(), (QStringList{u"stop"_s, u"serve"_s, u"stop"_s}));
+    }
+
     void desktopCommandsOpenTheRightPlaces()
     {
         QTemporaryDir base;
