@@ -23,6 +23,8 @@ class AppDelegate : public QObject
 
 public:
     static constexpr int welcomeDelayMs = 300;
+    // Quitting waits this long at most for the server's stop.
+    static constexpr int quitStopGraceMs = 2000;
 
     // Touches nothing yet: no menu, no timer, no server call.
     explicit AppDelegate(ServerManager &manager, QObject *parent = nullptr);
@@ -72,7 +74,7 @@ private:
     void showUnexpectedStopNotice(const QString &logEnding);
     void run(MenuModel::Command command);
     ServerManager::Completion reportTo(MenuModel::Command command);
-    void finishServerCommand(MenuModel::Command command, bool success, const QString &message);
+    void finishServerCommand(MenuModel::Command command, const OperationOutcome &done, const QString &message);
     void showWelcome();
     void showDelayedWelcome();
     void showTrayMissingNotice();
@@ -88,4 +90,5 @@ private:
     QList<QPointer<QAction>> m_serverEntries;
     QPointer<QTimer> m_welcomeTimer;
     bool m_didShowWelcome = false;
+    bool m_ending = false; // quitting has ended the program
 };

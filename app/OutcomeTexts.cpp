@@ -101,6 +101,8 @@ QString message(const OperationOutcome &outcome)
         return QStringLiteral("Berichte neu generiert");
     case Kind::RegenerationFailed:
         return said(outcome);
+    case Kind::ScriptTimedOut:
+        return said(outcome);
     }
     return {};
 }
@@ -119,6 +121,12 @@ QString failure(const RunFailure &failure)
         return name + QStringLiteral(" ist nicht ausführbar: ") + failure.path;
     case RunFailure::Kind::LaunchError:
         return failure.detail;
+    case RunFailure::Kind::TimedOut: {
+        const int seconds = qMax(1, (failure.boundMs + 999) / 1000);
+        return failure.path + QStringLiteral(" lief länger als ") + QString::number(seconds)
+            + (seconds == 1 ? QStringLiteral(" Sekunde") : QStringLiteral(" Sekunden"))
+            + QStringLiteral(" und wurde deshalb abgebrochen.");
+    }
     }
     return {};
 }

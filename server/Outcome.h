@@ -28,6 +28,7 @@ struct OperationOutcome
         StopLeftPortBusy,   // output or failure of the stop script; holder
         Regenerated,
         RegenerationFailed, // output or failure
+        ScriptTimedOut,     // failure: the script and its bound
     };
 
     Kind kind = Kind::RegenerationFailed;

@@ -25,8 +25,24 @@ using State = std::shared_ptr<ServerState>;
 using Ticket = Dispatch::Cancellation::Ticket;
 
 QStringList stopCommand() { return {ProjectLayout::stopScript()}; }
+
+bool timedOut(const ShellResult &result)
+{
+    return result.failure && result.failure->kind == RunFailure::Kind::TimedOut;
+}
+
+// The project scripts, each within its bound.
+ShellResult runStop(const State &state, const Dispatch::Cancellation::Ticket &ticket)
+{
+    return state->runShell(stopCommand(), true, ticket, state->config().stopScriptBoundMs);
+}
 QStringList generatorCommand() { return {ServerConstants::interpreter(), ProjectLayout::generatorScript()}; }
 QStringList serverCommand() { return {ServerConstants::interpreter(), ProjectLayout::serveScript()}; }
+
+ShellResult runGenerator(const State &state, const Dispatch::Cancellation::Ticket &ticket)
+{
+    return state->runShell(generatorCommand(), false, ticket, state->config().generatorBoundMs);
+}
 
 OperationOutcome outcome(const State &state, Kind kind, const ShellResult &result = {})
 {
@@ -55,9 +71,11 @@ void reply(const State &state, const Ticket &ticket, const Finish &finish, const
 // The start's steps; nothing when the work was called off.
 std::optional<OperationOutcome> startWork(const State &state, const Ticket &ticket)
 {
-    const ShellResult stop = state->runShell(stopCommand(), true, ticket);
+    const ShellResult stop = runStop(state, ticket);
     if (ticket.cancelled())
         return std::nullopt;
+    if (timedOut(stop))
+        return outcome(state, Kind::ScriptTimedOut, stop);
     // With failure allowed the stop only fails when bash could not start;
     // then nothing may have stopped, and a held port ends the attempt.
     if (!stop.success) {
@@ -70,11 +88,11 @@ std::optional<OperationOutcome> startWork(const State &state, const Ticket &tick
         }
     }
 
-    const ShellResult generated = state->runShell(generatorCommand(), false, ticket);
+    const ShellResult generated = runGenerator(state, ticket);
     if (ticket.cancelled())
         return std::nullopt;
     if (!generated.success)
-        return outcome(state, Kind::GeneratorFailed, generated);
+        return outcome(state, timedOut(generated) ? Kind::ScriptTimedOut : Kind::GeneratorFailed, generated);
 
     const BackgroundLauncher::Launch launch = state->startBackground(
         serverCommand(), [state](qint32 pid) { return state->pidOnPort() == pid; }, ticket);
@@ -98,9 +116,11 @@ std::optional<OperationOutcome> startWork(const State &state, const Ticket &tick
 
 std::optional<OperationOutcome> stopWork(const State &state, const Ticket &ticket)
 {
-    const ShellResult result = state->runShell(stopCommand(), true, ticket);
+    const ShellResult result = runStop(state, ticket);
     if (ticket.cancelled())
         return std::nullopt;
+    if (timedOut(result))
+        return outcome(state, Kind::ScriptTimedOut, result);
     state->serverPID.set(std::nullopt);
     // Whatever the script said or whether it ran at all: the stop worked
     // when nothing listens on the port any more.
@@ -181,10 +201,15 @@ void ServerManager::regenerateReports(Completion completion)
     const State state = m_state;
     const Ticket ticket = state->cancellation.ticket();
     const Finish finish = settling(*m_status, ServerStatus::Operation::None, completion);
-    Dispatch::toWorker([state, ticket, finish] {
-        const ShellResult result = state->runShell(generatorCommand(), false, ticket);
-        reply(state, ticket, finish,
-              outcome(state, result.success ? Kind::Regenerated : Kind::RegenerationFailed, result), false);
+    // One at a time: two generators would write the same reports.
+    state->regenerations.post([state, ticket, finish] {
+        if (ticket.cancelled())
+            return;
+        const ShellResult result = runGenerator(state, ticket);
+        const Kind kind = result.success ? Kind::Regenerated
+            : timedOut(result)           ? Kind::ScriptTimedOut
+                                         : Kind::RegenerationFailed;
+        reply(state, ticket, finish, outcome(state, kind, result), false);
     });
 }
 

@@ -145,6 +145,8 @@ private slots:
             u"Kein Server\nPort 8765 ist noch belegt – der Server wurde nicht gestoppt.\n"
             u"Belegt von einem Programm eines anderen Benutzers"_s);
         add("regenerated", make(K::Regenerated, u"Bericht"_s), u"Berichte neu generiert"_s);
+        add("stop script ended at its bound", make(K::ScriptTimedOut, {}, RunFailure{RunFailure::Kind::TimedOut,
+            u"stop.sh"_s, {}, 30000}), u"stop.sh lief länger als 30 Sekunden und wurde deshalb abgebrochen."_s);
         add("regeneration, 61 lines", make(K::RegenerationFailed, u"x\n"_s.repeated(60) + u"y"_s),
             u"x\n"_s.repeated(30) + u"[… 1 Zeile ausgelassen …]\n"_s + u"x\n"_s.repeated(29) + u"y"_s);
     }
