@@ -12,27 +12,39 @@
 #include <QProcess>
 
 #include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cstdio>
 
 namespace BackgroundLauncher {
 
 namespace {
 
-// Creates the log folder and file as needed, moves an overgrown log aside,
-// and tells whether the log can be appended to. The detached start refuses
-// to start the child at all when its output file will not open, so this is
+// Creates the log folder and file as needed and moves an overgrown log
+// aside; false in `rotated` when that failed. The log is opened without
+// waiting (a FIFO in its place would block the open for ever) and used only
+// when it is a regular file, or a link to one. The detached start refuses to
+// start the child at all when its output file will not open, so this is
 // checked first.
-bool prepareLog(const QString &root, const QString &logPath)
+bool prepareLog(const QString &root, const QString &logPath, bool &rotated)
 {
     QDir().mkpath(root + QLatin1Char('/') + ProjectLayout::logsFolder());
-    if (QFileInfo(logPath).size() > ServerConstants::serverLogLimit) {
+    const QByteArray path = QFile::encodeName(logPath);
+    struct stat info {};
+    rotated = true;
+    if (::stat(path.constData(), &info) == 0 && S_ISREG(info.st_mode)
+        && info.st_size > ServerConstants::serverLogLimit) {
         // rename() replaces the older copy in one step.
-        const QByteArray from = QFile::encodeName(logPath);
         const QByteArray to = QFile::encodeName(logPath + ServerConstants::rotatedLogSuffix());
-        ::rename(from.constData(), to.constData());
+        rotated = ::rename(path.constData(), to.constData()) == 0;
     }
-    QFile log(logPath);
-    return log.open(QIODevice::WriteOnly | QIODevice::Append);
+    const int fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    ::close(fd);
+    return regular;
 }
 
 // What the server wrote to its log from `offset` on, shortened.
@@ -67,10 +79,11 @@ Launch startBackground(const QStringList &command, const QString &root,
     server.setStandardInputFile(QProcess::nullDevice());
     server.setProcessChannelMode(QProcess::MergedChannels);
     const QString logPath = root + QLatin1Char('/') + ProjectLayout::serverLog();
-    const bool logged = prepareLog(root, logPath);
-    if (logged)
-        server.setStandardOutputFile(logPath, QIODevice::Append);
-    const qint64 logStart = logged ? QFileInfo(logPath).size() : 0;
+    bool rotated = true;
+    if (!prepareLog(root, logPath, rotated))
+        return {Kind::Failed, std::nullopt, {}, RunFailure{RunFailure::Kind::LogUnusable, logPath, {}, 0}};
+    server.setStandardOutputFile(logPath, QIODevice::Append);
+    const qint64 logStart = QFileInfo(logPath).size();
     ChildDescriptors::markCloseOnExec();
 
     qint64 launched = 0;
@@ -92,9 +105,8 @@ Launch startBackground(const QStringList &command, const QString &root,
         return {Kind::CalledOff, std::nullopt, {}, std::nullopt};
     }
     if (ended)
-        return {Kind::EndedAtOnce, std::nullopt, logged ? logTail(logPath, logStart) : OutputText::Excerpt{},
-                std::nullopt};
-    return {Kind::Running, pid, {}, std::nullopt};
+        return {Kind::EndedAtOnce, std::nullopt, logTail(logPath, logStart), std::nullopt};
+    return {Kind::Running, pid, {}, std::nullopt, !rotated};
 }
 
 } // namespace BackgroundLauncher

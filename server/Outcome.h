@@ -37,6 +37,8 @@ struct OperationOutcome
     OutputText::Excerpt output;
     std::optional<RunFailure> failure;
     std::optional<PortHolder> holder;
+    // Started: the overgrown server log could not be moved aside.
+    bool logNotRotated = false;
 
     bool success() const
     {

@@ -111,6 +111,7 @@ std::optional<OperationOutcome> startWork(const State &state, const Ticket &tick
     state->lastError.set(std::nullopt);
     OperationOutcome started = outcome(state, Kind::Started);
     started.pid = launch.pid;
+    started.logNotRotated = launch.logNotRotated;
     return started;
 }
 

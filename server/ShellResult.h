@@ -16,6 +16,7 @@ struct RunFailure
         ProgramNotExecutable, // path: the program
         LaunchError,          // path: the program; detail: the platform's words
         TimedOut,             // path: the script; boundMs: how long it ran
+        LogUnusable,          // path: the server log, no writable regular file
     };
     Kind kind = Kind::NoCommand;
     QString path;

@@ -140,6 +140,8 @@ private slots:
             u"Belegt von: PID 7"_s);
         add("did not start", make(K::ServerDidNotStart, {}, noRoot),
             u"Projektordner kann nicht angelegt werden: /p/x"_s);
+        add("log unusable", make(K::ServerDidNotStart, {}, RunFailure{RunFailure::Kind::LogUnusable, u"/p/logs/server-app.log"_s,
+            {}, 0}), u"Fehler: Das Server-Log /p/logs/server-app.log ist keine beschreibbare Datei. Der Server wurde nicht gestartet."_s);
         add("stopped, silent", make(K::Stopped), u"Server gestoppt"_s);
         add("stop left it held", make(K::StopLeftPortBusy, u"Kein Server"_s, {}, stranger),
             u"Kein Server\nPort 8765 ist noch belegt – der Server wurde nicht gestoppt.\n"

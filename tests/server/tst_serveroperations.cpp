@@ -6,6 +6,7 @@
 #include <atomic>
 #include <csignal>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace ServerTestSupport;
@@ -73,42 +74,58 @@ private slots:
     void startAppendsToTheLog_data()
     {
         QTest::addColumn<QByteArray>("oldLog");
-        QTest::addColumn<bool>("logUsable");
-        QTest::newRow("log appended") << QByteArray("alte Zeile\n") << true;
-        QTest::newRow("log created") << QByteArray() << true;
-        QTest::newRow("folder in the log's place") << QByteArray() << false;
-        QTest::newRow("overgrown log moved aside")
-            << QByteArray(ServerConstants::serverLogLimit, 'a') + "\nletzte alte Zeile\n" << true;
+        QTest::addColumn<QString>("inPlace"); // what lies where the log (or its older copy) belongs
+        const QByteArray overgrown = QByteArray(ServerConstants::serverLogLimit, 'a') + "\nletzte alte Zeile\n";
+        QTest::newRow("log appended") << QByteArray("alte Zeile\n") << "";
+        QTest::newRow("log created") << QByteArray() << "";
+        QTest::newRow("overgrown log moved aside") << overgrown << "";
+        // Said, not swallowed: the log grows on.
+        QTest::newRow("overgrown log, folder as older copy") << overgrown << "folder.1";
+        // No start, and no wait for ever on a FIFO that nobody reads.
+        QTest::newRow("folder in the log's place") << QByteArray() << "folder";
+        QTest::newRow("FIFO in the log's place") << QByteArray() << "fifo";
     }
 
     void startAppendsToTheLog()
     {
         QFETCH(QByteArray, oldLog);
-        QFETCH(bool, logUsable);
+        QFETCH(QString, inPlace);
         const QString log = root() + "/logs/server-app.log";
         if (!oldLog.isEmpty())
             write("logs/server-app.log", oldLog);
-        write("logs/server-app.log.1", "uralt\n");
-        if (!logUsable)
+        if (inPlace == "folder.1")
+            QVERIFY(QDir().mkpath(log + ".1/x"));
+        else
+            write("logs/server-app.log.1", "uralt\n");
+        if (inPlace == "folder")
             QVERIFY(QDir().mkpath(log));
+        if (inPlace == "fifo")
+            QCOMPARE(::mkfifo(QFile::encodeName(log).constData(), 0600), 0);
         ServerManager::Config config = this->config();
         ServerManager manager(config);
-        const qint32 pid = startedPid(*await([&](auto done) { manager.startServer(done); }));
+        const auto outcome = await([&](auto done) { manager.startServer(done); });
+        const qint32 pid = startedPid(*outcome);
+        const bool logUsable = inPlace.isEmpty() || inPlace == "folder.1";
+        QCOMPARE(outcome->result.logNotRotated, inPlace == "folder.1");
+        if (!logUsable) {
+            QCOMPARE(outcome->result.failure, std::optional<RunFailure>(RunFailure{RunFailure::Kind::LogUnusable, log, {}, 0}));
+            QVERIFY(!QFile::exists(root() + "/served.txt"));
+            return;
+        }
         QVERIFY(pid > 0);
         // Nothing the program inherited reaches the server.
         const QDir descriptors(QStringLiteral("/proc/%1/fd").arg(pid));
         for (const QString &descriptor : descriptors.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
             QVERIFY(QFile::symLinkTarget(descriptors.filePath(descriptor)) != root());
-        if (!logUsable)
-            return;
         // It was told where to listen, and nothing else. Both its channels
         // follow the old log, unless that had grown too large: it then
         // replaces the older copy, whole.
-        const bool moved = oldLog.size() > ServerConstants::serverLogLimit;
+        const bool moved = oldLog.size() > ServerConstants::serverLogLimit && inPlace.isEmpty();
         const QByteArray served = "serve läuft " + QByteArray::number(pid) + " 127.0.0.1 "
             + QByteArray::number(config.port) + " -\nfehlerkanal\n";
         QTRY_COMPARE_WITH_TIMEOUT(readFile(log), (moved ? QByteArray() : oldLog) + served, patienceMs);
-        QCOMPARE(readFile(log + ".1"), moved ? oldLog : QByteArray("uralt\n"));
+        if (inPlace.isEmpty())
+            QCOMPARE(readFile(log + ".1"), moved ? oldLog : QByteArray("uralt\n"));
     }
 
     void outcomes_data()
