@@ -4,6 +4,7 @@
 #include "app/FileManagerReveal.h"
 #include "app/ShellTexts.h"
 #include "app/TrayIconImage.h"
+#include "paths/ProjectPaths.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -43,8 +44,9 @@ bool AppDelegate::isWelcomePending() const
 
 void AppDelegate::applicationDidFinishLaunching()
 {
-    // The data entry asks for the project root first, so a first start
-    // provisions the data folder here, before anything else can run.
+    // Before anything can start the server, so its next start runs on the
+    // new scripts; a first start provisions the data folder here.
+    const ProjectUpgrade::Outcome upgrade = ProjectPaths::upgradePackagedProject();
     setupMenuBar();
     m_manager.refreshStatus();
     updateMenu();
@@ -60,6 +62,8 @@ void AppDelegate::applicationDidFinishLaunching()
     m_welcomeTimer->setInterval(welcomeDelayMs);
     connect(m_welcomeTimer, &QTimer::timeout, this, &AppDelegate::showDelayedWelcome);
     m_welcomeTimer->start();
+    if (!upgrade.kept.isEmpty() || !upgrade.failed.isEmpty())
+        m_upgradeNotice = upgrade;
 
     // Without a tray the user could neither see nor end the program: say so.
     // Set off after the welcome, so the notice opens over it and is read first.
@@ -267,10 +271,21 @@ void AppDelegate::showWelcome()
 
 void AppDelegate::showDelayedWelcome()
 {
-    if (m_didShowWelcome)
-        return; // a reopen has already shown it
+    // Queued before the welcome opens, so it opens over it and is read first.
+    if (m_upgradeNotice) {
+        QTimer::singleShot(0, this, [this, outcome = *m_upgradeNotice] { showUpgradeNotice(outcome); });
+        m_upgradeNotice.reset();
+    }
+    if (m_didShowWelcome || !m_greetsAtLaunch)
+        return; // a reopen has already shown it, or nobody asked for the program
     m_didShowWelcome = true;
     showWelcome();
+}
+
+void AppDelegate::showUpgradeNotice(const ProjectUpgrade::Outcome &outcome)
+{
+    AlertDialog::inform(ShellTexts::upgradeNoticeTitle(),
+                        ShellTexts::upgradeNoticeText(outcome.kept, outcome.failed));
 }
 
 void AppDelegate::showTrayMissingNotice()
