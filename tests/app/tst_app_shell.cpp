@@ -112,19 +112,23 @@ private slots:
     void welcomeAndTrayNoticeOnLaunchAndEveryReopen_data()
     {
         QTest::addColumn<bool>("reopenFirst");
-        QTest::newRow("reopen later") << false;
+        QTest::addColumn<bool>("atLogin"); // started by the autostart entry: no welcome at launch
+        QTest::newRow("reopen later") << false << false;
         // Before control ever returns to the event loop: surely before 0.3 s.
-        QTest::newRow("reopen beats the delayed welcome") << true;
+        QTest::newRow("reopen beats the delayed welcome") << true << false;
+        QTest::newRow("started at login, reopen greets") << false << true;
     }
 
     void welcomeAndTrayNoticeOnLaunchAndEveryReopen()
     {
         QFETCH(bool, reopenFirst);
+        QFETCH(bool, atLogin);
         // On GNOME the notice names the extension that brings the tray back.
         qputenv("XDG_CURRENT_DESKTOP", reopenFirst ? "ubuntu:GNOME" : "KDE");
         QTemporaryDir root;
         Shell shell(freePort(), root.path());
         QSignalSpy terminations(shell.delegate.get(), &AppDelegate::terminationRequested);
+        shell.delegate->setGreetsAtLaunch(!atLogin);
         shell.delegate->applicationDidFinishLaunching();
         if (reopenFirst)
             QVERIFY(shell.delegate->applicationShouldHandleReopen());
@@ -136,18 +140,20 @@ private slots:
         QCOMPARE(terminations.size(), 0);
         QCOMPARE(shell.titled(ShellTexts::trayMissingTitle())[0].message.contains(
                      u"gnome-shell-extension-appindicator"_s), reopenFirst);
-        QCOMPARE(shell.titled(ShellTexts::welcomeTitle()).size(), 1);
-        QCOMPARE(shell.titled(ShellTexts::welcomeTitle())[0].message,
-                 u"Die App hat kein Hauptfenster – steuern Sie alles über:\n\n"
-                 u"• Menüleiste oben rechts: „Harlune“ anklicken\n"
-                 u"• Oder Dock-Symbol erneut anklicken\n\n"
-                 u"Dann: „Server starten“ → Browser öffnet http://127.0.0.1:8765/"_s);
+        // The tray notice comes after the welcome's moment: none came at login.
+        QCOMPARE(shell.titled(ShellTexts::welcomeTitle()).size(), atLogin ? 0 : 1);
+        if (!atLogin)
+            QCOMPARE(shell.titled(ShellTexts::welcomeTitle())[0].message,
+                     u"Die App hat kein Hauptfenster – steuern Sie alles über:\n\n"
+                     u"• Menüleiste oben rechts: „Harlune“ anklicken\n"
+                     u"• Oder Dock-Symbol erneut anklicken\n\n"
+                     u"Dann: „Server starten“ → Browser öffnet http://127.0.0.1:8765/"_s);
 
         // Each reopen shows both again; with the notice's "Beenden" the user
         // can end a program they cannot otherwise reach.
         shell.answer = u"Beenden"_s;
         QVERIFY(shell.delegate->applicationShouldHandleReopen(true));
-        QCOMPARE(shell.titled(ShellTexts::welcomeTitle()).size(), 2);
+        QCOMPARE(shell.titled(ShellTexts::welcomeTitle()).size(), atLogin ? 1 : 2);
         QCOMPARE(shell.titled(ShellTexts::trayMissingTitle()).size(), notices + 1);
         QCOMPARE(terminations.size(), 1);
     }

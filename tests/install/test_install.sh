@@ -43,7 +43,7 @@ done <<'CASES'
 2|unerwartetes Argument „stray“|stray
 0|^Autostart eingeschaltet|--autostart on
 CASES
-grep -qxF "Exec=\"$program\"" "$entry" && grep -qx X-GNOME-Autostart-enabled=true "$entry" ||
+grep -qxF "Exec=\"$program\" --login" "$entry" && grep -qx X-GNOME-Autostart-enabled=true "$entry" ||
     fail "autostart entry: $(cat "$entry")"
 desktop-file-validate "$entry" || fail "autostart entry"
 "$program" --autostart off | grep -q '^Autostart ausgeschaltet' && [ ! -e "$entry" ] || fail "off"
