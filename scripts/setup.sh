@@ -14,6 +14,8 @@ packages=(
     xvfb trayer xdotool x11-utils
     # and a StatusNotifier tray host of its own on D-Bus
     python3-dbus-next
+    # the guide's pictures from the running program
+    imagemagick chromium
     # cutting a process short at any system call (the upgrade test)
     strace
     # its own network namespace, where the fixed port 8765 is always free
