@@ -11,6 +11,7 @@
 #include <QMap>
 #include <QMutex>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <optional>
@@ -149,6 +150,8 @@ public:
             return; // new already, by an earlier run cut short or by the user
         if (current && isOurs(name, currentChecksum))
             return place(path, packaged, m_outcome.replaced, name);
+        if (packageLeftAlone(name, packaged.checksum))
+            return; // the user's changes, and nothing new to offer beside them
         putBeside(name, path + ProjectLayout::newVersionSuffix(), packaged);
     }
 
@@ -161,6 +164,19 @@ private:
     {
         return (m_record && m_record->files.value(name) == fileChecksum)
                || m_earlier.contains(name, fileChecksum);
+    }
+
+    // The package has not changed this file since the user's copy came from
+    // it: what the record says was copied, or, before there was a record,
+    // every earlier version, is the version packaged now.
+    bool packageLeftAlone(const QString &name, const QByteArray &packagedChecksum) const
+    {
+        if (m_record && m_record->files.contains(name))
+            return m_record->files.value(name) == packagedChecksum;
+        const QList<QByteArray> known = m_earlier.values(name);
+        return !known.isEmpty()
+               && std::all_of(known.cbegin(), known.cend(),
+                              [&](const QByteArray &earlier) { return earlier == packagedChecksum; });
     }
 
     void place(const QString &path, const PackagedFile &packaged, QStringList &done,

@@ -8,7 +8,8 @@
 // Brings the program's own files in a provisioned per-user data folder up to
 // the packaged project, the way a package manager treats configuration
 // files: what the user left alone is replaced, what the user changed stays
-// and gets the new version beside it. The program's own files are the
+// and gets the new version beside it, unless the package has not changed
+// that file since. The program's own files are the
 // top-level regular files of the packaged project but the user's data
 // (ProjectLayout::userDataFiles); folders (receipts, logs, reports) are
 // never touched.

@@ -41,14 +41,17 @@ class TestUpgrade : public QObject
         QVERIFY(QDir(m_root.path()).removeRecursively());
         writeFile(data("serve.py"), oldServe);
         writeFile(data("stop.sh"), myStop);
+        writeFile(data("deutsch.py"), "mine"); // changed, but no new version of it
         writeFile(data("buchungen.csv"), journal);
         writeFile(data("Belege-Upload/beleg.pdf"), "%PDF");
         writeFile(data(".harlune-initialized"), "initialized");
-        writeFile(m_history, "# 0.1\n" + sha(oldServe) + "  serve.py\n" + sha(oldStop) + "  stop.sh\n");
+        writeFile(m_history, "# 0.1\n" + sha(oldServe) + "  serve.py\n" + sha(oldStop) + "  stop.sh\n"
+                                 + sha("same") + "  deutsch.py\n");
         writeFile(packaged("serve.py"), newServe);
         writeFile(packaged("stop.sh"), newStop);
         QVERIFY(QFile::setPermissions(packaged("stop.sh"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         writeFile(packaged("neu.py"), "neu");
+        writeFile(packaged("deutsch.py"), "same");
         writeFile(packaged("buchungen.csv"), "Beispiel");
         writeFile(packaged("Belege-Upload/muster.txt"), "Muster");
     }
@@ -60,6 +63,7 @@ class TestUpgrade : public QObject
         QVERIFY(QFileInfo(data("stop.sh.neu")).isExecutable());
         QCOMPARE(read("neu.py"), QByteArray("neu"));
         QCOMPARE(read("buchungen.csv"), journal);
+        QCOMPARE(read("deutsch.py") + read("deutsch.py.neu"), "mine<unreadable>");
         QCOMPARE(entries(data("Belege-Upload")), QStringList{"beleg.pdf"});
         QVERIFY(!QFileInfo::exists(data(ProjectLayout::provisioningStaging())));
     }
@@ -76,9 +80,10 @@ class TestUpgrade : public QObject
 private slots:
     // Unchanged files are replaced, changed ones (a link too, never written
     // through) kept with the new version beside, new ones added; the journal
-    // and receipts stay. A second launch touches nothing and reports
-    // nothing, so the notice comes once. The next package is judged by the
-    // record of the last upgrade, without any list of earlier versions.
+    // and receipts stay; a changed file the package did not change is kept
+    // silently. A second launch touches nothing and reports nothing, so the
+    // notice comes once. The next package is judged by the record of the
+    // last upgrade, without any list of earlier versions.
     void upgradeReplacesUnchangedAndKeepsChanged()
     {
         preparePreviousVersion();
@@ -98,7 +103,7 @@ private slots:
 
         writeFile(packaged("serve.py"), "print('neuer')\n");
         writeFile(packaged("stop.sh"), "exit 2\n");
-        QCOMPARE(upgrade(), (ProjectUpgrade::Outcome{{"serve.py"}, {}, {"README.md", "stop.sh"}, {}}));
+        QCOMPARE(upgrade(), (ProjectUpgrade::Outcome{{"serve.py"}, {}, {"stop.sh"}, {}}));
         QCOMPARE(read("serve.py"), QByteArray("print('neuer')\n"));
         QCOMPARE(read("stop.sh.neu"), QByteArray("exit 2\n"));
     }
