@@ -273,19 +273,16 @@ void AppDelegate::showDelayedWelcome()
 {
     // Queued before the welcome opens, so it opens over it and is read first.
     if (m_upgradeNotice) {
-        QTimer::singleShot(0, this, [this, outcome = *m_upgradeNotice] { showUpgradeNotice(outcome); });
+        QTimer::singleShot(0, this, [outcome = *m_upgradeNotice] {
+            AlertDialog::inform(ShellTexts::upgradeNoticeTitle(),
+                                ShellTexts::upgradeNoticeText(outcome.kept, outcome.failed));
+        });
         m_upgradeNotice.reset();
     }
     if (m_didShowWelcome || !m_greetsAtLaunch)
         return; // a reopen has already shown it, or nobody asked for the program
     m_didShowWelcome = true;
     showWelcome();
-}
-
-void AppDelegate::showUpgradeNotice(const ProjectUpgrade::Outcome &outcome)
-{
-    AlertDialog::inform(ShellTexts::upgradeNoticeTitle(),
-                        ShellTexts::upgradeNoticeText(outcome.kept, outcome.failed));
 }
 
 void AppDelegate::showTrayMissingNotice()

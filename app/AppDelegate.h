@@ -85,7 +85,6 @@ private:
     void showWelcome();
     void showDelayedWelcome();
     void showTrayMissingNotice();
-    void showUpgradeNotice(const ProjectUpgrade::Outcome &outcome);
 
     ServerManager &m_manager;
     ServerManager::UrlOpener m_urlOpener;

@@ -9,6 +9,12 @@
 
 #include <sys/stat.h>
 
+#ifdef Q_OS_DARWIN
+#define HARLUNE_TEST_MTIME st_mtimespec
+#else
+#define HARLUNE_TEST_MTIME st_mtim
+#endif
+
 inline void writeFile(const QString &path, const QByteArray &content)
 {
     QVERIFY(QDir().mkpath(QFileInfo(path).path()));
@@ -44,7 +50,7 @@ inline QStringList snapshot(const QString &path, bool withTimes = false, const Q
     const QFileInfo info(path);
     struct stat status {};
     const QString time = withTimes && ::lstat(QFile::encodeName(path).constData(), &status) == 0
-        ? QStringLiteral(" @%1.%2").arg(status.st_mtim.tv_sec).arg(status.st_mtim.tv_nsec) : QString();
+        ? QStringLiteral(" @%1.%2").arg(status.HARLUNE_TEST_MTIME.tv_sec).arg(status.HARLUNE_TEST_MTIME.tv_nsec) : QString();
     if (info.isSymLink())
         return {name + " -> " + info.dir().relativeFilePath(info.symLinkTarget()) + time};
     QStringList lines{name + (info.isDir() ? " dir " : info.isFile() ? " file " : " other ")
