@@ -60,8 +60,9 @@ shoot_menu() {
     keep "$work/shot.png" "$1"
 }
 
-# A data folder from before an upgrade, with a stop script the user changed:
-# the launch brings the rest up to date and tells which file it kept.
+# A data folder from before an upgrade: its record says stop.sh came from an
+# earlier package, and the user has changed it since. The launch keeps it,
+# puts the packaged one beside it and tells so.
 # The menu shows the usual path then; the browser stand-in comes along.
 mkdir -p "$HOME/.local/share"
 mv "$XDG_DATA_HOME/applications" "$HOME/.local/share/"
@@ -70,6 +71,8 @@ data="$XDG_DATA_HOME/Harlune-Buchhaltung"
 cp -R "$(dirname "$program")/Resources/buchhaltung" "$data"
 printf 'initialized' >"$data/.harlune-initialized"
 printf '# Eigene Änderung: länger auf das Ende warten\n' >>"$data/stop.sh"
+printf '{"fingerprint": "frueher", "files": {"stop.sh": "%s"}}\n' \
+    "$(printf 'frühere Fassung' | sha256sum | cut -d ' ' -f 1)" >"$data/.harlune-projekt.json"
 
 "$program" >"$work/program.out" 2>&1 &
 PROGRAM_PID=$!
