@@ -38,12 +38,12 @@ public:
     static ProjectUpgrade::Outcome upgradePackagedProject(const Context &context,
                                                           const ProjectUpgrade::Checksums &earlier);
 
-    // Per-user data folder: the generic data location plus
+    // Per-user data folder: the desktop's data folder for programs plus
     // "Harlune-Buchhaltung". Computed once per process, thread-safe.
     static QString appSupport();
 
-    // macOS: the .app bundle; elsewhere the folder that holds the real
-    // executable, symbolic links resolved.
+    // The .app bundle when the executable lies inside one; otherwise the
+    // folder that holds the real executable, symbolic links resolved.
     static QString bundleDir();
 
     static Context processContext();
