@@ -1,11 +1,12 @@
 #include "server/CommandRunner.h"
 
 #include "paths/ProjectLayout.h"
+#include "platform/MakePath.h"
 #include "server/Messages.h"
 #include "server/OutputText.h"
 #include "server/ServerConstants.h"
+#include "server/ServerLog.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 
@@ -40,8 +41,10 @@ QString programPath(const QString &name)
 
 std::optional<QString> prepareRoot(const QString &root)
 {
-    if (QFileInfo(root).isDir() || QDir().mkpath(root))
+    const std::optional<QString> failure = MakePath::create(root);
+    if (!failure)
         return std::nullopt;
+    qCWarning(lcServer, "Project folder: %s", qUtf8Printable(*failure));
     return ServerMessages::projectFolderUnavailable(root);
 }
 
