@@ -2,15 +2,18 @@
 
 #include "paths/ProjectLayout.h"
 #include "platform/ChildDescriptors.h"
+#include "platform/MakePath.h"
 #include "platform/PortProbe.h"
 #include "server/CommandRunner.h"
 #include "server/OutputText.h"
+#include "server/ServerLog.h"
 #include "server/ServerConstants.h"
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 
@@ -24,15 +27,22 @@ namespace {
 // checked first.
 bool prepareLog(const QString &root, const QString &logPath)
 {
-    QDir().mkpath(root + QLatin1Char('/') + ProjectLayout::logsFolder());
+    if (const std::optional<QString> failure = MakePath::create(root + QLatin1Char('/') + ProjectLayout::logsFolder()))
+        qCWarning(lcServer, "Server log: no logs folder: %s", qUtf8Printable(*failure));
     if (QFileInfo(logPath).size() > ServerConstants::serverLogLimit) {
         // rename() replaces the older copy in one step.
         const QByteArray from = QFile::encodeName(logPath);
         const QByteArray to = QFile::encodeName(logPath + ServerConstants::rotatedLogSuffix());
-        ::rename(from.constData(), to.constData());
+        if (::rename(from.constData(), to.constData()) != 0)
+            qCWarning(lcServer, "Server log: %s not moved aside: %s", from.constData(),
+                      qUtf8Printable(qt_error_string(errno)));
     }
     QFile log(logPath);
-    return log.open(QIODevice::WriteOnly | QIODevice::Append);
+    if (log.open(QIODevice::WriteOnly | QIODevice::Append))
+        return true;
+    qCWarning(lcServer, "Server log: %s cannot be appended to, the server starts without it: %s",
+              qUtf8Printable(logPath), qUtf8Printable(log.errorString()));
+    return false;
 }
 
 // What the server wrote to its log from `offset` on, shortened.
