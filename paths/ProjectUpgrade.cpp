@@ -1,13 +1,13 @@
 #include "paths/ProjectUpgrade.h"
 
 #include "paths/FileEntries.h"
+#include "paths/PathsLog.h"
 #include "paths/ProjectLayout.h"
 
 #include <QCryptographicHash>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLoggingCategory>
 #include <QMap>
 #include <QMutex>
 
@@ -16,8 +16,6 @@
 #include <cstring>
 #include <optional>
 #include <sys/stat.h>
-
-Q_LOGGING_CATEGORY(lcUpgrade, "harlune.paths.upgrade")
 
 // Every file is replaced on its own through FileEntries::replaceAtomically,
 // so each name holds the old or the new version at any moment. The order of
@@ -186,7 +184,7 @@ private:
             done << name;
             return;
         }
-        qCWarning(lcUpgrade, "%s not brought up to date: %s", qUtf8Printable(path),
+        qCWarning(lcPaths, "%s not brought up to date: %s", qUtf8Printable(path),
                   strerror(errno));
         m_outcome.failed << name;
     }
@@ -203,7 +201,7 @@ private:
             }
             // Only a new version we put there earlier gives way to this one.
             if (!beside || !isOurs(name, besideChecksum)) {
-                qCWarning(lcUpgrade, "%s is not ours; the new version of %s is not placed",
+                qCWarning(lcPaths, "%s is not ours; the new version of %s is not placed",
                           qUtf8Printable(besidePath), qUtf8Printable(name));
                 m_outcome.failed << name;
                 return;
@@ -241,7 +239,7 @@ Checksums earlierVersions()
 {
     QFile list(QStringLiteral(":/paths/packaged-project-history.sha256"));
     if (!list.open(QIODevice::ReadOnly)) {
-        qCWarning(lcUpgrade, "the list of earlier packaged versions is missing");
+        qCWarning(lcPaths, "the list of earlier packaged versions is missing");
         return {};
     }
     return parseChecksums(list.readAll());
@@ -254,7 +252,7 @@ Outcome upgrade(const QString &source, const QString &target, const Checksums &e
 
     const std::optional<QMap<QString, PackagedFile>> packaged = packagedFiles(source);
     if (!packaged || packaged->isEmpty()) {
-        qCWarning(lcUpgrade, "cannot read the packaged project %s", qUtf8Printable(source));
+        qCWarning(lcPaths, "cannot read the packaged project %s", qUtf8Printable(source));
         return {};
     }
     const QByteArray fingerprint = fingerprintOf(*packaged);
@@ -277,7 +275,7 @@ Outcome upgrade(const QString &source, const QString &target, const Checksums &e
         && !(recordIsOurs
              && FileEntries::replaceAtomically(run.staging(), recordPath,
                                                recordText(fingerprint, *packaged), 0644))) {
-        qCWarning(lcUpgrade, "cannot write %s", qUtf8Printable(recordPath));
+        qCWarning(lcPaths, "cannot write %s", qUtf8Printable(recordPath));
         outcome.failed << ProjectLayout::upgradeRecord();
     }
     FileEntries::remove(run.staging());

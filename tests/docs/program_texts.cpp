@@ -5,8 +5,8 @@
 #include "app/AppIdentity.h"
 #include "app/CommandLine.h"
 #include "app/MenuModel.h"
+#include "app/OutcomeTexts.h"
 #include "app/ShellTexts.h"
-#include "server/Messages.h"
 
 #include <QTextStream>
 
@@ -20,16 +20,20 @@ int main()
             okButton(), trayMissingTitle(), trayMissingText(QStringLiteral("GNOME")),
             unexpectedStopTitle(), unexpectedStopText({}), upgradeNoticeTitle(),
             upgradeNoticeText({QStringLiteral("serve.py")}, {QStringLiteral("stop.sh")}),
-            ServerMessages::portStillBusy(8765), ServerMessages::stopLeftPortBusy({}, 8765),
-            ServerMessages::heldBy(QStringLiteral("python3"), 1234),
-            ServerMessages::heldByAnotherUser(), ServerMessages::serverStarted(1234),
-            ServerMessages::serverEndedAtOnce({}), ServerMessages::generatorFailed(),
-            ServerMessages::serverDidNotStart(), ServerMessages::serverStopped(),
-            ServerMessages::reportsRegenerated(),
-            ServerMessages::programMissing(QStringLiteral("/usr/bin/python3")),
+            OutcomeTexts::holder({std::nullopt, std::nullopt}),
+            OutcomeTexts::failure({RunFailure::Kind::ProgramMissing, QStringLiteral("/usr/bin/python3"), {}}),
             QString::fromUtf8(AppIdentity::nameDe), // the application menu's entry
             CommandLine::parse({QStringLiteral("harlune-kommandozentrale"), QStringLiteral("--help")}).text,
     };
+    // Every operation's alert text, the port held by a python3 where it is named.
+    for (int kind = 0; kind <= int(OperationOutcome::Kind::RegenerationFailed); ++kind) {
+        OperationOutcome outcome;
+        outcome.kind = OperationOutcome::Kind(kind);
+        outcome.port = 8765;
+        outcome.pid = 1234;
+        outcome.holder = PortHolder{1234, QStringLiteral("python3")};
+        texts << OutcomeTexts::message(outcome);
+    }
     for (const MenuModel::Entry &entry : MenuModel::entries(QStringLiteral("/home/anna/.local/share/Harlune-Buchhaltung")))
         texts << entry.title;
     for (const MenuModel::Command command : {MenuModel::Command::StartServer, MenuModel::Command::StopServer,
