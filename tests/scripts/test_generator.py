@@ -76,7 +76,9 @@ class Reports(ProjectCase):
                 self.assertEqual(*self.stamps())
                 chart = re.search("<figure>.*?</figure>", self.page(), re.S)
                 self.assertLess(len(chart[0]) if chart else 0, 100_000)  # one of ten thousand years would not be
-        self.assertIn("Noch keine Buchungen", self.page())
+        self.assertIn("Noch keine Buchungen: Legen Sie", self.page())
+        for text in (self.page(), (self.root / "README.md").read_text()):  # the user is addressed as "Sie"
+            self.assertNotRegex(text, r"(?i)\b(du|dein\w*|dir|dich|euch)\b")
 
     def test_chart_has_a_bar_pair_per_month_with_heights_true_to_the_amounts(self):
         self.write_journal("2024-01-05;A;Erlöse;1000,00;", "2024-01-09;B;Miete;-250,00;",
