@@ -68,22 +68,20 @@ tfoot td { font-weight: bold; border-top: 2px solid #c9d0db; }
   svg.schmal { display: block; }
   .tabelle table { font-size: .85rem; }
   /* Tables fold: the main columns in one line, the rest below with a label. */
-  table.fest, table.falten, table.fest tbody, table.falten thead, table.falten tbody, table.falten tfoot {
-    display: block; min-width: 0; }
-  table.fest colgroup, table.fest thead, th.nebenbei, td.nebenbei:empty { display: none; }
+  table.fest, table.falten, table.fest tbody, table.falten tbody, table.falten tfoot { display: block; min-width: 0; }
+  table.fest colgroup, table.fest thead, table.falten thead, td.nebenbei:empty { display: none; }
   table.fest tr, table.falten tr { display: grid; grid-auto-flow: dense; column-gap: .5rem;
-                                   border-bottom: 1px solid #e6e9ef; }
-  table.falten { font-size: .8rem; }
-  table.falten tr { grid-template-columns: minmax(0, 1.3fr) repeat(3, minmax(0, 1fr)); }
-  table.fest tr { grid-template-columns: auto minmax(0, 1fr) auto; padding: .2rem 0; }
-  table.fest td, table.falten td, table.falten th { border: 0; }
-  table.fest td { padding: .1rem 0; }
-  table.falten th, table.falten td { padding: .3rem .1rem; }
-  table.falten td.datum { white-space: normal; }
+                                   border-bottom: 1px solid #e6e9ef; padding: .2rem 0; }
+  table.fest tr { grid-template-columns: auto minmax(0, 1fr) auto; }
+  table.falten tr { grid-template-columns: minmax(0, 1fr) auto; }
+  table.fest td, table.falten td { border: 0; padding: .1rem 0; }
   table.fest td.text, table.fest td.nebenbei, table.falten td:first-child { overflow-wrap: break-word; }
+  table.fest td.datum { grid-area: 1 / 1; }
+  table.fest td.text { grid-area: 1 / 2; }
+  table.fest td.betrag { grid-area: 1 / 3; }
   table.fest td.nebenbei { grid-column: 2 / -1; text-align: left; color: #5b6475; }
   table.falten td.nebenbei { grid-column: 1 / -1; }
-  td.nebenbei::before { content: attr(data-titel) ": "; color: #5b6475; }
+  td[data-titel]::before { content: attr(data-titel) ": "; color: #5b6475; font-weight: normal; }
 }
 @page { size: A4; margin: 14mm 12mm; }
 @media print {
@@ -112,29 +110,33 @@ def cell(text, css=None):
 def table(headers, rows, footer=None, widths=None, fold=()):
     """Headers marked with a leading ">" are right-aligned (amounts, counts).
     `widths` fixes the widths of the columns it names; the others share the
-    rest. The columns named in `fold` move below the others on a phone,
-    each with its header as a label."""
+    rest. On a phone the columns named in `fold` move below the others, each
+    with its header as a label; in a table without `widths` every column
+    after the first then carries its label."""
     names = [h.lstrip(">") for h in headers]
-    folding = [name in fold for name in names]
+    kind = "fest" if widths else "falten" if fold else ""
+    marks = [(name in fold, name in fold or (kind == "falten" and i > 0)) for i, name in enumerate(names)]
 
     def marked(row):
-        return "".join(folded(td, name) if f else td for td, name, f in zip(row, names, folding))
-    head = "".join(f'<th class="{"r" if h.startswith(">") else ""}{" nebenbei" if f else ""}">{escape(name)}</th>'
-                   for h, name, f in zip(headers, names, folding))
+        return "".join(labelled(td, name, folds) if label else td for td, name, (folds, label) in zip(row, names, marks))
+    head = "".join(f'<th class="{"r" if h.startswith(">") else ""}{" nebenbei" if folds else ""}">{escape(name)}</th>'
+                   for h, name, (folds, _) in zip(headers, names, marks))
     body = "".join(f"<tr>{marked(row)}</tr>\n" for row in rows)
     foot = f"<tfoot><tr>{marked(footer)}</tr></tfoot>" if footer else ""
     cols = ("<colgroup>" + "".join(f'<col style="width: {widths[h]}">' if h in widths else "<col>" for h in headers)
             + "</colgroup>" if widths else "")
-    kind = ' class="fest"' if widths else ' class="falten"' if fold else ""
-    return (f'<div class="tabelle"><table{kind}>{cols}<thead><tr>{head}</tr></thead>'
+    css = f' class="{kind}"' if kind else ""
+    return (f'<div class="tabelle"><table{css}>{cols}<thead><tr>{head}</tr></thead>'
             f"<tbody>\n{body}</tbody>{foot}</table></div>\n")
 
 
-def folded(td, title):
-    """The cell `td` marked as one that moves below the others on a phone."""
+def labelled(td, title, folds):
+    """The cell `td` with its column's name for a phone, and marked as one
+    that moves below the others there if it `folds`."""
+    css = "nebenbei " if folds else ""
     if td.startswith('<td class="'):
-        return td.replace('<td class="', f'<td data-titel="{escape(title)}" class="nebenbei ', 1)
-    return td.replace("<td", f'<td data-titel="{escape(title)}" class="nebenbei"', 1)
+        return td.replace('<td class="', f'<td data-titel="{escape(title)}" class="{css}', 1)
+    return td.replace("<td", f'<td data-titel="{escape(title)}"' + (' class="nebenbei"' if folds else ""), 1)
 
 
 def anchor(index):
@@ -158,7 +160,7 @@ def month_table(s):
     footer = [cell("Summe"), amount(s.income), amount(s.expenses), amount(s.saldo), "<td></td>"]
     return ('<h2 id="monate">Einnahmen und Ausgaben je Monat</h2>\n' + bericht_diagramm.figure(s.months)
             + table(["Monat", ">Einnahmen", ">Ausgaben", ">Saldo", ">Saldo laufend"], rows, footer,
-                    fold=("Saldo laufend",)))
+                    fold=("Einnahmen", "Ausgaben", "Saldo laufend")))
 
 
 def balance_table(s):
@@ -173,7 +175,8 @@ def balance_table(s):
             f"<p>Gutschriften und Erstattungen mindern die Seite ihres Kontos. Welche Konten Einnahmen- und "
             f"welche Ausgabenkonten sind, legt „{ACCOUNT_KINDS}“ fest; fehlt ein Konto dort, entscheidet das "
             "Vorzeichen seiner Summe.</p>\n"
-            + table(["Konto", ">Buchungen", ">Einnahmen", ">Ausgaben", ">Saldo"], rows, footer, fold=("Buchungen",)))
+            + table(["Konto", ">Buchungen", ">Einnahmen", ">Ausgaben", ">Saldo"], rows, footer,
+                    fold=("Buchungen", "Einnahmen", "Ausgaben")))
 
 
 def booking_row(b, with_account, receipt_missing):
