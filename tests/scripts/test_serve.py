@@ -6,6 +6,7 @@ import os
 import signal
 import socket
 import threading
+from concurrent.futures import ThreadPoolExecutor
 from contextlib import closing
 from urllib.parse import quote
 
@@ -75,35 +76,34 @@ class Serving(ProjectCase):
         outside.mkdir()
         (outside / "zusammenfassung.json").write_text(SECRET)
         run = self.root / ".berichte" / os.readlink(self.reports).split("/")[1]
-        summary, stop, served, swaps = run / "zusammenfassung.json", threading.Event(), [], []
+        summary, stop, swaps = run / "zusammenfassung.json", threading.Event(), []
 
         def swap():  # the run folder for a link out, then the file
             while not stop.is_set():
                 swaps.append(1)
-                os.rename(run, run.with_name("echt"))
-                os.symlink(outside, run)
-                os.unlink(run)
-                os.rename(run.with_name("echt"), run)
-                os.rename(summary, summary.with_name("echt"))
-                os.symlink(outside / "zusammenfassung.json", summary)
-                os.unlink(summary)
-                os.rename(summary.with_name("echt"), summary)
+                for real, fake in ((run, outside), (summary, outside / "zusammenfassung.json")):
+                    os.rename(real, real.with_name("echt"))
+                    os.symlink(fake, real)
+                    os.unlink(real)
+                    os.rename(real.with_name("echt"), real)
 
-        def ask():
+        def ask(_):
             with closing(http.client.HTTPConnection("127.0.0.1", self.port, timeout=30)) as connection:
+                answers = []
                 for _ in range(400):
                     connection.request("GET", "/zusammenfassung.json")
                     response = connection.getresponse()
-                    served.append((response.status, response.read()))
+                    answers.append((response.status, response.read()))
+                return answers
 
-        swapper, askers = threading.Thread(target=swap), [threading.Thread(target=ask) for _ in range(2)]
-        for thread in (swapper, *askers):
-            thread.start()
-        for asker in askers:
-            asker.join()
-        stop.set()
-        swapper.join()
-        self.assertEqual((len(served), swaps != [], swapper.is_alive()), (800, True, False))
+        with ThreadPoolExecutor(3) as pool:
+            swapping = pool.submit(swap)
+            try:
+                served = [answer for answers in pool.map(ask, range(2)) for answer in answers]
+            finally:
+                stop.set()
+            swapping.result()
+        self.assertEqual((len(served), swaps != []), (800, True))
         self.assertEqual({status for status, body in served if SECRET.encode() in body}, set())
         self.assertLessEqual({status for status, _ in served}, {200, 404})
 

@@ -37,27 +37,23 @@ class PureFunctions(unittest.TestCase):
                 else:
                     self.assertEqual(function(*given if isinstance(given, tuple) else (given,)), expected)
 
-    def test_amounts(self):
-        self.table(parse_cents, [
-            ("12,50", 1250), ("-3,2", -320), ("+0,05", 5), ("1234", 123400), ("7.5", 750), ("-0,00", 0),
-            ("0009999999999999,99", 999999999999999), ("1.234,50", ValueError), ("12,345", ValueError),
-            ("١٢", ValueError), ("", ValueError), ("1e3", ValueError), ("12 ,5", ValueError),
-            ("10000000000000", ValueError)])
-
-    def test_euro_and_axis_notation(self):
-        self.table(deutsch.euro, [(0, "0,00 €"), (-320, "-3,20 €"), (123456, "1.234,56 €"), (5, "0,05 €"),
-                                  (10 ** 17 + 7, "1.000.000.000.000.000,07 €")])
-        self.table(deutsch.euro_axis, [
-            (0, "0 €"), (50000, "500 €"), (-1200000, "-12.000 €"), (100_000_000, "1 Mio. €"),
-            (250_000_000, "2,5 Mio. €"), (125_000_000, "1.250.000 €"), (-300_000_000_000, "-3 Mrd. €")])
-
-    def test_tick_steps_are_round_and_cut_a_span_into_about_four(self):
-        self.table(bericht_diagramm.tick_step, [(0, 100), (400, 100), (800, 200), (1000, 500), (1001, 500),
-                                                (199_999, 50_000), (200_001, 100_000), (10 ** 20, 5 * 10 ** 19)])
-
-    def test_undecodable_names_become_legible_text(self):
-        self.table(legible, [("Beleg.pdf", "Beleg.pdf"), ("Grüße.pdf", "Grüße.pdf"),
-                             (b"Gr\xfc\xdfe.pdf".decode("utf-8", "surrogateescape"), "Gr\\xfc\\xdfe.pdf")])
+    def test_amounts_notation_scales_and_names(self):
+        for function, rows in (
+                (parse_cents, [("12,50", 1250), ("-3,2", -320), ("+0,05", 5), ("1234", 123400), ("7.5", 750),
+                               ("-0,00", 0), ("0009999999999999,99", 999999999999999), ("1.234,50", ValueError),
+                               ("12,345", ValueError), ("١٢", ValueError), ("", ValueError), ("1e3", ValueError),
+                               ("12 ,5", ValueError), ("10000000000000", ValueError)]),
+                (deutsch.euro, [(0, "0,00 €"), (-320, "-3,20 €"), (123456, "1.234,56 €"), (5, "0,05 €"),
+                                (10 ** 17 + 7, "1.000.000.000.000.000,07 €")]),
+                (deutsch.euro_axis, [(0, "0 €"), (50000, "500 €"), (-1200000, "-12.000 €"), (100_000_000, "1 Mio. €"),
+                                     (250_000_000, "2,5 Mio. €"), (125_000_000, "1.250.000 €"),
+                                     (-300_000_000_000, "-3 Mrd. €")]),
+                # Round steps that cut a span into about four parts.
+                (bericht_diagramm.tick_step, [(0, 100), (400, 100), (800, 200), (1000, 500), (1001, 500),
+                                              (199_999, 50_000), (200_001, 100_000), (10 ** 20, 5 * 10 ** 19)]),
+                (legible, [("Beleg.pdf", "Beleg.pdf"), ("Grüße.pdf", "Grüße.pdf"),
+                           (b"Gr\xfc\xdfe.pdf".decode("utf-8", "surrogateescape"), "Gr\\xfc\\xdfe.pdf")])):
+            self.table(function, rows)
 
     def test_income_and_expenses_reckoned_per_account(self):
         def booking(month, account, cents):
