@@ -1,9 +1,10 @@
 #include "app/AppDelegate.h"
 
 #include "app/AlertDialog.h"
-#include "app/FileManagerReveal.h"
 #include "app/ShellTexts.h"
 #include "app/TrayIconImage.h"
+#include "platform/FileManagerReveal.h"
+#include "platform/TrayMenu.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -113,15 +114,13 @@ void AppDelegate::setupMenuBar()
         }
     }
 
-#ifndef Q_OS_MACOS
-    // An XEmbed tray reports a left click only as Trigger and opens the
-    // context menu on the right button alone; users expect either to work.
-    connect(m_statusItem, &QSystemTrayIcon::activated, this,
-            [this](QSystemTrayIcon::ActivationReason reason) {
-                if (reason == QSystemTrayIcon::Trigger)
-                    m_statusMenu->popup(QCursor::pos());
-            });
-#endif
+    if (TrayMenu::popUpOnTrigger()) {
+        connect(m_statusItem, &QSystemTrayIcon::activated, this,
+                [this](QSystemTrayIcon::ActivationReason reason) {
+                    if (reason == QSystemTrayIcon::Trigger)
+                        m_statusMenu->popup(QCursor::pos());
+                });
+    }
     // What the user reads when the menu opens is never older than a second.
     connect(m_statusMenu, &QMenu::aboutToShow, this, &AppDelegate::updateMenuUnlessFresh);
     // The only message the icon shows is the unexpected stop; its cause is in the logs.

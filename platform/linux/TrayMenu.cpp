@@ -1,0 +1,9 @@
+#include "platform/TrayMenu.h"
+
+namespace TrayMenu {
+
+bool popUpOnTrigger() { return true; }
+
+bool followsDBusMenuRules(bool hasPlatformMenu) { return hasPlatformMenu; }
+
+} // namespace TrayMenu
