@@ -38,6 +38,11 @@ class Serving(ProjectCase):
                              (5, True, (self.reports / "zusammenfassung.json").read_bytes()))
             # Idle, the connection ends after a while and frees its thread.
             self.assertEqual(connection.sock.recv(1), b"")
+        # A body is never read, so the connection ends with the answer: the body is no second request.
+        with socket.create_connection(("127.0.0.1", self.port), timeout=10) as raw:
+            raw.sendall(f"GET /api/version HTTP/1.1\r\nHost: 127.0.0.1:{self.port}\r\nContent-Length: 31\r\n\r\n"
+                        f"GET /api/version HTTP/1.1\r\n\r\n".encode())
+            self.assertEqual(raw.makefile("rb").read().count(b"HTTP/1.1 "), 1)
         # A token's value never reaches the log, nor does any long line; refusals are logged like the rest.
         self.assertEqual(self.get("/fehlt.html?" + "a" * 5000 + "&token=GEHEIM")[0], 404)
         self.assertEqual(self.get("/", host="evil.example")[0], 421)
