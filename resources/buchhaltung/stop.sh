@@ -24,6 +24,7 @@ case $port in
     '' | *[!0-9]*) port=0 ;;
 esac
 if [ ${#port} -gt 5 ] || [ "$port" -lt 1 ] || [ "$port" -gt 65535 ]; then
+    # shellcheck disable=SC1111 # German quotation marks, meant as text
     echo "Ungültiger Port in HARLUNE_PORT: „${given}“ (erlaubt: 1–65535)."
     exit 2
 fi
