@@ -54,7 +54,8 @@ def new_reports(root):
         fcntl.flock(lock, fcntl.LOCK_EX)
         others = tidy(root, keep=current_name(root))
         if others:
-            print(f"In „{GENERATIONS}“ liegt auch Fremdes; es bleibt dort: {', '.join(others)}.")
+            print(f"In „{GENERATIONS}“ liegt, was nicht von den Berichten stammt; es bleibt unberührt: "
+                  f"{', '.join(others)}.")
         folder = Path(tempfile.mkdtemp(prefix=RUN_PREFIX, dir=generations))
         try:
             yield folder
