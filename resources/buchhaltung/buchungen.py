@@ -117,7 +117,7 @@ def read_journal(path):
             reader = csv.reader(stream, delimiter=";")
             for fields in reader:
                 first_line, line = line, reader.line_num + 1
-                if not all(f.isascii() for f in fields) and any(UNDECODABLE.search(f) for f in fields):
+                if not all(map(str.isascii, fields)) and any(map(UNDECODABLE.search, fields)):
                     fields = [legible(f) for f in fields]
                     undecodable.append(first_line)
                 if header_seen:
