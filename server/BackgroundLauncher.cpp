@@ -2,15 +2,18 @@
 
 #include "paths/ProjectLayout.h"
 #include "platform/ChildDescriptors.h"
+#include "platform/MakePath.h"
 #include "platform/PortProbe.h"
 #include "server/CommandRunner.h"
 #include "server/OutputText.h"
+#include "server/ServerLog.h"
 #include "server/ServerConstants.h"
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 
+#include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -29,7 +32,8 @@ namespace {
 // checked first.
 bool prepareLog(const QString &root, const QString &logPath, bool &rotated)
 {
-    QDir().mkpath(root + QLatin1Char('/') + ProjectLayout::logsFolder());
+    if (const std::optional<QString> failure = MakePath::create(root + QLatin1Char('/') + ProjectLayout::logsFolder()))
+        qCWarning(lcServer, "Server log: no logs folder: %s", qUtf8Printable(*failure));
     const QByteArray path = QFile::encodeName(logPath);
     struct stat info {};
     rotated = true;
@@ -38,12 +42,20 @@ bool prepareLog(const QString &root, const QString &logPath, bool &rotated)
         // rename() replaces the older copy in one step.
         const QByteArray to = QFile::encodeName(logPath + ServerConstants::rotatedLogSuffix());
         rotated = ::rename(path.constData(), to.constData()) == 0;
+        if (!rotated)
+            qCWarning(lcServer, "Server log: %s not moved aside: %s", path.constData(),
+                      qUtf8Printable(qt_error_string(errno)));
     }
     const int fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
-    if (fd < 0)
+    if (fd < 0) {
+        qCWarning(lcServer, "Server log: %s cannot be appended to: %s", path.constData(),
+                  qUtf8Printable(qt_error_string(errno)));
         return false;
+    }
     const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
     ::close(fd);
+    if (!regular)
+        qCWarning(lcServer, "Server log: %s is no regular file", path.constData());
     return regular;
 }
 

@@ -1,10 +1,11 @@
 #include "server/CommandRunner.h"
 
 #include "paths/ProjectLayout.h"
+#include "platform/MakePath.h"
 #include "server/OutputText.h"
 #include "server/ServerConstants.h"
+#include "server/ServerLog.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 
@@ -42,9 +43,11 @@ QString programPath(const QString &name)
 
 std::optional<RunFailure> prepareRoot(const QString &root)
 {
-    if (QFileInfo(root).isDir() || QDir().mkpath(root))
+    const std::optional<QString> failure = MakePath::create(root);
+    if (!failure)
         return std::nullopt;
-    return RunFailure{RunFailure::Kind::RootUnavailable, root, {}};
+    qCWarning(lcServer, "Project folder: %s", qUtf8Printable(*failure));
+    return RunFailure{RunFailure::Kind::RootUnavailable, root, *failure};
 }
 
 RunFailure launchFailure(const QString &path, const QString &platformError)
