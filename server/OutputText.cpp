@@ -145,10 +145,12 @@ void Collector::appendAll(QIODevice &device)
     }
 }
 
+// Scripts print in whatever encoding they like; what is not UTF-8 shows as
+// replacement marks rather than taking the whole output with it.
 Excerpt Collector::text() const
 {
     if (m_size == m_head.size() + m_tail.size())
-        return shortened(trimmed(decodeUtf8(m_head + m_tail).value_or(QString())));
+        return shortened(trimmed(QString::fromUtf8(m_head + m_tail)));
 
     // Something in the middle was dropped. Whole lines are kept where the
     // kept ends hold a line break (blank lines at the very start and end,
@@ -169,15 +171,13 @@ Excerpt Collector::text() const
         while (from < 3 && from < m_tail.size() && isContinuation(m_tail.at(from)))
             ++from;
     const QByteArray tail = m_tail.mid(from);
-    const std::optional<QString> headText = decodeUtf8(head);
-    const std::optional<QString> tailText = decodeUtf8(tail);
-    if (!headText || !tailText)
-        return {};
+    const QString headText = QString::fromUtf8(head);
+    const QString tailText = QString::fromUtf8(tail);
 
     // Lines of the output that lie wholly between the kept ends.
     const qint64 between = qMax<qint64>(0, m_lineFeeds - head.count('\n') - tail.count('\n') - 1);
-    const QString start = trimmed(*headText + QLatin1Char('x')).chopped(1);
-    const QString end = trimmed(QLatin1Char('x') + *tailText).mid(1);
+    const QString start = trimmed(headText + QLatin1Char('x')).chopped(1);
+    const QString end = trimmed(QLatin1Char('x') + tailText).mid(1);
     return joinEnds(start.split(QLatin1Char('\n')), end.split(QLatin1Char('\n')), between);
 }
 

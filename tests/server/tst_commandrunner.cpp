@@ -57,8 +57,11 @@ private slots:
                                                             "\\xc2\\xa0\\xe2\\x80\\xa9\\xe1\\x9a\\x80\\v\\f\\r\\n'")
                                         << false << true << QString::fromUtf8("x\u200b");
         QTest::newRow("blank only") << sh << QByteArray("printf '\\n \\n\\t\\n'") << false << true << "";
-        QTest::newRow("not UTF-8") << sh << QByteArray("printf 'gut\\nschlecht \\xff\\n'") << false << true << "";
-        QTest::newRow("cut off sequence") << sh << QByteArray("printf 'ende \\xc3'") << false << true << "";
+        // Undecodable bytes show as replacement marks; the rest stays readable.
+        QTest::newRow("not UTF-8") << sh << QByteArray("printf 'gut\\nschlecht \\xff\\n'") << false << true
+                                   << QString("gut\nschlecht ") + QChar(0xFFFD);
+        QTest::newRow("cut off sequence") << sh << QByteArray("printf 'ende \\xc3'") << false << true
+                                          << QString("ende ") + QChar(0xFFFD);
         QTest::newRow("reads no input") << sh << QByteArray("read -r line; echo \"gelesen:$line\"") << false << true
                                         << "gelesen:";
         QTest::newRow("exit 3") << sh << QByteArray("echo drei; exit 3") << false << false << "drei";
