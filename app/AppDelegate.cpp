@@ -250,6 +250,9 @@ void AppDelegate::finishServerCommand(Command command, const OperationOutcome &d
     // A script that had to be ended is an error, even for a stop.
     if (done.kind == OperationOutcome::Kind::ScriptTimedOut)
         outcome.alertTitle = ShellTexts::failureTitle();
+    // Launched, but with no dashboard to show yet.
+    if (done.kind == OperationOutcome::Kind::StartedNotListening)
+        outcome.alertTitle = MenuModel::outcome(command, true).alertTitle;
     if (outcome.updateMenu)
         updateMenu();
     if (outcome.openDashboard)

@@ -4,6 +4,8 @@
 #include "paths/ProjectLayout.h"
 
 #include <QFileInfo>
+
+#include <cerrno>
 #include <QStringList>
 
 namespace OutcomeTexts {
@@ -42,6 +44,37 @@ QString withHolder(const OperationOutcome &outcome, const QString &text)
     return lines({text, outcome.holder ? holder(*outcome.holder) : QString()});
 }
 
+// Said of a project root that is not as the commands need it: where it
+// came from, when the user set it.
+QString overrideNote()
+{
+    const char *variable = ProjectLayout::projectOverrideVariable();
+    if (!qEnvironmentVariableIsSet(variable))
+        return {};
+    return QStringLiteral("\nDer Ordner ist über ") + QLatin1String(variable) + QStringLiteral(" eingestellt (")
+        + qEnvironmentVariable(variable) + QStringLiteral(") – bitte prüfen Sie diese Angabe.");
+}
+
+// The stop ended nothing and the port is still held. The stop script,
+// where it said something, knows best why; the holder is added unless it
+// named it already.
+QString stopLeftPortBusy(const OperationOutcome &outcome)
+{
+    const QString notStopped = port(outcome) + QStringLiteral(" ist noch belegt – der Server wurde nicht gestoppt.");
+    const QString text = outcome.failure ? QString() : output(outcome.output);
+    if (text.isEmpty())
+        return withHolder(outcome, lines({outcome.failure ? failure(*outcome.failure) : QString(), notStopped}));
+    const bool named = outcome.holder && outcome.holder->pid
+        && text.contains(QStringLiteral("PID ") + QString::number(*outcome.holder->pid));
+    return named ? text : withHolder(outcome, text);
+}
+
+QString heldByOther(const OperationOutcome &outcome)
+{
+    return QStringLiteral("Es lief kein Server dieses Programms auf ") + port(outcome)
+        + QStringLiteral(". Der Port ist von einem Programm eines anderen Benutzers belegt; es wurde nicht beendet.");
+}
+
 QString endedAtOnce(const OperationOutcome &outcome)
 {
     const QString line = ProjectLayout::serveScript()
@@ -60,6 +93,11 @@ QString statusLine(const ServerStatus &status, const QString &dashboardAddress)
     switch (status.state()) {
     case ServerStatus::State::Starting: return ShellTexts::startingLine();
     case ServerStatus::State::Stopping: return ShellTexts::stoppingLine();
+    case ServerStatus::State::Launching:
+        return QStringLiteral("Server startet … (PID ") + QString::number(status.pid.value_or(0)) + QLatin1Char(')');
+    case ServerStatus::State::Unresponsive:
+        return QStringLiteral("Server (PID ") + QString::number(status.pid.value_or(0))
+            + QStringLiteral(") nimmt keine Verbindungen an");
     case ServerStatus::State::Running:
     case ServerStatus::State::Stopped: break;
     }
@@ -86,6 +124,10 @@ QString message(const OperationOutcome &outcome)
                       outcome.logNotRotated ? QStringLiteral("Das Server-Log ist zu groß, konnte aber nicht nach ")
                               + ProjectLayout::serverLog() + QStringLiteral(".1 verschoben werden.")
                                             : QString()});
+    case Kind::StartedNotListening:
+        return QStringLiteral("Server gestartet (PID ") + QString::number(outcome.pid.value_or(0))
+            + QStringLiteral("), er nimmt aber noch keine Verbindungen an. Das Menü zeigt, sobald er auf ")
+            + port(outcome) + QStringLiteral(" bereit ist.");
     case Kind::PortBusy:
         return withHolder(outcome, port(outcome) + QStringLiteral(" noch belegt – bitte zuerst stoppen."));
     case Kind::GeneratorFailed:
@@ -98,12 +140,15 @@ QString message(const OperationOutcome &outcome)
     case Kind::Stopped:
         return said(outcome, QStringLiteral("Server gestoppt"));
     case Kind::StopLeftPortBusy:
-        return withHolder(outcome, lines({said(outcome), port(outcome)
-                                          + QStringLiteral(" ist noch belegt – der Server wurde nicht gestoppt.")}));
+        return stopLeftPortBusy(outcome);
+    case Kind::PortHeldByOther:
+        return heldByOther(outcome);
+    case Kind::ProjectIncomplete:
+        return said(outcome);
     case Kind::Regenerated:
         return QStringLiteral("Berichte neu generiert");
     case Kind::RegenerationFailed:
-        return said(outcome);
+        return said(outcome, QStringLiteral("Generator fehlgeschlagen"));
     case Kind::ScriptTimedOut:
         return said(outcome);
     }
@@ -116,14 +161,18 @@ QString failure(const RunFailure &failure)
     switch (failure.kind) {
     case RunFailure::Kind::NoCommand:
         return QStringLiteral("Kein Befehl");
-    case RunFailure::Kind::RootUnavailable:
-        return QStringLiteral("Projektordner kann nicht angelegt werden: ") + failure.path;
+    case RunFailure::Kind::RootMissing:
+        return QStringLiteral("Der Projektordner ") + failure.path + QStringLiteral(" ist nicht vorhanden.")
+            + overrideNote();
+    case RunFailure::Kind::ScriptMissing:
+        return QStringLiteral("Im Projektordner ") + failure.path + QStringLiteral(" fehlt ") + failure.detail
+            + QLatin1Char('.') + overrideNote();
     case RunFailure::Kind::ProgramMissing:
         return name + QStringLiteral(" nicht gefunden: ") + failure.path;
     case RunFailure::Kind::ProgramNotExecutable:
         return name + QStringLiteral(" ist nicht ausführbar: ") + failure.path;
     case RunFailure::Kind::LaunchError:
-        return failure.detail;
+        return name + QStringLiteral(" konnte nicht gestartet werden: ") + systemError(failure.detail);
     case RunFailure::Kind::LogUnusable:
         return QStringLiteral("Fehler: Das Server-Log ") + failure.path
             + QStringLiteral(" ist keine beschreibbare Datei. Der Server wurde nicht gestartet.");
@@ -135,6 +184,36 @@ QString failure(const RunFailure &failure)
     }
     }
     return {};
+}
+
+QString systemError(const QString &technical)
+{
+    // The platform gives its reasons in English words only; the common
+    // ones are said in German, the words kept for whoever looks further.
+    static const struct { int code; const char *german; } causes[] = {
+        {ENOENT, "Datei oder Ordner nicht vorhanden"},
+        {EACCES, "Keine Berechtigung"},
+        {EPERM, "Keine Berechtigung"},
+        {ENOSPC, "Kein Speicherplatz mehr frei"},
+        {EDQUOT, "Speicherkontingent erschöpft"},
+        {EROFS, "Das Dateisystem ist nur lesbar"},
+        {ENOTDIR, "Eine Datei steht, wo ein Ordner sein müsste"},
+        {EISDIR, "Ist ein Ordner"},
+        {ELOOP, "Zu viele symbolische Verweise hintereinander"},
+        {ENAMETOOLONG, "Name zu lang"},
+        {ENOEXEC, "Kein ausführbares Programm"},
+        {ETXTBSY, "Die Programmdatei wird gerade geschrieben"},
+        {ENOMEM, "Nicht genug Arbeitsspeicher"},
+        {EMFILE, "Zu viele offene Dateien"},
+        {EIO, "Ein-/Ausgabefehler des Datenträgers"},
+    };
+    for (const auto &cause : causes) {
+        if (!technical.isEmpty() && technical.endsWith(qt_error_string(cause.code)))
+            return QString::fromUtf8(cause.german) + QStringLiteral(" (") + technical + QLatin1Char(')');
+    }
+    if (technical.isEmpty())
+        return QStringLiteral("Unbekannter Fehler");
+    return QStringLiteral("Systemfehler (") + technical + QLatin1Char(')');
 }
 
 QString holder(const PortHolder &holder)

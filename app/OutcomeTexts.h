@@ -20,6 +20,9 @@ QString message(const OperationOutcome &outcome);
 
 // A command that could not be run at all.
 QString failure(const RunFailure &failure);
+// An operating system's reason (its English words) in German, the words in
+// parentheses.
+QString systemError(const QString &technical);
 // "Belegt von: …": who holds the port.
 QString holder(const PortHolder &holder);
 // A child's output, with the gap of a shortened one worded.

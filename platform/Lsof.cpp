@@ -106,4 +106,16 @@ std::optional<qint32> parsePid(const QByteArray &lsofOutput)
     return qint32(negative ? -magnitude : magnitude);
 }
 
+bool descendsFrom(qint32 pid, qint32 ancestor)
+{
+    // Bounded: a chain that loops (identifiers reused while we walk) ends.
+    std::optional<qint32> at = pid;
+    for (int depth = 0; at && *at > 1 && depth < 64; ++depth) {
+        if (*at == ancestor)
+            return true;
+        at = parentOf(*at);
+    }
+    return false;
+}
+
 } // namespace PortProbe

@@ -55,4 +55,10 @@ std::optional<QString> programName(qint32 pid);
 // count as dead.
 bool isAlive(qint32 pid);
 
+// The parent of a live process; absent when it is gone or cannot be seen.
+std::optional<qint32> parentOf(qint32 pid);
+// `pid` is `ancestor` or one of its descendants (a server that forks and
+// listens in a child).
+bool descendsFrom(qint32 pid, qint32 ancestor);
+
 } // namespace PortProbe

@@ -80,7 +80,7 @@ Launch startBackground(const QStringList &command, const QString &root,
     using Kind = Launch::Kind;
     if (command.isEmpty())
         return {Kind::Failed, std::nullopt, {}, RunFailure{}};
-    if (const std::optional<RunFailure> problem = CommandRunner::prepareRoot(root))
+    if (const std::optional<RunFailure> problem = CommandRunner::checkRoot(root))
         return {Kind::Failed, std::nullopt, {}, problem};
 
     QProcess server;
@@ -106,7 +106,8 @@ Launch startBackground(const QStringList &command, const QString &root,
         return {Kind::CalledOff, std::nullopt, {}, std::nullopt};
 
     bool ended = false;
-    Dispatch::waitUntil([&] { return (ended = !PortProbe::isAlive(pid)) || listening(pid); },
+    bool listens = false;
+    Dispatch::waitUntil([&] { return (ended = !PortProbe::isAlive(pid)) || (listens = listening(pid)); },
                         ServerConstants::startWaitMs, ticket);
     ticket.untrack(pid);
     if (ticket.cancelled()) {
@@ -118,7 +119,7 @@ Launch startBackground(const QStringList &command, const QString &root,
     }
     if (ended)
         return {Kind::EndedAtOnce, std::nullopt, logTail(logPath, logStart), std::nullopt};
-    return {Kind::Running, pid, {}, std::nullopt, !rotated};
+    return {listens ? Kind::Running : Kind::NotListening, pid, {}, std::nullopt, !rotated};
 }
 
 } // namespace BackgroundLauncher

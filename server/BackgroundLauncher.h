@@ -18,7 +18,8 @@ using ListeningCheck = std::function<bool(qint32 pid)>;
 struct Launch
 {
     enum class Kind {
-        Running,     // pid: it listens, or still runs when the wait is over
+        Running,     // pid: it, or a process it started, listens
+        NotListening, // pid: it still runs when the wait is over, but does not listen
         EndedAtOnce, // logTail: what it wrote to its log meanwhile
         Failed,      // failure: it could not be launched
         CalledOff,   // the ticket was voided; a server launched is ended

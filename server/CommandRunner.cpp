@@ -1,7 +1,6 @@
 #include "server/CommandRunner.h"
 
 #include "paths/ProjectLayout.h"
-#include "platform/MakePath.h"
 #include "server/OutputText.h"
 #include "server/ServerConstants.h"
 #include "server/ServerLog.h"
@@ -41,13 +40,24 @@ QString programPath(const QString &name)
     return ServerConstants::programFolder() + name;
 }
 
-std::optional<RunFailure> prepareRoot(const QString &root)
+std::optional<RunFailure> checkRoot(const QString &root)
 {
-    const std::optional<QString> failure = MakePath::create(root);
-    if (!failure)
+    // Never made here: a mistyped root would become an empty project.
+    if (QFileInfo(root).isDir())
         return std::nullopt;
-    qCWarning(lcServer, "Project folder: %s", qUtf8Printable(*failure));
-    return RunFailure{RunFailure::Kind::RootUnavailable, root, *failure};
+    qCWarning(lcServer, "Project folder missing: %s", qUtf8Printable(root));
+    return RunFailure{RunFailure::Kind::RootMissing, root, {}};
+}
+
+std::optional<RunFailure> checkScripts(const QString &root, const QStringList &scripts)
+{
+    if (std::optional<RunFailure> missing = checkRoot(root))
+        return missing;
+    for (const QString &script : scripts) {
+        if (!QFileInfo(root + QLatin1Char('/') + script).isFile())
+            return RunFailure{RunFailure::Kind::ScriptMissing, root, script};
+    }
+    return std::nullopt;
 }
 
 RunFailure launchFailure(const QString &path, const QString &platformError)
@@ -69,7 +79,7 @@ Run runShell(const QStringList &command, bool allowFailure, const QString &root,
     };
     if (command.isEmpty())
         return failure({});
-    if (const std::optional<RunFailure> problem = prepareRoot(root))
+    if (const std::optional<RunFailure> problem = checkRoot(root))
         return failure(*problem);
 
     QProcess child;

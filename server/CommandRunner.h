@@ -34,8 +34,10 @@ QProcessEnvironment childEnvironment(const QProcessEnvironment &base, qint64 por
 // "/usr/bin/" + name: programs are never looked up on PATH.
 QString programPath(const QString &name);
 
-// Creates a missing project root; says so when that is impossible.
-std::optional<RunFailure> prepareRoot(const QString &root);
+// The project root is never created for a command: one that is no folder,
+// or lacks a script the command needs, is said instead.
+std::optional<RunFailure> checkRoot(const QString &root);
+std::optional<RunFailure> checkScripts(const QString &root, const QStringList &scripts);
 
 // Why the program at `path` did not start: missing, not executable, or the
 // platform's description when the program itself is in order.

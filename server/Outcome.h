@@ -20,12 +20,15 @@ struct OperationOutcome
 {
     enum class Kind {
         Started,            // pid
+        StartedNotListening, // pid: launched and alive, but it takes no connections yet
         PortBusy,           // the start found the port held and gave up: holder
         GeneratorFailed,    // output or failure
         ServerEndedAtOnce,  // output: the last lines of its log; holder
         ServerDidNotStart,  // failure; holder
         Stopped,            // output: what the stop script said
         StopLeftPortBusy,   // output or failure of the stop script; holder
+        PortHeldByOther,    // the stop found no server of ours, only another user's listener: holder
+        ProjectIncomplete,  // failure: the root is no folder or lacks a script the command needs
         Regenerated,
         RegenerationFailed, // output or failure
         ScriptTimedOut,     // failure: the script and its bound

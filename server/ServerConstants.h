@@ -34,6 +34,9 @@ inline constexpr int pollStepMs = 50;
 // How long a start waits for its server to listen or to end. The shipped
 // server listens within a tenth of a second; a slow one counts as started.
 inline constexpr int startWaitMs = 5000;
+// Until then a server of ours that lives but does not listen yet is shown
+// as starting; after it, as one that takes no connections.
+inline constexpr int startPlausibleMs = 60 * 1000;
 // The longest a project script may run before it is ended with everything
 // it started: the stop script only signals and waits for the port, the
 // generator reads a year of receipts (a few seconds on the shipped data).

@@ -7,11 +7,14 @@
 #include "server/ServerManager.h"
 
 #include "paths/ProjectLayout.h"
+#include "server/CommandRunner.h"
 #include "server/Dispatch.h"
 #include "platform/PortProbe.h"
 #include "server/ServerConstants.h"
 #include "server/ServerState.h"
 #include "server/StatusModel.h"
+
+#include <QDeadlineTimer>
 
 namespace {
 
@@ -54,6 +57,20 @@ OperationOutcome outcome(const State &state, Kind kind, const ShellResult &resul
     return made;
 }
 
+// The scripts a command needs, looked for before anything runs: a root
+// that is not there is never made into an empty project.
+std::optional<OperationOutcome> incomplete(const State &state, const QStringList &scripts)
+{
+    const std::optional<RunFailure> missing = CommandRunner::checkScripts(state->projectRoot(), scripts);
+    if (!missing)
+        return std::nullopt;
+    OperationOutcome made = outcome(state, Kind::ProjectIncomplete);
+    made.failure = missing;
+    return made;
+}
+
+QStringList startScripts() { return {ProjectLayout::generatorScript(), ProjectLayout::serveScript()}; }
+
 // Posts the final answer; one whose work was called off meanwhile is not
 // given. `observe`: the server's state is probed first, here on the worker.
 void reply(const State &state, const Ticket &ticket, const Finish &finish, const OperationOutcome &outcome,
@@ -71,6 +88,9 @@ void reply(const State &state, const Ticket &ticket, const Finish &finish, const
 // The start's steps; nothing when the work was called off.
 std::optional<OperationOutcome> startWork(const State &state, const Ticket &ticket)
 {
+    // A missing stop script does not keep the server from starting.
+    if (std::optional<OperationOutcome> missing = incomplete(state, startScripts()))
+        return missing;
     const ShellResult stop = runStop(state, ticket);
     if (ticket.cancelled())
         return std::nullopt;
@@ -95,10 +115,11 @@ std::optional<OperationOutcome> startWork(const State &state, const Ticket &tick
         return outcome(state, timedOut(generated) ? Kind::ScriptTimedOut : Kind::GeneratorFailed, generated);
 
     const BackgroundLauncher::Launch launch = state->startBackground(
-        serverCommand(), [state](qint32 pid) { return state->pidOnPort() == pid; }, ticket);
+        serverCommand(), [state](qint32 pid) { return state->servesPort(pid); }, ticket);
     if (launch.kind == BackgroundLauncher::Launch::Kind::CalledOff)
         return std::nullopt;
-    if (launch.kind != BackgroundLauncher::Launch::Kind::Running || !launch.pid) {
+    const bool listens = launch.kind == BackgroundLauncher::Launch::Kind::Running;
+    if ((!listens && launch.kind != BackgroundLauncher::Launch::Kind::NotListening) || !launch.pid) {
         // A port someone else holds is the usual reason; say who it is.
         const bool ended = launch.kind == BackgroundLauncher::Launch::Kind::EndedAtOnce;
         OperationOutcome failed = outcome(state, ended ? Kind::ServerEndedAtOnce : Kind::ServerDidNotStart,
@@ -108,8 +129,9 @@ std::optional<OperationOutcome> startWork(const State &state, const Ticket &tick
     }
     // Recorded before the state is looked at, so the report shows the new server.
     state->serverPID.set(*launch.pid);
+    state->launched.set(ServerState::Launched{*launch.pid, QDeadlineTimer::current().deadline()});
     state->lastError.set(std::nullopt);
-    OperationOutcome started = outcome(state, Kind::Started);
+    OperationOutcome started = outcome(state, listens ? Kind::Started : Kind::StartedNotListening);
     started.pid = launch.pid;
     started.logNotRotated = launch.logNotRotated;
     return started;
@@ -117,12 +139,18 @@ std::optional<OperationOutcome> startWork(const State &state, const Ticket &tick
 
 std::optional<OperationOutcome> stopWork(const State &state, const Ticket &ticket)
 {
+    if (std::optional<OperationOutcome> missing = incomplete(state, stopCommand()))
+        return missing;
     const ShellResult result = runStop(state, ticket);
     if (ticket.cancelled())
         return std::nullopt;
     if (timedOut(result))
         return outcome(state, Kind::ScriptTimedOut, result);
     state->serverPID.set(std::nullopt);
+    // A server of ours that never listened is found by no stop script.
+    state->endSilentLaunch(ticket, ServerConstants::stopGraceMs);
+    if (ticket.cancelled())
+        return std::nullopt;
     // Whatever the script said or whether it ran at all: the stop worked
     // when nothing listens on the port any more.
     // No answer from the probe leaves it to the script, which waits for
@@ -132,7 +160,10 @@ std::optional<OperationOutcome> stopWork(const State &state, const Ticket &ticke
                                           ServerConstants::stopGraceMs, ticket);
     if (ticket.cancelled())
         return std::nullopt;
-    OperationOutcome stopped = outcome(state, free ? Kind::Stopped : Kind::StopLeftPortBusy, result);
+    // A listener we cannot look into is no server we could have started:
+    // another user's program, which no stop of ours ends.
+    const Kind kind = free ? Kind::Stopped : port.pid ? Kind::StopLeftPortBusy : Kind::PortHeldByOther;
+    OperationOutcome stopped = outcome(state, kind, result);
     if (!free)
         stopped.holder = ServerState::holder(port);
     return stopped;
@@ -191,6 +222,10 @@ void ServerManager::restartServer(Completion completion)
     // The stop's own outcome is not reported; the start runs whatever it was.
     serially(state, ticket, settling(*m_status, ServerStatus::Operation::Restart, completion),
              [state, ticket]() -> std::optional<OperationOutcome> {
+                 // Not stopped for a start that cannot follow.
+                 if (std::optional<OperationOutcome> missing =
+                         incomplete(state, stopCommand() + startScripts()))
+                     return missing;
                  if (!stopWork(state, ticket))
                      return std::nullopt;
                  return startWork(state, ticket);
@@ -206,6 +241,10 @@ void ServerManager::regenerateReports(Completion completion)
     state->regenerations.post([state, ticket, finish] {
         if (ticket.cancelled())
             return;
+        if (std::optional<OperationOutcome> missing = incomplete(state, {ProjectLayout::generatorScript()})) {
+            reply(state, ticket, finish, *missing, false);
+            return;
+        }
         const ShellResult result = runGenerator(state, ticket);
         const Kind kind = result.success ? Kind::Regenerated
             : timedOut(result)           ? Kind::ScriptTimedOut

@@ -6,7 +6,10 @@
 #include "platform/PortProbe.h"
 #include "server/ServerConstants.h"
 
+#include <QDeadlineTimer>
 #include <QProcessEnvironment>
+
+#include <csignal>
 
 ServerState::ServerState(ServerManager::Config config)
     : m_config(std::move(config))
@@ -21,17 +24,42 @@ QString ServerState::projectRoot() const
 bool ServerState::isRunning() const
 {
     const std::optional<qint32> recorded = serverPID.get();
-    if (recorded && PortProbe::isAlive(*recorded))
+    const PortStatus answer = probePort();
+    if (recorded && PortProbe::isAlive(*recorded) && (answer.isUnknown() || servedBy(answer, *recorded)))
         return true;
-    return listenerRunning(probePort());
+    return listenerRunning(answer);
 }
 
-bool ServerState::refreshStatus()
+bool ServerState::servedBy(const PortStatus &answer, qint32 pid)
 {
-    // A live recorded server is trusted without asking the port.
+    // A server may fork and listen in its child.
+    return answer.pid && PortProbe::descendsFrom(*answer.pid, pid);
+}
+
+bool ServerState::servesPort(qint32 pid) const
+{
+    return servedBy(probePort(), pid);
+}
+
+bool ServerState::refreshStatus(Silence *silence)
+{
+    if (const std::optional<Launched> ours = launched.get(); ours && !PortProbe::isAlive(ours->pid))
+        launched.replaceIf(ours, std::nullopt);
+    // A live recorded server runs only while the port is its own: a process
+    // alone serves nobody.
     if (const std::optional<qint32> recorded = serverPID.get()) {
-        if (PortProbe::isAlive(*recorded))
-            return true;
+        if (PortProbe::isAlive(*recorded)) {
+            const PortStatus answer = probePort();
+            // No answer from the probe: nothing speaks against it.
+            if (answer.isUnknown() || servedBy(answer, *recorded))
+                return true;
+            const std::optional<Launched> ours = launched.get();
+            const bool young = ours && ours->pid == *recorded
+                && QDeadlineTimer::current().deadline() - ours->atMs < ServerConstants::startPlausibleMs;
+            if (silence)
+                *silence = young ? Silence::Starting : Silence::Unresponsive;
+            return false;
+        }
         // A start may have recorded its server meanwhile.
         serverPID.replaceIf(recorded, std::nullopt);
     }
@@ -44,8 +72,27 @@ bool ServerState::refreshStatus()
 
 ServerObservation ServerState::observe()
 {
-    const bool running = refreshStatus();
-    return {running, serverPID.get(), portStatus()};
+    ServerObservation seen;
+    seen.running = refreshStatus(&seen.silence);
+    seen.pid = serverPID.get();
+    seen.port = portStatus();
+    return seen;
+}
+
+void ServerState::endSilentLaunch(const Dispatch::Cancellation::Ticket &ticket, int graceMs)
+{
+    const std::optional<Launched> ours = launched.get();
+    if (!ours)
+        return;
+    const qint32 pid = ours->pid;
+    if (PortProbe::isAlive(pid) && !servesPort(pid)) {
+        // Only the process itself: it leads no group of its own.
+        ::kill(pid, SIGTERM);
+        if (!Dispatch::waitUntil([pid] { return !PortProbe::isAlive(pid); }, graceMs, ticket))
+            ::kill(pid, SIGKILL);
+    }
+    if (!PortProbe::isAlive(pid))
+        launched.replaceIf(ours, std::nullopt);
 }
 
 bool ServerState::listenerRunning(const PortStatus &answer) const

@@ -30,10 +30,27 @@ public:
     Guarded<std::optional<QString>> lastError;
     Guarded<QString> lastLogLine;
 
+    // The server process this program launched, and since when; the one
+    // process a stop ends itself when it never listened.
+    struct Launched
+    {
+        qint32 pid = 0;
+        qint64 atMs = 0; // QDeadlineTimer::current() at its launch
+        friend bool operator==(const Launched &, const Launched &) = default;
+    };
+    Guarded<std::optional<Launched>> launched;
+
     QString projectRoot() const;
 
     bool isRunning() const;
-    bool refreshStatus();
+    // True when the recorded server holds the port; `silence` tells about a
+    // recorded one that lives but does not.
+    bool refreshStatus(Silence *silence = nullptr);
+    // The port, asked now, is held by `pid` or by a process it started.
+    bool servesPort(qint32 pid) const;
+    // Ends the server we launched if it lives and never took the port (no
+    // stop script finds it); waits for it within `graceMs`.
+    void endSilentLaunch(const Dispatch::Cancellation::Ticket &ticket, int graceMs);
     // refreshStatus() and what it left behind; blocks as it does.
     ServerObservation observe();
 
@@ -68,6 +85,7 @@ private:
     // Running from the port alone: whom the probe names now, or with no
     // answer whom it named last, while that process lives.
     bool listenerRunning(const PortStatus &answer) const;
+    static bool servedBy(const PortStatus &answer, qint32 pid);
 
     const ServerManager::Config m_config;
     mutable Guarded<PortStatus> m_lastAnswer;

@@ -6,11 +6,20 @@
 
 #include <optional>
 
+// A recorded server process that lives but does not hold the port.
+enum class Silence {
+    None,
+    Starting,     // launched by us a short while ago
+    Unresponsive, // for longer than a start can plausibly take
+};
+
 // What one probe of the server found, taken on a worker thread.
 struct ServerObservation
 {
-    // The recorded server lives, or a process listens on the port.
+    // The recorded server (or a child of it) holds the port, or nothing is
+    // recorded and a process listens on it.
     bool running = false;
+    Silence silence = Silence::None;
     std::optional<qint32> pid; // the recorded server after the probe
     PortStatus port;           // the last answer about the port
 };
@@ -19,7 +28,7 @@ struct ServerObservation
 // time something changed.
 struct ServerStatus
 {
-    enum class State { Stopped, Starting, Running, Stopping };
+    enum class State { Stopped, Starting, Running, Stopping, Launching, Unresponsive };
     enum class Api {
         Unknown,  // no update yet, or a probe under way for the first time
         Offline,  // the server is stopped: nothing is asked
@@ -32,6 +41,7 @@ struct ServerStatus
     // False until the first probe has answered.
     bool known = false;
     bool running = false;
+    Silence silence = Silence::None;
     Operation underWay = Operation::None;
     std::optional<qint32> pid;
     PortStatus port;
@@ -48,7 +58,14 @@ struct ServerStatus
         case Operation::None:
             break;
         }
-        return running ? State::Running : State::Stopped;
+        if (running)
+            return State::Running;
+        switch (silence) {
+        case Silence::Starting: return State::Launching;
+        case Silence::Unresponsive: return State::Unresponsive;
+        case Silence::None: break;
+        }
+        return State::Stopped;
     }
 
     friend bool operator==(const ServerStatus &, const ServerStatus &) = default;

@@ -11,12 +11,13 @@ struct RunFailure
 {
     enum class Kind {
         NoCommand,
-        RootUnavailable,      // path: the project root, which cannot be made
+        RootMissing,          // path: the project root, which is no folder
         ProgramMissing,       // path: the program
         ProgramNotExecutable, // path: the program
         LaunchError,          // path: the program; detail: the platform's words
         TimedOut,             // path: the script; boundMs: how long it ran
         LogUnusable,          // path: the server log, no writable regular file
+        ScriptMissing,        // path: the project root; detail: the script it lacks
     };
     Kind kind = Kind::NoCommand;
     QString path;

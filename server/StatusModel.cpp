@@ -72,10 +72,12 @@ void StatusModel::operationEnded(const ServerObservation &observation)
 void StatusModel::apply(const ServerObservation &observation)
 {
     m_sinceAnswer.start();
-    const bool unexpected = m_stopWatch.observe(observation.running);
+    // A server that does not listen has not gone away.
+    const bool unexpected = m_stopWatch.observe(observation.running || observation.silence != Silence::None);
     ServerStatus status = m_status;
     status.known = true;
     status.running = observation.running;
+    status.silence = observation.silence;
     status.pid = observation.pid;
     status.port = observation.port;
     if (!observation.running)

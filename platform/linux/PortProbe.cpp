@@ -76,5 +76,21 @@ bool isAlive(qint32 pid)
     return state != 'Z' && state != 'X';
 }
 
+std::optional<qint32> parentOf(qint32 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (pid <= 0 || !stat.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    // "pid (name) S ppid …": the name may hold anything, the fields follow its last ')'.
+    const QByteArray line = stat.read(1024);
+    const qsizetype close = line.lastIndexOf(')');
+    const QList<QByteArray> fields = line.mid(close + 1).simplified().split(' ');
+    bool ok = false;
+    const qint32 parent = fields.size() > 1 ? fields.at(1).toInt(&ok) : 0;
+    if (close < 0 || !ok)
+        return std::nullopt;
+    return parent;
+}
+
 } // namespace PortProbe
 

@@ -45,4 +45,12 @@ bool isAlive(qint32 pid)
     return info.pbsi_status != SZOMB;
 }
 
+std::optional<qint32> parentOf(qint32 pid)
+{
+    proc_bsdshortinfo info{};
+    if (pid <= 0 || ::proc_pidinfo(pid, PROC_PIDT_SHORTBSDINFO, 0, &info, sizeof info) != int(sizeof info))
+        return std::nullopt;
+    return qint32(info.pbsi_ppid);
+}
+
 } // namespace PortProbe

@@ -123,13 +123,15 @@ private slots:
                              std::optional<PortHolder> holder = {}) {
             return OperationOutcome{kind, 8765, 42, OutputText::shortened(output), failure, holder};
         };
-        const RunFailure noRoot{RunFailure::Kind::RootUnavailable, u"/p/x"_s, {}};
+        const RunFailure noRoot{RunFailure::Kind::RootMissing, u"/p/x"_s, {}};
         const PortHolder python{7, u"python3"_s};
         const PortHolder stranger{};
         const auto add = [](const char *name, const OperationOutcome &outcome, const QString &message) {
             QTest::newRow(name) << outcome << message;
         };
         add("started", make(K::Started), u"Server gestartet (PID 42)"_s);
+        add("started, not listening", make(K::StartedNotListening), u"Server gestartet (PID 42), er nimmt aber noch keine "
+            u"Verbindungen an. Das Menü zeigt, sobald er auf Port 8765 bereit ist."_s);
         add("port busy, named", make(K::PortBusy, {}, {}, python),
             u"Port 8765 noch belegt – bitte zuerst stoppen.\nBelegt von: python3 (PID 7)"_s);
         add("generator silent", make(K::GeneratorFailed), u"Generator fehlgeschlagen"_s);
@@ -139,13 +141,29 @@ private slots:
             u"serve.py hat sich gleich nach dem Start beendet.\nLetzte Zeilen aus logs/server-app.log:\nkaputt\n"
             u"Belegt von: PID 7"_s);
         add("did not start", make(K::ServerDidNotStart, {}, noRoot),
-            u"Projektordner kann nicht angelegt werden: /p/x"_s);
+            u"Der Projektordner /p/x ist nicht vorhanden."_s);
+        // Rows naming HARLUNE_PROJECT run with it set.
+        add("script missing, HARLUNE_PROJECT", make(K::ProjectIncomplete, {}, RunFailure{RunFailure::Kind::ScriptMissing,
+            u"/p/x"_s, u"stop.sh"_s}), u"Im Projektordner /p/x fehlt stop.sh.\nDer Ordner ist über HARLUNE_PROJECT "
+            u"eingestellt (/p/x) – bitte prüfen Sie diese Angabe."_s);
         add("log unusable", make(K::ServerDidNotStart, {}, RunFailure{RunFailure::Kind::LogUnusable, u"/p/logs/server-app.log"_s,
             {}, 0}), u"Fehler: Das Server-Log /p/logs/server-app.log ist keine beschreibbare Datei. Der Server wurde nicht gestartet."_s);
         add("stopped, silent", make(K::Stopped), u"Server gestoppt"_s);
-        add("stop left it held", make(K::StopLeftPortBusy, u"Kein Server"_s, {}, stranger),
-            u"Kein Server\nPort 8765 ist noch belegt – der Server wurde nicht gestoppt.\n"
-            u"Belegt von einem Programm eines anderen Benutzers"_s);
+        // One statement of what is true, never "none ran" beside "not stopped".
+        add("no server of ours, a stranger's port", make(K::PortHeldByOther, u"Kein Server lief auf Port 8765."_s, {}, stranger),
+            u"Es lief kein Server dieses Programms auf Port 8765. Der Port ist von einem Programm eines anderen "
+            u"Benutzers belegt; es wurde nicht beendet."_s);
+        const QString named = u"Port 8765 ist von python3 (PID 7) belegt – das ist nicht der Berichtsserver; er wurde nicht beendet."_s;
+        add("stop script names the holder", make(K::StopLeftPortBusy, named, {}, python), named);
+        add("stop script unnamed holder", make(K::StopLeftPortBusy, u"Kein Server lief auf Port 8765."_s, {}, python),
+            u"Kein Server lief auf Port 8765.\nBelegt von: python3 (PID 7)"_s);
+        add("stop script cannot run", make(K::StopLeftPortBusy, {}, RunFailure{RunFailure::Kind::LaunchError, u"/bin/bash"_s,
+            u"execvp: Permission denied"_s}, python), u"bash konnte nicht gestartet werden: Keine Berechtigung (execvp: "
+            u"Permission denied)\nPort 8765 ist noch belegt – der Server wurde nicht gestoppt.\nBelegt von: python3 (PID 7)"_s);
+        add("server cannot launch, disk full", make(K::ServerDidNotStart, {}, RunFailure{RunFailure::Kind::LaunchError,
+            u"/usr/bin/python3"_s, u"No space left on device"_s}),
+            u"python3 konnte nicht gestartet werden: Kein Speicherplatz mehr frei (No space left on device)"_s);
+        add("regeneration failed silently", make(K::RegenerationFailed), u"Generator fehlgeschlagen"_s);
         add("regenerated", make(K::Regenerated, u"Bericht"_s), u"Berichte neu generiert"_s);
         add("stop script ended at its bound", make(K::ScriptTimedOut, {}, RunFailure{RunFailure::Kind::TimedOut,
             u"stop.sh"_s, {}, 30000}), u"stop.sh lief länger als 30 Sekunden und wurde deshalb abgebrochen."_s);
@@ -157,7 +175,15 @@ private slots:
     {
         QFETCH(OperationOutcome, outcome);
         QFETCH(QString, message);
-        QCOMPARE(OutcomeTexts::message(outcome), message);
+        const QByteArray before = qgetenv("HARLUNE_PROJECT");
+        const bool wasSet = qEnvironmentVariableIsSet("HARLUNE_PROJECT");
+        if (QByteArray(QTest::currentDataTag()).contains("HARLUNE_PROJECT"))
+            qputenv("HARLUNE_PROJECT", "/p/x");
+        else
+            qunsetenv("HARLUNE_PROJECT");
+        const QString made = OutcomeTexts::message(outcome);
+        wasSet ? qputenv("HARLUNE_PROJECT", before) : qunsetenv("HARLUNE_PROJECT");
+        QCOMPARE(made, message);
     }
 
     void welcomeAndTrayNoticeOnLaunchAndEveryReopen_data()

@@ -1,6 +1,7 @@
 #include "server/ServerConstants.h"
 #include "platform/PortProbe.h"
 #include "server/ServerManager.h"
+#include "server/StatusModel.h"
 #include "ServerTestSupport.h"
 
 #include <atomic>
@@ -23,15 +24,14 @@ class ServerOperationsTest : public QObject
     void write(const QString &name, const QByteArray &content) { QVERIFY(writeFile(root() + '/' + name, content)); }
 
     // The port is free. At lookup `brokenLookup` (counted from 1) the root
-    // lies below a file, where no folder can be made.
+    // is a folder that is not there (and must not be made).
     ServerManager::Config config(int brokenLookup = 0)
     {
-        write("datei", "");
         ServerManager::Config config;
         config.port = freePort();
         auto lookups = std::make_shared<std::atomic<int>>(0);
         config.projectRoot = [lookups, brokenLookup, path = root()] {
-            return ++*lookups == brokenLookup ? path + "/datei/x" : path;
+            return ++*lookups == brokenLookup ? path + "/fehlt/x" : path;
         };
         return config;
     }
@@ -39,7 +39,8 @@ class ServerOperationsTest : public QObject
     // The identifier of a started server, which cleanup kills; 0 if none started.
     qint32 startedPid(const Outcome &outcome)
     {
-        const bool started = outcome.result.kind == OperationOutcome::Kind::Started;
+        const bool started = outcome.result.kind == OperationOutcome::Kind::Started
+            || outcome.result.kind == OperationOutcome::Kind::StartedNotListening;
         m_servers.append(started ? outcome.result.pid.value_or(0) : 0);
         return m_servers.constLast();
     }
@@ -145,28 +146,35 @@ private slots:
             QTest::newRow(name) << operation << setup << int(kind) << output << failure << stopRuns;
         };
         const QString generator = "generate_buchhaltung.py";
-        const int noRoot = int(RunFailure::Kind::RootUnavailable);
+        const int noRoot = int(RunFailure::Kind::RootMissing);
+        const int noScript = int(RunFailure::Kind::ScriptMissing);
         row("start, generator silent", "start", {{generator, "raise SystemExit(2)"}}, K::GeneratorFailed, "", -1, 1);
-        row("start, no root at launch", "start", {{"lookup", 3}}, K::ServerDidNotStart, "", noRoot, 1);
-        row("start, stop cannot run, port held", "start", {{"lookup", 1}, {"held", true}}, K::PortBusy, "", -1, 0);
-        row("start, stop cannot run, port free", "start", {{"lookup", 1}}, K::Started, "", -1, 0);
+        // The first lookup checks the scripts; nothing runs without them.
+        row("start, no root", "start", {{"lookup", 1}}, K::ProjectIncomplete, "", noRoot, 0);
+        row("start, no generator", "start", {{"no " + generator, true}}, K::ProjectIncomplete, "", noScript, 0);
+        row("start, no root at launch", "start", {{"lookup", 4}}, K::ServerDidNotStart, "", noRoot, 1);
+        row("start, stop cannot run, port held", "start", {{"lookup", 2}, {"held", true}}, K::PortBusy, "", -1, 0);
+        row("start, stop cannot run, port free", "start", {{"lookup", 2}}, K::Started, "", -1, 0);
         // Not reported as started: its last words instead, and no PID kept.
         row("start, server ends at once", "start", {{"serve.py", "print('kaputt\\nAdresse belegt')\nraise SystemExit(1)"}},
             K::ServerEndedAtOnce, "kaputt\nAdresse belegt", -1, 1);
-        row("start, server not yet listening", "start", {{"serve.py", "import time\ntime.sleep(120)"}}, K::Started, "", -1, 1);
+        row("start, server not yet listening", "start", {{"serve.py", "import time\ntime.sleep(120)"}},
+            K::StartedNotListening, "", -1, 1);
         row("stop, prints, exits 1", "stop", {{"stop.sh", "echo 'Server gestoppt (PID 12)'\nexit 1"}}, K::Stopped,
             "Server gestoppt (PID 12)", -1, 1);
         row("stop, silent", "stop", {}, K::Stopped, "", -1, 1);
-        // Bash's own complaint names the script.
-        row("stop, script missing", "stop", {{"no stop script", true}}, K::Stopped, "*stop.sh", -1, 0);
+        row("stop, script missing", "stop", {{"no stop.sh", true}}, K::ProjectIncomplete, "", noScript, 0);
         row("stop, port stays held", "stop", {{"held", true}, {"stop.sh", "echo 'Kein Server'"}}, K::StopLeftPortBusy,
             "Kein Server", -1, 1);
-        row("stop cannot run, port held", "stop", {{"lookup", 1}, {"held", true}}, K::StopLeftPortBusy, "", noRoot, 0);
+        row("stop cannot run, port held", "stop", {{"lookup", 2}, {"held", true}}, K::StopLeftPortBusy, "", noRoot, 0);
         // The stop's outcome is never reported, and the start runs its own stop.
         row("restart, generator fails", "restart", {{"stop.sh", "echo STOPP"}, {generator, "print('GEN-FEHLER')\nraise SystemExit(1)"}},
             K::GeneratorFailed, "GEN-FEHLER", -1, 2);
         row("regenerate", "regenerate", {{generator, "print('Bericht')"}}, K::Regenerated, "Bericht", -1, 0);
         row("regenerate, fails silently", "regenerate", {{generator, "raise SystemExit(4)"}}, K::RegenerationFailed, "", -1, 0);
+        row("regenerate, no root", "regenerate", {{"lookup", 1}}, K::ProjectIncomplete, "", noRoot, 0);
+        row("regenerate, output not UTF-8", "regenerate", {{generator, "import sys\nsys.stdout.buffer.write(b'Fehler \\xff!')\n"
+            "raise SystemExit(1)"}}, K::RegenerationFailed, QString("Fehler ") + QChar(0xFFFD) + '!', -1, 0);
         // Scripts that never end are ended at their bound ("bound", ms), with all they started.
         const int timedOut = int(RunFailure::Kind::TimedOut);
         row("stop hangs", "stop", {{"stop.sh", "sleep 60 & echo $! > sleeper; wait"}, {"bound", 500}},
@@ -185,8 +193,10 @@ private slots:
         QFETCH(int, failure);
         QFETCH(int, stopRuns);
         for (const QString &file : setup.keys().filter("."))
-            write(file, (file == "stop.sh" ? "echo gestoppt >> stop-runs\n" : "") + setup[file].toByteArray());
-        QVERIFY(!setup.contains("no stop script") || QFile::remove(root() + "/stop.sh"));
+            if (!file.startsWith("no "))
+                write(file, (file == "stop.sh" ? "echo gestoppt >> stop-runs\n" : "") + setup[file].toByteArray());
+        for (const QString &missing : setup.keys().filter("no "))
+            QVERIFY(QFile::remove(root() + '/' + missing.mid(3)));
         ServerManager::Config config = this->config(setup.value("lookup").toInt());
         if (setup.contains("bound"))
             config.stopScriptBoundMs = config.generatorBoundMs = setup.value("bound").toInt();
@@ -213,8 +223,9 @@ private slots:
         const QString said = joined(result.output);
         QVERIFY2(output.startsWith('*') ? said.contains(output.mid(1)) : said == output, qPrintable(said));
         QCOMPARE(result.failure ? int(result.failure->kind) : -1, failure);
-        QVERIFY(!result.failure || result.failure->path.endsWith("/datei/x")
+        QVERIFY(!result.failure || result.failure->path.endsWith("/fehlt/x") || result.failure->path == root()
                 || result.failure->path == (operation == "stop" ? "stop.sh" : "generate_buchhaltung.py"));
+        QVERIFY(!QFileInfo::exists(root() + "/fehlt"));
         // What a script that had to be ended had started is gone too.
         if (QFile::exists(root() + "/sleeper"))
             QTRY_VERIFY_WITH_TIMEOUT(!PortProbe::isAlive(readFile(root() + "/sleeper").trimmed().toInt()), patienceMs);
@@ -228,7 +239,8 @@ private slots:
         // A start records its server and clears the error, a stop forgets the
         // server and adopts whoever still holds the port; a failure changes nothing.
         const bool stops = (operation == "stop" || operation == "restart")
-            && result.kind != OperationOutcome::Kind::ScriptTimedOut;
+            && result.kind != OperationOutcome::Kind::ScriptTimedOut
+            && result.kind != OperationOutcome::Kind::ProjectIncomplete;
         using Pid = std::optional<qint32>;
         const Pid holderPid = holder.isListening() ? Pid(QCoreApplication::applicationPid()) : Pid();
         QCOMPARE(manager.serverPID(), started ? Pid(started) : stops ? holderPid : Pid(recorded.processId()));
@@ -237,6 +249,44 @@ private slots:
         // The last line of what the scripts said is kept.
         if (operation == "regenerate")
             QCOMPARE(manager.lastLogLine(), said);
+    }
+
+    void serversThatDoNotListenThemselves_data()
+    {
+        QTest::addColumn<QByteArray>("serve");
+        QTest::addColumn<bool>("listens");
+        QTest::newRow("never listens") << QByteArray("import time\ntime.sleep(120)") << false;
+        // A started server, though the process we launched never listens.
+        QTest::newRow("listens in a forked child")
+            << QByteArray("import os, socket, time\nif os.fork() == 0:\n"
+                          "    s = socket.create_server(('127.0.0.1', int(os.environ['HARLUNE_PORT'])))\n"
+                          "    open('child', 'w').write(str(os.getpid()))\n"
+                          "time.sleep(120)\n") << true;
+    }
+
+    void serversThatDoNotListenThemselves()
+    {
+        QFETCH(QByteArray, serve);
+        QFETCH(bool, listens);
+        write("serve.py", serve);
+        // Ends the listener, as the shipped stop script would; not what never listened.
+        write("stop.sh", "[ -f child ] && kill $(cat child)\n");
+        ServerManager manager(config());
+        const auto started = await([&](auto done) { manager.startServer(done); });
+        const qint32 pid = startedPid(*started);
+        QVERIFY(pid > 0);
+        QCOMPARE(started->result.kind, listens ? OperationOutcome::Kind::Started : OperationOutcome::Kind::StartedNotListening);
+        // Running only with a listener; else starting, with no question to its API.
+        const ServerStatus status = manager.status().current();
+        QCOMPARE(status.running, listens);
+        QCOMPARE(status.state(), listens ? ServerStatus::State::Running : ServerStatus::State::Launching);
+        QCOMPARE(status.pid, std::optional<qint32>(pid));
+        const qint32 child = readFile(root() + "/child").toInt();
+        QCOMPARE(child > 0, listens);
+        // The stop ends what we launched, listener or not.
+        const auto stopped = await([&](auto done) { manager.stopServer(done); });
+        QCOMPARE(stopped->result.kind, OperationOutcome::Kind::Stopped);
+        QTRY_VERIFY_WITH_TIMEOUT(!PortProbe::isAlive(pid) && !PortProbe::isAlive(child), patienceMs);
     }
 
     void regenerationsRunBesideAStart()
