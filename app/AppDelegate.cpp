@@ -1,13 +1,19 @@
 #include "app/AppDelegate.h"
 
 #include "app/AlertDialog.h"
+#include "app/AppIdentity.h"
 #include "app/FileManagerReveal.h"
 #include "app/ShellTexts.h"
 #include "app/TrayIconImage.h"
+#ifdef HARLUNE_DESKTOP_NOTICES
+#include "app/platform/linux/StatusItemAsMenu.h"
+#include "app/platform/linux/StatusNotifierWatch.h"
+#endif
 
 #include <QAbstractButton>
 #include <QAction>
 #include <QCursor>
+#include <QDateTime>
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QMenu>
@@ -63,7 +69,7 @@ void AppDelegate::applicationDidFinishLaunching()
 
     // Without a tray the user could neither see nor end the program: say so.
     // Set off after the welcome, so the notice opens over it and is read first.
-    if (!QSystemTrayIcon::isSystemTrayAvailable())
+    if (!trayAvailable())
         QTimer::singleShot(welcomeDelayMs, this, &AppDelegate::showTrayMissingNotice);
 }
 
@@ -83,18 +89,14 @@ void AppDelegate::applicationWillTerminate()
 
 void AppDelegate::setupMenuBar()
 {
-    m_statusItem = new QSystemTrayIcon(this);
     m_statusMenu = new QMenu;
-    // First: how the tray shows the texts depends on the tray it goes to.
-    m_statusItem->setContextMenu(m_statusMenu);
-    const MenuModel::TextStyle style = MenuModel::textStyle(*m_statusMenu);
-
     for (const MenuModel::Entry &entry : MenuModel::entries(m_manager.projectRoot())) {
         if (entry.kind == MenuModel::EntryKind::Separator) {
             m_statusMenu->addSeparator();
             continue;
         }
-        QAction *action = m_statusMenu->addAction(MenuModel::actionText(entry.title, style));
+        QAction *action = m_statusMenu->addAction(QString());
+        setEntryTitle(action, entry.title);
         switch (entry.kind) {
         case MenuModel::EntryKind::StatusLine:
             m_statusLineItem = action;
@@ -112,24 +114,73 @@ void AppDelegate::setupMenuBar()
             break;
         }
     }
+    // What the user reads when the menu opens is never older than a second.
+    connect(m_statusMenu, &QMenu::aboutToShow, this, &AppDelegate::updateMenuUnlessFresh);
+
+#ifdef HARLUNE_DESKTOP_NOTICES
+    m_notifier = new DesktopNotifier(ShellTexts::accessibleName(),
+                                     QString::fromUtf8(AppIdentity::applicationId),
+                                     QString::fromUtf8(AppIdentity::applicationId), this);
+    connect(m_notifier, &DesktopNotifier::clicked, this, &AppDelegate::openLogs);
+    connect(m_notifier, &DesktopNotifier::unavailable, this, &AppDelegate::showTrayMessage);
+    // A panel that starts (or restarts) later gets a fresh item at once.
+    auto *watch = new StatusNotifierWatch(this);
+    connect(watch, &StatusNotifierWatch::hostAppeared, this, &AppDelegate::createStatusItem);
+    // Without a watcher, Wayland has no tray at all, and Qt would decide for
+    // good at the first item that there is none: wait for one.
+    if (QGuiApplication::platformName() == QLatin1String("wayland")
+        && !StatusNotifierWatch::watcherIsThere())
+        return;
+#endif
+    createStatusItem();
+}
+
+void AppDelegate::createStatusItem()
+{
+    delete m_statusItem;
+    m_statusItem = new QSystemTrayIcon(this);
+    // First: how the tray shows the texts depends on the tray it goes to.
+    m_statusItem->setContextMenu(m_statusMenu);
+    for (QAction *action : m_statusMenu->actions())
+        setEntryTitle(action, action->data().toString());
 
 #ifndef Q_OS_MACOS
     // An XEmbed tray reports a left click only as Trigger and opens the
     // context menu on the right button alone; users expect either to work.
+    // StatusNotifier hosts show their own menu on either (the item is a
+    // menu); a menu of ours would have no place beside their icon.
     connect(m_statusItem, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
-                if (reason == QSystemTrayIcon::Trigger)
-                    m_statusMenu->popup(QCursor::pos());
+                if (reason != QSystemTrayIcon::Trigger
+                    || MenuModel::textStyle(*m_statusMenu) != MenuModel::TextStyle::Widget)
+                    return;
+                const QRect icon = m_statusItem->geometry();
+                m_statusMenu->popup(icon.isValid() ? icon.bottomLeft() : QCursor::pos());
             });
 #endif
-    // What the user reads when the menu opens is never older than a second.
-    connect(m_statusMenu, &QMenu::aboutToShow, this, &AppDelegate::updateMenuUnlessFresh);
     // The only message the icon shows is the unexpected stop; its cause is in the logs.
     connect(m_statusItem, &QSystemTrayIcon::messageClicked, this, &AppDelegate::openLogs);
-    m_statusItem->setIcon(TrayIconImage::documentIcon(
+    m_statusItem->setIcon(TrayIconImage::programIcon(
         QGuiApplication::palette().color(QPalette::WindowText)));
+    m_statusItem->setToolTip(ShellTexts::toolTip(m_manager.isRunning()));
     // Shown even without a tray: the icon then appears once a tray starts.
     m_statusItem->show();
+#ifdef HARLUNE_DESKTOP_NOTICES
+    StatusItemAsMenu::takeOver(m_statusItem);
+#endif
+}
+
+void AppDelegate::setEntryTitle(QAction *action, const QString &title)
+{
+    action->setData(title);
+    const MenuModel::TextStyle style =
+            m_statusItem ? MenuModel::textStyle(*m_statusMenu) : MenuModel::TextStyle::Widget;
+    action->setText(MenuModel::actionText(title, style));
+}
+
+bool AppDelegate::trayAvailable() const
+{
+    return m_statusItem && QSystemTrayIcon::isSystemTrayAvailable();
 }
 
 void AppDelegate::updateMenu()
@@ -137,23 +188,23 @@ void AppDelegate::updateMenu()
     // One probe answers both: whether the server runs, and whom to adopt.
     const bool running = m_manager.refreshStatus();
     m_sinceUpdate.start();
+    m_runRecord.observe(running, m_manager.serverPID(), QDateTime::currentDateTime());
     if (m_stopWatch.observe(running))
         showUnexpectedStopNotice();
 
-    m_statusItem->setToolTip(ShellTexts::toolTip(running));
-    m_statusLineItem->setText(
-        MenuModel::actionText(ShellTexts::statusLine(running, m_manager.dashboardUrl().toString()),
-                              MenuModel::textStyle(*m_statusMenu)));
+    if (m_statusItem)
+        m_statusItem->setToolTip(ShellTexts::toolTip(running));
+    setEntryTitle(m_statusLineItem, ShellTexts::statusLine(running, m_manager.dashboardUrl().toString()));
 
     if (m_apiLine.update(running)) {
         m_manager.fetchAPIVersion([self = QPointer(this)](const std::optional<QString> &version) {
             if (!self)
                 return;
             self->m_apiLine.answer(version);
-            self->m_apiLineItem->setText(self->m_apiLine.text());
+            self->setEntryTitle(self->m_apiLineItem, self->m_apiLine.text());
         });
     }
-    m_apiLineItem->setText(m_apiLine.text());
+    setEntryTitle(m_apiLineItem, m_apiLine.text());
 }
 
 void AppDelegate::updateMenuUnlessFresh()
@@ -164,12 +215,24 @@ void AppDelegate::updateMenuUnlessFresh()
 
 void AppDelegate::showUnexpectedStopNotice()
 {
+    const QString title = ShellTexts::unexpectedStopTitle();
+    auto text = [pid = m_runRecord.pid(), since = m_runRecord.since(),
+                 error = StopNotice::lastErrorLine(m_manager.serverLogEnding(noticeLogLines))](
+                        bool clickable) {
+        return ShellTexts::unexpectedStopText(pid, since, error, clickable);
+    };
+#ifdef HARLUNE_DESKTOP_NOTICES
+    m_notifier->notify(title, text, ShellTexts::logsEntry());
+#else
+    showTrayMessage(title, text(true));
+#endif
+}
+
+void AppDelegate::showTrayMessage(const QString &title, const QString &text)
+{
     // Where the tray cannot show messages the user learns it from the menu.
-    if (!m_statusItem->supportsMessages())
-        return;
-    m_statusItem->showMessage(ShellTexts::unexpectedStopTitle(),
-                              ShellTexts::unexpectedStopText(m_manager.serverLogEnding()),
-                              QSystemTrayIcon::Warning);
+    if (m_statusItem && m_statusItem->supportsMessages())
+        m_statusItem->showMessage(title, text, QSystemTrayIcon::Warning);
 }
 
 void AppDelegate::run(Command command)
@@ -276,7 +339,7 @@ void AppDelegate::showDelayedWelcome()
 void AppDelegate::showTrayMissingNotice()
 {
     // A tray host may have started in the meantime; the icon is there then.
-    if (QSystemTrayIcon::isSystemTrayAvailable())
+    if (trayAvailable())
         return;
     AlertDialog notice(ShellTexts::trayMissingTitle(),
                        ShellTexts::trayMissingText(qEnvironmentVariable("XDG_CURRENT_DESKTOP")));

@@ -1,7 +1,11 @@
 #pragma once
 
 #include "app/MenuModel.h"
+#include "app/StopNotice.h"
 #include "app/StopWatch.h"
+#ifdef HARLUNE_DESKTOP_NOTICES
+#include "app/platform/linux/DesktopNotifier.h"
+#endif
 #include "server/ServerManager.h"
 
 #include <QAction>
@@ -26,6 +30,8 @@ public:
     static constexpr int welcomeDelayMs = 300;
     // Opening the menu brings it up to date unless an update is this recent.
     static constexpr int menuFreshForMs = 1000;
+    // How much of the server's log the stop notice searches for an error.
+    static constexpr int noticeLogLines = 40;
 
     // Touches nothing yet: no menu, no timer, no server call.
     explicit AppDelegate(ServerManager &manager, QObject *parent = nullptr);
@@ -69,9 +75,14 @@ signals:
 
 private:
     void setupMenuBar();
+    void createStatusItem();
+    // Sets the entry's text so that the tray shows `title` unchanged.
+    void setEntryTitle(QAction *action, const QString &title);
+    bool trayAvailable() const;
     void updateMenu();
     void updateMenuUnlessFresh();
     void showUnexpectedStopNotice();
+    void showTrayMessage(const QString &title, const QString &text);
     void run(MenuModel::Command command);
     ServerManager::Completion reportTo(MenuModel::Command command);
     void finishServerCommand(MenuModel::Command command, bool success, const QString &message);
@@ -91,5 +102,9 @@ private:
     bool m_didShowWelcome = false;
     MenuModel::ApiLine m_apiLine;
     StopWatch m_stopWatch;
+    StopNotice::RunRecord m_runRecord;
+#ifdef HARLUNE_DESKTOP_NOTICES
+    QPointer<DesktopNotifier> m_notifier;
+#endif
     QElapsedTimer m_sinceUpdate;
 };

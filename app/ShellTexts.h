@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 #include <QtGlobal>
+
+#include <optional>
 
 // Every text the tray program shows, in one place. German, character for
 // character as the user sees it.
@@ -9,6 +12,7 @@ namespace ShellTexts {
 
 // The tray item.
 QString buttonTitle();          // " Harlune"
+QString itemTitle();            // the item's name for the tray: "Harlune" but on macOS
 QString accessibleName();       // "Harlune"
 QString toolTip(bool running);  // "Harlune – Server läuft" / "… gestoppt"
 QString displayName();          // the program as window titles name it
@@ -44,7 +48,10 @@ QString trayMissingText(const QString &currentDesktop);
 
 // Desktop notice when the server ended without a command of ours.
 QString unexpectedStopTitle();
-QString unexpectedStopText(const QString &logTail);
+// Which server (PID) ended, since when it ran, the last error it wrote, and
+// that a click opens the logs folder where the click reaches us.
+QString unexpectedStopText(std::optional<qint32> pid, const std::optional<QDateTime> &since,
+                           const QString &lastError, bool clickOpensLogs);
 
 // Alert titles after a server command.
 QString startedTitle();

@@ -96,8 +96,7 @@ PortStatus ServerManager::portStatus() const
     return m_state->portStatus();
 }
 
-QString ServerManager::serverLogEnding() const
+QString ServerManager::serverLogEnding(qsizetype lines) const
 {
-    // The line or two before the end usually say why a server went away.
-    return OutputText::fileEnding(projectRoot() + QLatin1Char('/') + ProjectLayout::serverLog(), 2);
+    return OutputText::fileEnding(projectRoot() + QLatin1Char('/') + ProjectLayout::serverLog(), lines);
 }

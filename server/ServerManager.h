@@ -93,9 +93,9 @@ public:
     // just launched), and none of their completions is called.
     void cancelOperations();
 
-    // The last lines the server wrote to its log, shortened; empty when
-    // there is no log.
-    QString serverLogEnding() const;
+    // The last `lines` lines the server wrote to its log, shortened; empty
+    // when there is no log.
+    QString serverLogEnding(qsizetype lines) const;
 
     void openDashboard() const;
     void openBelegeFolder() const;

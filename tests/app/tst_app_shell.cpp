@@ -137,10 +137,11 @@ private slots:
         QCOMPARE(shell.titled(ShellTexts::trayMissingTitle())[0].message.contains(
                      u"gnome-shell-extension-appindicator"_s), reopenFirst);
         QCOMPARE(shell.titled(ShellTexts::welcomeTitle()).size(), 1);
+        // No Dock and no menu bar word here: the tray's symbol, and a new start.
         QCOMPARE(shell.titled(ShellTexts::welcomeTitle())[0].message,
                  u"Die App hat kein Hauptfenster – steuern Sie alles über:\n\n"
-                 u"• Menüleiste oben rechts: „Harlune“ anklicken\n"
-                 u"• Oder Dock-Symbol erneut anklicken\n\n"
+                 u"• Symbol „Harlune“ im Infobereich der Kontrollleiste anklicken\n"
+                 u"• Oder Harlune erneut starten: Dieser Hinweis erscheint dann wieder\n\n"
                  u"Dann: „Server starten“ → Browser öffnet http://127.0.0.1:8765/"_s);
 
         // Each reopen shows both again; with the notice's "Beenden" the user
