@@ -72,6 +72,47 @@ watch_notices() {
 }
 notices_sent() { grep -c 'member=Notify' "$work/dbus-monitor.log"; }
 
-# Where the icon appeared in the bar: "x y w h", from screenshots before and
-# after ($1, $2) within the bar's region ($3…).
-icon_box() { pixels box "$work/$1.png" "$work/$2.png" "${@:3}"; }
+# Kills the server behind the program's back and waits for the one notice:
+# the program's name, a click action, its desktop entry, the German text.
+server_dies() {
+    kill "$(cat "$project/server.pid")"
+    wait_for 15 eval '[ "$(notices_sent)" -ge 1 ]' || fail "no notice of the unexpected stop"
+    local part
+    grep -A 40 'member=Notify' "$work/dbus-monitor.log" >"$work/notice"
+    for part in 'string "Harlune"' 'string "default"' 'string "desktop-entry"' \
+        'string "de.harlune.kommandozentrale"' 'Server unerwartet beendet' 'läuft nicht mehr' \
+        'Ein Klick auf diese Meldung öffnet den Logs-Ordner'; do
+        grep -qF "$part" "$work/notice" || fail "the notice lacks $part: $(cat "$work/notice")"
+    done
+    ! grep -q 'GET /api' "$work/notice" || fail "the notice shows request lines: $(cat "$work/notice")"
+}
+
+# The item's Id and Title: the program's name, no macOS label space.
+item_is_named_harlune() {
+    [ "$(item_property Id)" = "(<'Harlune'>,)" ] || fail "the item's Id is $(item_property Id)"
+    [ "$(item_property Title)" = "(<'Harlune'>,)" ] || fail "the item's Title is $(item_property Title)"
+}
+
+# The icon in screenshot $1 stands out from the bar ($2…: its region) by
+# at least 3:1 (the least for graphics to be told apart); sets icon_x, icon_y.
+icon_is_legible() {
+    local x y w h contrast
+    shot=$1 bar_region=("${@:2}")
+    wait_for 10 eval 'shoot "$shot" && pixels icon "$work/$shot.png" "${bar_region[@]}" >"$work/icon"' ||
+        fail "no icon appeared in the bar"
+    read -r x y w h contrast <"$work/icon"
+    echo "icon in $1: ${w}x${h} at $x,$y, contrast $contrast:1"
+    awk -v c="$contrast" 'BEGIN { exit !(c >= 3) }' || fail "the icon is not legible on the bar ($contrast:1)"
+    icon_x=$((x + w / 2)) icon_y=$((y + h / 2))
+}
+
+# Between screenshots $1 and $2 a menu opened below the icon: a fifth at
+# least of the 300 px on either side of it changed.
+menu_at_icon() {
+    local share x0=$((icon_x < 300 ? 0 : icon_x - 300)) x1=$((icon_x + 300 > width ? width : icon_x + 300))
+    share=$(pixels share "$work/$1.png" "$work/$2.png" "$x0" "$bar" "$x1" 400)
+    awk -v s="$share" 'BEGIN { exit !(s > 0.2) }'
+}
+
+# What changed between screenshots $1 and $2 within the region $3…: "x y w h".
+changed_box() { pixels box "$work/$1.png" "$work/$2.png" "${@:3}"; }

@@ -16,11 +16,6 @@ expect_record() { # script program args host port: how the script was started
     diff -u <(printf '%s\n' "program=$2" "args=$3" "cwd=$project" HARLUNE_AUTH=e2e-geheim \
         "HARLUNE_HOST=$4" "HARLUNE_PORT=$5") "$records/$1.txt" || fail "$1 was started wrongly"
 }
-server_answers() {
-    /usr/bin/python3 -c "import urllib.request, sys
-sys.exit(urllib.request.urlopen('http://127.0.0.1:$port/api/version', timeout=5).status != 200)" 2>/dev/null
-}
-
 printf 'alte Zeile\n' >"$log"
 port_taken && fail "port $port is in use before the start"
 as_user=(HARLUNE_PROJECT="$project" HARLUNE_AUTH=e2e-geheim)

@@ -53,11 +53,6 @@ answer_alert() {
     wait_for 20 window_gone "$1" || fail "the alert \"$1\" stayed: $(windows)"
 }
 
-server_answers() {
-    /usr/bin/python3 -c "import urllib.request, sys
-sys.exit(urllib.request.urlopen('http://127.0.0.1:$port/api/version', timeout=5).status != 200)" 2>/dev/null
-}
-
 # --- started before any panel: it says so, then gets into a panel that
 # comes later within two seconds
 env HARLUNE_PROJECT="$project" QT_QPA_PLATFORM=wayland "$program" >"$work/program.out" 2>&1 &
@@ -65,25 +60,18 @@ PROGRAM_PID=$!
 answer_alert 'Kein Infobereich'
 answer_alert 'Harlune Buchhaltung läuft'
 session_start waybar -c "$work/waybar.json"
-wait_for "${ITEM_WAIT:-4}" item_registered || fail "the item did not register with a watcher that came later"
-[ "$(item_property Id)" = "(<'Harlune'>,)" ] || fail "the item's Id is $(item_property Id)"
-[ "$(item_property Title)" = "(<'Harlune'>,)" ] || fail "the item's Title is $(item_property Title)"
+wait_for 4 item_registered || fail "the item did not register with a watcher that came later"
+item_is_named_harlune
 
 # --- the icon, legible on waybar's dark bar
-wait_for 10 eval 'shoot sway-bar && pixels icon "$work/sway-bar.png" $((width - 200)) 0 "$width" $((bar - 3)) >"$work/icon"' ||
-    fail "no icon appeared in the bar"
-read -r x y w h contrast <"$work/icon"
-echo "icon on waybar's bar: ${w}x${h} at $x,$y, contrast $contrast:1"
-awk -v c="$contrast" 'BEGIN { exit !(c >= 3) }' || fail "the icon is not legible on the dark bar ($contrast:1)"
-icon_x=$((x + w / 2)) icon_y=$((y + h / 2))
+icon_is_legible sway-bar $((width - 200)) 0 "$width" $((bar - 3))
 
 # --- a left click opens the menu at the icon, and no window
 hand click "$icon_x" "$icon_y" 1
 sleep 1
 shoot sway-left-click
 [ -z "$(windows)" ] || fail "a left click opened a window: $(windows)"
-share=$(pixels share "$work/sway-bar.png" "$work/sway-left-click.png" $((width - 300)) "$bar" "$width" 400)
-awk -v s="$share" 'BEGIN { exit !(s > 0.2) }' || fail "a left click showed no menu at the icon"
+menu_at_icon sway-bar sway-left-click || fail "a left click showed no menu at the icon"
 
 # The menu waybar shows gets no keys: a click on entry $1 (from 0 at the
 # top, $2 separators above it) of the menu shown in screenshot $3. It hangs
@@ -104,15 +92,10 @@ wait_for 20 server_answers || fail "the server does not answer"
 # --- a server that ends by itself: one notice, in German, a click on it
 # (dunst: the middle button) opens the logs folder
 shoot sway-before-notice
-kill "$(cat "$project/server.pid")"
-wait_for 15 eval '[ "$(notices_sent)" -ge 1 ]' || fail "no notice of the unexpected stop"
+server_dies
 sleep 1
 shoot sway-notice
-grep -A 40 'member=Notify' "$work/dbus-monitor.log" >"$work/notice"
-for part in 'string "Harlune"' 'string "default"' 'string "desktop-entry"' 'Server unerwartet beendet'; do
-    grep -qF "$part" "$work/notice" || fail "the notice lacks $part: $(cat "$work/notice")"
-done
-read -r x y w h < <(icon_box sway-before-notice sway-notice 0 "$bar" "$width" 800) || fail "no notice shown"
+read -r x y w h < <(changed_box sway-before-notice sway-notice 0 "$bar" "$width" 800) || fail "no notice shown"
 hand click $((x + w / 2)) $((y + h / 2)) 2
 wait_for 10 grep -q '/logs' "$work/browser.log" || fail "a click on the notice did not open the logs folder"
 

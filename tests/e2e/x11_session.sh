@@ -66,6 +66,12 @@ menu_open() {
 visible_window() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1 | grep .; }
 window_gone() { ! visible_window "$1" >/dev/null; }
 
+# The server answers on the port.
+server_answers() {
+    /usr/bin/python3 -c "import urllib.request, sys
+sys.exit(urllib.request.urlopen('http://127.0.0.1:$port/api/version', timeout=5).status != 200)" 2>/dev/null
+}
+
 # Waits until the program has ended, and fails unless with status 0.
 program_ends() {
     wait_for 30 eval '! kill -0 "$PROGRAM_PID" 2>/dev/null' || fail "the program did not end"
