@@ -2,13 +2,12 @@
 
 #include "app/AlertDialog.h"
 #include "app/AppIdentity.h"
-#include "app/FileManagerReveal.h"
 #include "app/ShellTexts.h"
 #include "app/TrayIconImage.h"
-#ifdef HARLUNE_DESKTOP_NOTICES
-#include "app/platform/linux/StatusItemAsMenu.h"
-#include "app/platform/linux/StatusNotifierWatch.h"
-#endif
+#include "platform/FileManagerReveal.h"
+#include "platform/StatusNotifierWatch.h"
+#include "platform/TrayItemAsMenu.h"
+#include "platform/TrayMenu.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -117,7 +116,6 @@ void AppDelegate::setupMenuBar()
     // What the user reads when the menu opens is never older than a second.
     connect(m_statusMenu, &QMenu::aboutToShow, this, &AppDelegate::updateMenuUnlessFresh);
 
-#ifdef HARLUNE_DESKTOP_NOTICES
     m_notifier = new DesktopNotifier(ShellTexts::accessibleName(),
                                      QString::fromUtf8(AppIdentity::applicationId),
                                      QString::fromUtf8(AppIdentity::applicationId), this);
@@ -126,13 +124,8 @@ void AppDelegate::setupMenuBar()
     // A panel that starts (or restarts) later gets a fresh item at once.
     auto *watch = new StatusNotifierWatch(this);
     connect(watch, &StatusNotifierWatch::hostAppeared, this, &AppDelegate::createStatusItem);
-    // Without a watcher, Wayland has no tray at all, and Qt would decide for
-    // good at the first item that there is none: wait for one.
-    if (QGuiApplication::platformName() == QLatin1String("wayland")
-        && !StatusNotifierWatch::watcherIsThere())
-        return;
-#endif
-    createStatusItem();
+    if (StatusNotifierWatch::itemCanShowNow())
+        createStatusItem();
 }
 
 void AppDelegate::createStatusItem()
@@ -144,20 +137,20 @@ void AppDelegate::createStatusItem()
     for (QAction *action : m_statusMenu->actions())
         setEntryTitle(action, action->data().toString());
 
-#ifndef Q_OS_MACOS
     // An XEmbed tray reports a left click only as Trigger and opens the
     // context menu on the right button alone; users expect either to work.
     // StatusNotifier hosts show their own menu on either (the item is a
     // menu); a menu of ours would have no place beside their icon.
-    connect(m_statusItem, &QSystemTrayIcon::activated, this,
-            [this](QSystemTrayIcon::ActivationReason reason) {
-                if (reason != QSystemTrayIcon::Trigger
-                    || MenuModel::textStyle(*m_statusMenu) != MenuModel::TextStyle::Widget)
-                    return;
-                const QRect icon = m_statusItem->geometry();
-                m_statusMenu->popup(icon.isValid() ? icon.bottomLeft() : QCursor::pos());
-            });
-#endif
+    if (TrayMenu::popUpOnTrigger()) {
+        connect(m_statusItem, &QSystemTrayIcon::activated, this,
+                [this](QSystemTrayIcon::ActivationReason reason) {
+                    if (reason != QSystemTrayIcon::Trigger
+                        || MenuModel::textStyle(*m_statusMenu) != MenuModel::TextStyle::Widget)
+                        return;
+                    const QRect icon = m_statusItem->geometry();
+                    m_statusMenu->popup(icon.isValid() ? icon.bottomLeft() : QCursor::pos());
+                });
+    }
     // The only message the icon shows is the unexpected stop; its cause is in the logs.
     connect(m_statusItem, &QSystemTrayIcon::messageClicked, this, &AppDelegate::openLogs);
     m_statusItem->setIcon(TrayIconImage::programIcon(
@@ -165,9 +158,7 @@ void AppDelegate::createStatusItem()
     m_statusItem->setToolTip(ShellTexts::toolTip(m_manager.isRunning()));
     // Shown even without a tray: the icon then appears once a tray starts.
     m_statusItem->show();
-#ifdef HARLUNE_DESKTOP_NOTICES
-    StatusItemAsMenu::takeOver(m_statusItem);
-#endif
+    TrayItemAsMenu::declare(m_statusItem);
 }
 
 void AppDelegate::setEntryTitle(QAction *action, const QString &title)
@@ -221,11 +212,7 @@ void AppDelegate::showUnexpectedStopNotice()
                         bool clickable) {
         return ShellTexts::unexpectedStopText(pid, since, error, clickable);
     };
-#ifdef HARLUNE_DESKTOP_NOTICES
     m_notifier->notify(title, text, ShellTexts::logsEntry());
-#else
-    showTrayMessage(title, text(true));
-#endif
 }
 
 void AppDelegate::showTrayMessage(const QString &title, const QString &text)

@@ -3,9 +3,7 @@
 #include "app/MenuModel.h"
 #include "app/StopNotice.h"
 #include "app/StopWatch.h"
-#ifdef HARLUNE_DESKTOP_NOTICES
-#include "app/platform/linux/DesktopNotifier.h"
-#endif
+#include "platform/DesktopNotifier.h"
 #include "server/ServerManager.h"
 
 #include <QAction>
@@ -103,8 +101,6 @@ private:
     MenuModel::ApiLine m_apiLine;
     StopWatch m_stopWatch;
     StopNotice::RunRecord m_runRecord;
-#ifdef HARLUNE_DESKTOP_NOTICES
     QPointer<DesktopNotifier> m_notifier;
-#endif
     QElapsedTimer m_sinceUpdate;
 };

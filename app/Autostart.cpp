@@ -1,6 +1,8 @@
 #include "app/Autostart.h"
 
 #include "app/AppIdentity.h"
+#include "platform/Executable.h"
+#include "platform/UserFolders.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,7 +18,7 @@ QString utf8(const char *text) { return QString::fromUtf8(text); }
 
 QString runningExecutable()
 {
-    return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
+    return Executable::path();
 }
 
 } // namespace
@@ -25,7 +27,7 @@ namespace Autostart {
 
 QString defaultConfigHome()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    return UserFolders::configHome();
 }
 
 QString entryPath(const QString &configHome)

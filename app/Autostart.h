@@ -15,7 +15,7 @@ struct Outcome
     QString error; // Failed: why, from the file system
 };
 
-// $XDG_CONFIG_HOME, or ~/.config when unset.
+// $XDG_CONFIG_HOME when absolute, or ~/.config.
 QString defaultConfigHome();
 QString entryPath(const QString &configHome);
 

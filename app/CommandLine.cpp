@@ -2,6 +2,7 @@
 
 #include "app/AppIdentity.h"
 #include "app/Autostart.h"
+#include "platform/StartAtLogin.h"
 
 #include <QCommandLineParser>
 #include <QFile>
@@ -142,11 +143,11 @@ int carryOut(const Request &request)
     case Action::Autostart:
         break;
     }
-#ifdef Q_OS_MACOS
-    printLine(stderr, QStringLiteral("%1: Autostart wird unter macOS noch nicht unterstützt")
-                              .arg(programName()));
-    return 1;
-#else
+    if (!StartAtLogin::isSupported()) {
+        printLine(stderr, QStringLiteral("%1: Autostart wird unter macOS noch nicht unterstützt")
+                                  .arg(programName()));
+        return 1;
+    }
     const QString configHome = Autostart::defaultConfigHome();
     const Autostart::Outcome outcome =
             request.autostartOn
@@ -155,7 +156,6 @@ int carryOut(const Request &request)
     const bool failed = outcome.result == Autostart::Result::Failed;
     printLine(failed ? stderr : stdout, autostartText(outcome));
     return failed ? 1 : 0;
-#endif
 }
 
 } // namespace CommandLine

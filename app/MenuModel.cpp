@@ -1,6 +1,7 @@
 #include "app/MenuModel.h"
 
 #include "app/ShellTexts.h"
+#include "platform/TrayMenu.h"
 
 #include <QMenu>
 
@@ -41,14 +42,8 @@ QList<Entry> entries(const QString &projectRoot)
 
 TextStyle textStyle(QMenu &menu)
 {
-#ifdef Q_OS_MACOS
-    // The native menu there strips '&' markers as Qt's own menu does.
-    Q_UNUSED(menu);
-    return TextStyle::Widget;
-#else
-    // Only a tray that exports the menu over D-Bus gives it a platform menu.
-    return menu.platformMenu() ? TextStyle::DBusMenu : TextStyle::Widget;
-#endif
+    return TrayMenu::followsDBusMenuRules(menu.platformMenu() != nullptr) ? TextStyle::DBusMenu
+                                                                           : TextStyle::Widget;
 }
 
 QString actionText(const QString &title, TextStyle style)

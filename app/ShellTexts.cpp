@@ -1,5 +1,7 @@
 #include "app/ShellTexts.h"
 
+#include "platform/TrayMenu.h"
+
 #include <QDate>
 #include <QStringList>
 
@@ -9,12 +11,8 @@ QString buttonTitle() { return QStringLiteral(" Harlune"); }
 
 QString itemTitle()
 {
-#ifdef Q_OS_MACOS
-    return buttonTitle();
-#else
-    // Trays there show it as a name, beside other programs' names.
-    return accessibleName();
-#endif
+    // Panels show it as a name, beside other programs' names.
+    return TrayMenu::isMenuBarWithDock() ? buttonTitle() : accessibleName();
 }
 QString accessibleName() { return QStringLiteral("Harlune"); }
 QString displayName() { return accessibleName(); }
@@ -54,22 +52,19 @@ QString welcomeTitle() { return QStringLiteral("Harlune Buchhaltung läuft"); }
 QString welcomeText()
 {
     // The address is fixed text: it tells where the shipped server listens.
-    QStringList lines{
+    // Without a Dock the reopen is a new start; a panel's tray shows a
+    // symbol rather than the word, and where it sits depends on the desktop.
+    const bool dock = TrayMenu::isMenuBarWithDock();
+    return QStringList{
         QStringLiteral("Die App hat kein Hauptfenster – steuern Sie alles über:"),
         QString(),
-#ifdef Q_OS_MACOS
-        QStringLiteral("• Menüleiste oben rechts: „Harlune“ anklicken"),
-        QStringLiteral("• Oder Dock-Symbol erneut anklicken"),
-#else
-        // No Dock here, the tray shows a symbol rather than the word, and
-        // where the tray sits depends on the desktop.
-        QStringLiteral("• Symbol „Harlune“ im Infobereich der Kontrollleiste anklicken"),
-        QStringLiteral("• Oder Harlune erneut starten: Dieser Hinweis erscheint dann wieder"),
-#endif
+        dock ? QStringLiteral("• Menüleiste oben rechts: „Harlune“ anklicken")
+             : QStringLiteral("• Symbol „Harlune“ im Infobereich der Kontrollleiste anklicken"),
+        dock ? QStringLiteral("• Oder Dock-Symbol erneut anklicken")
+             : QStringLiteral("• Oder Harlune erneut starten: Dieser Hinweis erscheint dann wieder"),
         QString(),
         QStringLiteral("Dann: „Server starten“ → Browser öffnet http://127.0.0.1:8765/"),
-    };
-    return lines.join(QLatin1Char('\n'));
+    }.join(QLatin1Char('\n'));
 }
 
 QString okButton() { return QStringLiteral("OK"); }

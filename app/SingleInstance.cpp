@@ -1,5 +1,7 @@
 #include "app/SingleInstance.h"
 
+#include "platform/PeerCredentials.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -7,7 +9,6 @@
 #include <QLocalSocket>
 #include <QLockFile>
 
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,22 +18,6 @@ const QByteArray reopenMessage = QByteArrayLiteral("reopen\n");
 constexpr int connectTimeoutMs = 2000;
 constexpr int writeTimeoutMs = 2000;
 constexpr int lockTimeoutMs = 5000;
-
-// Who is at the other end of a connected local socket: the process that
-// connected, or the one that listens.
-bool peerIsThisUser(qintptr descriptor)
-{
-#ifdef SO_PEERCRED
-    ucred peer{};
-    socklen_t size = sizeof peer;
-    return ::getsockopt(int(descriptor), SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0
-           && peer.uid == ::geteuid();
-#else
-    uid_t uid = 0;
-    gid_t gid = 0;
-    return ::getpeereid(int(descriptor), &uid, &gid) == 0 && uid == ::geteuid();
-#endif
-}
 
 } // namespace
 
@@ -102,7 +87,7 @@ bool SingleInstance::handOverReopen()
 {
     QLocalSocket socket;
     socket.connectToServer(m_socketPath);
-    if (!socket.waitForConnected(connectTimeoutMs) || !peerIsThisUser(socket.socketDescriptor()))
+    if (!socket.waitForConnected(connectTimeoutMs) || !PeerCredentials::peerIsThisUser(int(socket.socketDescriptor())))
         return false;
     socket.write(reopenMessage);
     const bool written = socket.waitForBytesWritten(writeTimeoutMs);
@@ -115,7 +100,7 @@ bool SingleInstance::handOverReopen()
 void SingleInstance::acceptConnections()
 {
     while (QLocalSocket *client = m_server->nextPendingConnection()) {
-        if (!peerIsThisUser(client->socketDescriptor())) {
+        if (!PeerCredentials::peerIsThisUser(int(client->socketDescriptor()))) {
             client->abort();
             client->deleteLater();
             continue;

@@ -4,11 +4,8 @@
 #include "app/ShellTexts.h"
 #include "app/SingleInstance.h"
 #include "app/TrayIconImage.h"
+#include "platform/ReopenEvents.h"
 #include "server/ServerManager.h"
-
-#ifdef Q_OS_MACOS
-#include "app/platform/macos/ReopenEvents.h"
-#endif
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -47,10 +44,8 @@ int main(int argc, char *argv[])
     AppDelegate delegate(manager);
     const auto reopen = [&delegate] { delegate.applicationShouldHandleReopen(); };
     QObject::connect(&instance, &SingleInstance::reopenRequested, &delegate, reopen);
-#ifdef Q_OS_MACOS
-    // A click on the Dock icon of the running program is its reopen there.
-    QTimer::singleShot(0, &delegate, [reopen] { MacReopenEvents::install(reopen); });
-#endif
+    // macOS: a click on the Dock icon of the running program.
+    QTimer::singleShot(0, &delegate, [reopen] { ReopenEvents::install(reopen); });
     QObject::connect(&delegate, &AppDelegate::terminationRequested, &application,
                      [] { QCoreApplication::exit(0); });
     QObject::connect(&application, &QCoreApplication::aboutToQuit, &delegate,

@@ -6,7 +6,7 @@
 //     which every update makes while the server runs.
 // Usage: bench_server [shipped-project-folder] [start-runs]
 
-#include "server/KernelSockets.h"
+#include "platform/linux/KernelSockets.h"
 #include "server/ServerManager.h"
 
 #include <QCoreApplication>

@@ -1,5 +1,7 @@
 #include "paths/FileEntries.h"
 
+#include "platform/ExclusiveRename.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -119,26 +121,7 @@ bool copy(const QString &source, const QString &destination)
 
 bool renameNoReplace(const QString &source, const QString &destination)
 {
-    const QByteArray from = native(source);
-    const QByteArray to = native(destination);
-#if defined(Q_OS_LINUX) && defined(RENAME_NOREPLACE)
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
-        return true;
-    if (errno != EINVAL && errno != ENOSYS)
-        return false;
-#elif defined(Q_OS_DARWIN) && defined(RENAME_EXCL)
-    if (::renamex_np(from.constData(), to.constData(), RENAME_EXCL) == 0)
-        return true;
-    if (errno != ENOTSUP)
-        return false;
-#endif
-    // A file system without an exclusive rename: check first, accepting the
-    // small window between the check and the rename.
-    if (exists(destination)) {
-        errno = EEXIST;
-        return false;
-    }
-    return ::rename(from.constData(), to.constData()) == 0;
+    return ExclusiveRename::renameNoReplace(native(source), native(destination));
 }
 
 bool remove(const QString &path)

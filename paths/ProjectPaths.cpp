@@ -3,16 +3,11 @@
 #include "paths/ProjectLayout.h"
 #include "paths/Provisioning.h"
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QStandardPaths>
+#include "platform/Executable.h"
+#include "platform/UserFolders.h"
 
-#ifdef Q_OS_DARWIN
-#include <mach-o/dyld.h>
-#include <vector>
-#endif
+#include <QDir>
+#include <QFileInfo>
 
 namespace {
 
@@ -34,22 +29,6 @@ bool holdsServeScript(const QString &directory)
 {
     // Follows a final symbolic link; a directory of that name counts too.
     return QFileInfo::exists(directory + QLatin1Char('/') + ProjectLayout::serveScript());
-}
-
-QString executablePath()
-{
-    if (QCoreApplication::instance())
-        return QCoreApplication::applicationFilePath();
-#ifdef Q_OS_DARWIN
-    uint32_t size = 0;
-    _NSGetExecutablePath(nullptr, &size);
-    std::vector<char> buffer(size + 1, '\0');
-    if (_NSGetExecutablePath(buffer.data(), &size) != 0)
-        return {};
-    return QFile::decodeName(buffer.data());
-#else
-    return QStringLiteral("/proc/self/exe");
-#endif
 }
 
 } // namespace
@@ -105,23 +84,16 @@ std::optional<QString> ProjectPaths::developmentProjectRoot(const Context &conte
 QString ProjectPaths::appSupport()
 {
     static const QString folder =
-            QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QLatin1Char('/')
-            + ProjectLayout::appSupportFolderName();
+            UserFolders::dataHome() + QLatin1Char('/') + ProjectLayout::appSupportFolderName();
     return folder;
 }
 
 QString ProjectPaths::bundleDir()
 {
-    const QString executable = QFileInfo(executablePath()).canonicalFilePath();
+    const QString executable = Executable::path();
     if (executable.isEmpty())
         return {};
-    const QString folder = QFileInfo(executable).path();
-#ifdef Q_OS_DARWIN
-    // The executable lies in <bundle>.app/Contents/MacOS.
-    return parentOf(parentOf(folder));
-#else
-    return folder;
-#endif
+    return Executable::bundleDirFor(executable);
 }
 
 ProjectPaths::Context ProjectPaths::processContext()

@@ -28,12 +28,12 @@ public:
     static QString buchhaltungRoot();
     static QString buchhaltungRoot(const Context &context);
 
-    // Per-user data folder: the generic data location plus
+    // Per-user data folder: the desktop's data folder for programs plus
     // "Harlune-Buchhaltung". Computed once per process, thread-safe.
     static QString appSupport();
 
-    // macOS: the .app bundle; elsewhere the folder that holds the real
-    // executable, symbolic links resolved.
+    // The .app bundle when the executable lies inside one; otherwise the
+    // folder that holds the real executable, symbolic links resolved.
     static QString bundleDir();
 
     static Context processContext();

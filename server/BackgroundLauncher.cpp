@@ -1,10 +1,11 @@
 #include "server/BackgroundLauncher.h"
 
 #include "paths/ProjectLayout.h"
+#include "platform/ChildDescriptors.h"
+#include "platform/PortProbe.h"
 #include "server/CommandRunner.h"
 #include "server/Messages.h"
 #include "server/OutputText.h"
-#include "server/PortProbe.h"
 #include "server/ServerConstants.h"
 
 #include <QDir>
@@ -12,12 +13,7 @@
 #include <QProcess>
 
 #include <csignal>
-#include <fcntl.h>
-#include <unistd.h>
-#ifdef Q_OS_LINUX
-#include <linux/close_range.h>
-#include <sys/syscall.h>
-#endif
+#include <cstdio>
 
 namespace BackgroundLauncher {
 
@@ -38,30 +34,6 @@ bool prepareLog(const QString &root, const QString &logPath)
     }
     QFile log(logPath);
     return log.open(QIODevice::WriteOnly | QIODevice::Append);
-}
-
-// Marks every descriptor above standard error close-on-exec, so none that
-// the program inherited reaches the server. Qt 6.4's detached start does not
-// run a child process modifier, so this is done here, before it forks; the
-// program's own descriptors are close-on-exec anyway.
-void keepInheritedDescriptorsFromChildren()
-{
-#if defined(Q_OS_LINUX) && defined(SYS_close_range)
-    if (::syscall(SYS_close_range, 3U, ~0U, CLOSE_RANGE_CLOEXEC) == 0)
-        return;
-#endif
-    const QString folder = QDir(QStringLiteral("/proc/self/fd")).exists()
-        ? QStringLiteral("/proc/self/fd") : QStringLiteral("/dev/fd");
-    const QStringList entries = QDir(folder).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
-    for (const QString &entry : entries) {
-        bool number = false;
-        const int fd = entry.toInt(&number);
-        if (number && fd > 2) {
-            const int flags = ::fcntl(fd, F_GETFD);
-            if (flags >= 0)
-                ::fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
-        }
-    }
 }
 
 // What the server wrote to its log from `offset` on, shortened.
@@ -99,7 +71,7 @@ ShellResult startBackground(const QStringList &command, const QString &root,
     if (logged)
         server.setStandardOutputFile(logPath, QIODevice::Append);
     const qint64 logStart = logged ? QFileInfo(logPath).size() : 0;
-    keepInheritedDescriptorsFromChildren();
+    ChildDescriptors::markCloseOnExec();
 
     qint64 launched = 0;
     if (!server.startDetached(&launched))

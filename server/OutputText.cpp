@@ -1,11 +1,11 @@
 #include "server/OutputText.h"
 
+#include "platform/StrictUtf8.h"
 #include "server/Messages.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QIODevice>
-#include <QStringDecoder>
 
 #include <algorithm>
 
@@ -54,15 +54,7 @@ QString joinEnds(const QStringList &head, const QStringList &tail, qint64 leftOu
 
 std::optional<QString> decodeUtf8(const QByteArray &bytes)
 {
-    // Stateless: a sequence cut off at the end is an error, not a remainder
-    // kept for a next chunk that never comes.
-    QStringDecoder decoder(QStringConverter::Utf8,
-                           QStringConverter::Flag::Stateless
-                               | QStringConverter::Flag::ConvertInitialBom);
-    QString text = decoder.decode(bytes);
-    if (decoder.hasError())
-        return std::nullopt;
-    return text;
+    return StrictUtf8::decode(bytes);
 }
 
 QString trimmed(const QString &text)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/PortProbe.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -17,29 +19,9 @@ inline QString bashPath() { return QStringLiteral("/bin/bash"); }
 inline QString scriptSuffix() { return QStringLiteral(".sh"); }
 inline QString interpreter() { return QStringLiteral("python3"); }
 
-inline QString lsofPath()
-{
-#ifdef Q_OS_MACOS
-    return QStringLiteral("/usr/sbin/lsof");
-#else
-    return QStringLiteral("/usr/bin/lsof");
-#endif
-}
-
-// The main thread waits no longer for the port probe's lsof: a hanging one
-// (a dead network mount) is killed then, and the probe has no answer.
-inline constexpr int lsofTimeoutMs = 2000;
-
-// Where the kernel tells which sockets listen and who holds them; none
-// outside Linux, where the port probe asks lsof alone.
-inline QString procFolder()
-{
-#ifdef Q_OS_LINUX
-    return QStringLiteral("/proc");
-#else
-    return QString();
-#endif
-}
+// Where this system's lsof and process file system are.
+inline QString lsofPath() { return PortProbe::systemSources().lsofPath; }
+inline QString procFolder() { return PortProbe::systemSources().procFolder; }
 
 // Set for every child of the command runner (the auth variable's name lives
 // with the project layout, since the program also reads it).

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "server/PortStatus.h"
+#include "platform/PortStatus.h"
 #include "server/ShellResult.h"
 
 #include <QPointer>

@@ -9,7 +9,7 @@
 #include "paths/ProjectLayout.h"
 #include "server/Dispatch.h"
 #include "server/Messages.h"
-#include "server/PortProbe.h"
+#include "platform/PortProbe.h"
 #include "server/ServerConstants.h"
 #include "server/ServerState.h"
 

@@ -3,7 +3,7 @@
 #include "paths/ProjectPaths.h"
 #include "server/BackgroundLauncher.h"
 #include "server/CommandRunner.h"
-#include "server/PortProbe.h"
+#include "platform/PortProbe.h"
 #include "server/ServerConstants.h"
 
 #include <QProcessEnvironment>

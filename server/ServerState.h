@@ -3,7 +3,7 @@
 #include "server/BackgroundLauncher.h"
 #include "server/Dispatch.h"
 #include "server/Guarded.h"
-#include "server/PortStatus.h"
+#include "platform/PortStatus.h"
 #include "server/ServerManager.h"
 #include "server/ShellResult.h"
 
@@ -34,7 +34,7 @@ public:
     bool refreshStatus();
 
     // Asks the port now. Blocks while lsof runs, where it has to, and never
-    // longer than its time-out (ServerConstants::lsofTimeoutMs) and the
+    // longer than its time-out (PortProbe::Sources::lsofTimeoutMs) and the
     // moment it takes to kill it. An answer is kept as portStatus().
     PortStatus probePort() const;
     // The last answer of the probe, Unknown until the first.

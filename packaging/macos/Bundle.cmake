@@ -1,13 +1,6 @@
 # macOS only: the program as an application bundle with a Dock icon (no
 # LSUIElement), the packaged project inside it where the program looks for
-# it, and the Dock icon's reopen event. Included from app/CMakeLists.txt.
-enable_language(OBJCXX)
-
-target_sources(harlune-kommandozentrale PRIVATE
-    ${CMAKE_SOURCE_DIR}/app/platform/macos/ReopenEvents.h
-    ${CMAKE_SOURCE_DIR}/app/platform/macos/ReopenEvents.mm)
-target_link_libraries(harlune-kommandozentrale PRIVATE
-    "-framework Foundation" "-framework CoreServices")
+# it. Included from app/CMakeLists.txt.
 set_target_properties(harlune-kommandozentrale PROPERTIES
     MACOSX_BUNDLE TRUE
     OUTPUT_NAME ${HARLUNE_BUNDLE_NAME}

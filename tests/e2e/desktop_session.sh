@@ -103,7 +103,7 @@ icon_is_legible() {
     read -r x y w h contrast <"$work/icon"
     echo "icon in $1: ${w}x${h} at $x,$y, contrast $contrast:1"
     awk -v c="$contrast" 'BEGIN { exit !(c >= 3) }' || fail "the icon is not legible on the bar ($contrast:1)"
-    icon_x=$((x + w / 2)) icon_y=$((y + h / 2))
+    icon_x=$((x + w / 2)) icon_y=$((y + h / 2)) bar_shot=$1
 }
 
 # Between screenshots $1 and $2 a menu opened below the icon: a fifth at
@@ -112,6 +112,12 @@ menu_at_icon() {
     local share x0=$((icon_x < 300 ? 0 : icon_x - 300)) x1=$((icon_x + 300 > width ? width : icon_x + 300))
     share=$(pixels share "$work/$1.png" "$work/$2.png" "$x0" "$bar" "$x1" 400)
     awk -v s="$share" 'BEGIN { exit !(s > 0.2) }'
+}
+
+# Waits for a menu at the icon, and keeps the screen in screenshot $1.
+menu_shows() {
+    local shot=$1
+    wait_for 10 eval 'shoot "$shot" && menu_at_icon "$bar_shot" "$shot"' || fail "no menu at the icon ($shot)"
 }
 
 # What changed between screenshots $1 and $2 within the region $3…: "x y w h".

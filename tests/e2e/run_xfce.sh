@@ -30,8 +30,8 @@ session_start xfce4-panel
 wait_for 20 eval 'gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
     --method org.freedesktop.DBus.NameHasOwner org.kde.StatusNotifierWatcher | grep -q true' ||
     fail "xfce4-panel's tray did not come up"
-sleep 1 # the panel's first drawing
-shoot xfce-empty
+wait_for 10 eval 'shoot xfce-empty && pixels icon "$work/xfce-empty.png" 0 0 "$width" "$bar" >/dev/null' ||
+    fail "xfce4-panel is not drawn"
 
 env HARLUNE_PROJECT="$project" "$program" >"$work/program.out" 2>&1 &
 PROGRAM_PID=$!
@@ -49,10 +49,8 @@ icon_is_legible xfce-bar $((x - 5)) $((y - 5 < 0 ? 0 : y - 5)) $((x + w + 5)) $(
 
 # --- a left click opens the panel's menu at the icon, and no window of ours
 xdotool mousemove --sync "$icon_x" "$icon_y" click 1
-sleep 1
-shoot xfce-left-click
+menu_shows xfce-left-click
 visible_window '^Harlune$' >/dev/null && fail "a left click opened a window of ours"
-menu_at_icon xfce-bar xfce-left-click || fail "a left click showed no menu at the icon"
 
 # --- "Server starten", the first entry that can be chosen; the alert that
 # follows the browser carries the program's icon
@@ -76,8 +74,7 @@ wait_for 10 grep -q '/logs' "$work/browser.log" || fail "a click on the notice d
 
 # --- "Beenden", the last entry of the menu a right click opens
 xdotool mousemove --sync "$icon_x" "$icon_y" click 3
-sleep 1
-shoot xfce-right-click
+menu_shows xfce-right-click
 xdotool key Up Return
 program_ends
 echo "PASS: xfwm4 + xfce4-panel + dunst: a legible icon, the menu at the icon, a notice that opens the logs"

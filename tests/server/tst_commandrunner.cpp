@@ -1,6 +1,6 @@
 #include "server/BackgroundLauncher.h"
 #include "server/CommandRunner.h"
-#include "server/PortProbe.h"
+#include "platform/PortProbe.h"
 #include "ServerTestSupport.h"
 
 using namespace ServerTestSupport;

@@ -1,5 +1,5 @@
-#include "server/PortProbe.h"
-#include "server/KernelSockets.h"
+#include "platform/PortProbe.h"
+#include "platform/linux/KernelSockets.h"
 #include "server/ServerManager.h"
 #include "ServerTestSupport.h"
 

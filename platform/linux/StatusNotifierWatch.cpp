@@ -1,4 +1,4 @@
-#include "app/platform/linux/StatusNotifierWatch.h"
+#include "platform/StatusNotifierWatch.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -7,6 +7,7 @@
 #include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
+#include <QGuiApplication>
 
 namespace {
 
@@ -43,8 +44,12 @@ StatusNotifierWatch::StatusNotifierWatch(QObject *parent)
             });
 }
 
-bool StatusNotifierWatch::watcherIsThere()
+bool StatusNotifierWatch::itemCanShowNow()
 {
+    // Without a watcher, Wayland has no tray at all, and Qt would decide
+    // for good at the first item that there is none.
+    if (QGuiApplication::platformName() != QLatin1String("wayland"))
+        return true;
     const QDBusConnectionInterface *bus = QDBusConnection::sessionBus().interface();
     return bus && bus->isServiceRegistered(watcherService);
 }

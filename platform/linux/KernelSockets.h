@@ -7,7 +7,7 @@
 
 #include <optional>
 
-// Linux: which sockets listen on a TCP port, and which process holds one,
+// Which sockets listen on a TCP port, and which process holds one,
 // asked of the kernel instead of lsof. Only what this user may read is seen,
 // as lsof sees it.
 namespace KernelSockets {
@@ -17,7 +17,7 @@ namespace KernelSockets {
 // Only listeners are asked for, so the kernel does not walk its table of
 // connections, which /proc/net/tcp does on every read (milliseconds on a
 // machine with a large one). Absent where the kernel offers no such
-// interface (not Linux, or diagnostics not built in).
+// interface (socket diagnostics not built in).
 std::optional<QList<quint64>> listeningInodes(quint16 port);
 
 // The same from the tables below the process file system (`procFolder`/

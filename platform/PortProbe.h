@@ -1,14 +1,15 @@
 #pragma once
 
-#include "server/PortStatus.h"
-#include "server/ServerConstants.h"
+#include "platform/PortStatus.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
 #include <optional>
 
-// Which process listens on a TCP port, and whether a process is alive.
+// Which process listens on a TCP port, what it is called, and whether a
+// process is alive. Linux asks the kernel (platform/linux), macOS lsof and
+// libproc (platform/macos); lsof's part is the same on both.
 namespace PortProbe {
 
 // Where the probe looks, and how long it may wait for lsof.
@@ -17,8 +18,13 @@ struct Sources
     // The process file system (Linux); empty or unreadable: lsof alone.
     QString procFolder;
     QString lsofPath;
-    int lsofTimeoutMs = ServerConstants::lsofTimeoutMs;
+    // A hanging lsof (a dead network mount) is killed then, and the probe
+    // has no answer.
+    int lsofTimeoutMs = 2000;
 };
+
+// This system's: where its process file system and its lsof are.
+Sources systemSources();
 
 // Asks the kernel's socket tables below the process file system first: a
 // port nobody listens on is answered from them at once, and so is the
@@ -38,12 +44,15 @@ PortStatus askLsof(const QString &lsofPath, qint64 port, int timeoutMs);
 // on that line makes it absent; later lines are never looked at.
 std::optional<qint32> parsePid(const QByteArray &lsofOutput);
 
-// The name the process gave itself (/proc/<pid>/comm); absent without
-// /proc or when the process is gone.
+// The name the process gave itself (Linux: /proc/<pid>/comm, macOS: its
+// process name); absent when the process is gone.
 std::optional<QString> programName(qint32 pid);
 
-// kill(pid, 0) succeeds and the process is no zombie. Identifiers of zero
-// and below name process groups, not processes, and count as dead.
+// kill(pid, 0) succeeds and the process is no zombie: one that has ended
+// stays a zombie until its parent reaps it (for the detached server: init,
+// which can take a second or two), and kill() still finds it meanwhile.
+// Identifiers of zero and below name process groups, not processes, and
+// count as dead.
 bool isAlive(qint32 pid);
 
 } // namespace PortProbe

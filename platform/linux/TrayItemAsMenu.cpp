@@ -1,4 +1,8 @@
-#include "app/platform/linux/StatusItemAsMenu.h"
+#include "platform/TrayItemAsMenu.h"
+
+#include <QDBusConnection>
+#include <QDBusVirtualObject>
+#include <QPointer>
 
 #include <QCoreApplication>
 #include <QDBusAbstractAdaptor>
@@ -11,6 +15,32 @@
 #include <QVariantMap>
 
 namespace {
+
+// Takes the item's object path over on Qt's tray connection, moves Qt's item
+// aside, and passes every call on to it, answering ItemIsMenu itself and
+// sending the item's change signals from the path hosts watch.
+class StatusItemAsMenu : public QDBusVirtualObject
+{
+    Q_OBJECT
+
+public:
+    // Takes over the item of the QSystemTrayIcon shown last. Returns null
+    // where Qt exported none (an XEmbed tray, no watcher at the first use).
+    static StatusItemAsMenu *takeOver(QObject *parent);
+
+    QString introspect(const QString &path) const override;
+    bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override;
+
+private slots:
+    void relayChange();
+
+private:
+    StatusItemAsMenu(const QDBusConnection &connection, QObject *qtItem, QObject *parent);
+    void forward(const QDBusMessage &message);
+
+    QDBusConnection m_connection;
+    QPointer<QObject> m_qtItem;
+};
 
 // Where hosts look for the item, and where Qt's own goes instead.
 const QString itemPath = QStringLiteral("/StatusNotifierItem");
@@ -161,3 +191,14 @@ void StatusItemAsMenu::relayChange()
         change << sender()->property("Status").toString();
     m_connection.send(change);
 }
+
+namespace TrayItemAsMenu {
+
+void declare(QObject *trayIcon)
+{
+    StatusItemAsMenu::takeOver(trayIcon);
+}
+
+} // namespace TrayItemAsMenu
+
+#include "TrayItemAsMenu.moc"

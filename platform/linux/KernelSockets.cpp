@@ -1,4 +1,4 @@
-#include "server/KernelSockets.h"
+#include "platform/linux/KernelSockets.h"
 
 #include <algorithm>
 #include <array>
@@ -11,14 +11,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#ifdef Q_OS_LINUX
 #include <linux/inet_diag.h>
 #include <linux/netlink.h>
 #include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
-#endif
 
 namespace KernelSockets {
 
@@ -148,7 +146,6 @@ std::optional<QByteArray> readFile(const QByteArray &path)
     return content;
 }
 
-#ifdef Q_OS_LINUX
 struct FdCloser
 {
     int fd;
@@ -193,13 +190,11 @@ bool dumpListeners(int netlink, quint8 family, quint16 port, QList<quint64> &ino
         }
     }
 }
-#endif
 
 } // namespace
 
 std::optional<QList<quint64>> listeningInodes(quint16 port)
 {
-#ifdef Q_OS_LINUX
     const int netlink = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
     if (netlink < 0)
         return std::nullopt;
@@ -211,10 +206,6 @@ std::optional<QList<quint64>> listeningInodes(quint16 port)
     if (!dumpListeners(netlink, AF_INET, port, inodes) || !dumpListeners(netlink, AF_INET6, port, inodes))
         return std::nullopt;
     return inodes;
-#else
-    Q_UNUSED(port);
-    return std::nullopt;
-#endif
 }
 
 QList<quint64> listenersInTable(QByteArrayView table, quint16 port)

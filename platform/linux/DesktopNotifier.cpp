@@ -1,4 +1,4 @@
-#include "app/platform/linux/DesktopNotifier.h"
+#include "platform/DesktopNotifier.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -32,15 +32,6 @@ DesktopNotifier::DesktopNotifier(const QString &appName, const QString &desktopE
                 SLOT(onActionInvoked(uint, QString)));
     bus.connect(service, path, interface, QStringLiteral("NotificationClosed"), this,
                 SLOT(onClosed(uint, uint)));
-}
-
-QString DesktopNotifier::escapedForMarkup(const QString &text)
-{
-    QString escaped = text;
-    escaped.replace(QLatin1Char('&'), QStringLiteral("&amp;"));
-    escaped.replace(QLatin1Char('<'), QStringLiteral("&lt;"));
-    escaped.replace(QLatin1Char('>'), QStringLiteral("&gt;"));
-    return escaped;
 }
 
 void DesktopNotifier::notify(const QString &title, const Body &body, const QString &actionLabel)

@@ -1,4 +1,4 @@
-#include "app/FileManagerReveal.h"
+#include "platform/FileManagerReveal.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>

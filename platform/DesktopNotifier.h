@@ -7,9 +7,10 @@
 #include <functional>
 #include <optional>
 
-// Desktop notices through the desktop's own notification service
-// (org.freedesktop.Notifications on the session bus), which Qt's tray
+// Desktop notices through the desktop's own notification service (Linux:
+// org.freedesktop.Notifications on the session bus), which Qt's tray
 // balloon uses without any action, so that a click on it would go nowhere.
+// On macOS the caller's tray message is the notice: unavailable() at once.
 // Ours carry the "default" action, the program's identity for the desktop to
 // attribute and keep them, and replace the previous notice instead of
 // stacking. Nothing here waits for the service: every call is asynchronous.

@@ -1,4 +1,4 @@
-#include "app/platform/macos/ReopenEvents.h"
+#include "platform/ReopenEvents.h"
 
 #import <CoreServices/CoreServices.h>
 #import <Foundation/Foundation.h>
@@ -33,7 +33,7 @@
 
 @end
 
-namespace MacReopenEvents {
+namespace ReopenEvents {
 
 void install(std::function<void()> reopen)
 {
@@ -50,4 +50,4 @@ void install(std::function<void()> reopen)
                  andEventID:kAEReopenApplication];
 }
 
-} // namespace MacReopenEvents
+} // namespace ReopenEvents

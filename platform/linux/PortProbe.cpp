@@ -1,0 +1,71 @@
+#include "platform/PortProbe.h"
+
+#include "platform/linux/KernelSockets.h"
+
+#include <QFile>
+
+#include <csignal>
+
+#include <unistd.h>
+
+namespace PortProbe {
+
+namespace {
+
+constexpr qint64 highestPort = 0xFFFF;
+
+} // namespace
+
+Sources systemSources()
+{
+    return {QStringLiteral("/proc"), QStringLiteral("/usr/bin/lsof")};
+}
+
+PortStatus probe(const Sources &sources, qint64 port)
+{
+    const QByteArray proc = QFile::encodeName(sources.procFolder);
+    // Without the process file system no holder could be named: lsof then.
+    if (proc.isEmpty() || port < 0 || port > highestPort || ::access(proc.constData(), R_OK | X_OK) != 0)
+        return askLsof(sources.lsofPath, port, sources.lsofTimeoutMs);
+    std::optional<QList<quint64>> inodes = KernelSockets::listeningInodes(quint16(port));
+    if (!inodes)
+        inodes = KernelSockets::listeningInodes(proc, quint16(port));
+    if (!inodes)
+        return askLsof(sources.lsofPath, port, sources.lsofTimeoutMs);
+    if (inodes->isEmpty())
+        return PortStatus::free();
+    if (const std::optional<qint32> pid = KernelSockets::lowestHolder(proc, *inodes))
+        return PortStatus::held(pid);
+    // Held for certain; lsof may still name a holder the scan missed.
+    return PortStatus::held(askLsof(sources.lsofPath, port, sources.lsofTimeoutMs).pid);
+}
+
+std::optional<QString> programName(qint32 pid)
+{
+    QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+    if (pid <= 0 || !comm.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    // The kernel keeps at most 15 bytes of it; whoever chose them is not us.
+    const QString name = QString::fromUtf8(comm.read(64)).trimmed();
+    if (name.isEmpty())
+        return std::nullopt;
+    return name;
+}
+
+bool isAlive(qint32 pid)
+{
+    if (pid <= 0 || ::kill(pid, 0) != 0)
+        return false;
+    // /proc tells a zombie ("pid (name) Z …", the name may hold anything,
+    // the state follows its last ')').
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return true; // /proc not mounted: kill() is all there is
+    const QByteArray line = stat.read(1024);
+    const qsizetype close = line.lastIndexOf(')');
+    const char state = close >= 0 && close + 2 < line.size() ? line.at(close + 2) : 'X';
+    return state != 'Z' && state != 'X';
+}
+
+} // namespace PortProbe
+

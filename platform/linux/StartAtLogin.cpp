@@ -1,0 +1,7 @@
+#include "platform/StartAtLogin.h"
+
+namespace StartAtLogin {
+
+bool isSupported() { return true; }
+
+} // namespace StartAtLogin

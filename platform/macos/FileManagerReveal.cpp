@@ -1,0 +1,20 @@
+#include "platform/FileManagerReveal.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+
+namespace FileManagerReveal {
+
+void reveal(const QString &path, const Opener &fallback, QObject *context)
+{
+    (void)context; // nothing stays pending: open hands the request to the Finder
+    const QUrl parentFolder = QUrl::fromLocalFile(QFileInfo(path).absolutePath());
+    // The Finder selects the item in a window of its folder. An absolute
+    // path begins with '/', so open cannot take it for an option.
+    if (!QProcess::startDetached(QStringLiteral("/usr/bin/open"),
+                                 {QStringLiteral("-R"), QDir::cleanPath(QFileInfo(path).absoluteFilePath())}))
+        fallback(parentFolder);
+}
+
+} // namespace FileManagerReveal

@@ -1,0 +1,48 @@
+#include "platform/PortProbe.h"
+
+#include <csignal>
+
+#include <libproc.h>
+#include <sys/proc_info.h>
+#include <sys/proc.h>
+#include <unistd.h>
+
+// macOS has no process file system: lsof names the listener, libproc the
+// process. The probe runs off the GUI thread, so lsof's time is no one's wait.
+namespace PortProbe {
+
+Sources systemSources()
+{
+    return {QString(), QStringLiteral("/usr/sbin/lsof")};
+}
+
+PortStatus probe(const Sources &sources, qint64 port)
+{
+    return askLsof(sources.lsofPath, port, sources.lsofTimeoutMs);
+}
+
+std::optional<QString> programName(qint32 pid)
+{
+    if (pid <= 0)
+        return std::nullopt;
+    char name[2 * MAXCOMLEN + 1] = {};
+    if (::proc_name(pid, name, sizeof name) <= 0)
+        return std::nullopt;
+    const QString text = QString::fromUtf8(name).trimmed();
+    if (text.isEmpty())
+        return std::nullopt;
+    return text;
+}
+
+bool isAlive(qint32 pid)
+{
+    if (pid <= 0 || ::kill(pid, 0) != 0)
+        return false;
+    proc_bsdshortinfo info{};
+    const int size = ::proc_pidinfo(pid, PROC_PIDT_SHORTBSDINFO, 0, &info, sizeof info);
+    if (size != int(sizeof info))
+        return true; // kill() found it; libproc would not say more
+    return info.pbsi_status != SZOMB;
+}
+
+} // namespace PortProbe
