@@ -62,6 +62,16 @@ answer_alert 'Harlune Buchhaltung läuft'
 session_start waybar -c "$work/waybar.json"
 wait_for 4 item_registered || fail "the item did not register with a watcher that came later"
 item_is_named_harlune
+# Sharp at scale 1 and 2: the pixmaps come in the panel sizes up to 64 px.
+for size in 16 22 32 44 64; do
+    item_property IconPixmap | grep -q "($size, $size, \[" || fail "no ${size}px icon for the panel"
+done
+
+# --- a panel that restarts gets the item again
+stop_pid "${SESSION_PIDS[-1]}"
+wait_for 10 eval '! item_registered'
+session_start waybar -c "$work/waybar.json"
+wait_for 4 item_registered || fail "the item did not register again after the panel restarted"
 
 # --- the icon, legible on waybar's dark bar
 icon_is_legible sway-bar $((width - 200)) 0 "$width" $((bar - 3))
