@@ -3,20 +3,14 @@
 #include "app/AlertDialog.h"
 #include "app/AppIdentity.h"
 #include "app/ShellTexts.h"
-#include "app/TrayIconImage.h"
 #include "platform/FileManagerReveal.h"
 #include "platform/StatusNotifierWatch.h"
-#include "platform/TrayItemAsMenu.h"
-#include "platform/TrayMenu.h"
 
 #include <QAbstractButton>
 #include <QAction>
-#include <QCursor>
 #include <QDateTime>
 #include <QDesktopServices>
-#include <QGuiApplication>
 #include <QMenu>
-#include <QPalette>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
@@ -126,52 +120,6 @@ void AppDelegate::setupMenuBar()
     connect(watch, &StatusNotifierWatch::hostAppeared, this, &AppDelegate::createStatusItem);
     if (StatusNotifierWatch::itemCanShowNow())
         createStatusItem();
-}
-
-void AppDelegate::createStatusItem()
-{
-    delete m_statusItem;
-    m_statusItem = new QSystemTrayIcon(this);
-    // First: how the tray shows the texts depends on the tray it goes to.
-    m_statusItem->setContextMenu(m_statusMenu);
-    for (QAction *action : m_statusMenu->actions())
-        setEntryTitle(action, action->data().toString());
-
-    // An XEmbed tray reports a left click only as Trigger and opens the
-    // context menu on the right button alone; users expect either to work.
-    // StatusNotifier hosts show their own menu on either (the item is a
-    // menu); a menu of ours would have no place beside their icon.
-    if (TrayMenu::popUpOnTrigger()) {
-        connect(m_statusItem, &QSystemTrayIcon::activated, this,
-                [this](QSystemTrayIcon::ActivationReason reason) {
-                    if (reason != QSystemTrayIcon::Trigger
-                        || MenuModel::textStyle(*m_statusMenu) != MenuModel::TextStyle::Widget)
-                        return;
-                    const QRect icon = m_statusItem->geometry();
-                    m_statusMenu->popup(icon.isValid() ? icon.bottomLeft() : QCursor::pos());
-                });
-    }
-    // The only message the icon shows is the unexpected stop; its cause is in the logs.
-    connect(m_statusItem, &QSystemTrayIcon::messageClicked, this, &AppDelegate::openLogs);
-    m_statusItem->setIcon(TrayIconImage::programIcon(
-        QGuiApplication::palette().color(QPalette::WindowText)));
-    m_statusItem->setToolTip(ShellTexts::toolTip(m_manager.isRunning()));
-    // Shown even without a tray: the icon then appears once a tray starts.
-    m_statusItem->show();
-    TrayItemAsMenu::declare(m_statusItem);
-}
-
-void AppDelegate::setEntryTitle(QAction *action, const QString &title)
-{
-    action->setData(title);
-    const MenuModel::TextStyle style =
-            m_statusItem ? MenuModel::textStyle(*m_statusMenu) : MenuModel::TextStyle::Widget;
-    action->setText(MenuModel::actionText(title, style));
-}
-
-bool AppDelegate::trayAvailable() const
-{
-    return m_statusItem && QSystemTrayIcon::isSystemTrayAvailable();
 }
 
 void AppDelegate::updateMenu()
