@@ -1,13 +1,13 @@
 #pragma once
 
+#include "app/AlertPresenter.h"
 #include "app/MenuModel.h"
 #include "app/StopNotice.h"
-#include "app/StopWatch.h"
 #include "platform/DesktopNotifier.h"
 #include "server/ServerManager.h"
+#include "server/ServerStatus.h"
 
 #include <QAction>
-#include <QElapsedTimer>
 #include <QMenu>
 #include <QObject>
 #include <QPointer>
@@ -24,12 +24,7 @@ class AppDelegate : public QObject
     Q_DISABLE_COPY_MOVE(AppDelegate)
 
 public:
-    static constexpr int pollIntervalMs = 5000;
     static constexpr int welcomeDelayMs = 300;
-    // Opening the menu brings it up to date unless an update is this recent.
-    static constexpr int menuFreshForMs = 1000;
-    // How much of the server's log the stop notice searches for an error.
-    static constexpr int noticeLogLines = 40;
 
     // Touches nothing yet: no menu, no timer, no server call.
     explicit AppDelegate(ServerManager &manager, QObject *parent = nullptr);
@@ -52,9 +47,10 @@ public:
     QMenu *statusMenu() const { return m_statusMenu; }
     QAction *statusLineItem() const { return m_statusLineItem; }
     QAction *apiLineItem() const { return m_apiLineItem; }
-    const QTimer *pollTimer() const { return m_pollTimer; }
+    const QTimer *pollTimer() const;
     bool didShowWelcome() const { return m_didShowWelcome; }
     bool isWelcomePending() const;
+    const AlertPresenter &alerts() const { return *m_alerts; }
 
 public slots:
     void startServer();
@@ -77,10 +73,10 @@ private:
     // Sets the entry's text so that the tray shows `title` unchanged.
     void setEntryTitle(QAction *action, const QString &title);
     bool trayAvailable() const;
-    void updateMenu();
-    void updateMenuUnlessFresh();
-    void showUnexpectedStopNotice();
     void showTrayMessage(const QString &title, const QString &text);
+    // Shows the server state the core last pushed.
+    void updateMenu();
+    void showUnexpectedStopNotice(const QString &logEnding);
     void run(MenuModel::Command command);
     ServerManager::Completion reportTo(MenuModel::Command command);
     void finishServerCommand(MenuModel::Command command, bool success, const QString &message);
@@ -90,17 +86,14 @@ private:
 
     ServerManager &m_manager;
     ServerManager::UrlOpener m_urlOpener;
+    AlertPresenter *m_alerts; // a child of this
 
     QPointer<QSystemTrayIcon> m_statusItem;
     QPointer<QMenu> m_statusMenu; // a widget, so owned by hand, not by this
     QPointer<QAction> m_statusLineItem;
     QPointer<QAction> m_apiLineItem;
-    QPointer<QTimer> m_pollTimer;
     QPointer<QTimer> m_welcomeTimer;
     bool m_didShowWelcome = false;
-    MenuModel::ApiLine m_apiLine;
-    StopWatch m_stopWatch;
     StopNotice::RunRecord m_runRecord;
     QPointer<DesktopNotifier> m_notifier;
-    QElapsedTimer m_sinceUpdate;
 };

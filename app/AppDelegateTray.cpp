@@ -6,6 +6,7 @@
 #include "app/TrayIconImage.h"
 #include "platform/TrayItemAsMenu.h"
 #include "platform/TrayMenu.h"
+#include "server/StatusModel.h"
 
 #include <QCursor>
 #include <QGuiApplication>
@@ -38,7 +39,7 @@ void AppDelegate::createStatusItem()
     connect(m_statusItem, &QSystemTrayIcon::messageClicked, this, &AppDelegate::openLogs);
     m_statusItem->setIcon(TrayIconImage::programIcon(
         QGuiApplication::palette().color(QPalette::WindowText)));
-    m_statusItem->setToolTip(ShellTexts::toolTip(m_manager.isRunning()));
+    m_statusItem->setToolTip(ShellTexts::toolTip(m_manager.status().current().running));
     // Shown even without a tray: the icon then appears once a tray starts.
     m_statusItem->show();
     TrayItemAsMenu::declare(m_statusItem);

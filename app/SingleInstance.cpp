@@ -1,5 +1,6 @@
 #include "app/SingleInstance.h"
 
+#include "app/AppLog.h"
 #include "platform/PeerCredentials.h"
 
 #include <QDir>
@@ -54,8 +55,11 @@ bool SingleInstance::privateFolder(const QString &folder, bool create)
 
 bool SingleInstance::claim()
 {
-    if (m_socketPath.isEmpty() || !privateFolder(QFileInfo(m_socketPath).path()))
+    if (m_socketPath.isEmpty() || !privateFolder(QFileInfo(m_socketPath).path())) {
+        qCWarning(lcApp, "Single instance: no private folder for the socket (%s); a second start runs beside this one",
+                  qUtf8Printable(m_socketPath));
         return true;
+    }
 
     // Two starts at the same moment must not both find the socket stale and
     // remove each other's: decide under a lock.
@@ -73,6 +77,8 @@ bool SingleInstance::claim()
     m_server = new QLocalServer(this);
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
     if (!m_server->listen(m_socketPath)) {
+        qCWarning(lcApp, "Single instance: cannot listen on %s: %s", qUtf8Printable(m_socketPath),
+                  qUtf8Printable(m_server->errorString()));
         delete m_server;
         m_server = nullptr;
         // Without the socket the program still works; only a second start

@@ -1,5 +1,6 @@
 #include "paths/FileEntries.h"
 
+#include "paths/PathsLog.h"
 #include "platform/ExclusiveRename.h"
 
 #include <QDir>
@@ -47,26 +48,37 @@ std::optional<QByteArray> linkTarget(const QString &path)
     return std::nullopt;
 }
 
+// Logs why a step failed, while errno still tells; false.
+bool failed(const char *step, const QString &path, int error = errno)
+{
+    qCWarning(lcPaths, "%s %s: %s", step, qUtf8Printable(path), qUtf8Printable(qt_error_string(error)));
+    return false;
+}
+
 bool copyLink(const QString &source, const QString &destination)
 {
     const std::optional<QByteArray> target = linkTarget(source);
-    return target && ::symlink(target->constData(), native(destination).constData()) == 0;
+    if (!target)
+        return failed("Cannot read the link", source);
+    return ::symlink(target->constData(), native(destination).constData()) == 0
+           || failed("Cannot create the link", destination);
 }
 
 bool copyDirectory(const QString &source, const QString &destination, mode_t mode)
 {
     // Owner-only until filled, so nobody sees or writes a half-made tree.
     if (::mkdir(native(destination).constData(), S_IRWXU) != 0)
-        return false;
+        return failed("Cannot create the folder", destination);
     const std::optional<QStringList> names = list(source);
     if (!names)
-        return false;
+        return failed("Cannot list", source);
     for (const QString &name : *names) {
         const QString entry = source + QLatin1Char('/') + name;
         if (!isSpecial(entry) && !copy(entry, destination + QLatin1Char('/') + name))
             return false;
     }
-    return ::chmod(native(destination).constData(), mode & 07777) == 0;
+    return ::chmod(native(destination).constData(), mode & 07777) == 0
+           || failed("Cannot set the permissions of", destination);
 }
 
 } // namespace
@@ -108,14 +120,19 @@ bool copy(const QString &source, const QString &destination)
 {
     const std::optional<struct stat> status = entryStatus(source);
     if (!status)
-        return false;
+        return failed("Cannot look at", source);
     if (S_ISLNK(status->st_mode))
         return copyLink(source, destination);
     if (S_ISDIR(status->st_mode))
         return copyDirectory(source, destination, status->st_mode);
     // Opening a pipe or a device for reading could block for ever.
-    if (S_ISREG(status->st_mode))
-        return QFile::copy(source, destination);
+    if (S_ISREG(status->st_mode)) {
+        QFile file(source);
+        if (file.copy(destination))
+            return true;
+        qCWarning(lcPaths, "Cannot copy %s: %s", qUtf8Printable(source), qUtf8Printable(file.errorString()));
+        return false;
+    }
     return false;
 }
 

@@ -1,7 +1,9 @@
 #include "paths/Provisioning.h"
 
 #include "paths/FileEntries.h"
+#include "paths/PathsLog.h"
 #include "paths/ProjectLayout.h"
+#include "platform/MakePath.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -44,9 +46,14 @@ bool copyThroughStaging(const QString &source, const QString &staging, const QSt
     const QString staged = childPath(staging, name);
     const QString destination = childPath(target, name);
     bool inPlace = FileEntries::copy(childPath(source, name), staged);
-    if (inPlace && !FileEntries::renameNoReplace(staged, destination)) {
+    if (!inPlace) {
+        qCWarning(lcPaths, "Provisioning: %s not copied; the next resolution tries again", qUtf8Printable(destination));
+    } else if (!FileEntries::renameNoReplace(staged, destination)) {
         // Something else created the name meanwhile: it stays as it is.
         inPlace = errno == EEXIST || errno == ENOTEMPTY;
+        if (!inPlace)
+            qCWarning(lcPaths, "Provisioning: %s not put in place: %s", qUtf8Printable(destination),
+                      qUtf8Printable(qt_error_string(errno)));
     }
     FileEntries::remove(staged);
     return inPlace;
@@ -60,10 +67,14 @@ bool copyMissing(const QString &source, const QString &target)
     FileEntries::remove(staging);
     const std::optional<QStringList> names = FileEntries::list(source);
     // The packaged folder holds at least "serve.py": an empty listing failed.
-    if (!names || names->isEmpty())
+    if (!names || names->isEmpty()) {
+        qCWarning(lcPaths, "Provisioning: the packaged project %s cannot be listed", qUtf8Printable(source));
         return false;
-    if (!QDir().mkpath(staging))
+    }
+    if (const std::optional<QString> failure = MakePath::create(staging)) {
+        qCWarning(lcPaths, "Provisioning: no folder to copy into: %s", qUtf8Printable(*failure));
         return false;
+    }
 
     bool complete = true;
     for (const QString &name : *names) {
@@ -84,8 +95,12 @@ void writeMarker(const QString &markerPath)
 {
     QSaveFile marker(markerPath);
     if (marker.open(QIODevice::WriteOnly) && marker.write(ProjectLayout::provisioningMarkerContent())
-                                                    == ProjectLayout::provisioningMarkerContent().size())
-        marker.commit();
+                                                    == ProjectLayout::provisioningMarkerContent().size()
+        && marker.commit())
+        return;
+    // The next resolution provisions again and copies what is still missing.
+    qCWarning(lcPaths, "Provisioning: marker %s not written: %s", qUtf8Printable(markerPath),
+              qUtf8Printable(marker.errorString()));
 }
 
 } // namespace
@@ -100,7 +115,8 @@ void syncBundledToAppSupport(const QString &source, const QString &target)
     const QString markerPath = childPath(target, ProjectLayout::provisioningMarker());
     if (QFileInfo::exists(markerPath))
         return;
-    QDir().mkpath(target);
+    if (const std::optional<QString> failure = MakePath::create(target))
+        qCWarning(lcPaths, "Provisioning: the data folder cannot be created: %s", qUtf8Printable(*failure));
     if (copyMissing(source, target))
         writeMarker(markerPath);
 }

@@ -1,4 +1,5 @@
 #include "platform/PortProbe.h"
+#include "platform/PlatformLog.h"
 #include "platform/StrictUtf8.h"
 
 #include <QDeadlineTimer>
@@ -39,22 +40,34 @@ PortStatus askLsof(const QString &lsofPath, qint64 port, int timeoutMs)
     const QDeadlineTimer deadline(timeoutMs);
     lsof->start();
     if (!lsof->waitForFinished(int(deadline.remainingTime()))) {
-        if (lsof->state() != QProcess::NotRunning) {
-            lsof->kill();
-            if (!lsof->waitForFinished(killGraceMs)) {
-                lsofStuck = true;
-                (void)lsof.release();
-            }
+        if (lsof->state() == QProcess::NotRunning) {
+            qCWarning(lcPlatform, "Port %lld: %s cannot run: %s", port, qUtf8Printable(lsofPath),
+                      qUtf8Printable(lsof->errorString()));
+            return PortStatus::unknown();
+        }
+        lsof->kill();
+        if (!lsof->waitForFinished(killGraceMs)) {
+            qCWarning(lcPlatform, "Port %lld: lsof is stuck even after SIGKILL; not asked again in this run",
+                      port);
+            lsofStuck = true;
+            (void)lsof.release();
+        } else {
+            qCWarning(lcPlatform, "Port %lld: lsof gave no answer within %d ms and was ended", port, timeoutMs);
         }
         return PortStatus::unknown();
     }
-    if (lsof->exitStatus() != QProcess::NormalExit)
+    if (lsof->exitStatus() != QProcess::NormalExit) {
+        qCWarning(lcPlatform, "Port %lld: lsof ended by signal %d", port, lsof->exitCode());
         return PortStatus::unknown();
+    }
     // lsof exits 1 when nothing matches; only what it printed counts.
     const QByteArray output = lsof->readAllStandardOutput();
     if (const std::optional<qint32> pid = parsePid(output))
         return PortStatus::held(pid);
-    return output.trimmed().isEmpty() ? PortStatus::free() : PortStatus::unknown();
+    if (output.trimmed().isEmpty())
+        return PortStatus::free();
+    qCWarning(lcPlatform, "Port %lld: lsof's answer makes no sense: %s", port, output.left(200).constData());
+    return PortStatus::unknown();
 }
 
 std::optional<qint32> parsePid(const QByteArray &lsofOutput)

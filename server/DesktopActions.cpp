@@ -4,9 +4,9 @@
 #include "server/ServerManager.h"
 
 #include "paths/ProjectLayout.h"
+#include "platform/MakePath.h"
+#include "server/ServerLog.h"
 #include "server/ServerState.h"
-
-#include <QDir>
 
 void ServerManager::setUrlOpener(UrlOpener opener)
 {
@@ -35,7 +35,8 @@ void ServerManager::openFolder(const QString &name) const
     // Created with every missing parent, the project root included; the
     // folder is opened even if that failed.
     const QString folder = m_state->projectRoot() + QLatin1Char('/') + name;
-    QDir().mkpath(folder);
+    if (const std::optional<QString> failure = MakePath::create(folder))
+        qCWarning(lcServer, "Folder not created, opened all the same: %s", qUtf8Printable(*failure));
     if (m_urlOpener)
         m_urlOpener(QUrl::fromLocalFile(folder));
 }

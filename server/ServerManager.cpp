@@ -4,6 +4,7 @@
 #include "server/OutputText.h"
 #include "server/ServerConstants.h"
 #include "server/ServerState.h"
+#include "server/StatusModel.h"
 
 #include <QNetworkAccessManager>
 
@@ -20,6 +21,7 @@ ServerManager::ServerManager()
 
 ServerManager::ServerManager(Config config)
     : m_state(std::make_shared<ServerState>(std::move(config)))
+    , m_status(std::make_unique<StatusModel>(m_state, [this](auto answer) { fetchAPIVersion(answer); }))
 {
 }
 
@@ -96,7 +98,13 @@ PortStatus ServerManager::portStatus() const
     return m_state->portStatus();
 }
 
-QString ServerManager::serverLogEnding(qsizetype lines) const
+StatusModel &ServerManager::status() const
 {
-    return OutputText::fileEnding(projectRoot() + QLatin1Char('/') + ProjectLayout::serverLog(), lines);
+    return *m_status;
+}
+
+QString ServerManager::serverLogEnding() const
+{
+    // The line or two before the end usually say why a server went away.
+    return OutputText::fileEnding(projectRoot() + QLatin1Char('/') + ProjectLayout::serverLog(), 2);
 }

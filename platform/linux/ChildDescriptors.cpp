@@ -1,5 +1,9 @@
 #include "platform/ChildDescriptors.h"
 
+#include "platform/PlatformLog.h"
+
+#include <cerrno>
+
 #include <linux/close_range.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -11,6 +15,7 @@ void markCloseOnExec()
     // One call since Linux 5.11; older kernels refuse the flag.
     if (::syscall(SYS_close_range, 3U, ~0U, CLOSE_RANGE_CLOEXEC) == 0)
         return;
+    qCDebug(lcPlatform, "close_range refused (%s), walking /proc/self/fd", qUtf8Printable(qt_error_string(errno)));
     markCloseOnExecListedIn("/proc/self/fd");
 }
 

@@ -1,6 +1,9 @@
 #include "platform/FileManagerReveal.h"
 
+#include "platform/PlatformLog.h"
+
 #include <QDBusConnection>
+#include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDir>
@@ -21,6 +24,8 @@ void reveal(const QString &path, const Opener &fallback, QObject *context)
     const QUrl parentFolder = QUrl::fromLocalFile(QFileInfo(path).absolutePath());
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
+        qCInfo(lcPlatform, "Reveal: no session bus (%s), opening the folder plainly",
+               qUtf8Printable(bus.lastError().message()));
         fallback(parentFolder);
         return;
     }
@@ -37,8 +42,11 @@ void reveal(const QString &path, const Opener &fallback, QObject *context)
     auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), context);
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
                      [watcher, fallback, parentFolder] {
-                         if (watcher->isError())
+                         if (watcher->isError()) {
+                             qCInfo(lcPlatform, "Reveal: the file manager refused (%s), opening the folder plainly",
+                                    qUtf8Printable(watcher->error().message()));
                              fallback(parentFolder);
+                         }
                          watcher->deleteLater();
                      });
 }

@@ -1,5 +1,6 @@
 #include "platform/PortProbe.h"
 
+#include "platform/PlatformLog.h"
 #include "platform/linux/KernelSockets.h"
 
 #include <QFile>
@@ -25,18 +26,26 @@ PortStatus probe(const Sources &sources, qint64 port)
 {
     const QByteArray proc = QFile::encodeName(sources.procFolder);
     // Without the process file system no holder could be named: lsof then.
-    if (proc.isEmpty() || port < 0 || port > highestPort || ::access(proc.constData(), R_OK | X_OK) != 0)
+    if (proc.isEmpty() || port < 0 || port > highestPort || ::access(proc.constData(), R_OK | X_OK) != 0) {
+        qCDebug(lcPlatform, "Port %lld: no process file system at %s, asking lsof", port, proc.constData());
         return askLsof(sources.lsofPath, port, sources.lsofTimeoutMs);
+    }
     std::optional<QList<quint64>> inodes = KernelSockets::listeningInodes(quint16(port));
-    if (!inodes)
+    if (!inodes) {
+        qCDebug(lcPlatform, "Port %lld: no socket diagnostics from the kernel, reading %s/net/tcp",
+                port, proc.constData());
         inodes = KernelSockets::listeningInodes(proc, quint16(port));
-    if (!inodes)
+    }
+    if (!inodes) {
+        qCDebug(lcPlatform, "Port %lld: socket tables unreadable, asking lsof", port);
         return askLsof(sources.lsofPath, port, sources.lsofTimeoutMs);
+    }
     if (inodes->isEmpty())
         return PortStatus::free();
     if (const std::optional<qint32> pid = KernelSockets::lowestHolder(proc, *inodes))
         return PortStatus::held(pid);
     // Held for certain; lsof may still name a holder the scan missed.
+    qCDebug(lcPlatform, "Port %lld: held, no holder found below %s, asking lsof", port, proc.constData());
     return PortStatus::held(askLsof(sources.lsofPath, port, sources.lsofTimeoutMs).pid);
 }
 

@@ -1,5 +1,7 @@
 #include "platform/FileManagerReveal.h"
 
+#include "platform/PlatformLog.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
@@ -13,8 +15,10 @@ void reveal(const QString &path, const Opener &fallback, QObject *context)
     // The Finder selects the item in a window of its folder. An absolute
     // path begins with '/', so open cannot take it for an option.
     if (!QProcess::startDetached(QStringLiteral("/usr/bin/open"),
-                                 {QStringLiteral("-R"), QDir::cleanPath(QFileInfo(path).absoluteFilePath())}))
+                                 {QStringLiteral("-R"), QDir::cleanPath(QFileInfo(path).absoluteFilePath())})) {
+        qCInfo(lcPlatform, "Reveal: /usr/bin/open did not start, opening the folder plainly");
         fallback(parentFolder);
+    }
 }
 
 } // namespace FileManagerReveal

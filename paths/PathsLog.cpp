@@ -1,0 +1,3 @@
+#include "paths/PathsLog.h"
+
+Q_LOGGING_CATEGORY(lcPaths, "harlune.paths", QtWarningMsg)
