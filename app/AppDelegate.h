@@ -4,6 +4,7 @@
 #include "app/MenuModel.h"
 #include "app/StopNotice.h"
 #include "platform/DesktopNotifier.h"
+#include "paths/ProjectUpgrade.h"
 #include "server/ServerManager.h"
 #include "server/ServerStatus.h"
 
@@ -14,6 +15,8 @@
 #include <QString>
 #include <QSystemTrayIcon>
 #include <QTimer>
+
+#include <optional>
 
 // The tray program's one controller: it builds the tray menu, keeps it
 // current, turns menu choices into calls on the server manager and reports
@@ -30,7 +33,11 @@ public:
     explicit AppDelegate(ServerManager &manager, QObject *parent = nullptr);
     ~AppDelegate() override;
 
-    // Launch sequence: menu, status, first update, poll, delayed welcome.
+    // A start at login greets nobody at launch; a reopen still does.
+    void setGreetsAtLaunch(bool greets) { m_greetsAtLaunch = greets; }
+
+    // Launch sequence: the project's own files brought up to date, menu,
+    // status, first update, poll, delayed welcome.
     void applicationDidFinishLaunching();
     // The program was started again: show the welcome alert once more (and,
     // while no tray is there, the notice that offers to quit).
@@ -96,4 +103,6 @@ private:
     bool m_didShowWelcome = false;
     StopNotice::RunRecord m_runRecord;
     QPointer<DesktopNotifier> m_notifier;
+    bool m_greetsAtLaunch = true;
+    std::optional<ProjectUpgrade::Outcome> m_upgradeNotice; // told at the welcome's moment
 };

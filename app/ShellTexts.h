@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 #include <optional>
@@ -52,6 +53,11 @@ QString unexpectedStopTitle();
 // that a click opens the logs folder where the click reaches us.
 QString unexpectedStopText(std::optional<qint32> pid, const std::optional<QDateTime> &since,
                            const QString &lastError, bool clickOpensLogs);
+
+// After the program's own files in the project folder were brought up to
+// date: which files the user changed and kept, which could not be updated.
+QString upgradeNoticeTitle();
+QString upgradeNoticeText(const QStringList &kept, const QStringList &failed);
 
 // Alert titles after a server command.
 QString startedTitle();

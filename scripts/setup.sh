@@ -8,6 +8,8 @@ packages=(
     cmake g++ make qt6-base-dev qt6-qpa-plugins libgl-dev
     # what the program starts and needs at run time
     lsof python3 xdg-utils dbus fonts-dejavu-core adwaita-icon-theme libqt6svg6
+    # the project's stop script checked under a shell without bash-4 features
+    dash
     # installing and packaging: the package, its checks, desktop file checks
     dpkg-dev file lintian desktop-file-utils appstream
     # the end-to-end tests: a display, an XEmbed tray, a hand on mouse and keys
@@ -16,6 +18,10 @@ packages=(
     # screenshots by grim), xfwm4 + xfce4-panel (X11), dunst for notices,
     # ImageMagick to read the screenshots
     sway waybar wayvnc grim qt6-wayland xfwm4 xfce4-panel xfconf dunst imagemagick
+    # the guide's pictures from the running program
+    chromium
+    # cutting a process short at any system call (the upgrade test)
+    strace
     # its own network namespace, where the fixed port 8765 is always free
     iproute2 util-linux
 )
