@@ -54,13 +54,13 @@ answer_alert() {
 }
 
 # --- started before any panel: it says so, then gets into a panel that
-# comes later within two seconds
+# comes later (within moments; the wait allows for a busy machine)
 env HARLUNE_PROJECT="$project" QT_QPA_PLATFORM=wayland "$program" >"$work/program.out" 2>&1 &
 PROGRAM_PID=$!
 answer_alert 'Kein Infobereich'
 answer_alert 'Harlune Buchhaltung läuft'
 session_start waybar -c "$work/waybar.json"
-wait_for 4 item_registered || fail "the item did not register with a watcher that came later"
+wait_for 20 item_registered || fail "the item did not register with a watcher that came later"
 item_is_named_harlune
 # Sharp at scale 1 and 2: the pixmaps come in the panel sizes up to 64 px.
 for size in 16 22 32 44 64; do
@@ -71,7 +71,7 @@ done
 stop_pid "${SESSION_PIDS[-1]}"
 wait_for 10 eval '! item_registered'
 session_start waybar -c "$work/waybar.json"
-wait_for 4 item_registered || fail "the item did not register again after the panel restarted"
+wait_for 20 item_registered || fail "the item did not register again after the panel restarted"
 
 # --- the icon, legible on waybar's dark bar
 icon_is_legible sway-bar $((width - 200)) 0 "$width" $((bar - 3))
