@@ -138,6 +138,10 @@ QString message(const OperationOutcome &outcome)
         return withHolder(outcome, said(outcome, ProjectLayout::serveScript()
                                                      + QStringLiteral(" konnte nicht starten")));
     case Kind::Stopped:
+        // The stop script found no listener; what it said would deny the end.
+        if (outcome.endedSilent)
+            return QStringLiteral("Server gestoppt (PID ") + QString::number(*outcome.endedSilent)
+                + QStringLiteral("); er hatte noch keine Verbindungen angenommen.");
         return said(outcome, QStringLiteral("Server gestoppt"));
     case Kind::StopLeftPortBusy:
         return stopLeftPortBusy(outcome);

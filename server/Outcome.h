@@ -42,6 +42,8 @@ struct OperationOutcome
     std::optional<PortHolder> holder;
     // Started: the overgrown server log could not be moved aside.
     bool logNotRotated = false;
+    // Stopped: the server we launched, which never listened, was ended by us.
+    std::optional<qint32> endedSilent;
 
     bool success() const
     {

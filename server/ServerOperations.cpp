@@ -129,7 +129,7 @@ std::optional<OperationOutcome> startWork(const State &state, const Ticket &tick
     }
     // Recorded before the state is looked at, so the report shows the new server.
     state->serverPID.set(*launch.pid);
-    state->launched.set(ServerState::Launched{*launch.pid, QDeadlineTimer::current().deadline()});
+    state->launched.set(ServerState::Launched{*launch.pid, QDeadlineTimer::current().deadline(), listens});
     state->lastError.set(std::nullopt);
     OperationOutcome started = outcome(state, listens ? Kind::Started : Kind::StartedNotListening);
     started.pid = launch.pid;
@@ -148,7 +148,7 @@ std::optional<OperationOutcome> stopWork(const State &state, const Ticket &ticke
         return outcome(state, Kind::ScriptTimedOut, result);
     state->serverPID.set(std::nullopt);
     // A server of ours that never listened is found by no stop script.
-    state->endSilentLaunch(ticket, ServerConstants::stopGraceMs);
+    const std::optional<qint32> silent = state->endSilentLaunch(ticket, ServerConstants::stopGraceMs);
     if (ticket.cancelled())
         return std::nullopt;
     // Whatever the script said or whether it ran at all: the stop worked
@@ -164,6 +164,7 @@ std::optional<OperationOutcome> stopWork(const State &state, const Ticket &ticke
     // another user's program, which no stop of ours ends.
     const Kind kind = free ? Kind::Stopped : port.pid ? Kind::StopLeftPortBusy : Kind::PortHeldByOther;
     OperationOutcome stopped = outcome(state, kind, result);
+    stopped.endedSilent = silent;
     if (!free)
         stopped.holder = ServerState::holder(port);
     return stopped;

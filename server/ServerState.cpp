@@ -51,8 +51,16 @@ bool ServerState::refreshStatus(Silence *silence)
         if (PortProbe::isAlive(*recorded)) {
             const PortStatus answer = probePort();
             // No answer from the probe: nothing speaks against it.
-            if (answer.isUnknown() || servedBy(answer, *recorded))
+            if (answer.isUnknown())
                 return true;
+            if (servedBy(answer, *recorded)) {
+                if (std::optional<Launched> ours = launched.get(); ours && ours->pid == *recorded && !ours->listened) {
+                    Launched heard = *ours;
+                    heard.listened = true;
+                    launched.replaceIf(ours, heard);
+                }
+                return true;
+            }
             const std::optional<Launched> ours = launched.get();
             const bool young = ours && ours->pid == *recorded
                 && QDeadlineTimer::current().deadline() - ours->atMs < ServerConstants::startPlausibleMs;
@@ -79,13 +87,18 @@ ServerObservation ServerState::observe()
     return seen;
 }
 
-void ServerState::endSilentLaunch(const Dispatch::Cancellation::Ticket &ticket, int graceMs)
+std::optional<qint32> ServerState::endSilentLaunch(const Dispatch::Cancellation::Ticket &ticket, int graceMs)
 {
     const std::optional<Launched> ours = launched.get();
     if (!ours)
-        return;
+        return std::nullopt;
     const qint32 pid = ours->pid;
+    std::optional<qint32> ended;
     if (PortProbe::isAlive(pid) && !servesPort(pid)) {
+        // What listened in a child and lost it to the stop script is no
+        // server that never listened, though it must end all the same.
+        if (!ours->listened)
+            ended = pid;
         // Only the process itself: it leads no group of its own.
         ::kill(pid, SIGTERM);
         if (!Dispatch::waitUntil([pid] { return !PortProbe::isAlive(pid); }, graceMs, ticket))
@@ -93,6 +106,7 @@ void ServerState::endSilentLaunch(const Dispatch::Cancellation::Ticket &ticket, 
     }
     if (!PortProbe::isAlive(pid))
         launched.replaceIf(ours, std::nullopt);
+    return ended;
 }
 
 bool ServerState::listenerRunning(const PortStatus &answer) const

@@ -36,6 +36,7 @@ public:
     {
         qint32 pid = 0;
         qint64 atMs = 0; // QDeadlineTimer::current() at its launch
+        bool listened = false; // it, or a child of it, has held the port
         friend bool operator==(const Launched &, const Launched &) = default;
     };
     Guarded<std::optional<Launched>> launched;
@@ -50,7 +51,8 @@ public:
     bool servesPort(qint32 pid) const;
     // Ends the server we launched if it lives and never took the port (no
     // stop script finds it); waits for it within `graceMs`.
-    void endSilentLaunch(const Dispatch::Cancellation::Ticket &ticket, int graceMs);
+    // The identifier of the process ended, if one was.
+    std::optional<qint32> endSilentLaunch(const Dispatch::Cancellation::Ticket &ticket, int graceMs);
     // refreshStatus() and what it left behind; blocks as it does.
     ServerObservation observe();
 

@@ -149,6 +149,10 @@ private slots:
         add("log unusable", make(K::ServerDidNotStart, {}, RunFailure{RunFailure::Kind::LogUnusable, u"/p/logs/server-app.log"_s,
             {}, 0}), u"Fehler: Das Server-Log /p/logs/server-app.log ist keine beschreibbare Datei. Der Server wurde nicht gestartet."_s);
         add("stopped, silent", make(K::Stopped), u"Server gestoppt"_s);
+        OperationOutcome endedSilent = make(K::Stopped, u"Kein Server lief auf Port 8765."_s);
+        endedSilent.endedSilent = 42;
+        add("stopped one that never listened", endedSilent,
+            u"Server gestoppt (PID 42); er hatte noch keine Verbindungen angenommen."_s);
         // One statement of what is true, never "none ran" beside "not stopped".
         add("no server of ours, a stranger's port", make(K::PortHeldByOther, u"Kein Server lief auf Port 8765."_s, {}, stranger),
             u"Es lief kein Server dieses Programms auf Port 8765. Der Port ist von einem Programm eines anderen "

@@ -286,6 +286,7 @@ private slots:
         // The stop ends what we launched, listener or not.
         const auto stopped = await([&](auto done) { manager.stopServer(done); });
         QCOMPARE(stopped->result.kind, OperationOutcome::Kind::Stopped);
+        QCOMPARE(stopped->result.endedSilent, listens ? std::nullopt : std::optional<qint32>(pid));
         QTRY_VERIFY_WITH_TIMEOUT(!PortProbe::isAlive(pid) && !PortProbe::isAlive(child), patienceMs);
     }
 
