@@ -1,0 +1,132 @@
+#include "platform/ChildDescriptors.h"
+#include "platform/ExclusiveRename.h"
+#include "platform/Executable.h"
+#include "platform/MakePath.h"
+#include "platform/PortProbe.h"
+#include "platform/UserFolders.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+class PlatformTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void bundleFolderFromTheExecutablesPath_data()
+    {
+        QTest::addColumn<QString>("executable");
+        QTest::addColumn<QString>("bundle");
+        QTest::newRow("in a bundle") << "/Applications/Harlune.app/Contents/MacOS/Harlune" << "/Applications/Harlune.app";
+        QTest::newRow("bundle at the root") << "/X.app/Contents/MacOS/x" << "/X.app";
+        QTest::newRow("build tree") << "/src/build/bin/harlune-kommandozentrale" << "/src/build/bin";
+        QTest::newRow("test beside a bundle") << "/src/build/tests/tst_paths" << "/src/build/tests";
+        QTest::newRow("MacOS, no .app") << "/opt/X/Contents/MacOS/x" << "/opt/X/Contents/MacOS";
+        QTest::newRow("bare .app name") << "/opt/.app/Contents/MacOS/x" << "/opt/.app/Contents/MacOS";
+        QTest::newRow("case differs") << "/opt/X.app/contents/macos/x" << "/opt/X.app/contents/macos";
+        QTest::newRow("at the root") << "/x" << "/";
+        QTest::newRow("no path") << "" << "";
+    }
+
+    void bundleFolderFromTheExecutablesPath()
+    {
+        QFETCH(QString, executable);
+        QFETCH(QString, bundle);
+        QCOMPARE(Executable::bundleDirFor(executable), bundle);
+    }
+
+    void xdgBaseFoldersMustBeAbsolute_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("absolute") << "/home/a/daten/" << "/home/a/daten";
+        QTest::newRow("relative") << "daten" << "/fallback";
+        QTest::newRow("dot") << "./daten" << "/fallback";
+        QTest::newRow("tilde") << "~/daten" << "/fallback";
+        QTest::newRow("empty") << "" << "/fallback";
+    }
+
+    void xdgBaseFoldersMustBeAbsolute()
+    {
+        QFETCH(QString, value);
+        QFETCH(QString, folder);
+        QCOMPARE(UserFolders::xdgBase(value, "/fallback"), folder);
+    }
+
+    void runningProgramIsFound()
+    {
+        QCOMPARE(Executable::path(), QFileInfo(QCoreApplication::applicationFilePath()).canonicalFilePath());
+    }
+
+    // A process that has ended is a zombie until its parent reaps it, and
+    // kill() still finds it then; it counts as ended all the same.
+    void livenessCountsZombiesAsEnded()
+    {
+        QVERIFY(PortProbe::isAlive(qint32(::getpid())));
+        // kill() with 0 and -1 addresses process groups, which as root "succeeds".
+        QVERIFY(!PortProbe::isAlive(0) && !PortProbe::isAlive(-1));
+        QVERIFY(::geteuid() == 0 || !PortProbe::isAlive(1)); // root may signal any process
+
+        const pid_t child = ::fork();
+        if (child == 0)
+            ::_exit(0);
+        QVERIFY(child > 0);
+        siginfo_t info{};
+        // Waits for its end but leaves it unreaped: a zombie for certain.
+        QCOMPARE(::waitid(P_PID, id_t(child), &info, WEXITED | WNOWAIT), 0);
+        QCOMPARE(::kill(child, 0), 0);
+        QVERIFY(!PortProbe::isAlive(child));
+        QCOMPARE(::waitpid(child, nullptr, 0), child);
+        QVERIFY(!PortProbe::isAlive(child));
+    }
+
+    void foldersAreMadeOrTheReasonIsGiven()
+    {
+        QTemporaryDir root;
+        QCOMPARE(MakePath::create(root.filePath("a/b/c")), std::nullopt);
+        QVERIFY(QFileInfo(root.filePath("a/b/c")).isDir());
+        QCOMPARE(MakePath::create(root.filePath("a/b/c")), std::nullopt); // there already
+        QVERIFY(QFile::link(root.filePath("a"), root.filePath("link")));
+        QCOMPARE(MakePath::create(root.filePath("link/b/d")), std::nullopt);
+        QFile file(root.filePath("datei"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(MakePath::create(root.filePath("datei/x")),
+                 root.filePath("datei") + ": " + qt_error_string(ENOTDIR));
+    }
+
+    void renameNeverReplaces()
+    {
+        QTemporaryDir root;
+        for (const char *name : {"a", "b"}) {
+            QFile file(root.filePath(name));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(name) == 1);
+        }
+        const QByteArray a = QFile::encodeName(root.filePath("a"));
+        const QByteArray b = QFile::encodeName(root.filePath("b"));
+        QVERIFY(!ExclusiveRename::renameNoReplace(a, b));
+        QCOMPARE(errno, EEXIST);
+        QVERIFY(ExclusiveRename::renameNoReplace(a, QFile::encodeName(root.filePath("c"))));
+        QFile b2(root.filePath("b"));
+        QVERIFY(b2.open(QIODevice::ReadOnly) && b2.readAll() == "b" && !QFile::exists(root.filePath("a")));
+    }
+
+    void inheritedDescriptorsAreClosedOnExec()
+    {
+        const int fd = ::open("/dev/null", O_RDONLY); // no O_CLOEXEC: as if inherited
+        QVERIFY(fd > 2 && !(::fcntl(fd, F_GETFD) & FD_CLOEXEC));
+        ChildDescriptors::markCloseOnExec();
+        QVERIFY(::fcntl(fd, F_GETFD) & FD_CLOEXEC);
+        QVERIFY(!(::fcntl(STDERR_FILENO, F_GETFD) & FD_CLOEXEC));
+        ::close(fd);
+    }
+};
+
+QTEST_GUILESS_MAIN(PlatformTest)
+#include "tst_platform.moc"
