@@ -1,6 +1,7 @@
 #include "platform/ChildDescriptors.h"
 #include "platform/ExclusiveRename.h"
 #include "platform/Executable.h"
+#include "platform/LaunchArguments.h"
 #include "platform/MakePath.h"
 #include "platform/PortProbe.h"
 #include "platform/UserFolders.h"
@@ -58,6 +59,25 @@ private slots:
         QFETCH(QString, value);
         QFETCH(QString, folder);
         QCOMPARE(UserFolders::xdgBase(value, "/fallback"), folder);
+    }
+
+    void processSerialNumbersAreDropped_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QStringList>("kept");
+        QTest::newRow("Finder's first start") << QStringList{"prog", "-psn_0_123"} << QStringList{"prog"};
+        QTest::newRow("among options") << QStringList{"prog", "--autostart", "-psn_0_9", "on"}
+                                       << QStringList{"prog", "--autostart", "on"};
+        QTest::newRow("only as a prefix") << QStringList{"prog", "x-psn_0", "-psn"} << QStringList{"prog", "x-psn_0", "-psn"};
+        QTest::newRow("program name stays") << QStringList{"-psn_0_1"} << QStringList{"-psn_0_1"};
+        QTest::newRow("nothing") << QStringList() << QStringList();
+    }
+
+    void processSerialNumbersAreDropped()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QStringList, kept);
+        QCOMPARE(LaunchArguments::withoutProcessSerialNumbers(arguments), kept);
     }
 
     void runningProgramIsFound()
