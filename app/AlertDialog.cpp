@@ -94,24 +94,17 @@ QAbstractButton *AlertDialog::addButton(const QString &text)
     return m_buttons->addButton(text, QDialogButtonBox::RejectRole);
 }
 
-void AlertDialog::run()
+void AlertDialog::present()
 {
-    // Once the event loop of exec() runs, the window exists and can be
-    // brought over whatever the user looks at (the browser just opened).
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            raise();
-            activateWindow();
-        },
-        Qt::QueuedConnection);
-    exec();
+    setWindowModality(Qt::ApplicationModal);
+    open();
+    bringToFront();
 }
 
-void AlertDialog::inform(const QString &title, const QString &message)
+void AlertDialog::bringToFront()
 {
-    AlertDialog alert(title, message);
-    alert.run();
+    raise();
+    activateWindow();
 }
 
 void AlertDialog::showEvent(QShowEvent *event)

@@ -30,12 +30,12 @@ public:
     // (Escape, the window's close button).
     QAbstractButton *clickedButton() const { return m_clicked; }
 
-    // Brings the alert to the front over other programs' windows, shows it
-    // modally and returns when it has been dismissed.
-    void run();
-
-    // The same for a one-off alert.
-    static void inform(const QString &title, const QString &message);
+    // Shows the alert modally without waiting for it (no nested event
+    // loop): `finished` tells when it has been dismissed. Brings it to the
+    // front over other programs' windows.
+    void present();
+    // Over whatever the user looks at now (the browser just opened).
+    void bringToFront();
 
 protected:
     void showEvent(QShowEvent *event) override;

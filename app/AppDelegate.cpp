@@ -1,10 +1,12 @@
 #include "app/AppDelegate.h"
 
-#include "app/AlertDialog.h"
+#include "app/AlertPresenter.h"
+#include "app/OutcomeTexts.h"
 #include "app/ShellTexts.h"
 #include "app/TrayIconImage.h"
 #include "platform/FileManagerReveal.h"
 #include "platform/TrayMenu.h"
+#include "server/StatusModel.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -22,6 +24,7 @@ AppDelegate::AppDelegate(ServerManager &manager, QObject *parent)
     : QObject(parent)
     , m_manager(manager)
     , m_urlOpener([](const QUrl &url) { QDesktopServices::openUrl(url); })
+    , m_alerts(new AlertPresenter(this))
 {
 }
 
@@ -47,25 +50,17 @@ void AppDelegate::applicationDidFinishLaunching()
     // The data entry asks for the project root first, so a first start
     // provisions the data folder here, before anything else can run.
     setupMenuBar();
-    m_manager.refreshStatus();
-    updateMenu();
-
-    // No tick right away: the menu has just been brought up to date.
-    m_pollTimer = new QTimer(this);
-    m_pollTimer->setInterval(pollIntervalMs);
-    connect(m_pollTimer, &QTimer::timeout, this, &AppDelegate::updateMenu);
-    m_pollTimer->start();
+    // The core probes off this thread and pushes what it found.
+    StatusModel &status = m_manager.status();
+    connect(&status, &StatusModel::changed, this, &AppDelegate::updateMenu);
+    connect(&status, &StatusModel::unexpectedStop, this, &AppDelegate::showUnexpectedStopNotice);
+    status.start();
 
     m_welcomeTimer = new QTimer(this);
     m_welcomeTimer->setSingleShot(true);
     m_welcomeTimer->setInterval(welcomeDelayMs);
     connect(m_welcomeTimer, &QTimer::timeout, this, &AppDelegate::showDelayedWelcome);
     m_welcomeTimer->start();
-
-    // Without a tray the user could neither see nor end the program: say so.
-    // Set off after the welcome, so the notice opens over it and is read first.
-    if (!QSystemTrayIcon::isSystemTrayAvailable())
-        QTimer::singleShot(welcomeDelayMs, this, &AppDelegate::showTrayMissingNotice);
 }
 
 bool AppDelegate::applicationShouldHandleReopen(bool /*hasVisibleWindows*/)
@@ -78,8 +73,12 @@ bool AppDelegate::applicationShouldHandleReopen(bool /*hasVisibleWindows*/)
 
 void AppDelegate::applicationWillTerminate()
 {
-    if (m_pollTimer)
-        m_pollTimer->stop();
+    m_manager.status().stop();
+}
+
+const QTimer *AppDelegate::pollTimer() const
+{
+    return m_manager.status().pollTimer();
 }
 
 void AppDelegate::setupMenuBar()
@@ -122,7 +121,7 @@ void AppDelegate::setupMenuBar()
                 });
     }
     // What the user reads when the menu opens is never older than a second.
-    connect(m_statusMenu, &QMenu::aboutToShow, this, &AppDelegate::updateMenuUnlessFresh);
+    connect(m_statusMenu, &QMenu::aboutToShow, &m_manager.status(), &StatusModel::requestUpdateUnlessFresh);
     // The only message the icon shows is the unexpected stop; its cause is in the logs.
     connect(m_statusItem, &QSystemTrayIcon::messageClicked, this, &AppDelegate::openLogs);
     m_statusItem->setIcon(TrayIconImage::documentIcon(
@@ -133,42 +132,25 @@ void AppDelegate::setupMenuBar()
 
 void AppDelegate::updateMenu()
 {
-    // One probe answers both: whether the server runs, and whom to adopt.
-    const bool running = m_manager.refreshStatus();
-    m_sinceUpdate.start();
-    if (m_stopWatch.observe(running))
-        showUnexpectedStopNotice();
-
-    m_statusItem->setToolTip(ShellTexts::toolTip(running));
-    m_statusLineItem->setText(
-        MenuModel::actionText(ShellTexts::statusLine(running, m_manager.dashboardUrl().toString()),
-                              MenuModel::textStyle(*m_statusMenu)));
-
-    if (m_apiLine.update(running)) {
-        m_manager.fetchAPIVersion([self = QPointer(this)](const std::optional<QString> &version) {
-            if (!self)
-                return;
-            self->m_apiLine.answer(version);
-            self->m_apiLineItem->setText(self->m_apiLine.text());
-        });
-    }
-    m_apiLineItem->setText(m_apiLine.text());
+    if (!m_statusItem)
+        return;
+    const ServerStatus &status = m_manager.status().current();
+    if (!status.known)
+        return; // "Status…" until the first probe has answered
+    m_statusItem->setToolTip(ShellTexts::toolTip(status.running));
+    const MenuModel::TextStyle style = MenuModel::textStyle(*m_statusMenu);
+    m_statusLineItem->setText(MenuModel::actionText(
+        ShellTexts::statusLine(status.running, m_manager.dashboardUrl().toString()), style));
+    m_apiLineItem->setText(OutcomeTexts::apiLine(status.api));
 }
 
-void AppDelegate::updateMenuUnlessFresh()
-{
-    if (!m_sinceUpdate.isValid() || m_sinceUpdate.elapsed() >= menuFreshForMs)
-        updateMenu();
-}
-
-void AppDelegate::showUnexpectedStopNotice()
+void AppDelegate::showUnexpectedStopNotice(const QString &logEnding)
 {
     // Where the tray cannot show messages the user learns it from the menu.
-    if (!m_statusItem->supportsMessages())
+    if (!m_statusItem || !m_statusItem->supportsMessages())
         return;
     m_statusItem->showMessage(ShellTexts::unexpectedStopTitle(),
-                              ShellTexts::unexpectedStopText(m_manager.serverLogEnding()),
-                              QSystemTrayIcon::Warning);
+                              ShellTexts::unexpectedStopText(logEnding), QSystemTrayIcon::Warning);
 }
 
 void AppDelegate::run(Command command)
@@ -223,13 +205,14 @@ void AppDelegate::quitApp()
     // Nothing still under way holds the end up: its children end now, and
     // a start in progress launches no server any more.
     m_manager.cancelOperations();
-    m_stopWatch.ownCommandBegan();
-    if (!m_manager.isRunning()) {
+    const ServerStatus &status = m_manager.status().current();
+    // What the last probe found; a start called off ends the server it launched.
+    if (!status.running && !status.pid) {
         emit terminationRequested();
         return;
     }
     // Whatever the stop reports, the program ends once it is over.
-    m_manager.stopServer([self = QPointer(this)](bool, const QString &) {
+    m_manager.stopServer([self = QPointer(this)](const OperationOutcome &) {
         if (self)
             emit self->terminationRequested();
     });
@@ -237,15 +220,9 @@ void AppDelegate::quitApp()
 
 ServerManager::Completion AppDelegate::reportTo(Command command)
 {
-    const bool mayStop = MenuModel::mayStopServer(command);
-    if (mayStop)
-        m_stopWatch.ownCommandBegan();
-    return [self = QPointer(this), command, mayStop](bool success, const QString &message) {
-        if (!self)
-            return;
-        if (mayStop)
-            self->m_stopWatch.ownCommandEnded();
-        self->finishServerCommand(command, success, message);
+    return [self = QPointer(this), command](const OperationOutcome &outcome) {
+        if (self)
+            self->finishServerCommand(command, outcome.success(), OutcomeTexts::message(outcome));
     };
 }
 
@@ -256,20 +233,24 @@ void AppDelegate::finishServerCommand(Command command, bool success, const QStri
         updateMenu();
     if (outcome.openDashboard)
         m_manager.openDashboard();
-    AlertDialog::inform(outcome.alertTitle, message);
+    m_alerts->show(AlertPresenter::Kind::Result, outcome.alertTitle, message);
 }
 
 void AppDelegate::showWelcome()
 {
-    AlertDialog::inform(ShellTexts::welcomeTitle(), ShellTexts::welcomeText());
+    m_alerts->show(AlertPresenter::Kind::Welcome, ShellTexts::welcomeTitle(), ShellTexts::welcomeText());
 }
 
 void AppDelegate::showDelayedWelcome()
 {
-    if (m_didShowWelcome)
-        return; // a reopen has already shown it
-    m_didShowWelcome = true;
-    showWelcome();
+    // A reopen may have shown it already.
+    if (!m_didShowWelcome) {
+        m_didShowWelcome = true;
+        showWelcome();
+    }
+    // Without a tray the user could neither see nor end the program: say so,
+    // over the welcome, so the notice is read first.
+    showTrayMissingNotice();
 }
 
 void AppDelegate::showTrayMissingNotice()
@@ -277,10 +258,10 @@ void AppDelegate::showTrayMissingNotice()
     // A tray host may have started in the meantime; the icon is there then.
     if (QSystemTrayIcon::isSystemTrayAvailable())
         return;
-    AlertDialog notice(ShellTexts::trayMissingTitle(),
-                       ShellTexts::trayMissingText(qEnvironmentVariable("XDG_CURRENT_DESKTOP")));
-    const QAbstractButton *quit = notice.addButton(ShellTexts::quitEntry());
-    notice.run();
-    if (notice.clickedButton() == quit)
-        quitApp();
+    m_alerts->show(AlertPresenter::Kind::TrayMissing, ShellTexts::trayMissingTitle(),
+                   ShellTexts::trayMissingText(qEnvironmentVariable("XDG_CURRENT_DESKTOP")),
+                   ShellTexts::quitEntry(), [self = QPointer(this)](bool quitChosen) {
+                       if (self && quitChosen)
+                           self->quitApp();
+                   });
 }

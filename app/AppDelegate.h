@@ -1,11 +1,11 @@
 #pragma once
 
+#include "app/AlertPresenter.h"
 #include "app/MenuModel.h"
-#include "app/StopWatch.h"
 #include "server/ServerManager.h"
+#include "server/ServerStatus.h"
 
 #include <QAction>
-#include <QElapsedTimer>
 #include <QMenu>
 #include <QObject>
 #include <QPointer>
@@ -22,10 +22,7 @@ class AppDelegate : public QObject
     Q_DISABLE_COPY_MOVE(AppDelegate)
 
 public:
-    static constexpr int pollIntervalMs = 5000;
     static constexpr int welcomeDelayMs = 300;
-    // Opening the menu brings it up to date unless an update is this recent.
-    static constexpr int menuFreshForMs = 1000;
 
     // Touches nothing yet: no menu, no timer, no server call.
     explicit AppDelegate(ServerManager &manager, QObject *parent = nullptr);
@@ -48,9 +45,10 @@ public:
     QMenu *statusMenu() const { return m_statusMenu; }
     QAction *statusLineItem() const { return m_statusLineItem; }
     QAction *apiLineItem() const { return m_apiLineItem; }
-    const QTimer *pollTimer() const { return m_pollTimer; }
+    const QTimer *pollTimer() const;
     bool didShowWelcome() const { return m_didShowWelcome; }
     bool isWelcomePending() const;
+    const AlertPresenter &alerts() const { return *m_alerts; }
 
 public slots:
     void startServer();
@@ -69,9 +67,9 @@ signals:
 
 private:
     void setupMenuBar();
+    // Shows the server state the core last pushed.
     void updateMenu();
-    void updateMenuUnlessFresh();
-    void showUnexpectedStopNotice();
+    void showUnexpectedStopNotice(const QString &logEnding);
     void run(MenuModel::Command command);
     ServerManager::Completion reportTo(MenuModel::Command command);
     void finishServerCommand(MenuModel::Command command, bool success, const QString &message);
@@ -81,15 +79,12 @@ private:
 
     ServerManager &m_manager;
     ServerManager::UrlOpener m_urlOpener;
+    AlertPresenter *m_alerts; // a child of this
 
     QPointer<QSystemTrayIcon> m_statusItem;
     QPointer<QMenu> m_statusMenu; // a widget, so owned by hand, not by this
     QPointer<QAction> m_statusLineItem;
     QPointer<QAction> m_apiLineItem;
-    QPointer<QTimer> m_pollTimer;
     QPointer<QTimer> m_welcomeTimer;
     bool m_didShowWelcome = false;
-    MenuModel::ApiLine m_apiLine;
-    StopWatch m_stopWatch;
-    QElapsedTimer m_sinceUpdate;
 };

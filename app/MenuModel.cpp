@@ -83,27 +83,4 @@ Outcome outcome(Command which, bool success)
     return {};
 }
 
-bool mayStopServer(Command command)
-{
-    return command == Command::StartServer || command == Command::StopServer
-        || command == Command::RestartServer;
-}
-
-ApiLine::ApiLine() : m_text(ShellTexts::apiLineInitial()) {}
-
-bool ApiLine::update(bool running)
-{
-    if (running)
-        return true; // keep the previous text until the probe answers
-    m_text = ShellTexts::apiLineOffline();
-    return false;
-}
-
-void ApiLine::answer(const std::optional<QString> &version)
-{
-    // Applied whatever happened since the probe started: the next update
-    // corrects the line again if the server has gone meanwhile.
-    m_text = version ? ShellTexts::apiLineOnline() : ShellTexts::apiLineNoAnswer();
-}
-
 } // namespace MenuModel

@@ -62,24 +62,4 @@ struct Outcome
 // Only StartServer, StopServer, RestartServer and Regenerate report back.
 Outcome outcome(Command command, bool success);
 
-// The command may take the server down: a start and a restart run the stop
-// script first. (Quitting stops it too, but reports to nobody.)
-bool mayStopServer(Command command);
-
-// The API line: "API: —" until the first update; a stopped update sets
-// "API: offline" at once; a running update leaves the text alone and asks
-// for a probe, whose answer sets the line whenever it arrives (last wins).
-class ApiLine
-{
-public:
-    ApiLine();
-    QString text() const { return m_text; }
-    // Returns true when the caller must start a probe.
-    bool update(bool running);
-    void answer(const std::optional<QString> &version);
-
-private:
-    QString m_text;
-};
-
 } // namespace MenuModel

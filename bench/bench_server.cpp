@@ -100,10 +100,10 @@ std::optional<double> startUntilAnswer(ServerManager &manager, std::vector<doubl
     QElapsedTimer timer;
     timer.start();
     std::optional<bool> started;
-    manager.startServer([&](bool success, const QString &message) {
-        started = success;
-        if (!success)
-            std::fprintf(stderr, "start failed: %s\n", qPrintable(message));
+    manager.startServer([&](const OperationOutcome &outcome) {
+        started = outcome.success();
+        if (!outcome.success())
+            std::fprintf(stderr, "start failed: outcome %d\n", int(outcome.kind));
     });
     if (!waitFor([&] { return started.has_value(); }) || !*started)
         return std::nullopt;
@@ -121,7 +121,7 @@ std::optional<double> startUntilAnswer(ServerManager &manager, std::vector<doubl
         *probes = probeCpu(manager, 200);
 
     bool stopped = false;
-    manager.stopServer([&](bool, const QString &) { stopped = true; });
+    manager.stopServer([&](const OperationOutcome &) { stopped = true; });
     waitFor([&] { return stopped; });
     waitFor([&] { return !manager.isRunning(); });
     if (!answered)

@@ -5,7 +5,6 @@
 #include "platform/MakePath.h"
 #include "platform/PortProbe.h"
 #include "server/CommandRunner.h"
-#include "server/Messages.h"
 #include "server/OutputText.h"
 #include "server/ServerLog.h"
 #include "server/ServerConstants.h"
@@ -47,11 +46,11 @@ bool prepareLog(const QString &root, const QString &logPath)
 }
 
 // What the server wrote to its log from `offset` on, shortened.
-QString logTail(const QString &logPath, qint64 offset)
+OutputText::Excerpt logTail(const QString &logPath, qint64 offset)
 {
     QFile log(logPath);
     if (!log.open(QIODevice::ReadOnly) || !log.seek(qMin(offset, log.size())))
-        return QString();
+        return {};
     OutputText::Collector text;
     text.appendAll(log);
     return text.text();
@@ -59,15 +58,16 @@ QString logTail(const QString &logPath, qint64 offset)
 
 } // namespace
 
-ShellResult startBackground(const QStringList &command, const QString &root,
+Launch startBackground(const QStringList &command, const QString &root,
                             const QProcessEnvironment &environment,
                             const ListeningCheck &listening,
                             const Dispatch::Cancellation::Ticket &ticket)
 {
+    using Kind = Launch::Kind;
     if (command.isEmpty())
-        return {false, ServerMessages::noCommand(), std::nullopt};
-    if (const std::optional<QString> problem = CommandRunner::prepareRoot(root))
-        return {false, *problem, std::nullopt};
+        return {Kind::Failed, std::nullopt, {}, RunFailure{}};
+    if (const std::optional<RunFailure> problem = CommandRunner::prepareRoot(root))
+        return {Kind::Failed, std::nullopt, {}, problem};
 
     QProcess server;
     server.setProgram(CommandRunner::programPath(command.constFirst()));
@@ -85,25 +85,26 @@ ShellResult startBackground(const QStringList &command, const QString &root,
 
     qint64 launched = 0;
     if (!server.startDetached(&launched))
-        return {false, CommandRunner::launchFailure(server.program(), server.errorString()), std::nullopt};
+        return {Kind::Failed, std::nullopt, {}, CommandRunner::launchFailure(server.program(), server.errorString())};
     const qint32 pid = qint32(launched);
-    // Its own session, so its group is its identifier.
     if (!ticket.track(pid, SIGTERM))
-        return {false, QString(), std::nullopt};
+        return {Kind::CalledOff, std::nullopt, {}, std::nullopt};
 
     bool ended = false;
     Dispatch::waitUntil([&] { return (ended = !PortProbe::isAlive(pid)) || listening(pid); },
                         ServerConstants::startWaitMs, ticket);
     ticket.untrack(pid);
     if (ticket.cancelled()) {
+        // The server is no group leader: its group is that of the
+        // intermediate process of the detached start.
         if (!ended)
-            ::kill(-pid, SIGTERM);
-        return {false, QString(), std::nullopt};
+            ::kill(pid, SIGTERM);
+        return {Kind::CalledOff, std::nullopt, {}, std::nullopt};
     }
     if (ended)
-        return {false, ServerMessages::serverEndedAtOnce(logged ? logTail(logPath, logStart) : QString()),
+        return {Kind::EndedAtOnce, std::nullopt, logged ? logTail(logPath, logStart) : OutputText::Excerpt{},
                 std::nullopt};
-    return {true, ServerMessages::launchedPid(pid), pid};
+    return {Kind::Running, pid, {}, std::nullopt};
 }
 
 } // namespace BackgroundLauncher

@@ -15,6 +15,20 @@ namespace BackgroundLauncher {
 // Tells whether the process with the given identifier listens on the port.
 using ListeningCheck = std::function<bool(qint32 pid)>;
 
+struct Launch
+{
+    enum class Kind {
+        Running,     // pid: it listens, or still runs when the wait is over
+        EndedAtOnce, // logTail: what it wrote to its log meanwhile
+        Failed,      // failure: it could not be launched
+        CalledOff,   // the ticket was voided; a server launched is ended
+    };
+    Kind kind = Kind::Failed;
+    std::optional<qint32> pid;
+    OutputText::Excerpt logTail;
+    std::optional<RunFailure> failure;
+};
+
 // Starts "/usr/bin/" + the first element with the remaining elements as
 // arguments, in the project root (created when missing), with the given
 // environment and the null device as input. Output and errors are appended
@@ -27,11 +41,8 @@ using ListeningCheck = std::function<bool(qint32 pid)>;
 // so it is never left as an unreaped child of ours and outlives the program.
 //
 // Then it waits, within a bound, until the server listens or has ended.
-// Success carries "PID n" as output and the identifier in pid: the server
-// listens, or still runs when the wait is over. A server that ended first
-// fails with the last lines it wrote to its log; a failed launch with the
-// reason. A voided ticket ends the server (SIGTERM) and fails without text.
-ShellResult startBackground(const QStringList &command, const QString &root,
+// A voided ticket ends the server (SIGTERM to the process itself).
+Launch startBackground(const QStringList &command, const QString &root,
                             const QProcessEnvironment &environment,
                             const ListeningCheck &listening,
                             const Dispatch::Cancellation::Ticket &ticket = {});

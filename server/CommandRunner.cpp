@@ -2,7 +2,6 @@
 
 #include "paths/ProjectLayout.h"
 #include "platform/MakePath.h"
-#include "server/Messages.h"
 #include "server/OutputText.h"
 #include "server/ServerConstants.h"
 #include "server/ServerLog.h"
@@ -39,34 +38,34 @@ QString programPath(const QString &name)
     return ServerConstants::programFolder() + name;
 }
 
-std::optional<QString> prepareRoot(const QString &root)
+std::optional<RunFailure> prepareRoot(const QString &root)
 {
     const std::optional<QString> failure = MakePath::create(root);
     if (!failure)
         return std::nullopt;
     qCWarning(lcServer, "Project folder: %s", qUtf8Printable(*failure));
-    return ServerMessages::projectFolderUnavailable(root);
+    return RunFailure{RunFailure::Kind::RootUnavailable, root, *failure};
 }
 
-QString launchFailure(const QString &path, const QString &platformError)
+RunFailure launchFailure(const QString &path, const QString &platformError)
 {
     const QFileInfo program(path);
     if (!program.exists())
-        return ServerMessages::programMissing(path);
+        return {RunFailure::Kind::ProgramMissing, path, {}};
     if (program.isDir() || !program.isExecutable())
-        return ServerMessages::programNotExecutable(path);
-    return platformError;
+        return {RunFailure::Kind::ProgramNotExecutable, path, {}};
+    return {RunFailure::Kind::LaunchError, path, platformError};
 }
 
 Run runShell(const QStringList &command, bool allowFailure, const QString &root,
              const QProcessEnvironment &environment, const Dispatch::Cancellation::Ticket &ticket)
 {
-    const auto failure = [](const QString &message) {
-        return Run{ShellResult{false, message, std::nullopt}, std::nullopt};
+    const auto failure = [](const RunFailure &why) {
+        return Run{ShellResult{false, {}, std::nullopt, why}, std::nullopt};
     };
     if (command.isEmpty())
-        return failure(ServerMessages::noCommand());
-    if (const std::optional<QString> problem = prepareRoot(root))
+        return failure({});
+    if (const std::optional<RunFailure> problem = prepareRoot(root))
         return failure(*problem);
 
     QProcess child;
@@ -105,10 +104,10 @@ Run runShell(const QStringList &command, bool allowFailure, const QString &root,
     output.append(child.readAll());
     ticket.untrack(group);
 
-    const QString text = output.text();
+    const OutputText::Excerpt text = output.text();
     // A child ended by a signal has a meaningless exit code.
     const bool exitedCleanly = child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0;
-    return {ShellResult{allowFailure || exitedCleanly, text, std::nullopt}, OutputText::lastLine(text)};
+    return {ShellResult{allowFailure || exitedCleanly, text, std::nullopt, std::nullopt}, text.lastLine()};
 }
 
 } // namespace CommandRunner

@@ -35,15 +35,15 @@ QProcessEnvironment childEnvironment(const QProcessEnvironment &base, qint64 por
 QString programPath(const QString &name);
 
 // Creates a missing project root; says so when that is impossible.
-std::optional<QString> prepareRoot(const QString &root);
+std::optional<RunFailure> prepareRoot(const QString &root);
 
-// Why the program at `path` did not start, in words that name it; the
+// Why the program at `path` did not start: missing, not executable, or the
 // platform's description when the program itself is in order.
-QString launchFailure(const QString &path, const QString &platformError);
+RunFailure launchFailure(const QString &path, const QString &platformError);
 
 // Success when the child exits with status 0, or whenever it ran and
 // allowFailure is set. An empty command or a child that cannot start fails
-// with a message of its own as the output. The output is shortened as
+// with the reason as its failure. The output is shortened as
 // OutputText::Collector does, however much the child prints.
 //
 // The child leads a process group of its own, which the ticket's

@@ -11,6 +11,7 @@
 #include <QThreadPool>
 
 #include <csignal>
+#include <unistd.h>
 #include <mutex>
 
 namespace Dispatch {
@@ -32,6 +33,17 @@ QThreadPool &workerPool()
     return *pool;
 }
 
+// A process that leads its group takes the whole group with it; a detached
+// server does not lead one (Qt's detached start forks once more after
+// setsid()), and its group is nobody else's business.
+void signalProcess(qint64 pid, int signal)
+{
+    if (::getpgid(pid_t(pid)) == pid_t(pid))
+        ::kill(-pid_t(pid), signal);
+    else
+        ::kill(pid_t(pid), signal);
+}
+
 } // namespace
 
 void toWorker(std::function<void()> task)
@@ -51,7 +63,7 @@ struct Cancellation::Shared
 {
     QMutex mutex;
     quint64 generation = 0;
-    QHash<qint64, int> groups; // process group → signal to send it
+    QHash<qint64, int> groups; // process (and its group, if it leads one) → signal
 };
 
 Cancellation::Cancellation()
@@ -70,7 +82,7 @@ void Cancellation::cancelAll()
     QMutexLocker lock(&m_shared->mutex);
     ++m_shared->generation;
     for (auto it = m_shared->groups.cbegin(); it != m_shared->groups.cend(); ++it)
-        ::kill(-pid_t(it.key()), it.value());
+        signalProcess(it.key(), it.value());
     m_shared->groups.clear();
 }
 
@@ -95,7 +107,7 @@ bool Cancellation::Ticket::track(qint64 group, int signal) const
     // Under the lock, so a cancellation either sees the group or is seen here.
     QMutexLocker lock(&m_shared->mutex);
     if (m_generation != m_shared->generation) {
-        ::kill(-pid_t(group), signal);
+        signalProcess(group, signal);
         return false;
     }
     m_shared->groups.insert(group, signal);

@@ -22,8 +22,8 @@ void toMain(std::function<void()> task);
 
 // Calls off work in flight, so that quitting does not wait for it. Each
 // operation takes a ticket when it is asked for; cancelAll() voids every
-// ticket taken so far and signals the process groups of the children their
-// work is running. Tickets taken afterwards are valid.
+// ticket taken so far and signals the children their work is running (with
+// their process groups, where they lead one). Tickets taken afterwards are valid.
 class Cancellation
 {
     struct Shared;
@@ -36,9 +36,9 @@ public:
         Ticket() = default;
 
         bool cancelled() const;
-        // Notes a running process group that is sent `signal` should the
-        // ticket be voided. False when it is void already: the group has
-        // been sent the signal at once.
+        // Notes a running process that is sent `signal`, with its group if
+        // it leads one, should the ticket be voided. False when it is void
+        // already: it has been sent the signal at once.
         bool track(qint64 group, int signal) const;
         void untrack(qint64 group) const;
 

@@ -24,6 +24,17 @@ public:
         m_value = std::move(value);
     }
 
+    // Replaces the value only while it still is `expected`; a writer that
+    // decided on an old value must not undo a newer one.
+    bool replaceIf(const T &expected, T value)
+    {
+        QMutexLocker lock(&m_mutex);
+        if (!(m_value == expected))
+            return false;
+        m_value = std::move(value);
+        return true;
+    }
+
 private:
     mutable QMutex m_mutex;
     T m_value;

@@ -1,7 +1,6 @@
 #include "server/OutputText.h"
 
 #include "platform/StrictUtf8.h"
-#include "server/Messages.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -34,20 +33,22 @@ QString cutLine(const QString &line)
     return line.size() > shownLineLength ? line.left(shownLineLength) + QStringLiteral("…") : line;
 }
 
+QString cutLines(const QStringList &lines)
+{
+    QStringList shown;
+    for (const QString &line : lines)
+        shown.append(cutLine(line));
+    return shown.join(QLatin1Char('\n'));
+}
+
 // The first lines of head and the last lines of tail, with the count of the
 // lines between them that are not shown.
-QString joinEnds(const QStringList &head, const QStringList &tail, qint64 leftOut)
+Excerpt joinEnds(const QStringList &head, const QStringList &tail, qint64 leftOut)
 {
     const QStringList first = head.mid(0, shownLinesAtEachEnd);
     const QStringList last = tail.mid(qMax<qsizetype>(0, tail.size() - shownLinesAtEachEnd));
     leftOut += head.size() - first.size() + tail.size() - last.size();
-    QStringList shown;
-    for (const QString &line : first)
-        shown.append(cutLine(line));
-    shown.append(ServerMessages::linesLeftOut(leftOut));
-    for (const QString &line : last)
-        shown.append(cutLine(line));
-    return shown.join(QLatin1Char('\n'));
+    return {cutLines(first), leftOut, cutLines(last)};
 }
 
 } // namespace
@@ -75,7 +76,19 @@ QString lastLine(const QString &text)
     return pieces.isEmpty() ? text : pieces.constLast();
 }
 
-QString shortened(const QString &text)
+QString Excerpt::lastLine() const
+{
+    return OutputText::lastLine(leftOut ? tail : head);
+}
+
+QString Excerpt::joined(const std::function<QString(qint64)> &gap) const
+{
+    if (!leftOut)
+        return head;
+    return head + QLatin1Char('\n') + gap(*leftOut) + QLatin1Char('\n') + tail;
+}
+
+Excerpt shortened(const QString &text)
 {
     const QStringList all = text.split(QLatin1Char('\n'));
     if (all.size() > 2 * shownLinesAtEachEnd)
@@ -83,12 +96,7 @@ QString shortened(const QString &text)
     const bool hasLongLine = std::any_of(all.cbegin(), all.cend(), [](const QString &line) {
         return line.size() > shownLineLength;
     });
-    if (!hasLongLine)
-        return text;
-    QStringList shown;
-    for (const QString &line : all)
-        shown.append(cutLine(line));
-    return shown.join(QLatin1Char('\n'));
+    return {hasLongLine ? cutLines(all) : text, std::nullopt, {}};
 }
 
 QString fileEnding(const QString &path, qsizetype count)
@@ -137,7 +145,7 @@ void Collector::appendAll(QIODevice &device)
     }
 }
 
-QString Collector::text() const
+Excerpt Collector::text() const
 {
     if (m_size == m_head.size() + m_tail.size())
         return shortened(trimmed(decodeUtf8(m_head + m_tail).value_or(QString())));
@@ -164,7 +172,7 @@ QString Collector::text() const
     const std::optional<QString> headText = decodeUtf8(head);
     const std::optional<QString> tailText = decodeUtf8(tail);
     if (!headText || !tailText)
-        return QString();
+        return {};
 
     // Lines of the output that lie wholly between the kept ends.
     const qint64 between = qMax<qint64>(0, m_lineFeeds - head.count('\n') - tail.count('\n') - 1);

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <optional>
 
 class QIODevice;
@@ -20,6 +21,23 @@ inline constexpr qsizetype shownLineLength = 500;
 // Bytes kept at each end while a child's output is read.
 inline constexpr qsizetype keptBytesAtEachEnd = 64 * 1024;
 
+// A text shown as it is, or only its first and its last lines with the
+// count of the lines left out between them; the app words that gap.
+struct Excerpt
+{
+    QString head;                  // the whole text when nothing was left out
+    std::optional<qint64> leftOut; // lines left out after head; 0: not counted
+    QString tail;
+
+    bool isEmpty() const { return head.isEmpty() && !leftOut && tail.isEmpty(); }
+    // The last non-empty line, or the text itself when it has none.
+    QString lastLine() const;
+    // The lines, with the gap as `gap` words it.
+    QString joined(const std::function<QString(qint64 leftOut)> &gap) const;
+
+    friend bool operator==(const Excerpt &, const Excerpt &) = default;
+};
+
 // The whole buffer as UTF-8, byte for byte (a leading BOM is kept);
 // absent when any sequence is invalid or cut off at the end.
 std::optional<QString> decodeUtf8(const QByteArray &bytes);
@@ -36,9 +54,9 @@ QStringList lines(const QString &text);
 QString lastLine(const QString &text);
 
 // The text unchanged when it is short; otherwise its first and last lines
-// with a line between them that says how many were left out, and each line
-// longer than shownLineLength cut there with "…".
-QString shortened(const QString &text);
+// and how many were left out between them, and each line longer than
+// shownLineLength cut there with "…".
+Excerpt shortened(const QString &text);
 
 // The last `count` non-empty lines of a file, each cut at shownLineLength,
 // read from its last few KiB only; empty when it is not a readable regular
@@ -56,7 +74,7 @@ public:
 
     // Strict UTF-8 (empty when invalid), trimmed, shortened(); the lines
     // that were never kept count as left out.
-    QString text() const;
+    Excerpt text() const;
 
 private:
     QByteArray m_head;

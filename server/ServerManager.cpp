@@ -4,6 +4,7 @@
 #include "server/OutputText.h"
 #include "server/ServerConstants.h"
 #include "server/ServerState.h"
+#include "server/StatusModel.h"
 
 #include <QNetworkAccessManager>
 
@@ -20,6 +21,7 @@ ServerManager::ServerManager()
 
 ServerManager::ServerManager(Config config)
     : m_state(std::make_shared<ServerState>(std::move(config)))
+    , m_status(std::make_unique<StatusModel>(m_state, [this](auto answer) { fetchAPIVersion(answer); }))
 {
 }
 
@@ -94,6 +96,11 @@ bool ServerManager::refreshStatus()
 PortStatus ServerManager::portStatus() const
 {
     return m_state->portStatus();
+}
+
+StatusModel &ServerManager::status() const
+{
+    return *m_status;
 }
 
 QString ServerManager::serverLogEnding() const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/PortStatus.h"
+#include "server/Outcome.h"
 #include "server/ShellResult.h"
 
 #include <QPointer>
@@ -15,6 +16,7 @@
 
 class QNetworkAccessManager;
 class ServerState;
+class StatusModel;
 
 // The one object through which the shell controls the local report server.
 // Long operations run on the worker pool and report once, on the main thread,
@@ -23,8 +25,8 @@ class ServerManager
 {
 public:
     // Called exactly once per long operation, on the main thread, always
-    // after the operation's own call has returned.
-    using Completion = std::function<void(bool success, const QString &message)>;
+    // after the operation's own call has returned, with what it did.
+    using Completion = std::function<void(const OperationOutcome &outcome)>;
     // The body of a 200 answer to the version request, or nothing.
     using VersionCompletion = std::function<void(const std::optional<QString> &version)>;
     // Hands a URL (web address or folder) to the desktop. The widget side
@@ -83,6 +85,9 @@ public:
     // The last answer of the port probe (Unknown until the first): tells a
     // free port from one held by another user's process.
     PortStatus portStatus() const;
+    // The same state, probed on the worker pool and pushed to the main
+    // thread: what the shell shows. Lives as long as the manager.
+    StatusModel &status() const;
 
     void startServer(Completion completion);
     void stopServer(Completion completion);
@@ -113,6 +118,7 @@ private:
     // Fields, port probe and command runner. Work on the worker pool and the
     // reply steps hold it too, so an operation in flight never outlives it.
     const std::shared_ptr<ServerState> m_state;
+    const std::unique_ptr<StatusModel> m_status;
     // Main thread only.
     UrlOpener m_urlOpener;
     QPointer<QNetworkAccessManager> m_network;

@@ -8,14 +8,19 @@
 
 #include "paths/ProjectLayout.h"
 #include "server/Dispatch.h"
-#include "server/Messages.h"
 #include "platform/PortProbe.h"
 #include "server/ServerConstants.h"
 #include "server/ServerState.h"
+#include "server/StatusModel.h"
 
 namespace {
 
 using Completion = ServerManager::Completion;
+using Kind = OperationOutcome::Kind;
+// The work's own report: its outcome, and for commands that change the
+// server what was true at their end, found out on the worker.
+using Finish = std::function<void(const OperationOutcome &outcome,
+                                  const std::optional<ServerObservation> &seen)>;
 using State = std::shared_ptr<ServerState>;
 using Ticket = Dispatch::Cancellation::Ticket;
 
@@ -23,33 +28,31 @@ QStringList stopCommand() { return {ProjectLayout::stopScript()}; }
 QStringList generatorCommand() { return {ServerConstants::interpreter(), ProjectLayout::generatorScript()}; }
 QStringList serverCommand() { return {ServerConstants::interpreter(), ProjectLayout::serveScript()}; }
 
-QString orFallback(const QString &output, const QString &fallback)
+OperationOutcome outcome(const State &state, Kind kind, const ShellResult &result = {})
 {
-    return output.isEmpty() ? fallback : output;
+    OperationOutcome made;
+    made.kind = kind;
+    made.port = state->config().port;
+    made.output = result.output;
+    made.failure = result.failure;
+    return made;
 }
 
-// A message about the port, with the line that names who holds it, where
-// the port is held.
-QString withHolder(const QString &message, const PortStatus &port)
+// Posts the final answer; one whose work was called off meanwhile is not
+// given. `observe`: the server's state is probed first, here on the worker.
+void reply(const State &state, const Ticket &ticket, const Finish &finish, const OperationOutcome &outcome,
+           bool observe = true)
 {
-    if (!port.isHeld())
-        return message;
-    return message + QLatin1Char('\n')
-        + (port.pid ? ServerMessages::heldBy(PortProbe::programName(*port.pid), *port.pid)
-                    : ServerMessages::heldByAnotherUser());
-}
-
-// Posts the final answer; an empty completion, or one whose work was called
-// off meanwhile, is not called.
-void reply(const Ticket &ticket, const Completion &completion, bool success, const QString &message)
-{
-    Dispatch::toMain([ticket, completion, success, message] {
-        if (completion && !ticket.cancelled())
-            completion(success, message);
+    std::optional<ServerObservation> seen;
+    if (observe)
+        seen = state->observe();
+    Dispatch::toMain([ticket, finish, outcome, seen] {
+        if (!ticket.cancelled())
+            finish(outcome, seen);
     });
 }
 
-void startWork(const State &state, const Ticket &ticket, const Completion &completion)
+void startWork(const State &state, const Ticket &ticket, const Finish &finish)
 {
     const ShellResult stop = state->runShell(stopCommand(), true, ticket);
     if (ticket.cancelled())
@@ -60,8 +63,9 @@ void startWork(const State &state, const Ticket &ticket, const Completion &compl
         // Another user's listener counts as well, though it names nobody.
         const PortStatus port = state->probePort();
         if (port.isHeld()) {
-            reply(ticket, completion, false,
-                  withHolder(ServerMessages::portStillBusy(state->config().port), port));
+            OperationOutcome busy = outcome(state, Kind::PortBusy);
+            busy.holder = ServerState::holder(port);
+            reply(state, ticket, finish, busy);
             return;
         }
     }
@@ -70,36 +74,39 @@ void startWork(const State &state, const Ticket &ticket, const Completion &compl
     if (ticket.cancelled())
         return;
     if (!generated.success) {
-        reply(ticket, completion, false, orFallback(generated.output, ServerMessages::generatorFailed()));
+        reply(state, ticket, finish, outcome(state, Kind::GeneratorFailed, generated));
         return;
     }
 
-    const ShellResult launch = state->startBackground(
+    const BackgroundLauncher::Launch launch = state->startBackground(
         serverCommand(), [state](qint32 pid) { return state->pidOnPort() == pid; }, ticket);
-    if (!launch.success || !launch.pid) {
+    if (launch.kind == BackgroundLauncher::Launch::Kind::CalledOff)
+        return;
+    if (launch.kind != BackgroundLauncher::Launch::Kind::Running || !launch.pid) {
         // A port someone else holds is the usual reason; say who it is.
-        reply(ticket, completion, false,
-              withHolder(orFallback(launch.output, ServerMessages::serverDidNotStart()), state->probePort()));
+        const bool ended = launch.kind == BackgroundLauncher::Launch::Kind::EndedAtOnce;
+        OperationOutcome failed = outcome(state, ended ? Kind::ServerEndedAtOnce : Kind::ServerDidNotStart,
+                                          {false, launch.logTail, std::nullopt, launch.failure});
+        failed.holder = ServerState::holder(state->probePort());
+        reply(state, ticket, finish, failed);
         return;
     }
-    // The fields change on the main thread, just before the completion, so
-    // the completion already sees the new server.
-    Dispatch::toMain([state, ticket, completion, pid = *launch.pid] {
-        state->serverPID.set(pid);
-        state->lastError.set(std::nullopt);
-        if (completion && !ticket.cancelled())
-            completion(true, ServerMessages::serverStarted(pid));
-    });
+    // Recorded before the state is looked at, so the report shows the new server.
+    state->serverPID.set(*launch.pid);
+    state->lastError.set(std::nullopt);
+    OperationOutcome started = outcome(state, Kind::Started);
+    started.pid = launch.pid;
+    reply(state, ticket, finish, started);
 }
 
-void start(const State &state, const Ticket &ticket, const Completion &completion)
+void start(const State &state, const Ticket &ticket, const Finish &finish)
 {
-    Dispatch::toWorker([state, ticket, completion] { startWork(state, ticket, completion); });
+    Dispatch::toWorker([state, ticket, finish] { startWork(state, ticket, finish); });
 }
 
-void stop(const State &state, const Ticket &ticket, const Completion &completion)
+void stop(const State &state, const Ticket &ticket, const Finish &finish)
 {
-    Dispatch::toWorker([state, ticket, completion] {
+    Dispatch::toWorker([state, ticket, finish] {
         const ShellResult result = state->runShell(stopCommand(), true, ticket);
         if (ticket.cancelled())
             return;
@@ -113,31 +120,50 @@ void stop(const State &state, const Ticket &ticket, const Completion &completion
                                               ServerConstants::stopGraceMs, ticket);
         if (ticket.cancelled())
             return;
-        reply(ticket, completion, free,
-              free ? orFallback(result.output, ServerMessages::serverStopped())
-                   : withHolder(ServerMessages::stopLeftPortBusy(result.output, state->config().port), port));
+        OperationOutcome stopped = outcome(state, free ? Kind::Stopped : Kind::StopLeftPortBusy, result);
+        if (!free)
+            stopped.holder = ServerState::holder(port);
+        reply(state, ticket, finish, stopped);
     });
+}
+
+// The status model learns of the command now and of its end before the
+// completion runs, so the completion already finds the state it left.
+Finish settling(StatusModel &model, ServerStatus::Operation operation, const Completion &completion)
+{
+    if (operation != ServerStatus::Operation::None)
+        model.operationBegan(operation);
+    return [model = QPointer(&model), completion](const OperationOutcome &outcome,
+                                                 const std::optional<ServerObservation> &seen) {
+        if (model && seen)
+            model->operationEnded(*seen);
+        if (completion)
+            completion(outcome);
+    };
 }
 
 } // namespace
 
 void ServerManager::startServer(Completion completion)
 {
-    start(m_state, m_state->cancellation.ticket(), completion);
+    start(m_state, m_state->cancellation.ticket(),
+          settling(*m_status, ServerStatus::Operation::Start, completion));
 }
 
 void ServerManager::stopServer(Completion completion)
 {
-    stop(m_state, m_state->cancellation.ticket(), completion);
+    stop(m_state, m_state->cancellation.ticket(),
+         settling(*m_status, ServerStatus::Operation::Stop, completion));
 }
 
 void ServerManager::restartServer(Completion completion)
 {
     const State state = m_state;
     const Ticket ticket = state->cancellation.ticket();
+    const Finish finish = settling(*m_status, ServerStatus::Operation::Restart, completion);
     // The stop's own outcome is not reported; the start runs whatever it was.
-    stop(state, ticket, [state, ticket, completion](bool, const QString &) {
-        start(state, ticket, completion);
+    stop(state, ticket, [state, ticket, finish](const OperationOutcome &, const auto &) {
+        start(state, ticket, finish);
     });
 }
 
@@ -145,10 +171,11 @@ void ServerManager::regenerateReports(Completion completion)
 {
     const State state = m_state;
     const Ticket ticket = state->cancellation.ticket();
-    Dispatch::toWorker([state, ticket, completion] {
+    const Finish finish = settling(*m_status, ServerStatus::Operation::None, completion);
+    Dispatch::toWorker([state, ticket, finish] {
         const ShellResult result = state->runShell(generatorCommand(), false, ticket);
-        reply(ticket, completion, result.success,
-              result.success ? ServerMessages::reportsRegenerated() : result.output);
+        reply(state, ticket, finish,
+              outcome(state, result.success ? Kind::Regenerated : Kind::RegenerationFailed, result), false);
     });
 }
 

@@ -32,13 +32,20 @@ bool ServerState::refreshStatus()
     if (const std::optional<qint32> recorded = serverPID.get()) {
         if (PortProbe::isAlive(*recorded))
             return true;
-        serverPID.set(std::nullopt);
+        // A start may have recorded its server meanwhile.
+        serverPID.replaceIf(recorded, std::nullopt);
     }
     const PortStatus answer = probePort();
     // Only a fresh answer is adopted.
     if (answer.pid)
         serverPID.set(answer.pid);
     return listenerRunning(answer);
+}
+
+ServerObservation ServerState::observe()
+{
+    const bool running = refreshStatus();
+    return {running, serverPID.get(), portStatus()};
 }
 
 bool ServerState::listenerRunning(const PortStatus &answer) const
@@ -61,6 +68,13 @@ PortStatus ServerState::probePort() const
     return answer;
 }
 
+std::optional<PortHolder> ServerState::holder(const PortStatus &answer)
+{
+    if (!answer.isHeld())
+        return std::nullopt;
+    return PortHolder{answer.pid, answer.pid ? PortProbe::programName(*answer.pid) : std::nullopt};
+}
+
 std::optional<qint32> ServerState::pidOnPort() const
 {
     return probePort().pid;
@@ -78,7 +92,7 @@ ShellResult ServerState::runShell(const QStringList &command, bool allowFailure,
     return run.result;
 }
 
-ShellResult ServerState::startBackground(const QStringList &command,
+BackgroundLauncher::Launch ServerState::startBackground(const QStringList &command,
                                          const BackgroundLauncher::ListeningCheck &listening,
                                          const Dispatch::Cancellation::Ticket &ticket) const
 {

@@ -4,7 +4,9 @@
 #include "server/Dispatch.h"
 #include "server/Guarded.h"
 #include "platform/PortStatus.h"
+#include "server/Outcome.h"
 #include "server/ServerManager.h"
+#include "server/ServerStatus.h"
 #include "server/ShellResult.h"
 
 #include <QString>
@@ -32,6 +34,8 @@ public:
 
     bool isRunning() const;
     bool refreshStatus();
+    // refreshStatus() and what it left behind; blocks as it does.
+    ServerObservation observe();
 
     // Asks the port now. Blocks while lsof runs, where it has to, and never
     // longer than its time-out (PortProbe::Sources::lsofTimeoutMs) and the
@@ -39,6 +43,8 @@ public:
     PortStatus probePort() const;
     // The last answer of the probe, Unknown until the first.
     PortStatus portStatus() const { return m_lastAnswer.get(); }
+    // Who holds the port by the answer: a name where this user can see it.
+    static std::optional<PortHolder> holder(const PortStatus &answer);
     // The listener on the port that this user can see, asked now. Absent
     // also when only another user's process holds the port and when the
     // probe has no answer: who must not take those for a free port asks
@@ -48,7 +54,7 @@ public:
     ShellResult runShell(const QStringList &command, bool allowFailure,
                          const Dispatch::Cancellation::Ticket &ticket = {});
     // Blocks until the server listens, has ended, or the bounded wait is over.
-    ShellResult startBackground(const QStringList &command,
+    BackgroundLauncher::Launch startBackground(const QStringList &command,
                                 const BackgroundLauncher::ListeningCheck &listening,
                                 const Dispatch::Cancellation::Ticket &ticket = {}) const;
 

@@ -1,15 +1,35 @@
 #pragma once
 
+#include "server/OutputText.h"
+
 #include <QString>
 #include <QtGlobal>
 #include <optional>
 
+// Why a command could not be run at all.
+struct RunFailure
+{
+    enum class Kind {
+        NoCommand,
+        RootUnavailable,      // path: the project root, which cannot be made
+        ProgramMissing,       // path: the program
+        ProgramNotExecutable, // path: the program
+        LaunchError,          // path: the program; detail: the platform's words
+    };
+    Kind kind = Kind::NoCommand;
+    QString path;
+    QString detail;
+
+    friend bool operator==(const RunFailure &, const RunFailure &) = default;
+};
+
 // The outcome of one command: whether it counts as a success, what it printed
-// (trimmed) or the runner's own message, and the process identifier of a
-// server that was launched and left running.
+// (trimmed and shortened), why it could not run, and the process identifier
+// of a server that was launched and left running.
 struct ShellResult
 {
     bool success = false;
-    QString output;
+    OutputText::Excerpt output;
     std::optional<qint32> pid;
+    std::optional<RunFailure> failure;
 };

@@ -24,6 +24,11 @@ namespace AppTestSupport {
 using namespace Qt::StringLiterals;
 using namespace ServerTestSupport;
 
+inline bool matches(const QString &text, const QString &pattern)
+{
+    return QRegularExpression(pattern).match(text).hasMatch();
+}
+
 // A copy of the recording test project (tests/e2e/project) whose server
 // listens on `port`; given `generatorFailure`, the generator prints it and fails.
 struct Project

@@ -3,6 +3,8 @@
 // Helpers shared by the server tests: files, free ports, listener processes,
 // a tiny HTTP peer and a recorder for completions.
 
+#include "server/Outcome.h"
+
 #include <QtNetwork>
 #include <QtTest>
 
@@ -24,11 +26,6 @@ inline QByteArray readFile(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-inline bool matches(const QString &text, const QString &pattern)
-{
-    return QRegularExpression(pattern).match(text).hasMatch();
 }
 
 // A port nothing listens on right now (the kernel's choice, released again).
@@ -90,27 +87,47 @@ private:
     QTcpServer m_server;  // last: its sockets go before the buffers they fill
 };
 
+// A shortened output with its gap as "[n]".
+inline QString joined(const OutputText::Excerpt &excerpt)
+{
+    return excerpt.joined([](qint64 leftOut) { return QStringLiteral("[%1]").arg(leftOut); });
+}
+
 // What one long operation reported, and how.
 struct Outcome
 {
     int calls = 0;
-    bool success = false;
-    QString message;
+    OperationOutcome result;
+    std::optional<QString> version;
     bool onMainThread = true;
     bool afterReturn = true;
     bool returned = false;  // set by the caller once the operation's call is back
 };
 
-inline std::function<void(bool, const QString &)> recorder(const std::shared_ptr<Outcome> &outcome)
+// Records an operation's outcome, or the version answer of the API probe.
+struct Recorder
 {
-    return [outcome](bool success, const QString &message) {
+    std::shared_ptr<Outcome> outcome;
+
+    void operator()(const OperationOutcome &result) const
+    {
+        outcome->result = result;
+        note();
+    }
+    void operator()(const std::optional<QString> &version) const
+    {
+        outcome->version = version;
+        note();
+    }
+    void note() const
+    {
         ++outcome->calls;
-        outcome->success = success;
-        outcome->message = message;
         outcome->onMainThread &= QThread::currentThread() == QCoreApplication::instance()->thread();
         outcome->afterReturn &= outcome->returned;
-    };
-}
+    }
+};
+
+inline Recorder recorder(const std::shared_ptr<Outcome> &outcome) { return {outcome}; }
 
 // Hands the operation a recording completion and checks that it is called
 // exactly once, on the main thread, after the operation returned.

@@ -1,4 +1,5 @@
 #include "server/ServerConstants.h"
+#include "platform/PortProbe.h"
 #include "server/ServerManager.h"
 #include "ServerTestSupport.h"
 
@@ -37,8 +38,8 @@ class ServerOperationsTest : public QObject
     // The identifier of a started server, which cleanup kills; 0 if none started.
     qint32 startedPid(const Outcome &outcome)
     {
-        const QRegularExpression started("^Server gestartet \\(PID (\\d+)\\)$");
-        m_servers.append(outcome.success ? started.match(outcome.message).captured(1).toInt() : 0);
+        const bool started = outcome.result.kind == OperationOutcome::Kind::Started;
+        m_servers.append(started ? outcome.result.pid.value_or(0) : 0);
         return m_servers.constLast();
     }
 
@@ -117,50 +118,47 @@ private slots:
         // runs); "lookup": the root lookup that fails; "held": the port is taken.
         // With "no stop script" there is none.
         QTest::addColumn<QVariantMap>("setup");
-        QTest::addColumn<bool>("success");
-        QTest::addColumn<QString>("message");        // a pattern, PORT for the port
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("output");  // "*x": contains x
+        QTest::addColumn<int>("failure");     // RunFailure::Kind, -1: none
         QTest::addColumn<int>("stopRuns");
-        const auto row = [](const char *name, const char *operation, const QVariantMap &setup, bool success,
-                            const QString &message, int stopRuns) {
-            QTest::newRow(name) << operation << setup << success << message << stopRuns;
+        using K = OperationOutcome::Kind;
+        const auto row = [](const char *name, const char *operation, const QVariantMap &setup, K kind,
+                            const QString &output, int failure, int stopRuns) {
+            QTest::newRow(name) << operation << setup << int(kind) << output << failure << stopRuns;
         };
         const QString generator = "generate_buchhaltung.py";
-        const QString noRoot = "^Projektordner kann nicht angelegt werden: /.*/datei/x";
-        // The holder is this test itself: named with its own PID.
-        const QString holder = "\nBelegt von: \\S+ \\(PID SELF\\)$";
-        const QString busy = "\nPort PORT ist noch belegt – der Server wurde nicht gestoppt\\." + holder;
-        const QString started = "^Server gestartet \\(PID \\d+\\)$";
-        row("start, generator silent", "start", {{generator, "raise SystemExit(2)"}}, false, "^Generator fehlgeschlagen$", 1);
-        row("start, no root at launch", "start", {{"lookup", 3}}, false, noRoot + "$", 1);
-        row("start, stop cannot run, port held", "start", {{"lookup", 1}, {"held", true}}, false,
-            "^Port PORT noch belegt – bitte zuerst stoppen\\." + holder, 0);
-        row("start, stop cannot run, port free", "start", {{"lookup", 1}}, true, started, 0);
+        const int noRoot = int(RunFailure::Kind::RootUnavailable);
+        row("start, generator silent", "start", {{generator, "raise SystemExit(2)"}}, K::GeneratorFailed, "", -1, 1);
+        row("start, no root at launch", "start", {{"lookup", 3}}, K::ServerDidNotStart, "", noRoot, 1);
+        row("start, stop cannot run, port held", "start", {{"lookup", 1}, {"held", true}}, K::PortBusy, "", -1, 0);
+        row("start, stop cannot run, port free", "start", {{"lookup", 1}}, K::Started, "", -1, 0);
         // Not reported as started: its last words instead, and no PID kept.
         row("start, server ends at once", "start", {{"serve.py", "print('kaputt\\nAdresse belegt')\nraise SystemExit(1)"}},
-            false, "^serve\\.py hat sich gleich nach dem Start beendet\\.\n"
-                   "Letzte Zeilen aus logs/server-app\\.log:\nkaputt\nAdresse belegt$", 1);
-        row("start, server not yet listening", "start", {{"serve.py", "import time\ntime.sleep(120)"}}, true, started, 1);
-        row("stop, prints, exits 1", "stop", {{"stop.sh", "echo 'Server gestoppt (PID 12)'\nexit 1"}}, true,
-            "^Server gestoppt \\(PID 12\\)$", 1);
-        row("stop, silent", "stop", {}, true, "^Server gestoppt$", 1);
+            K::ServerEndedAtOnce, "kaputt\nAdresse belegt", -1, 1);
+        row("start, server not yet listening", "start", {{"serve.py", "import time\ntime.sleep(120)"}}, K::Started, "", -1, 1);
+        row("stop, prints, exits 1", "stop", {{"stop.sh", "echo 'Server gestoppt (PID 12)'\nexit 1"}}, K::Stopped,
+            "Server gestoppt (PID 12)", -1, 1);
+        row("stop, silent", "stop", {}, K::Stopped, "", -1, 1);
         // Bash's own complaint names the script.
-        row("stop, script missing", "stop", {{"no stop script", true}}, true, "stop\\.sh", 0);
-        row("stop, port stays held", "stop", {{"held", true}, {"stop.sh", "echo 'Kein Server'"}}, false,
-            "^Kein Server" + busy, 1);
-        row("stop cannot run, port held", "stop", {{"lookup", 1}, {"held", true}}, false, noRoot + busy, 0);
-        // The stop's message is never reported, and the start runs its own stop.
+        row("stop, script missing", "stop", {{"no stop script", true}}, K::Stopped, "*stop.sh", -1, 0);
+        row("stop, port stays held", "stop", {{"held", true}, {"stop.sh", "echo 'Kein Server'"}}, K::StopLeftPortBusy,
+            "Kein Server", -1, 1);
+        row("stop cannot run, port held", "stop", {{"lookup", 1}, {"held", true}}, K::StopLeftPortBusy, "", noRoot, 0);
+        // The stop's outcome is never reported, and the start runs its own stop.
         row("restart, generator fails", "restart", {{"stop.sh", "echo STOPP"}, {generator, "print('GEN-FEHLER')\nraise SystemExit(1)"}},
-            false, "^GEN-FEHLER$", 2);
-        row("regenerate", "regenerate", {{generator, "print('Bericht')"}}, true, "^Berichte neu generiert$", 0);
-        row("regenerate, fails silently", "regenerate", {{generator, "raise SystemExit(4)"}}, false, "^$", 0);
+            K::GeneratorFailed, "GEN-FEHLER", -1, 2);
+        row("regenerate", "regenerate", {{generator, "print('Bericht')"}}, K::Regenerated, "Bericht", -1, 0);
+        row("regenerate, fails silently", "regenerate", {{generator, "raise SystemExit(4)"}}, K::RegenerationFailed, "", -1, 0);
     }
 
     void outcomes()
     {
         QFETCH(QString, operation);
         QFETCH(QVariantMap, setup);
-        QFETCH(bool, success);
-        QFETCH(QString, message);
+        QFETCH(int, kind);
+        QFETCH(QString, output);
+        QFETCH(int, failure);
         QFETCH(int, stopRuns);
         for (const QString &file : setup.keys().filter("."))
             write(file, (file == "stop.sh" ? "echo gestoppt >> stop-runs\n" : "") + setup[file].toByteArray());
@@ -172,28 +170,42 @@ private slots:
             config.port = holder.serverPort();
         }
         ServerManager manager(config);
-        manager.setServerPID(4242);
+        // A live recorded server that the fixture's stop script leaves alone.
+        ChildProcess recorded;
+        recorded.start("/bin/sleep", {"60"});
+        QVERIFY(recorded.waitForStarted());
+        manager.setServerPID(qint32(recorded.processId()));
         manager.setLastError(QStringLiteral("alt"));
         const QMap<QString, void (ServerManager::*)(ServerManager::Completion)> operations{{"start", &ServerManager::startServer},
             {"stop", &ServerManager::stopServer}, {"restart", &ServerManager::restartServer}, {"regenerate", &ServerManager::regenerateReports}};
         const auto outcome = await([&](auto done) { (manager.*operations.value(operation))(done); });
 
+        const OperationOutcome &result = outcome->result;
         const qint32 started = startedPid(*outcome);
-        QCOMPARE(outcome->success, success);
-        QVERIFY2(matches(outcome->message, message.replace("PORT", QString::number(config.port))
-                                                      .replace("SELF", QString::number(QCoreApplication::applicationPid()))),
-                 qPrintable(outcome->message));
+        QCOMPARE(int(result.kind), kind);
+        QCOMPARE(result.port, config.port);
+        const QString said = joined(result.output);
+        QVERIFY2(output.startsWith('*') ? said.contains(output.mid(1)) : said == output, qPrintable(said));
+        QCOMPARE(result.failure ? int(result.failure->kind) : -1, failure);
+        QVERIFY(!result.failure || result.failure->path.endsWith("/datei/x"));
+        // Whoever holds the port is named: here the test itself.
+        using Holder = std::optional<PortHolder>;
+        const bool portNamed = result.kind == OperationOutcome::Kind::PortBusy
+            || result.kind == OperationOutcome::Kind::StopLeftPortBusy;
+        QCOMPARE(result.holder, portNamed ? Holder(PortHolder{QCoreApplication::applicationPid(), PortProbe::programName(
+                                                QCoreApplication::applicationPid())}) : Holder());
         QCOMPARE(readFile(root() + "/stop-runs").count('\n'), stopRuns);
         // A start records its server and clears the error, a stop forgets the
-        // server; a failure changes nothing.
+        // server and adopts whoever still holds the port; a failure changes nothing.
         const bool stops = operation == "stop" || operation == "restart";
         using Pid = std::optional<qint32>;
-        QCOMPARE(manager.serverPID(), started ? Pid(started) : stops ? Pid() : Pid(4242));
+        const Pid holderPid = holder.isListening() ? Pid(QCoreApplication::applicationPid()) : Pid();
+        QCOMPARE(manager.serverPID(), started ? Pid(started) : stops ? holderPid : Pid(recorded.processId()));
         QCOMPARE(manager.lastError(), started ? std::nullopt : std::optional<QString>("alt"));
         QVERIFY(started || !QFile::exists(root() + "/served.txt"));
         // The last line of what the scripts said is kept.
         if (operation == "regenerate")
-            QCOMPARE(manager.lastLogLine(), success ? "Bericht" : "");
+            QCOMPARE(manager.lastLogLine(), said);
     }
 
     void operationsRunSideBySide()
@@ -218,10 +230,12 @@ private slots:
         // The port takes one of the two servers; the other ends, and says so.
         QCOMPARE(bool(startedPid(*outcomes[0])) + bool(startedPid(*outcomes[1])), 1);
         const qint32 winner = startedPid(*outcomes[0]) + startedPid(*outcomes[1]);
-        const QString loser = outcomes[startedPid(*outcomes[0]) ? 1 : 0]->message;
-        QVERIFY2(loser.contains("Address already in use")
-                     && loser.endsWith(QString("\nBelegt von: python3 (PID %1)").arg(winner)), qPrintable(loser));
-        QCOMPARE(outcomes[2]->message + outcomes[3]->message, QStringLiteral("Berichte neu generiert").repeated(2));
+        const OperationOutcome loser = outcomes[startedPid(*outcomes[0]) ? 1 : 0]->result;
+        QCOMPARE(loser.kind, OperationOutcome::Kind::ServerEndedAtOnce);
+        QVERIFY2(joined(loser.output).contains("Address already in use"), qPrintable(joined(loser.output)));
+        QCOMPARE(loser.holder, std::optional<PortHolder>(PortHolder{winner, QString("python3")}));
+        for (int regeneration : {2, 3})
+            QCOMPARE(outcomes[regeneration]->result.kind, OperationOutcome::Kind::Regenerated);
     }
 
     void shippedProjectStartsAndStops()
@@ -239,7 +253,7 @@ private slots:
         client.connectToHost(QHostAddress::LocalHost, quint16(shipped.port));
         QVERIFY(client.waitForConnected(patienceMs));
         const auto stopped = await([&](auto done) { manager.stopServer(done); });
-        QVERIFY2(stopped->success && !manager.isRunning(), qPrintable(stopped->message));
+        QVERIFY2(stopped->result.success() && !manager.isRunning(), qPrintable(joined(stopped->result.output)));
     }
 };
 

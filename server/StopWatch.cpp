@@ -1,4 +1,4 @@
-#include "app/StopWatch.h"
+#include "server/StopWatch.h"
 
 void StopWatch::ownCommandBegan()
 {

@@ -1,0 +1,52 @@
+#include "app/AlertPresenter.h"
+
+#include "app/AlertDialog.h"
+
+#include <QAbstractButton>
+
+AlertPresenter::AlertPresenter(QObject *parent)
+    : QObject(parent)
+{
+}
+
+AlertPresenter::~AlertPresenter()
+{
+    // Alerts are top-level widgets, owned here rather than by a parent.
+    for (const Shown &alert : std::as_const(m_shown))
+        delete alert.dialog;
+}
+
+AlertDialog *AlertPresenter::show(Kind kind, const QString &title, const QString &message,
+                                  const std::optional<QString> &extraButton, Answer answer)
+{
+    if (kind != Kind::Result) {
+        for (const Shown &alert : std::as_const(m_shown)) {
+            if (alert.kind == kind && alert.dialog) {
+                alert.dialog->bringToFront();
+                return alert.dialog;
+            }
+        }
+    }
+    auto *dialog = new AlertDialog(title, message);
+    const QAbstractButton *extra = extraButton ? dialog->addButton(*extraButton) : nullptr;
+    m_shown.append({kind, dialog});
+    connect(dialog, &QDialog::finished, this, [this, dialog, extra, answer] {
+        m_shown.removeIf([dialog](const Shown &alert) { return alert.dialog == dialog; });
+        const bool extraChosen = extra && dialog->clickedButton() == extra;
+        dialog->deleteLater();
+        if (answer)
+            answer(extraChosen);
+    });
+    dialog->present();
+    return dialog;
+}
+
+QList<AlertDialog *> AlertPresenter::shown() const
+{
+    QList<AlertDialog *> dialogs;
+    for (const Shown &alert : m_shown) {
+        if (alert.dialog)
+            dialogs.append(alert.dialog);
+    }
+    return dialogs;
+}

@@ -1,0 +1,114 @@
+#include "server/StatusModel.h"
+
+#include "paths/ProjectLayout.h"
+#include "server/Dispatch.h"
+#include "server/OutputText.h"
+#include "server/ServerState.h"
+
+StatusModel::StatusModel(std::shared_ptr<ServerState> state, VersionFetch fetchVersion, QObject *parent)
+    : QObject(parent)
+    , m_state(std::move(state))
+    , m_fetchVersion(std::move(fetchVersion))
+{
+    m_pollTimer.setInterval(pollIntervalMs);
+    connect(&m_pollTimer, &QTimer::timeout, this, &StatusModel::requestUpdate);
+}
+
+void StatusModel::start()
+{
+    requestUpdate();
+    m_pollTimer.start();
+}
+
+void StatusModel::stop()
+{
+    m_pollTimer.stop();
+}
+
+void StatusModel::requestUpdate()
+{
+    if (m_probing) {
+        m_probeAgain = true;
+        return;
+    }
+    m_probing = true;
+    Dispatch::toWorker([state = m_state, self = QPointer(this)] {
+        const ServerObservation observation = state->observe();
+        Dispatch::toMain([self, observation] {
+            if (!self)
+                return;
+            self->m_probing = false;
+            self->apply(observation);
+            if (std::exchange(self->m_probeAgain, false))
+                self->requestUpdate();
+        });
+    });
+}
+
+void StatusModel::requestUpdateUnlessFresh()
+{
+    if (!m_sinceAnswer.isValid() || m_sinceAnswer.elapsed() >= freshForMs)
+        requestUpdate();
+}
+
+void StatusModel::operationBegan(ServerStatus::Operation operation)
+{
+    ++m_underWay;
+    m_stopWatch.ownCommandBegan();
+    ServerStatus status = m_status;
+    status.underWay = operation;
+    setStatus(status);
+}
+
+void StatusModel::operationEnded(const ServerObservation &observation)
+{
+    m_underWay = qMax(0, m_underWay - 1);
+    m_stopWatch.ownCommandEnded();
+    if (m_underWay == 0)
+        m_status.underWay = ServerStatus::Operation::None;
+    apply(observation);
+}
+
+void StatusModel::apply(const ServerObservation &observation)
+{
+    m_sinceAnswer.start();
+    const bool unexpected = m_stopWatch.observe(observation.running);
+    ServerStatus status = m_status;
+    status.known = true;
+    status.running = observation.running;
+    status.pid = observation.pid;
+    status.port = observation.port;
+    if (!observation.running)
+        status.api = ServerStatus::Api::Offline;
+    setStatus(status);
+
+    if (observation.running && m_fetchVersion) {
+        // Keeps the previous API state until the answer; the last answer wins.
+        m_fetchVersion([self = QPointer(this)](const std::optional<QString> &version) {
+            if (!self)
+                return;
+            ServerStatus answered = self->m_status;
+            answered.api = version ? ServerStatus::Api::Online : ServerStatus::Api::NoAnswer;
+            self->setStatus(answered);
+        });
+    }
+    if (unexpected) {
+        // The log is read on a worker: it lies in a folder we do not control.
+        Dispatch::toWorker([state = m_state, self = QPointer(this)] {
+            const QString ending = OutputText::fileEnding(
+                state->projectRoot() + QLatin1Char('/') + ProjectLayout::serverLog(), 2);
+            Dispatch::toMain([self, ending] {
+                if (self)
+                    emit self->unexpectedStop(ending);
+            });
+        });
+    }
+}
+
+void StatusModel::setStatus(const ServerStatus &status)
+{
+    // Every update is pushed, changed or not: the shell may have been
+    // waiting for the answer to a request of its own.
+    m_status = status;
+    emit changed(m_status);
+}

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "server/ServerStatus.h"
+#include "server/StopWatch.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class ServerState;
+
+// The server's state as the shell sees it. Probes run on the worker pool,
+// every poll interval and when asked; their answers are applied on the
+// main thread, which never waits for one. Each change is pushed whole.
+class StatusModel : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(StatusModel)
+
+public:
+    static constexpr int pollIntervalMs = 5000;
+    // Asking again sooner than this after an answer changes nothing worth it.
+    static constexpr int freshForMs = 1000;
+
+    using VersionFetch = std::function<void(std::function<void(const std::optional<QString> &)>)>;
+
+    StatusModel(std::shared_ptr<ServerState> state, VersionFetch fetchVersion, QObject *parent = nullptr);
+
+    const ServerStatus &current() const { return m_status; }
+    const QTimer *pollTimer() const { return &m_pollTimer; }
+
+    // A probe now and then one every poll interval; stop() ends the polling.
+    void start();
+    void stop();
+    // A probe now, unless one is under way: then one more after it.
+    void requestUpdate();
+    void requestUpdateUnlessFresh();
+
+    // A command of ours that changes the server began, or reported back
+    // with what was true at its end (applied before its own report).
+    void operationBegan(ServerStatus::Operation operation);
+    void operationEnded(const ServerObservation &observation);
+
+signals:
+    void changed(const ServerStatus &status);
+    // The server went away without a command of ours; the last lines of its log.
+    void unexpectedStop(const QString &logEnding);
+
+private:
+    void apply(const ServerObservation &observation);
+    void setStatus(const ServerStatus &status);
+
+    const std::shared_ptr<ServerState> m_state;
+    const VersionFetch m_fetchVersion;
+    QTimer m_pollTimer;
+    ServerStatus m_status;
+    StopWatch m_stopWatch;
+    QElapsedTimer m_sinceAnswer;
+    bool m_probing = false;
+    bool m_probeAgain = false;
+    int m_underWay = 0;
+};
