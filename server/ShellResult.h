@@ -15,6 +15,7 @@ struct RunFailure
         ProgramMissing,       // path: the program
         ProgramNotExecutable, // path: the program
         LaunchError,          // path: the program; detail: the platform's words
+        NoInterpreter,        // detail: the places looked at, one per line
     };
     Kind kind = Kind::NoCommand;
     QString path;

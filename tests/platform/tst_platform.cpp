@@ -4,6 +4,7 @@
 #include "platform/LaunchArguments.h"
 #include "platform/MakePath.h"
 #include "platform/PortProbe.h"
+#include "platform/PythonChoice.h"
 #include "platform/UserFolders.h"
 
 #include <QFile>
@@ -78,6 +79,43 @@ private slots:
         QFETCH(QStringList, arguments);
         QFETCH(QStringList, kept);
         QCOMPARE(LaunchArguments::withoutProcessSerialNumbers(arguments), kept);
+    }
+
+    // "usable": the candidates that exist and answer, by index into the macOS list.
+    void pythonIsChosenInOrder_data()
+    {
+        QTest::addColumn<bool>("developerTools");
+        QTest::addColumn<QList<int>>("usable");
+        QTest::addColumn<int>("chosen"); // -1: none
+        using U = QList<int>;
+        QTest::newRow("system, with the tools") << true << U{0, 1, 2, 3} << 0;
+        QTest::newRow("system stub, no tools") << false << U{0, 1, 2, 3} << 1;
+        QTest::newRow("Homebrew on Intel") << false << U{0, 2} << 2;
+        QTest::newRow("python.org") << true << U{3} << 3;
+        QTest::newRow("tools, but no system Python") << true << U{2, 3} << 2;
+        QTest::newRow("nothing usable") << false << U{0} << -1;
+        QTest::newRow("nothing at all") << true << U{} << -1;
+    }
+
+    void pythonIsChosenInOrder()
+    {
+        QFETCH(bool, developerTools);
+        QFETCH(QList<int>, usable);
+        QFETCH(int, chosen);
+        const QList<PythonChoice::Candidate> candidates = PythonChoice::macCandidates();
+        QCOMPARE(candidates.size(), 4);
+        QStringList asked;
+        const auto answers = [&](const QString &path) {
+            asked.append(path);
+            for (const int index : usable)
+                if (candidates[index].path == path)
+                    return true;
+            return false;
+        };
+        const std::optional<QString> expected = chosen < 0 ? std::nullopt : std::optional(candidates[chosen].path);
+        QCOMPARE(PythonChoice::choose(candidates, developerTools, answers), expected);
+        // The stub is never run without the tools: it would offer to install them.
+        QCOMPARE(asked.contains(candidates[0].path), developerTools);
     }
 
     void runningProgramIsFound()
