@@ -1,4 +1,5 @@
 #include "platform/ChildDescriptors.h"
+#include "platform/EntryFile.h"
 #include "platform/ExclusiveRename.h"
 #include "platform/Executable.h"
 #include "platform/LaunchArguments.h"
@@ -7,6 +8,7 @@
 #include "platform/PythonChoice.h"
 #include "platform/UserFolders.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -157,6 +159,32 @@ private slots:
         QVERIFY(file.open(QIODevice::WriteOnly));
         QCOMPARE(MakePath::create(root.filePath("datei/x")),
                  root.filePath("datei") + ": " + qt_error_string(ENOTDIR));
+    }
+
+    // A link at the path, dangling or to a user's file, is replaced; nothing
+    // outside the folder is written.
+    void entryFileReplacesLinksWithoutFollowing()
+    {
+        QTemporaryDir root;
+        QVERIFY(QDir().mkpath(root.filePath("autostart")));
+        QFile own(root.filePath("meine-datei"));
+        QVERIFY(own.open(QIODevice::WriteOnly) && own.write("wichtig") == 7);
+        own.close();
+        const QString entry = root.filePath("autostart/x.desktop");
+        for (const QString &target : {root.filePath("meine-datei"), root.filePath("anderswo/neu")}) {
+            QFile::remove(entry);
+            QVERIFY(QFile::link(target, entry));
+            QCOMPARE(EntryFile::replace(entry, "[Desktop Entry]\n"), std::nullopt);
+            QVERIFY(!QFileInfo(entry).isSymLink());
+            QFile written(entry);
+            QVERIFY(written.open(QIODevice::ReadOnly) && written.readAll() == "[Desktop Entry]\n");
+            QCOMPARE(written.permissions() & 0x0777, QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup | QFile::ReadOther);
+        }
+        QVERIFY(own.open(QIODevice::ReadOnly) && own.readAll() == "wichtig");
+        QVERIFY(!QFileInfo::exists(root.filePath("anderswo")));
+        QCOMPARE(QDir(root.filePath("autostart")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{"x.desktop"});
+        QVERIFY(EntryFile::replace(root.filePath("fehlt/x"), "x").has_value());
     }
 
     void renameNeverReplaces()
