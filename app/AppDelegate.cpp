@@ -4,6 +4,7 @@
 #include "app/OutcomeTexts.h"
 #include "app/ShellTexts.h"
 #include "app/TrayIconImage.h"
+#include "paths/ProjectPaths.h"
 #include "platform/FileManagerReveal.h"
 #include "platform/TrayMenu.h"
 #include "server/StatusModel.h"
@@ -47,8 +48,9 @@ bool AppDelegate::isWelcomePending() const
 
 void AppDelegate::applicationDidFinishLaunching()
 {
-    // The data entry asks for the project root first, so a first start
-    // provisions the data folder here, before anything else can run.
+    // Before anything can start the server, so its next start runs on the
+    // new scripts; a first start provisions the data folder here.
+    const ProjectUpgrade::Outcome upgrade = ProjectPaths::upgradePackagedProject();
     setupMenuBar();
     // The core probes off this thread and pushes what it found.
     StatusModel &status = m_manager.status();
@@ -61,6 +63,8 @@ void AppDelegate::applicationDidFinishLaunching()
     m_welcomeTimer->setInterval(welcomeDelayMs);
     connect(m_welcomeTimer, &QTimer::timeout, this, &AppDelegate::showDelayedWelcome);
     m_welcomeTimer->start();
+    if (!upgrade.kept.isEmpty() || !upgrade.failed.isEmpty())
+        m_upgradeNotice = upgrade;
 }
 
 bool AppDelegate::applicationShouldHandleReopen(bool /*hasVisibleWindows*/)
@@ -243,10 +247,16 @@ void AppDelegate::showWelcome()
 
 void AppDelegate::showDelayedWelcome()
 {
-    // A reopen may have shown it already.
-    if (!m_didShowWelcome) {
+    // A reopen may have shown it already; a start at login greets nobody.
+    if (!m_didShowWelcome && m_greetsAtLaunch) {
         m_didShowWelcome = true;
         showWelcome();
+    }
+    // Over the welcome, so it is read first; told once.
+    if (m_upgradeNotice) {
+        m_alerts->show(AlertPresenter::Kind::Result, ShellTexts::upgradeNoticeTitle(),
+                       ShellTexts::upgradeNoticeText(m_upgradeNotice->kept, m_upgradeNotice->failed));
+        m_upgradeNotice.reset();
     }
     // Without a tray the user could neither see nor end the program: say so,
     // over the welcome, so the notice is read first.

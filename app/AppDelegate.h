@@ -2,6 +2,7 @@
 
 #include "app/AlertPresenter.h"
 #include "app/MenuModel.h"
+#include "paths/ProjectUpgrade.h"
 #include "server/ServerManager.h"
 #include "server/ServerStatus.h"
 
@@ -12,6 +13,8 @@
 #include <QString>
 #include <QSystemTrayIcon>
 #include <QTimer>
+
+#include <optional>
 
 // The tray program's one controller: it builds the tray menu, keeps it
 // current, turns menu choices into calls on the server manager and reports
@@ -28,7 +31,11 @@ public:
     explicit AppDelegate(ServerManager &manager, QObject *parent = nullptr);
     ~AppDelegate() override;
 
-    // Launch sequence: menu, status, first update, poll, delayed welcome.
+    // A start at login greets nobody at launch; a reopen still does.
+    void setGreetsAtLaunch(bool greets) { m_greetsAtLaunch = greets; }
+
+    // Launch sequence: the project's own files brought up to date, menu,
+    // status, first update, poll, delayed welcome.
     void applicationDidFinishLaunching();
     // The program was started again: show the welcome alert once more (and,
     // while no tray is there, the notice that offers to quit).
@@ -87,4 +94,6 @@ private:
     QPointer<QAction> m_apiLineItem;
     QPointer<QTimer> m_welcomeTimer;
     bool m_didShowWelcome = false;
+    bool m_greetsAtLaunch = true;
+    std::optional<ProjectUpgrade::Outcome> m_upgradeNotice; // told at the welcome's moment
 };

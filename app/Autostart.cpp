@@ -73,7 +73,8 @@ QString entryText(const QString &program)
                           "Terminal=false\n"
                           "X-GNOME-Autostart-enabled=true\n")
             .arg(utf8(AppIdentity::name), utf8(AppIdentity::nameDe), utf8(AppIdentity::summary),
-                 utf8(AppIdentity::summaryDe), execValue(program),
+                 utf8(AppIdentity::summaryDe),
+                 execValue(program) + QStringLiteral(" --") + loginOption(),
                  utf8(AppIdentity::applicationId));
 }
 

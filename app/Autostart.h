@@ -19,7 +19,12 @@ struct Outcome
 QString defaultConfigHome();
 QString entryPath(const QString &configHome);
 
-// The entry that starts `program` (an absolute path) at login.
+// The option the entry starts the program with: a start at login greets
+// nobody, since the user did not ask for the program just then.
+inline QString loginOption() { return QStringLiteral("login"); }
+
+// The entry that starts `program` (an absolute path) at login, with the
+// login option.
 QString entryText(const QString &program);
 // `program` as the Exec key's one argument: quoted where the desktop entry
 // rules ask for it, then escaped as a string value.

@@ -89,7 +89,10 @@ Request parse(const QStringList &arguments)
             QStringLiteral("autostart"),
             QStringLiteral("Bei der Anmeldung starten (on) oder nicht mehr (off)"),
             QStringLiteral("on|off"));
-    parser.addOptions({help, version, autostart});
+    const QCommandLineOption login(
+            Autostart::loginOption(),
+            QStringLiteral("Ohne Begrüßung starten, wie es der Autostart-Eintrag tut"));
+    parser.addOptions({help, version, autostart, login});
     // Qt's own options that launchers and session managers pass; the
     // application object takes them from argv later.
     for (const char *name : {"platform", "display", "session"}) {
@@ -124,6 +127,8 @@ Request parse(const QStringList &arguments)
                                   .arg(value));
         request.action = Action::Autostart;
         request.autostartOn = value == QLatin1String("on");
+    } else {
+        request.atLogin = parser.isSet(login);
     }
     return request;
 }

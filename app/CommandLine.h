@@ -14,6 +14,7 @@ struct Request
 {
     Action action = Action::RunTray;
     bool autostartOn = false; // Action::Autostart: on or off
+    bool atLogin = false;     // Action::RunTray: started at login, so no welcome
     QString text;             // ShowHelp, ShowVersion, Reject: what to print
     QString invokedAs;        // the program name or path as it was started
 };

@@ -90,6 +90,38 @@ QString unexpectedStopText(const QString &logTail)
         : logTail;
 }
 
+QString upgradeNoticeTitle() { return QStringLiteral("Projektdateien aktualisiert"); }
+
+QString upgradeNoticeText(const QStringList &kept, const QStringList &failed)
+{
+    QStringList lines{
+        (failed.isEmpty() ? QStringLiteral("Die mitgelieferten Skripte im Projektordner sind auf "
+                                           "den neuen Stand gebracht.")
+                          : QStringLiteral("Nicht alle mitgelieferten Skripte im Projektordner "
+                                           "sind auf den neuen Stand gebracht."))
+        + QStringLiteral(" Ihre Buchungen, Belege und Berichte bleiben, wie sie sind.")};
+    if (!kept.isEmpty()) {
+        lines << QString()
+              << QStringLiteral("Diese Dateien haben Sie selbst geändert; sie bleiben "
+                                "unverändert, die neue Fassung liegt daneben:");
+        for (const QString &name : kept)
+            lines << QStringLiteral("• %1 → neu: %1.neu").arg(name);
+        lines << QString()
+              << QStringLiteral("Ihren Fassungen fehlen die Korrekturen der neuen. Vergleichen "
+                                "Sie beide; brauchen Sie Ihre Änderung nicht mehr, ersetzen Sie "
+                                "die Datei durch die .neu-Datei.");
+    }
+    if (!failed.isEmpty()) {
+        lines << QString()
+              << QStringLiteral("Nicht aktualisiert werden konnten (Datenträger voll, fehlende "
+                                "Rechte oder ein fremder Eintrag unter dem Namen):");
+        for (const QString &name : failed)
+            lines << QStringLiteral("• ") + name;
+        lines << QStringLiteral("Beim nächsten Start versucht das Programm es erneut.");
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
 QString startedTitle() { return QStringLiteral("Server gestartet"); }
 QString stoppedTitle() { return QStringLiteral("Server gestoppt"); }
 QString restartedTitle() { return QStringLiteral("Neu gestartet"); }

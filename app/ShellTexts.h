@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 // Every text the tray program shows, in one place. German, character for
@@ -45,6 +46,11 @@ QString trayMissingText(const QString &currentDesktop);
 // Desktop notice when the server ended without a command of ours.
 QString unexpectedStopTitle();
 QString unexpectedStopText(const QString &logTail);
+
+// After the program's own files in the project folder were brought up to
+// date: which files the user changed and kept, which could not be updated.
+QString upgradeNoticeTitle();
+QString upgradeNoticeText(const QStringList &kept, const QStringList &failed);
 
 // Alert titles after a server command.
 QString startedTitle();

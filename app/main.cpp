@@ -39,6 +39,7 @@ int main(int argc, char *argv[])
     manager.setUrlOpener([](const QUrl &url) { QDesktopServices::openUrl(url); });
 
     AppDelegate delegate(manager);
+    delegate.setGreetsAtLaunch(!request.atLogin);
     const auto reopen = [&delegate] { delegate.applicationShouldHandleReopen(); };
     QObject::connect(&instance, &SingleInstance::reopenRequested, &delegate, reopen);
     // macOS: a click on the Dock icon of the running program.

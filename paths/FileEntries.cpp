@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <cstdio>
@@ -46,6 +47,34 @@ std::optional<QByteArray> linkTarget(const QString &path)
         }
     }
     return std::nullopt;
+}
+
+// Closes the descriptor when it goes out of scope.
+struct FileDescriptor
+{
+    explicit FileDescriptor(int descriptor) : fd(descriptor) {}
+    ~FileDescriptor()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    FileDescriptor(const FileDescriptor &) = delete;
+    FileDescriptor &operator=(const FileDescriptor &) = delete;
+    bool valid() const { return fd >= 0; }
+    const int fd;
+};
+
+bool writeAll(int fd, const QByteArray &content)
+{
+    for (qsizetype done = 0; done < content.size();) {
+        const ssize_t written = ::write(fd, content.constData() + done, size_t(content.size() - done));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        done += written;
+    }
+    return true;
 }
 
 // Logs why a step failed, while errno still tells; false.
@@ -150,6 +179,55 @@ bool remove(const QString &path)
     if (S_ISDIR(status->st_mode))
         return QDir(path).removeRecursively();
     return ::unlink(native(path).constData()) == 0;
+}
+
+std::optional<QByteArray> regularFileContent(const QString &path, qint64 maxSize)
+{
+    const FileDescriptor file(::open(native(path).constData(),
+                                     O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat status {};
+    if (!file.valid() || ::fstat(file.fd, &status) != 0 || !S_ISREG(status.st_mode)
+        || status.st_size > maxSize)
+        return std::nullopt;
+    QByteArray content;
+    char buffer[64 * 1024];
+    for (;;) {
+        const ssize_t got = ::read(file.fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0 || content.size() + got > maxSize)
+            return std::nullopt;
+        if (got == 0)
+            return content;
+        content.append(buffer, got);
+    }
+}
+
+bool replaceAtomically(const QString &staging, const QString &destination,
+                       const QByteArray &content, uint mode)
+{
+    if (::mkdir(native(staging).constData(), S_IRWXU) != 0 && errno != EEXIST)
+        return false;
+    const QString staged = staging + QLatin1Char('/') + QFileInfo(destination).fileName();
+    FileEntries::remove(staged);
+    {
+        const FileDescriptor file(::open(native(staged).constData(),
+                                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                                         mode & 07777));
+        if (!file.valid() || !writeAll(file.fd, content) || ::fchmod(file.fd, mode & 07777) != 0
+            || ::fsync(file.fd) != 0) {
+            FileEntries::remove(staged);
+            return false;
+        }
+    }
+    if (::rename(native(staged).constData(), native(destination).constData()) != 0) {
+        FileEntries::remove(staged);
+        return false;
+    }
+    // The rename itself lasts only once the folder's entry is on the disk.
+    const FileDescriptor folder(::open(native(QFileInfo(destination).path()).constData(),
+                                       O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return folder.valid() && ::fsync(folder.fd) == 0;
 }
 
 } // namespace FileEntries

@@ -33,4 +33,17 @@ bool renameNoReplace(const QString &source, const QString &destination);
 // Removes the entry and, for a directory, everything below it.
 bool remove(const QString &path);
 
+// The content of a regular file, read without following a symbolic link at
+// the path and without opening a pipe or device; nothing for anything else,
+// for an unreadable file and for one larger than maxSize.
+std::optional<QByteArray> regularFileContent(const QString &path, qint64 maxSize);
+
+// Puts content at destination so that the name holds either what it held
+// before or the complete new content, whatever happens meanwhile: written to
+// a new file in the staging folder (same file system), flushed to the disk,
+// then renamed over destination, and the folder flushed too. Whatever is at
+// destination is replaced as an entry, never written through.
+bool replaceAtomically(const QString &staging, const QString &destination,
+                       const QByteArray &content, uint mode);
+
 } // namespace FileEntries

@@ -31,6 +31,18 @@ inline QStringList provisioningSkipList()
 // until each is complete; whatever is found there later is a leftover.
 inline QString provisioningStaging() { return QStringLiteral(".harlune-provisioning"); }
 
+// The record of the program's own files in the per-user data folder: the
+// packaged project they came from and a checksum of each (ProjectUpgrade).
+inline QString upgradeRecord() { return QStringLiteral(".harlune-projekt.json"); }
+// Beside a file the user changed, the new version goes under its name plus this.
+inline QString newVersionSuffix() { return QStringLiteral(".neu"); }
+// Top-level files of the packaged project that belong to the user once
+// copied: the journal and the account kinds. Never replaced by an upgrade.
+inline QStringList userDataFiles()
+{
+    return {QStringLiteral("buchungen.csv"), QStringLiteral("konten.csv")};
+}
+
 // Environment variables the program reads.
 inline const char *projectOverrideVariable() { return "HARLUNE_PROJECT"; }
 inline const char *authVariable() { return "HARLUNE_AUTH"; }

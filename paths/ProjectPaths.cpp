@@ -56,6 +56,27 @@ QString ProjectPaths::buchhaltungRoot(const Context &context)
     return withoutTrailingSeparator(context.currentDir);
 }
 
+ProjectUpgrade::Outcome ProjectPaths::upgradePackagedProject()
+{
+    return upgradePackagedProject(processContext(), ProjectUpgrade::earlierVersions());
+}
+
+ProjectUpgrade::Outcome ProjectPaths::upgradePackagedProject(const Context &context,
+                                                             const ProjectUpgrade::Checksums &earlier)
+{
+    if (context.overrideRoot && !context.overrideRoot->isEmpty())
+        return {};
+    const std::optional<QString> packaged = bundledResourceRoot(context);
+    if (!packaged)
+        return {};
+    // A first start provisions here; the upgrade then only writes its record.
+    Provisioning::syncBundledToAppSupport(*packaged, context.appSupport);
+    if (!QFileInfo::exists(context.appSupport + QLatin1Char('/')
+                           + ProjectLayout::provisioningMarker()))
+        return {};
+    return ProjectUpgrade::upgrade(*packaged, withoutTrailingSeparator(context.appSupport), earlier);
+}
+
 std::optional<QString> ProjectPaths::bundledResourceRoot(const Context &context)
 {
     // Without a bundle directory the path would hang off the file-system root.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "paths/ProjectUpgrade.h"
+
 #include <QString>
 #include <optional>
 
@@ -27,6 +29,14 @@ public:
     // The project root as an absolute path without a trailing separator.
     static QString buchhaltungRoot();
     static QString buchhaltungRoot(const Context &context);
+
+    // Brings the program's own files in the per-user data folder up to the
+    // packaged project, once it is provisioned; does nothing under the
+    // override or without a packaged project. Called once at launch: a
+    // server already running keeps the files it has open.
+    static ProjectUpgrade::Outcome upgradePackagedProject();
+    static ProjectUpgrade::Outcome upgradePackagedProject(const Context &context,
+                                                          const ProjectUpgrade::Checksums &earlier);
 
     // Per-user data folder: the desktop's data folder for programs plus
     // "Harlune-Buchhaltung". Computed once per process, thread-safe.

@@ -8,12 +8,18 @@ packages=(
     cmake g++ make qt6-base-dev qt6-qpa-plugins libgl-dev
     # what the program starts and needs at run time
     lsof python3 xdg-utils dbus fonts-dejavu-core adwaita-icon-theme libqt6svg6
+    # the project's stop script checked under a shell without bash-4 features
+    dash
     # installing and packaging: the package, its checks, desktop file checks
     dpkg-dev file lintian desktop-file-utils appstream
     # the end-to-end test: a display, a tray host, a hand on mouse and keys
     xvfb trayer xdotool x11-utils
     # and a StatusNotifier tray host of its own on D-Bus
     python3-dbus-next
+    # the guide's pictures from the running program
+    imagemagick chromium
+    # cutting a process short at any system call (the upgrade test)
+    strace
     # its own network namespace, where the fixed port 8765 is always free
     iproute2 util-linux
 )

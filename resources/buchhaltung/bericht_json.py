@@ -7,10 +7,13 @@ reach 18 and more.
 """
 
 import json
-from json.encoder import encode_basestring
 
 from buchungen import iso_day
 from harlune_projekt import JOURNAL
+
+
+# One encoder for the many strings: json.dumps would make a new one for each.
+TEXT = json.JSONEncoder(ensure_ascii=False).encode
 
 
 def money(cents):
@@ -19,8 +22,8 @@ def money(cents):
 
 
 def booking(b):
-    return (f'{{"zeile": {b.line}, "datum": "{iso_day(b.day)}", "text": {encode_basestring(b.text)}, '
-            f'"konto": {encode_basestring(b.account)}, "betrag": "{money(b.cents)}", "beleg": {encode_basestring(b.receipt)}}}')
+    return (f'{{"zeile": {b.line}, "datum": "{iso_day(b.day)}", "text": {TEXT(b.text)}, '
+            f'"konto": {TEXT(b.account)}, "betrag": "{money(b.cents)}", "beleg": {TEXT(b.receipt)}}}')
 
 
 def write_list(out, items):

@@ -8,30 +8,43 @@ finds both from the same run and never finds "berichte" missing. Swapping
 plain folders could not promise that: a folder cannot be renamed over a
 non-empty one, so "berichte" would be gone for a moment at every run.
 
-Runs take turns through a lock. That lets each run remove whatever an
-interrupted one left: everything in ".berichte" but the current run's folder.
+Runs take turns through a lock. That lets each run remove what an
+interrupted one left - only names a run makes; whatever else the user puts
+into ".berichte" stays.
 """
 
+import ctypes
+import errno
 import fcntl
 import itertools
 import os
+import re
 import shutil
 import tempfile
-from contextlib import contextmanager, suppress
+from contextlib import contextmanager
 from pathlib import Path
 
-from harlune_projekt import DASHBOARD, GENERATIONS, REPORTS, ROOT, SUMMARY, InputError, report_folder, sync_folder
+from harlune_projekt import (DASHBOARD, GENERATIONS, REPORTS, SUMMARY, InputError, legible, report_location,
+                             sync_folder)
 
 LOCK = ".sperre"
 NEW_LINK = ".neuer-verweis"
+# The plain "berichte" of an older version on its way out, where the system
+# cannot exchange it for the link in one step.
+OLD_FOLDER = ".alter-ordner"
+RUN_PREFIX = "lauf-"
+# Run folders (tempfile.mkdtemp), and those an earlier version retired.
+LEFTOVER = re.compile(re.escape(RUN_PREFIX) + r"[a-z0-9_]{8}|alt-[0-9]+")
+# Temporary files of an earlier version's atomic writes in the plain folder.
+OUR_TEMPORARY = re.compile(r"\.(index\.html|zusammenfassung\.json)\.[a-z0-9_]{8}\.tmp")
 
 
 @contextmanager
-def new_reports():
+def new_reports(root):
     """Yields a fresh empty folder for one run's reports. When the block ends
     without an exception, the folder becomes the current reports; otherwise
     it goes, and the current reports stay as they are."""
-    link, generations = ROOT / REPORTS, ROOT / GENERATIONS
+    link, generations = root / REPORTS, root / GENERATIONS
     if generations.is_symlink() or (generations.exists() and not generations.is_dir()):
         raise InputError(f"„{GENERATIONS}“ ist kein Ordner – bitte entfernen, die Berichte entstehen dort neu.")
     if os.path.lexists(link) and not link.is_symlink() and not link.is_dir():
@@ -39,64 +52,97 @@ def new_reports():
     generations.mkdir(exist_ok=True)
     with open(generations / LOCK, "a") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
-        remove_leftovers(keep=current_name())
-        folder = Path(tempfile.mkdtemp(prefix="lauf-", dir=generations))
+        others = tidy(root, keep=current_name(root))
+        if others:
+            print(f"In „{GENERATIONS}“ liegt, was nicht von den Berichten stammt; es bleibt unberührt: "
+                  f"{', '.join(others)}.")
+        folder = Path(tempfile.mkdtemp(prefix=RUN_PREFIX, dir=generations))
         try:
             yield folder
             for name in os.listdir(folder):
                 sync_file(folder / name)
             os.chmod(folder, 0o755)
             sync_folder(folder)
-            switch_to(folder)
+            switch_to(root, folder)
         except BaseException:
-            if current_name() != folder.name:
+            if current_name(root) != folder.name:
                 shutil.rmtree(folder, ignore_errors=True)
             raise
-        remove_leftovers(keep=folder.name)
+        tidy(root, keep=folder.name)
 
 
-def current_name():
+def current_name(root):
     """The name of the current run's folder in ".berichte", if there is one."""
-    folder = report_folder()
-    if folder and os.path.dirname(folder) == os.path.realpath(ROOT / GENERATIONS):
-        return os.path.basename(folder)
-    return None
+    location = report_location(root)
+    return location[1] if location and len(location) == 2 else None
 
 
-def switch_to(folder):
-    new_link = ROOT / GENERATIONS / NEW_LINK
+def switch_to(root, folder):
+    new_link, link = root / GENERATIONS / NEW_LINK, root / REPORTS
     os.symlink(f"{GENERATIONS}/{folder.name}", new_link)
-    link = ROOT / REPORTS
     if link.is_dir() and not link.is_symlink():
-        retire(link)
+        # The plain folder of an older version, taken over once.
+        if not exchange(new_link, link):
+            old = root / GENERATIONS / OLD_FOLDER
+            os.rename(link, old)  # the next run puts it back should this one end right here
+            os.replace(new_link, link)
+            new_link = old
+        sync_folder(root)
+        retire(root, new_link)
+        return
     os.replace(new_link, link)
-    sync_folder(ROOT)
+    sync_folder(root)
 
 
-def retire(folder):
-    """Moves the plain report folder of an older project version out of the
-    way, once: to the leftovers when it holds only reports, else beside it,
-    kept for the user."""
-    ours = all(name in (DASHBOARD, SUMMARY) or (name.startswith(".") and name.endswith(".tmp"))
-               for name in os.listdir(folder))
-    if ours:
-        os.rename(folder, ROOT / GENERATIONS / f"alt-{os.getpid()}")
+def exchange(first, second):
+    """Swaps two paths in one step; False where the system offers no way."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    if hasattr(libc, "renameat2"):  # Linux
+        done = libc.renameat2(-100, os.fsencode(first), -100, os.fsencode(second), ctypes.c_uint(2))
+    elif hasattr(libc, "renamex_np"):  # macOS
+        done = libc.renamex_np(os.fsencode(first), os.fsencode(second), ctypes.c_uint(2))
+    else:
+        return False
+    if done == 0:
+        return True
+    error = ctypes.get_errno()
+    if error in (errno.EINVAL, errno.ENOSYS, errno.ENOTSUP, errno.EOPNOTSUPP):
+        return False
+    raise OSError(error, os.strerror(error), str(second))
+
+
+def retire(root, folder):
+    """Removes the plain report folder of an older project version when it
+    holds only reports; else moves it beside "berichte", kept for the user."""
+    if all(name in (DASHBOARD, SUMMARY) or OUR_TEMPORARY.fullmatch(name) for name in os.listdir(folder)):
+        shutil.rmtree(folder)
         return
     names = itertools.chain([f"{REPORTS}-alt"], (f"{REPORTS}-alt-{n}" for n in itertools.count(2)))
-    kept = next(name for name in names if not os.path.lexists(ROOT / name))
-    os.rename(folder, ROOT / kept)
+    kept = next(name for name in names if not os.path.lexists(root / name))
+    os.rename(folder, root / kept)
     print(f"Der bisherige Ordner „{REPORTS}“ enthielt weitere Dateien; er liegt jetzt unter „{kept}“.")
 
 
-def remove_leftovers(keep):
-    for entry in os.scandir(ROOT / GENERATIONS):
+def tidy(root, keep):
+    """Removes what earlier runs left in ".berichte" and finishes a takeover
+    that was cut short; returns the names of what is not ours."""
+    generations, others = root / GENERATIONS, []
+    for entry in sorted(os.scandir(generations), key=lambda e: e.name):
+        path = Path(entry.path)
         if entry.name in (LOCK, keep):
             continue
-        if entry.is_dir(follow_symlinks=False):
-            shutil.rmtree(entry.path, ignore_errors=True)
+        if entry.name in (NEW_LINK, OLD_FOLDER) and entry.is_dir(follow_symlinks=False):
+            if not os.path.lexists(root / REPORTS):
+                os.rename(path, root / REPORTS)
+            else:
+                retire(root, path)
+        elif entry.name == NEW_LINK:
+            os.unlink(path)
+        elif LEFTOVER.fullmatch(entry.name) and entry.is_dir(follow_symlinks=False):
+            shutil.rmtree(path, ignore_errors=True)
         else:
-            with suppress(OSError):
-                os.unlink(entry.path)
+            others.append(legible(entry.name))
+    return others
 
 
 def sync_file(path):

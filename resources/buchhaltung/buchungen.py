@@ -5,7 +5,6 @@ rounds, however large or however many. A booking is a plain tuple, as a
 journal may hold a hundred thousand of them.
 """
 
-import codecs
 import csv
 import datetime
 import re
@@ -14,7 +13,8 @@ from collections import namedtuple
 from dataclasses import dataclass, field
 from functools import lru_cache
 
-from harlune_projekt import BELEGE, JOURNAL, JOURNAL_COLUMNS, InputError
+import konten
+from harlune_projekt import BELEGE, JOURNAL, JOURNAL_COLUMNS, InputError, legible
 
 # `day` is the date's ordinal, so sorting bookings sorts them by date and
 # then by their line in the journal.
@@ -29,6 +29,8 @@ DATE = re.compile(r"[0-9]{4}-[0-9]{2}-[0-9]{2}")
 AMOUNT = re.compile(r"([+-]?)([0-9]+)(?:[.,]([0-9]{1,2}))?")
 MAX_WHOLE_DIGITS = 13  # up to 9.999.999.999.999,99 €
 MAX_REPORTED_ERRORS = 10
+# What reading with "surrogateescape" makes of a byte that is no UTF-8.
+UNDECODABLE = re.compile("[\udc80-\udcff]")
 
 
 def shown(value, limit=40):
@@ -104,15 +106,20 @@ class Faults:
 
 
 def read_journal(path):
-    """The bookings of the journal in file order, read as a stream. Raises
-    InputError naming the file and line of the faults found."""
-    bookings, faults, days, names = [], Faults(), {}, {}
+    """The bookings of the journal in file order, read as a stream, and the
+    lines that hold bytes that are no UTF-8: those are shown escaped
+    ("\\xfc") rather than refused, as one mis-encoded text must not stop
+    the books. Raises InputError naming the file and line of the faults."""
+    bookings, faults, days, names, undecodable = [], Faults(), {}, {}, []
     header_seen, line = False, 1
     try:
-        with open(path, encoding="utf-8-sig", newline="") as stream:
+        with open(path, encoding="utf-8-sig", errors="surrogateescape", newline="") as stream:
             reader = csv.reader(stream, delimiter=";")
             for fields in reader:
                 first_line, line = line, reader.line_num + 1
+                if not all(map(str.isascii, fields)) and any(map(UNDECODABLE.search, fields)):
+                    fields = [legible(f) for f in fields]
+                    undecodable.append(first_line)
                 if header_seen:
                     try:
                         bookings.append(parse_row(fields, first_line, days, names))
@@ -124,28 +131,10 @@ def read_journal(path):
                         faults.add(first_line, f"Kopfzeile „{HEADER_LINE}“ erwartet")
                         break
                     header_seen = True
-    except UnicodeDecodeError:
-        faults.add(first_undecodable_line(path), "kein gültiger UTF-8-Text (bitte als UTF-8 speichern)")
     except csv.Error as error:
         faults.add(line, f"nicht lesbar ({error})")
     faults.raise_any()
-    return bookings
-
-
-def first_undecodable_line(path):
-    # The text reader decodes ahead of the lines it hands out, so the line is
-    # found again from the bytes.
-    decoder = codecs.getincrementaldecoder("utf-8")()
-    line = 1
-    with open(path, "rb") as raw:
-        while chunk := raw.read(1 << 16):
-            pending = len(decoder.getstate()[0])
-            try:
-                decoder.decode(chunk)
-            except UnicodeDecodeError as error:
-                return line + chunk[:max(0, error.start - pending)].count(b"\n")
-            line += chunk.count(b"\n")
-    return line
+    return bookings, undecodable
 
 
 def list_receipts(folder):
@@ -154,30 +143,36 @@ def list_receipts(folder):
         return []
     if not folder.is_dir():
         raise InputError(f"„{BELEGE}“ ist kein Ordner")
-    return sorted(unicodedata.normalize("NFC", entry.name) for entry in folder.iterdir()
+    return sorted(unicodedata.normalize("NFC", legible(entry.name)) for entry in folder.iterdir()
                   if entry.is_file() and not entry.name.startswith("."))
 
 
 @dataclass
 class Account:
+    kind: str = konten.EXPENSES
     bookings: int = 0
-    income: int = 0
-    expenses: int = 0
+    saldo: int = 0  # cents, refunds included
     months: dict = field(default_factory=dict)  # "2024-03" -> balance of that month in cents
 
     @property
-    def saldo(self):
-        return self.income - self.expenses
+    def income(self):
+        return self.saldo if self.kind == konten.INCOME else 0
+
+    @property
+    def expenses(self):
+        return -self.saldo if self.kind == konten.EXPENSES else 0
 
 
 @dataclass
 class Summary:
-    """Everything the reports show; amounts in cents."""
+    """Everything the reports show; amounts in cents. Income and expenses are
+    reckoned per account (see konten.py): a refund lowers its account's side."""
     stamp: str  # names the run, in both reports
     created: datetime.datetime
     journal_found: bool
     bookings: list  # by date, then journal line
     receipts: list
+    kinds: dict = field(default_factory=dict)  # account name -> konten.INCOME or konten.EXPENSES
     income: int = 0
     expenses: int = 0
     accounts: dict = field(default_factory=dict)  # by name
@@ -199,17 +194,17 @@ class Summary:
         for b in self.bookings:
             month = iso_day(b.day)[:7]
             account = accounts.get(b.account) or accounts.setdefault(b.account, Account())
-            totals = months.get(month) or months.setdefault(month, [0, 0])
             account.bookings += 1
+            account.saldo += b.cents
             account.months[month] = account.months.get(month, 0) + b.cents
-            if b.cents > 0:
-                account.income += b.cents
-                totals[0] += b.cents
-            else:
-                account.expenses -= b.cents
-                totals[1] -= b.cents
             if b.receipt not in self.present:
                 self.missing += 1
+        for name, account in accounts.items():
+            account.kind = konten.kind(self.kinds, name, account.saldo)
+            side = 0 if account.kind == konten.INCOME else 1
+            for month, cents in account.months.items():
+                totals = months.get(month) or months.setdefault(month, [0, 0])
+                totals[side] += cents if side == 0 else -cents
         self.accounts = {name: accounts[name] for name in sorted(accounts)}
         self.months = {month: months[month] for month in sorted(months)}
         self.income = sum(a.income for a in accounts.values())

@@ -1,17 +1,17 @@
 """Names and helpers that the project's Python scripts share.
 
 The project root is the folder holding these scripts, wherever they are
-started from. stop.sh repeats two of these facts (the PID file and the
-default port) because bash cannot read them from here.
+started from; each script's main() asks for it once and hands it on.
+stop.sh repeats two of these facts (the PID file and the default port)
+because a shell cannot read them from here.
 """
 
 import os
 import tempfile
 from pathlib import Path
 
-ROOT = Path(__file__).resolve().parent
-
 JOURNAL = "buchungen.csv"
+ACCOUNT_KINDS = "konten.csv"
 JOURNAL_COLUMNS = ["Datum", "Text", "Konto", "Betrag", "Beleg"]
 BELEGE = "Belege-Upload"
 # "berichte" is a link to one complete run's folder in GENERATIONS; a new run
@@ -29,18 +29,33 @@ class InputError(Exception):
     """A fault the user can mend; the message is ready to show."""
 
 
-def report_folder():
-    """The folder whose files the server may hand out, or None.
+def project_root():
+    return Path(__file__).resolve().parent
 
-    Either the plain folder "berichte" of older projects or a run's folder
-    directly inside GENERATIONS; a link that leads anywhere else (the project
-    folder itself, the home folder) does not count as the report folder.
-    """
-    root = os.path.realpath(ROOT)
-    folder = os.path.realpath(ROOT / REPORTS)
-    if folder == os.path.join(root, REPORTS) or os.path.dirname(folder) == os.path.join(root, GENERATIONS):
-        return folder if os.path.isdir(folder) else None
+
+def report_location(root):
+    """Where "berichte" leads, as names below `root`: [REPORTS] for the plain
+    folder of older projects, [GENERATIONS, run] for the link to a run's
+    folder that the generator makes; None for anything else (a link to the
+    project folder itself, to the home folder, or nothing at all)."""
+    try:
+        target = os.readlink(root / REPORTS)
+    except FileNotFoundError:
+        return None
+    except OSError:  # not a link
+        return [REPORTS] if os.path.isdir(root / REPORTS) else None
+    parts = target.split("/")
+    if len(parts) == 2 and parts[0] == GENERATIONS and parts[1] and not parts[1].startswith("."):
+        return parts
     return None
+
+
+def legible(name):
+    """A name from the file system as text that any UTF-8 file can hold: bytes
+    that are no UTF-8 (a zip made on Windows) shown as \\xfc, not lost."""
+    if name.isascii():
+        return name
+    return name.encode("utf-8", "surrogateescape").decode("utf-8", "backslashreplace")
 
 
 def write_atomically(path, data):

@@ -13,26 +13,24 @@ sys.dont_write_bytecode = True  # keep the project folder free of __pycache__
 
 import datetime
 import errno
-import hashlib
-import hmac
 import json
 import mimetypes
 import os
-import re
 import signal
 import threading
 from http import HTTPStatus
 from http.cookies import CookieError, SimpleCookie
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
-from pathlib import Path
-from urllib.parse import parse_qs, unquote, unquote_plus, urlencode, urlsplit
+from urllib.parse import parse_qs, unquote, urlencode
 
-from harlune_projekt import API_VERSION, DASHBOARD, DEFAULT_PORT, PID_FILE, ROOT, report_folder, write_atomically
+import anfrage
+import berichtsdatei
+from harlune_projekt import API_VERSION, DASHBOARD, DEFAULT_PORT, PID_FILE, project_root, write_atomically
 
 HOST = "127.0.0.1"
 COOKIE = "harlune_sitzung"
 LOG_LIMIT = 300  # characters of a request line in the log
-PARAMETER = re.compile(r"(?<=[?&\s])([^=?&\s]+)=([^&\s]*)")
+IDLE_SECONDS = 15  # a kept-alive connection without a new request then closes, freeing its thread
 SECURITY_HEADERS = {
     "Cache-Control": "no-store",
     "X-Content-Type-Options": "nosniff",
@@ -57,46 +55,50 @@ def port_from_environment():
     return int(text)
 
 
-def session_value(token):
-    """The cookie value for a token: derived, so the token itself never sits
-    in the browser's cookie store and needs no cookie escaping."""
-    return hmac.new(token.encode("utf-8"), b"harlune-dashboard", hashlib.sha256).hexdigest()
-
-
-def matches(given, expected):
-    return hmac.compare_digest(given.encode("utf-8"), expected.encode("utf-8"))
-
-
 class ReportHandler(BaseHTTPRequestHandler):
     server_version = "HarluneBuchhaltung/1"
-    timeout = 30  # an idle client must not hold a thread for ever
+    # Keep-alive, so the program's status probe every few seconds need not
+    # open a connection each time; every answer carries its length.
+    protocol_version = "HTTP/1.1"
+    timeout = IDLE_SECONDS
     error_content_type = "text/plain; charset=utf-8"
     error_message_format = "Fehler %(code)d: %(message)s\n"
+    quiet = False
 
     def version_string(self):
         return self.server_version
 
     def do_GET(self):
+        self.quiet = False
+        if "Transfer-Encoding" in self.headers or self.headers.get("Content-Length", "0").strip() != "0":
+            self.close_connection = True  # its body is never read, so it must not be taken for the next request
         try:
             self.check_host()
-            target = urlsplit(self.path)
-            if target.path == "/api/version":
+            path, query = anfrage.split_target(self.path, self.server.hosts)
+            if path == "/api/version":
                 # Open without token: the program's status probe has none, and it tells only the version.
+                # The probe comes every five seconds; the log keeps what people do.
                 body = json.dumps({"api": API_VERSION, "dienst": "Harlune-Buchhaltung"}) + "\n"
+                self.quiet = True
                 return self.reply(HTTPStatus.OK, body.encode(), "application/json; charset=utf-8")
-            if self.server.token and not self.authorized(target):
+            if self.server.token and not self.authorized(path, query):
                 return
-            path, body = self.read_report(target.path)
-            self.reply(HTTPStatus.OK, body, self.content_type(path))
+            name, body = self.read_report(path)
+            self.reply(HTTPStatus.OK, body, self.content_type(name))
         except Refused as refusal:
             self.text_reply(refusal.status, refusal.text)
+        except anfrage.ForeignTarget:
+            self.text_reply(HTTPStatus.MISDIRECTED_REQUEST, self.wrong_address())
+        except (anfrage.BadTarget, ValueError):
+            self.text_reply(HTTPStatus.BAD_REQUEST, "Ungültige Anfrage.")
         except OSError:
             self.text_reply(HTTPStatus.NOT_FOUND, "Nicht gefunden.")
-        except ValueError:  # an address urlsplit cannot take apart
-            self.text_reply(HTTPStatus.BAD_REQUEST, "Ungültige Anfrage.")
 
     def do_HEAD(self):
         self.do_GET()
+
+    def wrong_address(self):
+        return f"Falsche Adresse: nur http://{HOST}:{self.server.port}/ wird bedient."
 
     def check_host(self):
         # A page on another site may resolve its own name to 127.0.0.1 (DNS
@@ -104,75 +106,57 @@ class ReportHandler(BaseHTTPRequestHandler):
         hosts = self.headers.get_all("Host") or []
         if len(hosts) > 1:  # which one would a proxy on the way have checked?
             raise Refused(HTTPStatus.BAD_REQUEST, "Ungültige Anfrage: mehr als eine Host-Angabe.")
-        host = (hosts[0] if hosts else "").strip().lower()
-        if host not in (f"{HOST}:{self.server.port}", f"localhost:{self.server.port}"):
-            raise Refused(HTTPStatus.MISDIRECTED_REQUEST,
-                          f"Falsche Adresse: nur http://{HOST}:{self.server.port}/ wird bedient.")
+        if (hosts[0] if hosts else "").strip().lower() not in self.server.hosts:
+            raise Refused(HTTPStatus.MISDIRECTED_REQUEST, self.wrong_address())
 
-    def authorized(self, target):
+    def authorized(self, path, query):
         token = self.server.token
-        query = parse_qs(target.query)
-        if "token" in query:
-            if not matches(query["token"][0], token):
+        fields = parse_qs(query)
+        if "token" in fields:
+            if not anfrage.matches(fields["token"][0], token):
                 raise Refused(HTTPStatus.UNAUTHORIZED, "Falsches Token.")
             # Trade the token in the address for a cookie, so it leaves the address bar and history.
-            rest = urlencode([(k, v) for k, values in query.items() if k != "token" for v in values])
+            rest = urlencode([(k, v) for k, values in fields.items() if k != "token" for v in values])
             self.reply(HTTPStatus.SEE_OTHER, b"", "text/plain; charset=utf-8", {
-                "Location": target.path + ("?" + rest if rest else ""),
-                "Set-Cookie": f"{COOKIE}={session_value(token)}; Path=/; HttpOnly; SameSite=Strict",
+                "Location": path + ("?" + rest if rest else ""),
+                "Set-Cookie": f"{COOKIE}={anfrage.session_value(token)}; Path=/; HttpOnly; SameSite=Strict",
             })
             return False
-        bearer = self.headers.get("Authorization", "")
-        if bearer.startswith("Bearer ") and matches(bearer[len("Bearer "):].strip(), token):
+        if anfrage.bearer_matches(self.headers.get("Authorization", ""), token):
             return True
         try:
             cookie = SimpleCookie(self.headers.get("Cookie", "")).get(COOKIE)
         except CookieError:
             cookie = None
-        if cookie is not None and matches(cookie.value, session_value(token)):
+        if cookie is not None and anfrage.matches(cookie.value, anfrage.session_value(token)):
             return True
         raise Refused(HTTPStatus.UNAUTHORIZED,
                       f"Anmeldung nötig: Dashboard einmal mit http://{HOST}:{self.server.port}/?token=… öffnen "
                       "(Token aus HARLUNE_AUTH).")
 
     def read_report(self, url_path):
-        """The report file that `url_path` names, with its content. A new run
-        of the generator may retire the folder between finding the file and
-        reading it; the file is then looked up again, in the new folder."""
-        for _ in range(3):
-            path = self.report_file(url_path)
-            try:
-                return path, path.read_bytes()
-            except FileNotFoundError:
-                continue
-        raise Refused(HTTPStatus.NOT_FOUND, "Nicht gefunden.")
-
-    def report_file(self, url_path):
-        """The file in the report folder that `url_path` names."""
-        if not url_path.startswith("/"):
-            raise Refused(HTTPStatus.BAD_REQUEST, "Ungültige Anfrage.")
+        """The name and the content of the report file that `url_path` names."""
         try:
             name = unquote(url_path, errors="strict") if url_path != "/" else "/" + DASHBOARD
         except UnicodeDecodeError:
             raise Refused(HTTPStatus.NOT_FOUND, "Nicht gefunden.") from None
-        segments = name.split("/")[1:]
-        if "\\" in name or "\0" in name or any(s in ("..", ".") for s in segments):
+        names = name.split("/")[1:]
+        if "\\" in name or "\0" in name or any(s in ("..", ".") for s in names):
             raise Refused(HTTPStatus.FORBIDDEN, "Zugriff verweigert.")
-        if any(s == "" or s.startswith(".") for s in segments):
+        if any(s == "" or s.startswith(".") for s in names):
             raise Refused(HTTPStatus.NOT_FOUND, "Nicht gefunden.")
-        folder = report_folder()
-        if folder is None:
-            raise Refused(HTTPStatus.NOT_FOUND, NO_REPORT_YET if url_path == "/" else "Nicht gefunden.")
-        path = os.path.realpath(os.path.join(folder, *segments))
-        if not path.startswith(folder + os.sep):
-            raise Refused(HTTPStatus.FORBIDDEN, "Zugriff verweigert.")
-        if not os.path.isfile(path):
-            raise Refused(HTTPStatus.NOT_FOUND, NO_REPORT_YET if url_path == "/" else "Nicht gefunden.")
-        return Path(path)
+        # A new run of the generator may retire the folder while it is walked;
+        # the next try finds the new one.
+        for _ in range(3):
+            try:
+                return names[-1], berichtsdatei.read_report(self.server.root, names)
+            except berichtsdatei.NotAReport:
+                continue
+        raise Refused(HTTPStatus.NOT_FOUND, NO_REPORT_YET if url_path == "/" else "Nicht gefunden.")
 
     @staticmethod
-    def content_type(path):
-        kind = mimetypes.guess_type(path.name)[0] or "application/octet-stream"
+    def content_type(name):
+        kind = mimetypes.guess_type(name)[0] or "application/octet-stream"
         return kind + "; charset=utf-8" if kind.startswith("text/") or kind == "application/json" else kind
 
     def text_reply(self, status, text):
@@ -183,13 +167,16 @@ class ReportHandler(BaseHTTPRequestHandler):
         for name, value in {**SECURITY_HEADERS, "Content-Type": content_type,
                             "Content-Length": str(len(body)), **(headers or {})}.items():
             self.send_header(name, value)
+        if self.close_connection:
+            self.send_header("Connection", "close")
         self.end_headers()
         if self.command != "HEAD":
             self.wfile.write(body)
 
     def log_request(self, code="-", size="-"):
         code = getattr(code, "value", code)
-        self.log_message('"%s" %s', masked(self.requestline), code)
+        if not (self.quiet and code == HTTPStatus.OK):
+            self.log_message('"%s" %s', anfrage.masked(self.requestline, self.server.token), code)
 
     def log_error(self, format, *args):
         pass  # every request already gets its one line from log_request
@@ -203,15 +190,6 @@ class ReportHandler(BaseHTTPRequestHandler):
         say(f"{stamp} {self.client_address[0]} {format % tuple(bounded(a) for a in args)}")
 
 
-def masked(requestline):
-    """The request line with the value of each parameter that names the token
-    replaced by ***, however the name is spelled ("%74oken", "TOKEN"), and
-    wherever it stands, also in a request refused as malformed."""
-    def mask(pair):
-        return pair[1] + "=***" if unquote_plus(pair[1]).strip().casefold() == "token" else pair[0]
-    return PARAMETER.sub(mask, requestline)
-
-
 def say(line):
     # stdout is the server log; a lost log line must never break a request.
     try:
@@ -223,8 +201,9 @@ def say(line):
 class ReportServer(ThreadingHTTPServer):
     daemon_threads = True
 
-    def __init__(self, port, token):
-        self.port, self.token = port, token
+    def __init__(self, root, port, token):
+        self.root, self.port, self.token = root, port, token
+        self.hosts = (f"{HOST}:{port}", f"localhost:{port}")
         super().__init__((HOST, port), ReportHandler)
 
     def handle_error(self, request, client_address):
@@ -256,8 +235,13 @@ def main():
         return 2
     token = os.environ.get("HARLUNE_AUTH", "")
     token = "" if token == "0" else token
+    if not anfrage.usable_token(token):
+        say("Das Token in HARLUNE_AUTH ist nicht verwendbar: Es darf nicht mit Leerzeichen beginnen oder enden "
+            "und keine Steuerzeichen enthalten.")
+        return 2
+    root = project_root()
     try:
-        server = ReportServer(port, token)
+        server = ReportServer(root, port, token)
     except OSError as error:
         if error.errno == errno.EADDRINUSE:
             say(f"Port {port} ist schon belegt – läuft der Server bereits? Sonst das andere Programm beenden.")
@@ -271,7 +255,7 @@ def main():
 
     for signum in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
         signal.signal(signum, stop)
-    pid_file = ROOT / PID_FILE
+    pid_file = root / PID_FILE
     write_pid_file(pid_file)
     say(f"Server läuft auf http://{HOST}:{port}/ (PID {os.getpid()})"
         + (" – Zugang nur mit Token" if token else ""))

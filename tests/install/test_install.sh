@@ -43,7 +43,7 @@ done <<'CASES'
 2|unerwartetes Argument „stray“|stray
 0|^Autostart eingeschaltet|--autostart on
 CASES
-grep -qxF "Exec=\"$program\"" "$entry" && grep -qx X-GNOME-Autostart-enabled=true "$entry" ||
+grep -qxF "Exec=\"$program\" --login" "$entry" && grep -qx X-GNOME-Autostart-enabled=true "$entry" ||
     fail "autostart entry: $(cat "$entry")"
 desktop-file-validate "$entry" || fail "autostart entry"
 "$program" --autostart off | grep -q '^Autostart ausgeschaltet' && [ ! -e "$entry" ] || fail "off"
@@ -61,6 +61,8 @@ status=0; "$bad/$name" --autostart on 2>"$work/bad.err" || status=$?
 [ ! -e "$XDG_DATA_HOME" ] && [ -z "$(ls "$XDG_RUNTIME_DIR")" ] || fail "an option started the program"
 
 QT_QPA_PLATFORM=offscreen "$program" >"$work/program.out" 2>&1 & pid=$!
-for _ in $(seq 100); do [ -e "$XDG_DATA_HOME/Harlune-Buchhaltung/.harlune-initialized" ] && break; sleep 0.1; done
-diff -r -x .harlune-initialized "$packaged" "$XDG_DATA_HOME/Harlune-Buchhaltung" || fail "not provisioned"
+# The record of the program's files comes last, its staging folder goes then.
+data=$XDG_DATA_HOME/Harlune-Buchhaltung
+for _ in $(seq 100); do [ -e "$data/.harlune-projekt.json" ] && [ ! -e "$data/.harlune-provisioning" ] && break; sleep 0.1; done
+diff -r -x .harlune-initialized -x .harlune-projekt.json "$packaged" "$data" || fail "not provisioned"
 echo "PASS: install tree, desktop files, command line and provisioning through bin/$name"

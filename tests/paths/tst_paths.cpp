@@ -3,6 +3,7 @@
 
 #include "paths/ProjectLayout.h"
 #include "paths/ProjectPaths.h"
+#include "tests/paths/PathsTestSupport.h"
 
 #include <QDir>
 #include <QLocalServer>
@@ -17,47 +18,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QVERIFY(QDir().mkpath(QFileInfo(path).path()));
-    QFile file(path);
-    QVERIFY2(file.open(QIODevice::WriteOnly) && file.write(content) == content.size(), qPrintable(path));
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : "<unreadable>";
-}
-
-void makeLink(const QString &target, const QString &link)
-{
-    QVERIFY(QDir().mkpath(QFileInfo(link).path()));
-    QVERIFY2(QFile::link(target, link), qPrintable(link));
-}
-
-// Names directly inside a directory, hidden ones and dangling links included, sorted.
-QStringList entries(const QString &directory)
-{
-    return QDir(directory).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                                     QDir::Name);
-}
-
-// One line per entry at and below path: name, kind, permissions, and the
-// file's content or where the link points, seen from its folder. Equal snapshots mean equal trees.
-QStringList snapshot(const QString &path, const QString &name = ".")
-{
-    const QFileInfo info(path);
-    if (info.isSymLink())
-        return {name + " -> " + info.dir().relativeFilePath(info.symLinkTarget())};
-    QStringList lines{name + (info.isDir() ? " dir " : info.isFile() ? " file " : " other ")
-                      + QString::number(int(info.permissions()), 16) + ' '
-                      + (info.isFile() ? readFile(path) : QByteArray())};
-    for (const QString &child : info.isDir() ? entries(path) : QStringList())
-        lines += snapshot(path + '/' + child, name + '/' + child);
-    return lines;
-}
 
 // What a complete provisioning of the packaged project laid out below leaves on top level.
 const QStringList provisioned{".Git", ".env", ".harlune-initialized", "MacOS", "aktuell",

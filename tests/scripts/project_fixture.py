@@ -60,8 +60,9 @@ class ProjectCase(unittest.TestCase):
 
     def spawn(self, *command, env=None, **options):
         """A child that the test kills and reaps whatever happens."""
-        process = subprocess.Popen(command, cwd=self.root, env=env or self.env, stdin=subprocess.DEVNULL,
-                                   start_new_session=True, **options)
+        options.setdefault("cwd", self.root)
+        process = subprocess.Popen(command, env=env or self.env, stdin=subprocess.DEVNULL, start_new_session=True,
+                                   **options)
 
         def end():
             process.kill()

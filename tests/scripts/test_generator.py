@@ -4,6 +4,7 @@ import json
 import os
 import random
 import re
+import shutil
 import subprocess
 import time
 
@@ -30,23 +31,31 @@ class Reports(ProjectCase):
         belege = self.root / "Belege-Upload"
         for old in belege.iterdir():
             old.unlink()
-        for name in ("r1.txt", "r2.txt", '"><b>waise.txt', ".DS_Store"):
+        latin1 = "Gr\xfc\xdfe.pdf".encode("latin-1").decode("utf-8", "surrogateescape")  # from a zip made on Windows
+        for name in ("r1.txt", "r2.txt", '"><b>waise.txt', ".DS_Store", latin1):
             (belege / name).write_text("Beleg")
         (belege / "archiv").mkdir()
-        self.generate()
+        with open(self.root / "buchungen.csv", "ab") as journal:  # a field saved as Latin-1 further down
+            journal.write(b"\n" * 5000 + "2024-03-20;Tankf\xfcllung;Kfz;-50,00;\n".encode("latin-1"))
+        self.assertIn("Hinweis: buchungen.csv ist nicht überall gültiger UTF-8-Text (Zeile 5007)", self.generate().stdout)
         s = self.summary()
-        self.assertEqual((s["einnahmen"], s["ausgaben"], s["saldo"], s["konten"]["Büro"], s["monate"]["2024-02"]),
-                         ("1250.70", "15.70", "1235.00",
+        # The +0,45 on the expense account "Büro" is a refund: it lowers the expenses, in December below zero.
+        self.assertEqual((s["einnahmen"], s["ausgaben"], s["saldo"], s["konten"]["Büro"], s["monate"]["2024-02"],
+                          s["monate"]["2023-12"]),
+                         ("1250.25", "65.25", "1185.00",
                           {"saldo": "-15.25", "monate": {"2023-12": "0.45", "2024-01": "-12.50", "2024-02": "-3.20"}},
-                          {"einnahmen": "250.25", "ausgaben": "3.20", "saldo": "247.05"}))
+                          {"einnahmen": "250.25", "ausgaben": "3.20", "saldo": "247.05"},
+                          {"einnahmen": "0.00", "ausgaben": "-0.45", "saldo": "0.45"}))
         self.assertEqual(([b["zeile"] for b in s["buchungen"]], [b["zeile"] for b in s["buchungen_ohne_beleg"]],
-                          s["belege_ohne_buchung"]), ([6, 2, 3, 4, 5], [4, 5], ['"><b>waise.txt']))
+                          s["belege_ohne_buchung"], s["buchungen"][-1]["text"]),
+                         ([6, 2, 3, 4, 5, 5007], [4, 5, 5007], ['"><b>waise.txt', "Gr\\xfc\\xdfe.pdf"], "Tankf\\xfcllung"))
         page = self.page()
-        for expected in ("1.250,70 €", "15,70 €", "1.235,00 €", "&lt;script&gt;", "A&amp;B &lt;i&gt;", "&quot;&gt;"):
+        for expected in ("1.250,25 €", "65,25 €", "1.185,00 €", "&lt;script&gt;", "A&amp;B &lt;i&gt;", "&quot;&gt;",
+                         "Dezember 2023 – Ausgaben: -0,45 €", "Gr\\xfc\\xdfe.pdf", "Tankf\\xfcllung"):
             self.assertIn(expected, page)
         for markup in ("<script", "<img", "<i>", "<b>"):
             self.assertNotIn(markup, page)
-        self.assertRegex(page, r"Stand \d\d\.\d\d\.20\d\d, \d\d:\d\d · 5 Buchungen")
+        self.assertRegex(page, r"Stand \d\d\.\d\d\.20\d\d, \d\d:\d\d · 6 Buchungen")
         anchor = re.search(r'<a href="#([\w-]+)">Büro</a>', page)[1]
         section = re.search(f'<section id="{anchor}">(.*?)</section>', page, re.S)[1]
         self.assertEqual(re.findall(r'class="datum">([^<]*)', section), ["31.12.2023", "15.01.2024", "03.02.2024"])
@@ -70,31 +79,48 @@ class Reports(ProjectCase):
                 for amount in re.findall(r'"(?:einnahmen|ausgaben|saldo|betrag|\d{4}-\d\d)": (?!\{)([^,}\n]+)', raw):
                     self.assertRegex(amount, r'\A"-?[0-9]+\.[0-9]{2}"\Z')
                 self.assertEqual(*self.stamps())
-                self.assertLess(len(self.page()), 100_000)  # a chart of ten thousand years would not be
-        self.assertIn("Noch keine Buchungen", self.page())
+                chart = re.search("<figure>.*?</figure>", self.page(), re.S)
+                self.assertLess(len(chart[0]) if chart else 0, 100_000)  # one of ten thousand years would not be
+        self.assertIn("Noch keine Buchungen: Legen Sie", self.page())
+        for text in (self.page(), (self.root / "README.md").read_text()):  # the user is addressed as "Sie"
+            self.assertNotRegex(text, r"(?i)\b(du|dein\w*|dir|dich|euch)\b")
 
     def test_chart_has_a_bar_pair_per_month_with_heights_true_to_the_amounts(self):
         self.write_journal("2024-01-05;A;Erlöse;1000,00;", "2024-01-09;B;Miete;-250,00;",
-                           "2024-03-01;C;Erlöse;500,00;", "2024-03-02;D;Miete;-750,50;")
+                           "2024-02-10;Gutschrift;Miete;+100,00;", "2024-03-01;C;Erlöse;500,00;",
+                           "2024-03-02;D;Miete;-750,50;")
         self.generate()
-        page = self.page()
-        bars = re.findall(r'<rect class="(\w+)" data-monat="([\d-]+)"[^>]* height="([\d.]+)"', page)
-        pairs = [(kind, month) for month in ("2024-01", "2024-02", "2024-03") for kind in ("einnahmen", "ausgaben")]
-        self.assertEqual([bar[:2] for bar in bars], pairs)  # an empty month too
-        heights, cents = [float(bar[2]) for bar in bars], [100000, 25000, 0, 0, 50000, 75050]
-        for height, amount in zip(heights, cents):
-            self.assertAlmostEqual(height, amount * heights[0] / cents[0], delta=0.01)
-        self.assertGreater(heights[0], 100)
-        line = [float(p.split(",")[1]) for p in re.search(r'<polyline[^>]* points="([^"]+)"', page)[1].split()]
-        self.assertTrue(line[0] == line[1] < line[2], line)  # running balance 750,00 €, 750,00 €, 499,50 €
+        wide, narrow = re.findall(r'<svg class="diagramm (?:breit|schmal)".*?</svg>', self.page(), re.S)
+        for chart in (wide, narrow):
+            bars = re.findall(r'<rect class="(\w+)" data-monat="([\d-]+)" x="[\d.]+" y="([\d.]+)" '
+                              r'width="[\d.]+" height="([\d.]+)"', chart)
+            pairs = [(kind, month) for month in ("2024-01", "2024-02", "2024-03") for kind in ("einnahmen", "ausgaben")]
+            self.assertEqual([bar[:2] for bar in bars], pairs)  # an empty month too
+            tops, heights = [float(bar[2]) for bar in bars], [float(bar[3]) for bar in bars]
+            cents = [100000, 25000, 0, -10000, 50000, 75050]  # February: the refund outweighs the rent
+            for height, amount in zip(heights, cents):
+                self.assertAlmostEqual(height, abs(amount) * heights[0] / cents[0], delta=0.01)
+            self.assertGreater(heights[0], 100)
+            self.assertAlmostEqual(tops[3], tops[0] + heights[0], delta=0.01)  # it hangs from the zero line
+            line = [float(p.split(",")[1]) for p in re.search(r'<polyline[^>]* points="([^"]+)"', chart)[1].split()]
+            self.assertTrue(line[1] < line[0] < line[2], line)  # running balance 750,00 €, 850,00 €, 599,50 €
+        self.assertIn("Ausgaben (Skala links)", wide)
+
+    def test_a_credit_note_lowers_its_expense_account_in_every_part_of_the_reports(self):
+        self.assertIn("2024-03-14;Gutschrift Rücksendung Toner;Bürobedarf;18,50;", (self.root / "buchungen.csv").read_text())
+        self.generate()
+        s, page = self.summary(), self.page()
+        self.assertEqual((s["einnahmen"], s["ausgaben"], s["monate"]["2024-03"]), ("2930.00", "1695.18", {
+            "einnahmen": "360.00", "ausgaben": "461.50", "saldo": "-101.50"}))
+        self.assertEqual(re.findall(r'<strong class="">([^<]*)</strong>', page), ["2.930,00 €", "1.695,18 €", "1.234,82 €"])
+        for shown in ('<td class="datum">März 2024</td><td [^>]*>360,00 €</td><td [^>]*>461,50 €</td>',
+                      "März 2024 – Ausgaben: 461,50 €", 'Bürobedarf</a></td><td [^>]*>3</td><td[^>]*></td><td [^>]*>95,40 €'):
+            self.assertRegex(page, shown)
 
     def test_pair_from_one_run_even_when_runs_are_killed_and_leftovers_go(self):
         self.write_journal(*(f"2024-{i % 12 + 1:02d}-01;Text {i};Konto {i % 7};{i},50;" for i in range(20000)))
-        self.reports.mkdir()  # as older versions left it, with a file of the user's
-        for name in REPORT_FILES | {"notiz.txt"}:
-            (self.reports / name).write_text("alt")
         started = time.monotonic()
-        self.assertIn("„berichte-alt“", self.generate().stdout)
+        self.generate()
         duration, tries = time.monotonic() - started, random.Random(10)
         for _ in range(12):  # killed anywhere, a run leaves the reports there and both from one run
             run = self.spawn(PYTHON, "generate_buchhaltung.py", stdout=subprocess.DEVNULL)
@@ -102,10 +128,17 @@ class Reports(ProjectCase):
             run.kill()
             run.wait()
             self.assertEqual(*self.stamps())
-        (self.root / ".berichte" / "lauf-halb").mkdir()
-        self.generate()
-        self.assertEqual(sorted(os.listdir(self.root / ".berichte")), [".sperre", self.stamps()[0]])
-        self.assertEqual((self.root / "berichte-alt" / "notiz.txt").read_text(), "alt")
+        generations = self.root / ".berichte"
+        for ours in ("lauf-abcd_123", "alt-4711"):  # as a killed run of this and of an earlier version leaves them
+            (generations / ours).mkdir()
+        os.symlink("lauf-abcd_123", generations / ".neuer-verweis")
+        for theirs in ("eigener Ordner/notiz.txt", "lauf-halb/x", "notiz.txt"):  # the user's own, left alone
+            (generations / theirs).parent.mkdir(exist_ok=True)
+            (generations / theirs).write_text("meins")
+        said = self.generate().stdout
+        self.assertEqual(said.count("eigener Ordner, lauf-halb, notiz.txt"), 1, said)
+        self.assertEqual(sorted(os.listdir(generations)),
+                         sorted([".sperre", "eigener Ordner", "lauf-halb", "notiz.txt", self.stamps()[0]]))
         os.unlink(self.reports)
         self.reports.write_text("meine Datei")
         self.assertIn("„berichte“ ist eine Datei", self.generate(succeed=False).stdout)
@@ -122,7 +155,6 @@ class Reports(ProjectCase):
             ("2024-03-15;Text; mit Semikolon;Bank;1,00;", "Spalten"), ("2024-03-15;Text;;1,00;", "Konto"),
             ("2024-03-15;Text;Bank;1,00;../buchungen.csv", "Beleg"))] + [
             ("missing header", good.encode(), ["1"], "Kopfzeile"),
-            ("invalid encoding far in", (HEADER + good * 5000).encode() + b"Gr\xfc\xdfe;\n", ["5002"], "UTF-8"),
             ("physical line numbers", (HEADER + '2024-01-02;"Text über\nzwei Zeilen";Bank;1,00;\n\n'
                                        "2024-13-01;Text;Bank;1,00;\n2024-01-03;Text;Bank;x;\n").encode(),
              ["5", "6"], "Datum"),
@@ -134,3 +166,44 @@ class Reports(ProjectCase):
                 self.assertIn(reason, result.stdout)
                 self.assertEqual(re.findall(r"buchungen\.csv, Zeile (\d+)", result.stdout), lines, result.stdout)
                 self.assertEqual({p.name: p.read_bytes() for p in self.reports.iterdir()}, before)
+                self.assertTrue(result.stdout.endswith("\nDie bisherigen Berichte bleiben unverändert.\n"))
+        os.unlink(self.reports)  # with no reports yet, a failed run does not claim to keep them
+        self.assertTrue(self.generate(succeed=False).stdout.endswith("\nEs gibt noch keine Berichte.\n"))
+
+    def test_the_takeover_of_an_old_plain_folder_never_leaves_the_project_without_reports(self):
+        """Kills the run before and after each step that renames, links or removes, and then lets one finish."""
+        killer = ("import os, signal, sys\nsys.dont_write_bytecode = True\nsys.path.insert(0, os.getcwd())\n"
+                  "import berichtsordner, generate_buchhaltung, harlune_projekt\n"
+                  "n, when, calls = int(sys.argv[1]), sys.argv[2], [0]\n"
+                  "def counted(real):\n    def call(*args):\n        calls[0] += 1\n"
+                  "        if calls[0] == n and when == 'vor': os.kill(os.getpid(), signal.SIGKILL)\n"
+                  "        result = real(*args)\n"
+                  "        if calls[0] == n and when == 'nach': os.kill(os.getpid(), signal.SIGKILL)\n"
+                  "        return result\n    return call\n"
+                  "if sys.argv[3] == 'ohne Tausch': berichtsordner.exchange = lambda first, second: False\n"
+                  "for module, name in ((os, 'rename'), (os, 'replace'), (os, 'symlink'), (berichtsordner, 'exchange'),"
+                  " (berichtsordner.shutil, 'rmtree')):\n    setattr(module, name, counted(getattr(module, name)))\n"
+                  "sys.exit(generate_buchhaltung.main(harlune_projekt.project_root()))\n")
+        for exchange in ("mit Tausch", "ohne Tausch"):
+            for when in ("vor", "nach"):
+                for step in range(1, 20):
+                    with self.subTest(exchange, when=when, step=step):
+                        if self.reports.is_symlink():
+                            self.reports.unlink()
+                        for leftover in (".berichte", "berichte", "berichte-alt"):
+                            shutil.rmtree(self.root / leftover, ignore_errors=True)
+                        self.reports.mkdir()
+                        for name in REPORT_FILES | {"notiz.txt", ".versteckt"}:
+                            (self.reports / name).write_text("alt")
+                        killed = self.run_script(PYTHON, "-c", killer, str(step), when, exchange).returncode == -9
+                        place = (self.reports if os.path.isdir(self.reports)
+                                 else self.root / ".berichte" / ".alter-ordner")  # only where no exchange is possible
+                        self.assertTrue(exchange == "ohne Tausch" or place == self.reports)
+                        self.assertIn((place / "index.html").read_text()[:3], ("alt", "<!D"))
+                        self.generate()
+                        self.assertEqual(*self.stamps())
+                        self.assertEqual({p.name for p in (self.root / "berichte-alt").iterdir()},
+                                         REPORT_FILES | {"notiz.txt", ".versteckt"})
+                    if not killed:
+                        break
+                self.assertGreater(step, 3)  # link, exchange (or two renames), retire: each was cut short

@@ -1,0 +1,46 @@
+// Prints every text the program can show, made by the code the program runs,
+// each followed by a line with a form feed: the guide check matches the
+// guide's quotations against them. Variable parts are filled with examples.
+
+#include "app/AppIdentity.h"
+#include "app/CommandLine.h"
+#include "app/MenuModel.h"
+#include "app/OutcomeTexts.h"
+#include "app/ShellTexts.h"
+
+#include <QTextStream>
+
+int main()
+{
+    using namespace ShellTexts;
+    const QString address = QStringLiteral("http://127.0.0.1:8765/");
+    QStringList texts{
+            statusLine(true, address), statusLine(false, address), toolTip(true), toolTip(false),
+            apiLineOffline(), apiLineOnline(), apiLineNoAnswer(), welcomeTitle(), welcomeText(),
+            okButton(), trayMissingTitle(), trayMissingText(QStringLiteral("GNOME")),
+            unexpectedStopTitle(), unexpectedStopText({}), upgradeNoticeTitle(),
+            upgradeNoticeText({QStringLiteral("serve.py")}, {QStringLiteral("stop.sh")}),
+            OutcomeTexts::holder({std::nullopt, std::nullopt}),
+            OutcomeTexts::failure({RunFailure::Kind::ProgramMissing, QStringLiteral("/usr/bin/python3"), {}}),
+            QString::fromUtf8(AppIdentity::nameDe), // the application menu's entry
+            CommandLine::parse({QStringLiteral("harlune-kommandozentrale"), QStringLiteral("--help")}).text,
+    };
+    // Every operation's alert text, the port held by a python3 where it is named.
+    for (int kind = 0; kind <= int(OperationOutcome::Kind::RegenerationFailed); ++kind) {
+        OperationOutcome outcome;
+        outcome.kind = OperationOutcome::Kind(kind);
+        outcome.port = 8765;
+        outcome.pid = 1234;
+        outcome.holder = PortHolder{1234, QStringLiteral("python3")};
+        texts << OutcomeTexts::message(outcome);
+    }
+    for (const MenuModel::Entry &entry : MenuModel::entries(QStringLiteral("/home/anna/.local/share/Harlune-Buchhaltung")))
+        texts << entry.title;
+    for (const MenuModel::Command command : {MenuModel::Command::StartServer, MenuModel::Command::StopServer,
+                                             MenuModel::Command::RestartServer, MenuModel::Command::Regenerate})
+        texts << MenuModel::outcome(command, true).alertTitle << MenuModel::outcome(command, false).alertTitle;
+    QTextStream out(stdout);
+    for (const QString &text : std::as_const(texts))
+        out << text << "\n\f\n";
+    return 0;
+}

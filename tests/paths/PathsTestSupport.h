@@ -1,0 +1,62 @@
+#pragma once
+
+// Files and trees as the paths tests prepare and compare them.
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTest>
+
+#include <sys/stat.h>
+
+#ifdef Q_OS_DARWIN
+#define HARLUNE_TEST_MTIME st_mtimespec
+#else
+#define HARLUNE_TEST_MTIME st_mtim
+#endif
+
+inline void writeFile(const QString &path, const QByteArray &content)
+{
+    QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+    QFile file(path);
+    QVERIFY2(file.open(QIODevice::WriteOnly) && file.write(content) == content.size(), qPrintable(path));
+}
+
+inline QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : "<unreadable>";
+}
+
+inline void makeLink(const QString &target, const QString &link)
+{
+    QVERIFY(QDir().mkpath(QFileInfo(link).path()));
+    QVERIFY2(QFile::link(target, link), qPrintable(link));
+}
+
+// Names directly inside a directory, hidden ones and dangling links included, sorted.
+inline QStringList entries(const QString &directory)
+{
+    return QDir(directory).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                     QDir::Name);
+}
+
+// One line per entry at and below path: name, kind, permissions, and the
+// file's content or where the link points, seen from its folder; with
+// times, also when the entry was last changed, to the nanosecond. Equal
+// snapshots mean equal trees.
+inline QStringList snapshot(const QString &path, bool withTimes = false, const QString &name = ".")
+{
+    const QFileInfo info(path);
+    struct stat status {};
+    const QString time = withTimes && ::lstat(QFile::encodeName(path).constData(), &status) == 0
+        ? QStringLiteral(" @%1.%2").arg(status.HARLUNE_TEST_MTIME.tv_sec).arg(status.HARLUNE_TEST_MTIME.tv_nsec) : QString();
+    if (info.isSymLink())
+        return {name + " -> " + info.dir().relativeFilePath(info.symLinkTarget()) + time};
+    QStringList lines{name + (info.isDir() ? " dir " : info.isFile() ? " file " : " other ")
+                      + QString::number(int(info.permissions()), 16) + time + ' '
+                      + (info.isFile() ? readFile(path) : QByteArray())};
+    for (const QString &child : info.isDir() ? entries(path) : QStringList())
+        lines += snapshot(path + '/' + child, withTimes, name + '/' + child);
+    return lines;
+}
