@@ -16,10 +16,13 @@ struct RunFailure
         ProgramNotExecutable, // path: the program
         LaunchError,          // path: the program; detail: the platform's words
         NoInterpreter,        // detail: the places looked at, one per line
+        TimedOut,             // path: the script; boundMs: how long it ran
+        LogUnusable,          // path: the server log, no writable regular file
     };
     Kind kind = Kind::NoCommand;
     QString path;
     QString detail;
+    int boundMs = 0;
 
     friend bool operator==(const RunFailure &, const RunFailure &) = default;
 };
