@@ -2,6 +2,7 @@
 
 #include "paths/ProjectLayout.h"
 #include "platform/MakePath.h"
+#include "platform/PythonChoice.h"
 #include "server/OutputText.h"
 #include "server/ServerConstants.h"
 #include "server/ServerLog.h"
@@ -36,9 +37,16 @@ QProcessEnvironment childEnvironment(const QProcessEnvironment &base, qint64 por
     return environment;
 }
 
-QString programPath(const QString &name)
+std::optional<QString> programPath(const QString &name)
 {
+    if (name == ServerConstants::interpreter())
+        return PythonChoice::find();
     return ServerConstants::programFolder() + name;
+}
+
+RunFailure noInterpreter()
+{
+    return {RunFailure::Kind::NoInterpreter, {}, PythonChoice::searchedPaths().join(QLatin1Char('\n'))};
 }
 
 std::optional<RunFailure> prepareRoot(const QString &root)
@@ -78,7 +86,10 @@ Run runShell(const QStringList &command, bool allowFailure, const QString &root,
         child.setProgram(ServerConstants::bashPath());
         child.setArguments({root + QLatin1Char('/') + first});
     } else {
-        child.setProgram(programPath(first));
+        const std::optional<QString> program = programPath(first);
+        if (!program)
+            return failure(noInterpreter());
+        child.setProgram(*program);
         child.setArguments(command.mid(1));
     }
     child.setWorkingDirectory(root);
