@@ -1,13 +1,14 @@
 #include "app/Autostart.h"
 
 #include "app/AppIdentity.h"
+#include "platform/EntryFile.h"
 #include "platform/Executable.h"
+#include "platform/MakePath.h"
 #include "platform/UserFolders.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 #include <algorithm>
@@ -95,12 +96,18 @@ QString installedProgram(const QString &invokedAs)
 Outcome enable(const QString &configHome, const QString &program)
 {
     const QString path = entryPath(configHome);
-    QSaveFile file(path);
-    QDir().mkpath(QFileInfo(path).path()); // if this fails, open() tells why
-    const bool written = file.open(QIODevice::WriteOnly)
-                         && file.write(entryText(program).toUtf8()) >= 0 && file.commit();
-    if (!written)
-        return {Result::Failed, path, file.errorString()};
+    // Bytes that are not UTF-8 arrive as U+FFFD: such an entry would point
+    // nowhere, and a control character makes it invalid.
+    if (std::any_of(program.cbegin(), program.cend(), [](QChar c) {
+            return c == QChar::ReplacementCharacter || c.category() == QChar::Other_Control;
+        }))
+        return {Result::Failed, path,
+                QStringLiteral("Der Programmpfad ist kein gültiges UTF-8 oder enthält Steuerzeichen")};
+    if (const std::optional<QString> failure = MakePath::create(QFileInfo(path).path()))
+        return {Result::Failed, path, *failure};
+    // A link at the entry's path is replaced, never written through.
+    if (const std::optional<QString> failure = EntryFile::replace(path, entryText(program).toUtf8()))
+        return {Result::Failed, path, *failure};
     return {Result::Enabled, path, {}};
 }
 

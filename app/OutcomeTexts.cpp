@@ -177,6 +177,11 @@ QString failure(const RunFailure &failure)
         return name + QStringLiteral(" ist nicht ausführbar: ") + failure.path;
     case RunFailure::Kind::LaunchError:
         return name + QStringLiteral(" konnte nicht gestartet werden: ") + systemError(failure.detail);
+    case RunFailure::Kind::NoInterpreter:
+        return QStringLiteral("Kein nutzbares Python 3 gefunden. Bitte installieren Sie die Befehlszeilenwerkzeuge "
+                              "von Apple (im Terminal: xcode-select --install) oder Python 3 von python.org oder "
+                              "mit Homebrew (brew install python).\nGesucht in:\n")
+               + failure.detail;
     case RunFailure::Kind::LogUnusable:
         return QStringLiteral("Fehler: Das Server-Log ") + failure.path
             + QStringLiteral(" ist keine beschreibbare Datei. Der Server wurde nicht gestartet.");

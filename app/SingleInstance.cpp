@@ -1,7 +1,9 @@
 #include "app/SingleInstance.h"
 
 #include "app/AppLog.h"
+#include "platform/LocalSocketPath.h"
 #include "platform/PeerCredentials.h"
+#include "platform/UserFolders.h"
 
 #include <QDir>
 #include <QFile>
@@ -31,16 +33,24 @@ SingleInstance::~SingleInstance() = default;
 
 QString SingleInstance::defaultSocketPath()
 {
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    // Named by the user id, so that every user finds their own; a stranger
-    // who made it first is refused by privateFolder.
-    const QString own = QDir::tempPath() + QStringLiteral("/harlune-kommandozentrale-")
-                        + QString::number(::geteuid());
+    const QString runtime = UserFolders::runtimeFolder();
     if (!runtime.isEmpty() && privateFolder(runtime))
         return runtime + QStringLiteral("/harlune-kommandozentrale.socket");
-    if (privateFolder(own, true))
-        return own + QStringLiteral("/instance.socket");
+    const QString own = ownSocketPath(QDir::tempPath(), ::geteuid(), LocalSocketPath::limit());
+    if (privateFolder(QFileInfo(own).path(), true))
+        return own;
     return {};
+}
+
+QString SingleInstance::ownSocketPath(const QString &tempFolder, uint userId, qsizetype limit)
+{
+    // Named by the user id, so that every user finds their own; a stranger
+    // who made it first is refused by privateFolder. macOS's per-user
+    // temporary folder is long ("/var/folders/…/T"): where it leaves no
+    // room for the socket's name, /tmp takes its place.
+    const QString name = QStringLiteral("/harlune-%1/instance").arg(userId);
+    const QString path = tempFolder + name;
+    return LocalSocketPath::fits(path, limit) ? path : QStringLiteral("/tmp") + name;
 }
 
 bool SingleInstance::privateFolder(const QString &folder, bool create)

@@ -30,8 +30,11 @@ public:
     QString socketPath() const { return m_socketPath; }
 
     // In the runtime folder XDG_RUNTIME_DIR or else in a folder of our own
-    // in the temporary folder, the first that is private; empty if neither is.
+    // (ownSocketPath), the first that is private; empty if neither is.
     static QString defaultSocketPath();
+    // In the temporary folder, or in /tmp where that path would be too long
+    // for a socket (`limit` bytes, LocalSocketPath::limit() here).
+    static QString ownSocketPath(const QString &tempFolder, uint userId, qsizetype limit);
 
 signals:
     // Someone started the program again.

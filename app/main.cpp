@@ -4,6 +4,7 @@
 #include "app/ShellTexts.h"
 #include "app/SingleInstance.h"
 #include "app/TrayIconImage.h"
+#include "platform/LaunchArguments.h"
 #include "platform/ReopenEvents.h"
 #include "server/ServerManager.h"
 
@@ -16,7 +17,8 @@ int main(int argc, char *argv[])
 {
     // Options come first, before there is a display to connect to, so that
     // they work without one and a rejected command line starts nothing.
-    const CommandLine::Request request = CommandLine::parse(CommandLine::arguments(argc, argv));
+    const CommandLine::Request request = CommandLine::parse(
+        LaunchArguments::withoutSystemArguments(CommandLine::arguments(argc, argv)));
     if (request.action != CommandLine::Action::RunTray)
         return CommandLine::carryOut(request);
 

@@ -19,6 +19,9 @@ inline QString provisioningMarker() { return QStringLiteral(".harlune-initialize
 inline QByteArray provisioningMarkerContent() { return QByteArrayLiteral("initialized"); }
 inline QString appSupportFolderName() { return QStringLiteral("Harlune-Buchhaltung"); }
 inline QString packagedProjectPath() { return QStringLiteral("Resources/buchhaltung"); }
+// Where a signed macOS bundle keeps it: code signing allows nothing beside
+// Contents/. Looked at after packagedProjectPath().
+inline QString signedBundleProjectPath() { return QStringLiteral("Contents/Resources/buchhaltung"); }
 // Top-level entries of the packaged project that are never copied.
 inline QStringList provisioningSkipList()
 {

@@ -82,10 +82,11 @@ std::optional<QString> ProjectPaths::bundledResourceRoot(const Context &context)
     // Without a bundle directory the path would hang off the file-system root.
     if (context.bundleDir.isEmpty())
         return std::nullopt;
-    const QString folder = withoutTrailingSeparator(context.bundleDir) + QLatin1Char('/')
-                           + ProjectLayout::packagedProjectPath();
-    if (holdsServeScript(folder))
-        return folder;
+    for (const QString &place : {ProjectLayout::packagedProjectPath(), ProjectLayout::signedBundleProjectPath()}) {
+        const QString folder = withoutTrailingSeparator(context.bundleDir) + QLatin1Char('/') + place;
+        if (holdsServeScript(folder))
+            return folder;
+    }
     return std::nullopt;
 }
 

@@ -16,8 +16,9 @@ using Opener = std::function<void(const QUrl &url)>;
 
 // Returns at once. When no file manager takes the request (Linux: no
 // session bus, no service, an error reply; macOS: `open` cannot start),
-// `fallback` is handed the parent folder, which the desktop then opens
-// plainly. A pending request lives no longer than `context`.
+// `fallback` is handed the folder itself, which the desktop then opens
+// plainly: the parent, with nothing selected, would not show which folder
+// is meant. A pending request lives no longer than `context`.
 void reveal(const QString &path, const Opener &fallback, QObject *context);
 
 } // namespace FileManagerReveal

@@ -4,6 +4,11 @@
 
 namespace UserFolders {
 
+QString runtimeFolder()
+{
+    return xdgBase(qEnvironmentVariable("XDG_RUNTIME_DIR"), QString());
+}
+
 QString xdgBase(const QString &value, const QString &fallback)
 {
     if (value.startsWith(QLatin1Char('/')))

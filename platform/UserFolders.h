@@ -13,6 +13,10 @@ QString dataHome();
 // ~/.config; macOS: ~/Library/Preferences.
 QString configHome();
 
+// The user's runtime folder for sockets: $XDG_RUNTIME_DIR when absolute;
+// empty where there is none (macOS, a session without one).
+QString runtimeFolder();
+
 // An XDG base directory: `value` (the variable as read) when it is an
 // absolute path, else `fallback`. A relative one is to be ignored: it would
 // name a different folder in every working directory.

@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test through ctest.
-# With --asan the same tests run on the AddressSanitizer/UBSan build.
+# With --asan the same tests run on the AddressSanitizer/UBSan build; with
+# --tsan the core's tests (platform, paths, server) on the ThreadSanitizer
+# build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 preset=default
-if [ "${1:-}" = "--asan" ]; then
-    preset=asan
-fi
+case "${1:-}" in
+    --asan) preset=asan ;;
+    --tsan) preset=tsan ;;
+    "") ;;
+    *) echo "usage: $0 [--asan | --tsan]" >&2; exit 2 ;;
+esac
 scripts/setup.sh
 scripts/build.sh "$preset"
 ctest --preset "$preset"

@@ -83,8 +83,11 @@ Launch startBackground(const QStringList &command, const QString &root,
     if (const std::optional<RunFailure> problem = CommandRunner::checkRoot(root))
         return {Kind::Failed, std::nullopt, {}, problem};
 
+    const std::optional<QString> program = CommandRunner::programPath(command.constFirst());
+    if (!program)
+        return {Kind::Failed, std::nullopt, {}, CommandRunner::noInterpreter()};
     QProcess server;
-    server.setProgram(CommandRunner::programPath(command.constFirst()));
+    server.setProgram(*program);
     server.setArguments(command.mid(1));
     server.setWorkingDirectory(root);
     server.setProcessEnvironment(environment);

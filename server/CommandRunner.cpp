@@ -1,6 +1,7 @@
 #include "server/CommandRunner.h"
 
 #include "paths/ProjectLayout.h"
+#include "platform/PythonChoice.h"
 #include "server/OutputText.h"
 #include "server/ServerConstants.h"
 #include "server/ServerLog.h"
@@ -35,9 +36,16 @@ QProcessEnvironment childEnvironment(const QProcessEnvironment &base, qint64 por
     return environment;
 }
 
-QString programPath(const QString &name)
+std::optional<QString> programPath(const QString &name)
 {
+    if (name == ServerConstants::interpreter())
+        return PythonChoice::find();
     return ServerConstants::programFolder() + name;
+}
+
+RunFailure noInterpreter()
+{
+    return {RunFailure::Kind::NoInterpreter, {}, PythonChoice::searchedPaths().join(QLatin1Char('\n'))};
 }
 
 std::optional<RunFailure> checkRoot(const QString &root)
@@ -88,7 +96,10 @@ Run runShell(const QStringList &command, bool allowFailure, const QString &root,
         child.setProgram(ServerConstants::bashPath());
         child.setArguments({root + QLatin1Char('/') + first});
     } else {
-        child.setProgram(programPath(first));
+        const std::optional<QString> program = programPath(first);
+        if (!program)
+            return failure(noInterpreter());
+        child.setProgram(*program);
         child.setArguments(command.mid(1));
     }
     child.setWorkingDirectory(root);

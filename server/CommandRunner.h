@@ -31,8 +31,13 @@ QProcessEnvironment serverEnvironment(const QProcessEnvironment &base, qint64 po
 // else "0"): what every project command is told.
 QProcessEnvironment childEnvironment(const QProcessEnvironment &base, qint64 port);
 
-// "/usr/bin/" + name: programs are never looked up on PATH.
-QString programPath(const QString &name);
+// "/usr/bin/" + name: programs are never looked up on PATH. The Python
+// interpreter is the system's choice (PythonChoice); absent when there is
+// no usable one.
+std::optional<QString> programPath(const QString &name);
+
+// Why a command naming the interpreter cannot run when there is none.
+RunFailure noInterpreter();
 
 // The project root is never created for a command: one that is no folder,
 // or lacks a script the command needs, is said instead.

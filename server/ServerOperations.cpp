@@ -147,10 +147,6 @@ std::optional<OperationOutcome> stopWork(const State &state, const Ticket &ticke
     if (timedOut(result))
         return outcome(state, Kind::ScriptTimedOut, result);
     state->serverPID.set(std::nullopt);
-    // A server of ours that never listened is found by no stop script.
-    const std::optional<qint32> silent = state->endSilentLaunch(ticket, ServerConstants::stopGraceMs);
-    if (ticket.cancelled())
-        return std::nullopt;
     // Whatever the script said or whether it ran at all: the stop worked
     // when nothing listens on the port any more.
     // No answer from the probe leaves it to the script, which waits for
@@ -158,6 +154,12 @@ std::optional<OperationOutcome> stopWork(const State &state, const Ticket &ticke
     PortStatus port;
     const bool free = Dispatch::waitUntil([&] { return !(port = state->probePort()).isHeld(); },
                                           ServerConstants::stopGraceMs, ticket);
+    if (ticket.cancelled())
+        return std::nullopt;
+    // A server of ours that never listened is found by no stop script; one
+    // whose listening child the script ended is asked only once the port is
+    // free, so it is not taken for a server still serving.
+    const std::optional<qint32> silent = state->endSilentLaunch(ticket, ServerConstants::stopGraceMs);
     if (ticket.cancelled())
         return std::nullopt;
     // A listener we cannot look into is no server we could have started:

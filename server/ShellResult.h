@@ -15,6 +15,7 @@ struct RunFailure
         ProgramMissing,       // path: the program
         ProgramNotExecutable, // path: the program
         LaunchError,          // path: the program; detail: the platform's words
+        NoInterpreter,        // detail: the places looked at, one per line
         TimedOut,             // path: the script; boundMs: how long it ran
         LogUnusable,          // path: the server log, no writable regular file
         ScriptMissing,        // path: the project root; detail: the script it lacks

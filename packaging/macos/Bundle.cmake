@@ -11,6 +11,8 @@ set_target_properties(harlune-kommandozentrale PROPERTIES
     MACOSX_BUNDLE_SHORT_VERSION_STRING ${PROJECT_VERSION})
 
 # The program takes the .app folder for its bundle directory and looks for
-# <bundle>/Resources/buchhaltung (paths/ProjectPaths.cpp).
-set(HARLUNE_PACKAGED_DIR ${HARLUNE_BIN_DIR}/${HARLUNE_BUNDLE_NAME}.app/${HARLUNE_PACKAGED_SUBDIR})
+# <bundle>/Resources/buchhaltung, then <bundle>/Contents/Resources/buchhaltung
+# (paths/ProjectPaths.cpp). Only the second can be signed: code signing
+# allows nothing beside Contents/.
+set(HARLUNE_PACKAGED_DIR ${HARLUNE_BIN_DIR}/${HARLUNE_BUNDLE_NAME}.app/Contents/${HARLUNE_PACKAGED_SUBDIR})
 install(TARGETS harlune-kommandozentrale BUNDLE DESTINATION .)

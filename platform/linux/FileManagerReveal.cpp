@@ -21,12 +21,12 @@ const QString objectPath = QStringLiteral("/org/freedesktop/FileManager1");
 
 void reveal(const QString &path, const Opener &fallback, QObject *context)
 {
-    const QUrl parentFolder = QUrl::fromLocalFile(QFileInfo(path).absolutePath());
+    const QUrl folder = QUrl::fromLocalFile(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
         qCInfo(lcPlatform, "Reveal: no session bus (%s), opening the folder plainly",
                qUtf8Printable(bus.lastError().message()));
-        fallback(parentFolder);
+        fallback(folder);
         return;
     }
 
@@ -41,11 +41,11 @@ void reveal(const QString &path, const Opener &fallback, QObject *context)
     // the menu must stay responsive meanwhile.
     auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), context);
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
-                     [watcher, fallback, parentFolder] {
+                     [watcher, fallback, folder] {
                          if (watcher->isError()) {
                              qCInfo(lcPlatform, "Reveal: the file manager refused (%s), opening the folder plainly",
                                     qUtf8Printable(watcher->error().message()));
-                             fallback(parentFolder);
+                             fallback(folder);
                          }
                          watcher->deleteLater();
                      });

@@ -11,13 +11,13 @@ namespace FileManagerReveal {
 void reveal(const QString &path, const Opener &fallback, QObject *context)
 {
     (void)context; // nothing stays pending: open hands the request to the Finder
-    const QUrl parentFolder = QUrl::fromLocalFile(QFileInfo(path).absolutePath());
+    const QUrl folder = QUrl::fromLocalFile(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
     // The Finder selects the item in a window of its folder. An absolute
     // path begins with '/', so open cannot take it for an option.
     if (!QProcess::startDetached(QStringLiteral("/usr/bin/open"),
                                  {QStringLiteral("-R"), QDir::cleanPath(QFileInfo(path).absoluteFilePath())})) {
         qCInfo(lcPlatform, "Reveal: /usr/bin/open did not start, opening the folder plainly");
-        fallback(parentFolder);
+        fallback(folder);
     }
 }
 

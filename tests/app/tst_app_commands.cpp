@@ -171,10 +171,10 @@ private slots:
         QCOMPARE(fileManager.shown[0], QStringList{QUrl::fromLocalFile(root).toString(QUrl::FullyEncoded)});
         QCOMPARE(shell.opened, folders);
 
-        // Without a file manager on the bus the parent folder opens instead.
+        // Without a file manager on the bus the folder itself opens instead.
         bus.unregisterService(u"org.freedesktop.FileManager1"_s);
         shell.delegate->revealProject();
-        QTRY_COMPARE_WITH_TIMEOUT(shell.opened, folders + QList<QUrl>{QUrl::fromLocalFile(base.path())}, patienceMs);
+        QTRY_COMPARE_WITH_TIMEOUT(shell.opened, folders + QList<QUrl>{QUrl::fromLocalFile(root)}, patienceMs);
     }
 
     void quitEndsWithoutWaitingForWorkUnderWay_data()

@@ -137,6 +137,11 @@ private slots:
         add("generator silent", make(K::GeneratorFailed), u"Generator fehlgeschlagen"_s);
         add("generator cannot run", make(K::GeneratorFailed, {}, RunFailure{RunFailure::Kind::ProgramMissing,
             u"/usr/bin/python3"_s, {}}), u"python3 nicht gefunden: /usr/bin/python3"_s);
+        add("no Python 3 (macOS)", make(K::ServerDidNotStart, {}, RunFailure{RunFailure::Kind::NoInterpreter, {},
+            u"/usr/bin/python3\n/opt/homebrew/bin/python3"_s}),
+            u"Kein nutzbares Python 3 gefunden. Bitte installieren Sie die Befehlszeilenwerkzeuge von Apple (im "
+            u"Terminal: xcode-select --install) oder Python 3 von python.org oder mit Homebrew (brew install python)."
+            u"\nGesucht in:\n/usr/bin/python3\n/opt/homebrew/bin/python3"_s);
         add("ended at once", make(K::ServerEndedAtOnce, u"kaputt"_s, {}, PortHolder{7, {}}),
             u"serve.py hat sich gleich nach dem Start beendet.\nLetzte Zeilen aus logs/server-app.log:\nkaputt\n"
             u"Belegt von: PID 7"_s);

@@ -39,6 +39,30 @@ private slots:
         }
     }
 
+    // A socket's path must fit its address: 103 bytes on macOS (whose own
+    // temporary folders are long), 107 on Linux.
+    void socketPathFitsTheSocketAddress_data()
+    {
+        QTest::addColumn<QString>("tempFolder");
+        QTest::addColumn<int>("limit");
+        QTest::addColumn<QString>("path");
+        const QString macTemp = u"/var/folders/zz/zyxvpxvq6csfxvn_n0000000000000/T"_s;
+        const QString long85 = u"/"_s + QString(84, u'x');
+        QTest::newRow("Linux /tmp") << u"/tmp"_s << 107 << u"/tmp/harlune-501/instance"_s;
+        QTest::newRow("macOS temporary folder") << macTemp << 103 << macTemp + u"/harlune-501/instance"_s;
+        QTest::newRow("fits Linux") << long85 << 107 << long85 + u"/harlune-501/instance"_s;
+        QTest::newRow("too long for macOS") << long85 << 103 << u"/tmp/harlune-501/instance"_s;
+        QTest::newRow("umlauts count as bytes") << u"/"_s + QString(43, u'ä') << 107 << u"/tmp/harlune-501/instance"_s;
+    }
+
+    void socketPathFitsTheSocketAddress()
+    {
+        QFETCH(QString, tempFolder);
+        QFETCH(int, limit);
+        QFETCH(QString, path);
+        QCOMPARE(SingleInstance::ownSocketPath(tempFolder, 501, limit), path);
+    }
+
     // Only a folder of this user alone holds the socket, made in the temporary folder if
     // need be; else the program runs without handing over, and a stranger (nobody) listening
     // there is left alone. A stranger's socket in our folder is replaced; one reaching ours is ignored.
@@ -48,12 +72,12 @@ private slots:
         if (::geteuid() != 0 || !nobody)
             QSKIP("Only root can act as a second user (nobody) here");
         QTemporaryDir base, oursDir, openDir;
-        const QString theirs = base.filePath(u"harlune-kommandozentrale-0"_s);
+        const QString theirs = base.filePath(u"harlune-0"_s);
         const QString ours = oursDir.filePath(u"s"_s), open = openDir.filePath(u"s"_s);
         QVERIFY(::chmod(QFile::encodeName(base.path()), 0711) == 0 && ::chmod(QFile::encodeName(openDir.path()), 0777) == 0);
         qunsetenv("XDG_RUNTIME_DIR");
         qputenv("TMPDIR", QFile::encodeName(base.path()));
-        QCOMPARE(SingleInstance::defaultSocketPath(), theirs + u"/instance.socket"_s);
+        QCOMPARE(SingleInstance::defaultSocketPath(), theirs + u"/instance"_s);
         QCOMPARE(::chown(QFile::encodeName(theirs), nobody->pw_uid, 0), 0);
         QCOMPARE(SingleInstance::defaultSocketPath(), QString());
 

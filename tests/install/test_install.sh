@@ -48,6 +48,16 @@ grep -qxF "Exec=\"$program\" --login" "$entry" && grep -qx X-GNOME-Autostart-ena
 desktop-file-validate "$entry" || fail "autostart entry"
 "$program" --autostart off | grep -q '^Autostart ausgeschaltet' && [ ! -e "$entry" ] || fail "off"
 "$program" --autostart off | grep -q 'nicht eingeschaltet' || fail "off when absent"
+# A link at the entry's path is replaced, the user's file it names is kept;
+# a program path with a control character is refused.
+echo mein > "$work/meine-datei" && ln -s "$work/meine-datei" "$entry"
+"$program" --autostart on >/dev/null && [ ! -L "$entry" ] && [ "$(cat "$work/meine-datei")" = mein ] ||
+    fail "autostart through a link"
+"$program" --autostart off >/dev/null
+bad="$work/zeilen"$'\n'"umbruch" && mkdir "$bad" && ln -s "$program" "$bad/$name"
+status=0; "$bad/$name" --autostart on 2>"$work/bad.err" || status=$?
+[ "$status" = 1 ] && grep -q Steuerzeichen "$work/bad.err" && [ ! -e "$entry" ] ||
+    fail "control character in the program path: $status $(cat "$work/bad.err")"
 [ ! -e "$XDG_DATA_HOME" ] && [ -z "$(ls "$XDG_RUNTIME_DIR")" ] || fail "an option started the program"
 
 QT_QPA_PLATFORM=offscreen "$program" >"$work/program.out" 2>&1 & pid=$!

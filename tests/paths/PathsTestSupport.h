@@ -7,13 +7,7 @@
 #include <QFileInfo>
 #include <QTest>
 
-#include <sys/stat.h>
-
-#ifdef Q_OS_DARWIN
-#define HARLUNE_TEST_MTIME st_mtimespec
-#else
-#define HARLUNE_TEST_MTIME st_mtim
-#endif
+#include "platform/EntryTime.h"
 
 inline void writeFile(const QString &path, const QByteArray &content)
 {
@@ -48,9 +42,8 @@ inline QStringList entries(const QString &directory)
 inline QStringList snapshot(const QString &path, bool withTimes = false, const QString &name = ".")
 {
     const QFileInfo info(path);
-    struct stat status {};
-    const QString time = withTimes && ::lstat(QFile::encodeName(path).constData(), &status) == 0
-        ? QStringLiteral(" @%1.%2").arg(status.HARLUNE_TEST_MTIME.tv_sec).arg(status.HARLUNE_TEST_MTIME.tv_nsec) : QString();
+    const std::optional<qint64> modified = withTimes ? EntryTime::modified(path) : std::nullopt;
+    const QString time = modified ? QStringLiteral(" @%1").arg(*modified) : QString();
     if (info.isSymLink())
         return {name + " -> " + info.dir().relativeFilePath(info.symLinkTarget()) + time};
     QStringList lines{name + (info.isDir() ? " dir " : info.isFile() ? " file " : " other ")

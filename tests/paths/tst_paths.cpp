@@ -78,6 +78,9 @@ private slots:
         QTest::newRow("packaged link to a file") << unset << "->../../../serve.py" << Levels{1} << "@data";
         QTest::newRow("packaged dangling link") << unset << "->fehlt.py" << Levels{1} << "d1";
         QTest::newRow("packaged without serve.py") << unset << "other" << Levels{1} << "d1";
+        // A signed macOS bundle keeps it in Contents/Resources; the place beside Contents/ comes first.
+        QTest::newRow("packaged in Contents") << unset << "signed" << Levels{1} << "@data";
+        QTest::newRow("packaged in both places") << unset << "both" << Levels{1} << "@data";
         QTest::newRow("eight levels up") << unset << "" << Levels{8} << "d8";
         QTest::newRow("nine levels up is too far") << unset << "" << Levels{9} << "@cwd";
         QTest::newRow("nearest of several") << unset << "" << Levels{9, 7, 4} << "d4";
@@ -102,15 +105,22 @@ private slots:
             context.overrideRoot = override;
 
         const QString packaged = levels.first() + "/Resources/buchhaltung/serve.py";
-        if (packagedServe.startsWith("->"))
+        const QString signedPlace = levels.first() + "/Contents/Resources/buchhaltung/";
+        if (packagedServe == "signed" || packagedServe == "both")
+            writeFile(signedPlace + "serve.py", "x"), writeFile(signedPlace + "nur-signiert", "x");
+        if (packagedServe == "signed")
+            writeFile(packaged + "c", "x");
+        else if (packagedServe.startsWith("->"))
             makeLink(packagedServe.mid(2), packaged);
         else if (packagedServe == "directory")
             QVERIFY(QDir().mkpath(packaged));
         else if (!packagedServe.isEmpty())
-            writeFile(packaged + (packagedServe == "file" ? "" : "c"), "x");
+            writeFile(packaged + (packagedServe == "other" ? "c" : ""), "x");
 
-        const QStringList provisionedHere = expected == "@data" ? QStringList{".harlune-initialized", "serve.py"}
-                                                                : QStringList();
+        QStringList provisionedHere = expected == "@data" ? QStringList{".harlune-initialized", "serve.py"}
+                                                          : QStringList();
+        if (packagedServe == "signed")
+            provisionedHere.insert(1, "nur-signiert");
         expected.replace("@cwd", m_context.currentDir).replace("@data", m_context.appSupport);
         if (expected.startsWith('d'))
             expected = levels[expected.mid(1).toInt()];

@@ -39,7 +39,8 @@ else:
               'bound': lambda: listener(listen=False)}.get(mode, listener)()
     except OSError: s = None
     port, holder = s.getsockname()[1] if s else 0, 0 if mode == 'bound' else holder
-    if mode == 'shared' and forked() == 0: time.sleep(120)
+    if mode == 'shared':  # parent and child hold it; PIDs wrap, so either may be lower
+        child = forked(); child or time.sleep(120); holder = min(holder, child)
 print('%d %d' % (port, holder), flush=True)
 time.sleep(120)
 )");
@@ -140,13 +141,6 @@ private slots:
             int status = -1;
             QVERIFY(waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0);
         }
-    }
-
-    void liveness()
-    {
-        // kill() with 0 and -1 addresses process groups, which as root "succeeds".
-        QVERIFY(PortProbe::isAlive(qint32(getpid())) && !PortProbe::isAlive(0) && !PortProbe::isAlive(-1));
-        QVERIFY(geteuid() == 0 || !PortProbe::isAlive(1)); // root may signal any process
     }
 
     void hangingLsofIsKilledAndTheLastAnswerStands()

@@ -1,0 +1,10 @@
+#include "platform/LaunchArguments.h"
+
+namespace LaunchArguments {
+
+QStringList withoutSystemArguments(const QStringList &arguments)
+{
+    return withoutProcessSerialNumbers(arguments);
+}
+
+} // namespace LaunchArguments

@@ -1,0 +1,218 @@
+#include "platform/ChildDescriptors.h"
+#include "platform/EntryFile.h"
+#include "platform/ExclusiveRename.h"
+#include "platform/Executable.h"
+#include "platform/LaunchArguments.h"
+#include "platform/MakePath.h"
+#include "platform/PortProbe.h"
+#include "platform/PythonChoice.h"
+#include "platform/UserFolders.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+class PlatformTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void bundleFolderFromTheExecutablesPath_data()
+    {
+        QTest::addColumn<QString>("executable");
+        QTest::addColumn<QString>("bundle");
+        QTest::newRow("in a bundle") << "/Applications/Harlune.app/Contents/MacOS/Harlune" << "/Applications/Harlune.app";
+        QTest::newRow("bundle at the root") << "/X.app/Contents/MacOS/x" << "/X.app";
+        QTest::newRow("build tree") << "/src/build/bin/harlune-kommandozentrale" << "/src/build/bin";
+        QTest::newRow("test beside a bundle") << "/src/build/tests/tst_paths" << "/src/build/tests";
+        QTest::newRow("MacOS, no .app") << "/opt/X/Contents/MacOS/x" << "/opt/X/Contents/MacOS";
+        QTest::newRow("bare .app name") << "/opt/.app/Contents/MacOS/x" << "/opt/.app/Contents/MacOS";
+        QTest::newRow("case differs") << "/opt/X.app/contents/macos/x" << "/opt/X.app/contents/macos";
+        QTest::newRow("at the root") << "/x" << "/";
+        QTest::newRow("no path") << "" << "";
+    }
+
+    void bundleFolderFromTheExecutablesPath()
+    {
+        QFETCH(QString, executable);
+        QFETCH(QString, bundle);
+        QCOMPARE(Executable::bundleDirFor(executable), bundle);
+    }
+
+    void xdgBaseFoldersMustBeAbsolute_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("absolute") << "/home/a/daten/" << "/home/a/daten";
+        QTest::newRow("relative") << "daten" << "/fallback";
+        QTest::newRow("dot") << "./daten" << "/fallback";
+        QTest::newRow("tilde") << "~/daten" << "/fallback";
+        QTest::newRow("empty") << "" << "/fallback";
+    }
+
+    void xdgBaseFoldersMustBeAbsolute()
+    {
+        QFETCH(QString, value);
+        QFETCH(QString, folder);
+        QCOMPARE(UserFolders::xdgBase(value, "/fallback"), folder);
+    }
+
+    void processSerialNumbersAreDropped_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QStringList>("kept");
+        QTest::newRow("Finder's first start") << QStringList{"prog", "-psn_0_123"} << QStringList{"prog"};
+        QTest::newRow("among options") << QStringList{"prog", "--autostart", "-psn_0_9", "on"}
+                                       << QStringList{"prog", "--autostart", "on"};
+        QTest::newRow("only as a prefix") << QStringList{"prog", "x-psn_0", "-psn"} << QStringList{"prog", "x-psn_0", "-psn"};
+        QTest::newRow("program name stays") << QStringList{"-psn_0_1"} << QStringList{"-psn_0_1"};
+        QTest::newRow("nothing") << QStringList() << QStringList();
+    }
+
+    void processSerialNumbersAreDropped()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QStringList, kept);
+        QCOMPARE(LaunchArguments::withoutProcessSerialNumbers(arguments), kept);
+    }
+
+    // "usable": the candidates that exist and answer, by index into the macOS list.
+    void pythonIsChosenInOrder_data()
+    {
+        QTest::addColumn<bool>("developerTools");
+        QTest::addColumn<QList<int>>("usable");
+        QTest::addColumn<int>("chosen"); // -1: none
+        using U = QList<int>;
+        QTest::newRow("system, with the tools") << true << U{0, 1, 2, 3} << 0;
+        QTest::newRow("system stub, no tools") << false << U{0, 1, 2, 3} << 1;
+        QTest::newRow("Homebrew on Intel") << false << U{0, 2} << 2;
+        QTest::newRow("python.org") << true << U{3} << 3;
+        QTest::newRow("tools, but no system Python") << true << U{2, 3} << 2;
+        QTest::newRow("nothing usable") << false << U{0} << -1;
+        QTest::newRow("nothing at all") << true << U{} << -1;
+    }
+
+    void pythonIsChosenInOrder()
+    {
+        QFETCH(bool, developerTools);
+        QFETCH(QList<int>, usable);
+        QFETCH(int, chosen);
+        const QList<PythonChoice::Candidate> candidates = PythonChoice::macCandidates();
+        QCOMPARE(candidates.size(), 4);
+        QStringList asked;
+        const auto answers = [&](const QString &path) {
+            asked.append(path);
+            for (const int index : usable)
+                if (candidates[index].path == path)
+                    return true;
+            return false;
+        };
+        const std::optional<QString> expected = chosen < 0 ? std::nullopt : std::optional(candidates[chosen].path);
+        QCOMPARE(PythonChoice::choose(candidates, developerTools, answers), expected);
+        // The stub is never run without the tools: it would offer to install them.
+        QCOMPARE(asked.contains(candidates[0].path), developerTools);
+    }
+
+    void runningProgramIsFound()
+    {
+        QCOMPARE(Executable::path(), QFileInfo(QCoreApplication::applicationFilePath()).canonicalFilePath());
+    }
+
+    // A process that has ended is a zombie until its parent reaps it, and
+    // kill() still finds it then; it counts as ended all the same.
+    void livenessCountsZombiesAsEnded()
+    {
+        QVERIFY(PortProbe::isAlive(qint32(::getpid())));
+        // kill() with 0 and -1 addresses process groups, which as root "succeeds".
+        QVERIFY(!PortProbe::isAlive(0) && !PortProbe::isAlive(-1));
+        QVERIFY(::geteuid() == 0 || !PortProbe::isAlive(1)); // root may signal any process
+
+        const pid_t child = ::fork();
+        if (child == 0)
+            ::_exit(0);
+        QVERIFY(child > 0);
+        siginfo_t info{};
+        // Waits for its end but leaves it unreaped: a zombie for certain.
+        QCOMPARE(::waitid(P_PID, id_t(child), &info, WEXITED | WNOWAIT), 0);
+        QCOMPARE(::kill(child, 0), 0);
+        QVERIFY(!PortProbe::isAlive(child));
+        QCOMPARE(::waitpid(child, nullptr, 0), child);
+        QVERIFY(!PortProbe::isAlive(child));
+    }
+
+    void foldersAreMadeOrTheReasonIsGiven()
+    {
+        QTemporaryDir root;
+        QCOMPARE(MakePath::create(root.filePath("a/b/c")), std::nullopt);
+        QVERIFY(QFileInfo(root.filePath("a/b/c")).isDir());
+        QCOMPARE(MakePath::create(root.filePath("a/b/c")), std::nullopt); // there already
+        QVERIFY(QFile::link(root.filePath("a"), root.filePath("link")));
+        QCOMPARE(MakePath::create(root.filePath("link/b/d")), std::nullopt);
+        QFile file(root.filePath("datei"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(MakePath::create(root.filePath("datei/x")),
+                 root.filePath("datei") + ": " + qt_error_string(ENOTDIR));
+    }
+
+    // A link at the path, dangling or to a user's file, is replaced; nothing
+    // outside the folder is written.
+    void entryFileReplacesLinksWithoutFollowing()
+    {
+        QTemporaryDir root;
+        QVERIFY(QDir().mkpath(root.filePath("autostart")));
+        QFile own(root.filePath("meine-datei"));
+        QVERIFY(own.open(QIODevice::WriteOnly) && own.write("wichtig") == 7);
+        own.close();
+        const QString entry = root.filePath("autostart/x.desktop");
+        for (const QString &target : {root.filePath("meine-datei"), root.filePath("anderswo/neu")}) {
+            QFile::remove(entry);
+            QVERIFY(QFile::link(target, entry));
+            QCOMPARE(EntryFile::replace(entry, "[Desktop Entry]\n"), std::nullopt);
+            QVERIFY(!QFileInfo(entry).isSymLink());
+            QFile written(entry);
+            QVERIFY(written.open(QIODevice::ReadOnly) && written.readAll() == "[Desktop Entry]\n");
+            QCOMPARE(written.permissions() & 0x0777, QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup | QFile::ReadOther);
+        }
+        QVERIFY(own.open(QIODevice::ReadOnly) && own.readAll() == "wichtig");
+        QVERIFY(!QFileInfo::exists(root.filePath("anderswo")));
+        QCOMPARE(QDir(root.filePath("autostart")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{"x.desktop"});
+        QVERIFY(EntryFile::replace(root.filePath("fehlt/x"), "x").has_value());
+    }
+
+    void renameNeverReplaces()
+    {
+        QTemporaryDir root;
+        for (const char *name : {"a", "b"}) {
+            QFile file(root.filePath(name));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(name) == 1);
+        }
+        const QByteArray a = QFile::encodeName(root.filePath("a"));
+        const QByteArray b = QFile::encodeName(root.filePath("b"));
+        QVERIFY(!ExclusiveRename::renameNoReplace(a, b));
+        QCOMPARE(errno, EEXIST);
+        QVERIFY(ExclusiveRename::renameNoReplace(a, QFile::encodeName(root.filePath("c"))));
+        QFile b2(root.filePath("b"));
+        QVERIFY(b2.open(QIODevice::ReadOnly) && b2.readAll() == "b" && !QFile::exists(root.filePath("a")));
+    }
+
+    void inheritedDescriptorsAreClosedOnExec()
+    {
+        const int fd = ::open("/dev/null", O_RDONLY); // no O_CLOEXEC: as if inherited
+        QVERIFY(fd > 2 && !(::fcntl(fd, F_GETFD) & FD_CLOEXEC));
+        ChildDescriptors::markCloseOnExec();
+        QVERIFY(::fcntl(fd, F_GETFD) & FD_CLOEXEC);
+        QVERIFY(!(::fcntl(STDERR_FILENO, F_GETFD) & FD_CLOEXEC));
+        ::close(fd);
+    }
+};
+
+QTEST_GUILESS_MAIN(PlatformTest)
+#include "tst_platform.moc"
