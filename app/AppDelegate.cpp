@@ -109,6 +109,8 @@ void AppDelegate::setupMenuBar()
             action->setEnabled(false);
             break;
         case MenuModel::EntryKind::Command:
+            if (MenuModel::changesServer(*entry.command))
+                m_serverEntries.append(action);
             connect(action, &QAction::triggered, this,
                     [this, command = *entry.command] { run(command); });
             break;
@@ -139,12 +141,17 @@ void AppDelegate::updateMenu()
     if (!m_statusItem)
         return;
     const ServerStatus &status = m_manager.status().current();
-    if (!status.known)
+    if (!status.known && status.underWay == ServerStatus::Operation::None)
         return; // "Status…" until the first probe has answered
     m_statusItem->setToolTip(ShellTexts::toolTip(status.running));
     const MenuModel::TextStyle style = MenuModel::textStyle(*m_statusMenu);
     m_statusLineItem->setText(MenuModel::actionText(
-        ShellTexts::statusLine(status.running, m_manager.dashboardUrl().toString()), style));
+        OutcomeTexts::statusLine(status, m_manager.dashboardUrl().toString()), style));
+    // One server command at a time: the line above says which is under way.
+    for (QAction *entry : std::as_const(m_serverEntries)) {
+        if (entry)
+            entry->setEnabled(status.underWay == ServerStatus::Operation::None);
+    }
     m_apiLineItem->setText(OutcomeTexts::apiLine(status.api));
 }
 
@@ -215,24 +222,34 @@ void AppDelegate::quitApp()
         emit terminationRequested();
         return;
     }
-    // Whatever the stop reports, the program ends once it is over.
-    m_manager.stopServer([self = QPointer(this)](const OperationOutcome &) {
-        if (self)
-            emit self->terminationRequested();
-    });
+    // Whatever the stop reports, the program ends once it is over, and a
+    // stop script that hangs does not keep it: after the grace its run is
+    // called off too, so no worker holds the end up.
+    const auto end = [self = QPointer(this)] {
+        if (!self || self->m_ending)
+            return;
+        self->m_ending = true;
+        self->m_manager.cancelOperations();
+        emit self->terminationRequested();
+    };
+    m_manager.stopServer([end](const OperationOutcome &) { end(); });
+    QTimer::singleShot(quitStopGraceMs, this, end);
 }
 
 ServerManager::Completion AppDelegate::reportTo(Command command)
 {
     return [self = QPointer(this), command](const OperationOutcome &outcome) {
         if (self)
-            self->finishServerCommand(command, outcome.success(), OutcomeTexts::message(outcome));
+            self->finishServerCommand(command, outcome, OutcomeTexts::message(outcome));
     };
 }
 
-void AppDelegate::finishServerCommand(Command command, bool success, const QString &message)
+void AppDelegate::finishServerCommand(Command command, const OperationOutcome &done, const QString &message)
 {
-    const MenuModel::Outcome outcome = MenuModel::outcome(command, success);
+    MenuModel::Outcome outcome = MenuModel::outcome(command, done.success());
+    // A script that had to be ended is an error, even for a stop.
+    if (done.kind == OperationOutcome::Kind::ScriptTimedOut)
+        outcome.alertTitle = ShellTexts::failureTitle();
     if (outcome.updateMenu)
         updateMenu();
     if (outcome.openDashboard)

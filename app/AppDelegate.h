@@ -26,6 +26,8 @@ class AppDelegate : public QObject
 
 public:
     static constexpr int welcomeDelayMs = 300;
+    // Quitting waits this long at most for the server's stop.
+    static constexpr int quitStopGraceMs = 2000;
 
     // Touches nothing yet: no menu, no timer, no server call.
     explicit AppDelegate(ServerManager &manager, QObject *parent = nullptr);
@@ -79,7 +81,7 @@ private:
     void showUnexpectedStopNotice(const QString &logEnding);
     void run(MenuModel::Command command);
     ServerManager::Completion reportTo(MenuModel::Command command);
-    void finishServerCommand(MenuModel::Command command, bool success, const QString &message);
+    void finishServerCommand(MenuModel::Command command, const OperationOutcome &done, const QString &message);
     void showWelcome();
     void showDelayedWelcome();
     void showTrayMissingNotice();
@@ -92,8 +94,10 @@ private:
     QPointer<QMenu> m_statusMenu; // a widget, so owned by hand, not by this
     QPointer<QAction> m_statusLineItem;
     QPointer<QAction> m_apiLineItem;
+    QList<QPointer<QAction>> m_serverEntries;
     QPointer<QTimer> m_welcomeTimer;
     bool m_didShowWelcome = false;
+    bool m_ending = false; // quitting has ended the program
     bool m_greetsAtLaunch = true;
     std::optional<ProjectUpgrade::Outcome> m_upgradeNotice; // told at the welcome's moment
 };

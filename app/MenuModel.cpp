@@ -83,4 +83,10 @@ Outcome outcome(Command which, bool success)
     return {};
 }
 
+bool changesServer(Command command)
+{
+    return command == Command::StartServer || command == Command::StopServer
+        || command == Command::RestartServer;
+}
+
 } // namespace MenuModel

@@ -62,4 +62,8 @@ struct Outcome
 // Only StartServer, StopServer, RestartServer and Regenerate report back.
 Outcome outcome(Command command, bool success);
 
+// Start, stop and restart: one of them at a time, so their entries are
+// disabled while one is under way.
+bool changesServer(Command command);
+
 } // namespace MenuModel

@@ -55,6 +55,17 @@ QString endedAtOnce(const OperationOutcome &outcome)
 
 } // namespace
 
+QString statusLine(const ServerStatus &status, const QString &dashboardAddress)
+{
+    switch (status.state()) {
+    case ServerStatus::State::Starting: return ShellTexts::startingLine();
+    case ServerStatus::State::Stopping: return ShellTexts::stoppingLine();
+    case ServerStatus::State::Running:
+    case ServerStatus::State::Stopped: break;
+    }
+    return ShellTexts::statusLine(status.running, dashboardAddress);
+}
+
 QString apiLine(ServerStatus::Api api)
 {
     switch (api) {
@@ -70,8 +81,11 @@ QString message(const OperationOutcome &outcome)
 {
     switch (outcome.kind) {
     case Kind::Started:
-        return QStringLiteral("Server gestartet (PID ") + QString::number(outcome.pid.value_or(0))
-            + QLatin1Char(')');
+        return lines({QStringLiteral("Server gestartet (PID ") + QString::number(outcome.pid.value_or(0))
+                          + QLatin1Char(')'),
+                      outcome.logNotRotated ? QStringLiteral("Das Server-Log ist zu groß, konnte aber nicht nach ")
+                              + ProjectLayout::serverLog() + QStringLiteral(".1 verschoben werden.")
+                                            : QString()});
     case Kind::PortBusy:
         return withHolder(outcome, port(outcome) + QStringLiteral(" noch belegt – bitte zuerst stoppen."));
     case Kind::GeneratorFailed:
@@ -89,6 +103,8 @@ QString message(const OperationOutcome &outcome)
     case Kind::Regenerated:
         return QStringLiteral("Berichte neu generiert");
     case Kind::RegenerationFailed:
+        return said(outcome);
+    case Kind::ScriptTimedOut:
         return said(outcome);
     }
     return {};
@@ -108,6 +124,15 @@ QString failure(const RunFailure &failure)
         return name + QStringLiteral(" ist nicht ausführbar: ") + failure.path;
     case RunFailure::Kind::LaunchError:
         return failure.detail;
+    case RunFailure::Kind::LogUnusable:
+        return QStringLiteral("Fehler: Das Server-Log ") + failure.path
+            + QStringLiteral(" ist keine beschreibbare Datei. Der Server wurde nicht gestartet.");
+    case RunFailure::Kind::TimedOut: {
+        const int seconds = qMax(1, (failure.boundMs + 999) / 1000);
+        return failure.path + QStringLiteral(" lief länger als ") + QString::number(seconds)
+            + (seconds == 1 ? QStringLiteral(" Sekunde") : QStringLiteral(" Sekunden"))
+            + QStringLiteral(" und wurde deshalb abgebrochen.");
+    }
     }
     return {};
 }

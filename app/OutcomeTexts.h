@@ -10,6 +10,9 @@
 // reads them.
 namespace OutcomeTexts {
 
+// The status line: what a command of ours is doing, else whether the
+// server runs (and where).
+QString statusLine(const ServerStatus &status, const QString &dashboardAddress);
 // The API line for a state; "API: —" until the first answer.
 QString apiLine(ServerStatus::Api api);
 

@@ -22,6 +22,9 @@ QString statusLine(bool running, const QString &dashboardAddress)
                    : QStringLiteral("Server gestoppt");
 }
 
+QString startingLine() { return QStringLiteral("Server wird gestartet …"); }
+QString stoppingLine() { return QStringLiteral("Server wird gestoppt …"); }
+
 QString apiLineInitial() { return QStringLiteral("API: —"); }
 QString apiLineOffline() { return QStringLiteral("API: offline"); }
 // Fixed on purpose: the version the server reports is not shown.

@@ -17,6 +17,9 @@ QString displayName();          // the program as window titles name it
 // The two information lines at the top of the menu.
 QString statusLineInitial();    // "Status…"
 QString statusLine(bool running, const QString &dashboardAddress);
+// While a command of ours starts or stops the server.
+QString startingLine();         // "Server wird gestartet …"
+QString stoppingLine();         // "Server wird gestoppt …"
 QString apiLineInitial();       // "API: —"
 QString apiLineOffline();
 QString apiLineOnline();

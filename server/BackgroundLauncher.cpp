@@ -15,34 +15,48 @@
 
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cstdio>
 
 namespace BackgroundLauncher {
 
 namespace {
 
-// Creates the log folder and file as needed, moves an overgrown log aside,
-// and tells whether the log can be appended to. The detached start refuses
-// to start the child at all when its output file will not open, so this is
+// Creates the log folder and file as needed and moves an overgrown log
+// aside; false in `rotated` when that failed. The log is opened without
+// waiting (a FIFO in its place would block the open for ever) and used only
+// when it is a regular file, or a link to one. The detached start refuses to
+// start the child at all when its output file will not open, so this is
 // checked first.
-bool prepareLog(const QString &root, const QString &logPath)
+bool prepareLog(const QString &root, const QString &logPath, bool &rotated)
 {
     if (const std::optional<QString> failure = MakePath::create(root + QLatin1Char('/') + ProjectLayout::logsFolder()))
         qCWarning(lcServer, "Server log: no logs folder: %s", qUtf8Printable(*failure));
-    if (QFileInfo(logPath).size() > ServerConstants::serverLogLimit) {
+    const QByteArray path = QFile::encodeName(logPath);
+    struct stat info {};
+    rotated = true;
+    if (::stat(path.constData(), &info) == 0 && S_ISREG(info.st_mode)
+        && info.st_size > ServerConstants::serverLogLimit) {
         // rename() replaces the older copy in one step.
-        const QByteArray from = QFile::encodeName(logPath);
         const QByteArray to = QFile::encodeName(logPath + ServerConstants::rotatedLogSuffix());
-        if (::rename(from.constData(), to.constData()) != 0)
-            qCWarning(lcServer, "Server log: %s not moved aside: %s", from.constData(),
+        rotated = ::rename(path.constData(), to.constData()) == 0;
+        if (!rotated)
+            qCWarning(lcServer, "Server log: %s not moved aside: %s", path.constData(),
                       qUtf8Printable(qt_error_string(errno)));
     }
-    QFile log(logPath);
-    if (log.open(QIODevice::WriteOnly | QIODevice::Append))
-        return true;
-    qCWarning(lcServer, "Server log: %s cannot be appended to, the server starts without it: %s",
-              qUtf8Printable(logPath), qUtf8Printable(log.errorString()));
-    return false;
+    const int fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        qCWarning(lcServer, "Server log: %s cannot be appended to: %s", path.constData(),
+                  qUtf8Printable(qt_error_string(errno)));
+        return false;
+    }
+    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    ::close(fd);
+    if (!regular)
+        qCWarning(lcServer, "Server log: %s is no regular file", path.constData());
+    return regular;
 }
 
 // What the server wrote to its log from `offset` on, shortened.
@@ -77,10 +91,11 @@ Launch startBackground(const QStringList &command, const QString &root,
     server.setStandardInputFile(QProcess::nullDevice());
     server.setProcessChannelMode(QProcess::MergedChannels);
     const QString logPath = root + QLatin1Char('/') + ProjectLayout::serverLog();
-    const bool logged = prepareLog(root, logPath);
-    if (logged)
-        server.setStandardOutputFile(logPath, QIODevice::Append);
-    const qint64 logStart = logged ? QFileInfo(logPath).size() : 0;
+    bool rotated = true;
+    if (!prepareLog(root, logPath, rotated))
+        return {Kind::Failed, std::nullopt, {}, RunFailure{RunFailure::Kind::LogUnusable, logPath, {}, 0}};
+    server.setStandardOutputFile(logPath, QIODevice::Append);
+    const qint64 logStart = QFileInfo(logPath).size();
     ChildDescriptors::markCloseOnExec();
 
     qint64 launched = 0;
@@ -102,9 +117,8 @@ Launch startBackground(const QStringList &command, const QString &root,
         return {Kind::CalledOff, std::nullopt, {}, std::nullopt};
     }
     if (ended)
-        return {Kind::EndedAtOnce, std::nullopt, logged ? logTail(logPath, logStart) : OutputText::Excerpt{},
-                std::nullopt};
-    return {Kind::Running, pid, {}, std::nullopt};
+        return {Kind::EndedAtOnce, std::nullopt, logTail(logPath, logStart), std::nullopt};
+    return {Kind::Running, pid, {}, std::nullopt, !rotated};
 }
 
 } // namespace BackgroundLauncher

@@ -27,14 +27,16 @@ struct Launch
     std::optional<qint32> pid;
     OutputText::Excerpt logTail;
     std::optional<RunFailure> failure;
+    // Running: the overgrown log could not be moved aside, and grows on.
+    bool logNotRotated = false;
 };
 
 // Starts "/usr/bin/" + the first element with the remaining elements as
 // arguments, in the project root (created when missing), with the given
 // environment and the null device as input. Output and errors are appended
 // to the server log, which is created when missing and moved aside first
-// when it has grown past its limit; if it cannot be opened the server still
-// starts and prints where the program prints. Descriptors the program
+// when it has grown past its limit; a log that is no regular file or cannot
+// be opened fails the start (LogUnusable) before anything is launched. Descriptors the program
 // inherited itself are not handed on.
 //
 // The server is detached: re-parented at once and in a session of its own,

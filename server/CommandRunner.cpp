@@ -9,6 +9,9 @@
 #include <QFileInfo>
 #include <QProcess>
 
+#include <QDeadlineTimer>
+
+#include <climits>
 #include <csignal>
 #include <unistd.h>
 
@@ -58,7 +61,8 @@ RunFailure launchFailure(const QString &path, const QString &platformError)
 }
 
 Run runShell(const QStringList &command, bool allowFailure, const QString &root,
-             const QProcessEnvironment &environment, const Dispatch::Cancellation::Ticket &ticket)
+             const QProcessEnvironment &environment, const Dispatch::Cancellation::Ticket &ticket,
+             int boundMs)
 {
     const auto failure = [](const RunFailure &why) {
         return Run{ShellResult{false, {}, std::nullopt, why}, std::nullopt};
@@ -96,13 +100,29 @@ Run runShell(const QStringList &command, bool allowFailure, const QString &root,
     // Read while the child runs, so output of any size drains without the
     // child stalling on a full pipe, and keep only its two ends.
     OutputText::Collector output;
+    const QDeadlineTimer deadline(boundMs < 0 ? QDeadlineTimer::Forever : QDeadlineTimer(boundMs));
+    bool timedOut = false;
     while (child.state() != QProcess::NotRunning) {
         output.append(child.readAll());
-        if (!child.waitForReadyRead(-1) && child.state() != QProcess::NotRunning)
+        if (deadline.hasExpired()) {
+            timedOut = true;
+            ::kill(-pid_t(group), SIGKILL);
             child.waitForFinished(-1);
+            break;
+        }
+        const int left = int(qMin<qint64>(deadline.remainingTime(), INT_MAX));
+        if (!child.waitForReadyRead(left) && child.state() != QProcess::NotRunning && !deadline.hasExpired())
+            child.waitForFinished(left);
     }
     output.append(child.readAll());
     ticket.untrack(group);
+    if (timedOut) {
+        // The script is what the user knows: the generator, not python3.
+        const QString script = command.size() > 1 ? command.at(1) : first;
+        return {ShellResult{false, output.text(), std::nullopt,
+                            RunFailure{RunFailure::Kind::TimedOut, script, {}, boundMs}},
+                std::nullopt};
+    }
 
     const OutputText::Excerpt text = output.text();
     // A child ended by a signal has a meaningless exit code.

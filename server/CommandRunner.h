@@ -48,8 +48,11 @@ RunFailure launchFailure(const QString &path, const QString &platformError);
 //
 // The child leads a process group of its own, which the ticket's
 // cancellation ends (SIGKILL) together with anything the child started.
+//
+// A child still running after `boundMs` (negative: no bound) is ended with
+// its group, and the run fails as TimedOut, whatever allowFailure says.
 Run runShell(const QStringList &command, bool allowFailure, const QString &root,
              const QProcessEnvironment &environment,
-             const Dispatch::Cancellation::Ticket &ticket = {});
+             const Dispatch::Cancellation::Ticket &ticket = {}, int boundMs = -1);
 
 } // namespace CommandRunner

@@ -11,6 +11,7 @@
 #include <QThreadPool>
 
 #include <csignal>
+#include <deque>
 #include <unistd.h>
 #include <mutex>
 
@@ -57,6 +58,43 @@ void toMain(std::function<void()> task)
     if (!application)
         return;
     QMetaObject::invokeMethod(application, std::move(task), Qt::QueuedConnection);
+}
+
+struct SerialQueue::Shared
+{
+    QMutex mutex;
+    std::deque<std::function<void()>> tasks;
+    bool draining = false;
+};
+
+SerialQueue::SerialQueue()
+    : m_shared(std::make_shared<Shared>())
+{
+}
+
+void SerialQueue::post(std::function<void()> task)
+{
+    {
+        QMutexLocker lock(&m_shared->mutex);
+        m_shared->tasks.push_back(std::move(task));
+        if (std::exchange(m_shared->draining, true))
+            return; // the worker draining the queue takes it
+    }
+    toWorker([shared = m_shared] {
+        for (;;) {
+            std::function<void()> next;
+            {
+                QMutexLocker lock(&shared->mutex);
+                if (shared->tasks.empty()) {
+                    shared->draining = false;
+                    return;
+                }
+                next = std::move(shared->tasks.front());
+                shared->tasks.pop_front();
+            }
+            next();
+        }
+    });
 }
 
 struct Cancellation::Shared

@@ -20,6 +20,21 @@ void toWorker(std::function<void()> task);
 // work still running at the end finishes without answering.
 void toMain(std::function<void()> task);
 
+// Runs tasks on the worker pool one after another, in the order posted,
+// on one worker at a time however many are waiting.
+class SerialQueue
+{
+    struct Shared;
+
+public:
+    SerialQueue();
+    Q_DISABLE_COPY_MOVE(SerialQueue)
+    void post(std::function<void()> task);
+
+private:
+    const std::shared_ptr<Shared> m_shared;
+};
+
 // Calls off work in flight, so that quitting does not wait for it. Each
 // operation takes a ticket when it is asked for; cancelAll() voids every
 // ticket taken so far and signals the children their work is running (with

@@ -28,6 +28,7 @@ struct OperationOutcome
         StopLeftPortBusy,   // output or failure of the stop script; holder
         Regenerated,
         RegenerationFailed, // output or failure
+        ScriptTimedOut,     // failure: the script and its bound
     };
 
     Kind kind = Kind::RegenerationFailed;
@@ -36,6 +37,8 @@ struct OperationOutcome
     OutputText::Excerpt output;
     std::optional<RunFailure> failure;
     std::optional<PortHolder> holder;
+    // Started: the overgrown server log could not be moved aside.
+    bool logNotRotated = false;
 
     bool success() const
     {

@@ -34,6 +34,12 @@ inline constexpr int pollStepMs = 50;
 // How long a start waits for its server to listen or to end. The shipped
 // server listens within a tenth of a second; a slow one counts as started.
 inline constexpr int startWaitMs = 5000;
+// The longest a project script may run before it is ended with everything
+// it started: the stop script only signals and waits for the port, the
+// generator reads a year of receipts (a few seconds on the shipped data).
+inline constexpr int stopScriptBoundMs = 30 * 1000;
+inline constexpr int generatorBoundMs = 5 * 60 * 1000;
+
 // A stop script may return just before its server lets go of the port.
 inline constexpr int stopGraceMs = 1000;
 

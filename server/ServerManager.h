@@ -2,6 +2,7 @@
 
 #include "platform/PortStatus.h"
 #include "server/Outcome.h"
+#include "server/ServerConstants.h"
 #include "server/ShellResult.h"
 
 #include <QPointer>
@@ -49,6 +50,9 @@ public:
         // elsewhere). One that cannot be read leaves the port to lsof. (The
         // initialiser lets designated initialisers leave it out quietly.)
         QString procFolder = {};
+        // How long the stop script and the generator may run.
+        int stopScriptBoundMs = ServerConstants::stopScriptBoundMs;
+        int generatorBoundMs = ServerConstants::generatorBoundMs;
     };
 
     // Created on first use (thread-safe), lives until the process ends.

@@ -25,8 +25,24 @@ using State = std::shared_ptr<ServerState>;
 using Ticket = Dispatch::Cancellation::Ticket;
 
 QStringList stopCommand() { return {ProjectLayout::stopScript()}; }
+
+bool timedOut(const ShellResult &result)
+{
+    return result.failure && result.failure->kind == RunFailure::Kind::TimedOut;
+}
+
+// The project scripts, each within its bound.
+ShellResult runStop(const State &state, const Dispatch::Cancellation::Ticket &ticket)
+{
+    return state->runShell(stopCommand(), true, ticket, state->config().stopScriptBoundMs);
+}
 QStringList generatorCommand() { return {ServerConstants::interpreter(), ProjectLayout::generatorScript()}; }
 QStringList serverCommand() { return {ServerConstants::interpreter(), ProjectLayout::serveScript()}; }
+
+ShellResult runGenerator(const State &state, const Dispatch::Cancellation::Ticket &ticket)
+{
+    return state->runShell(generatorCommand(), false, ticket, state->config().generatorBoundMs);
+}
 
 OperationOutcome outcome(const State &state, Kind kind, const ShellResult &result = {})
 {
@@ -52,11 +68,14 @@ void reply(const State &state, const Ticket &ticket, const Finish &finish, const
     });
 }
 
-void startWork(const State &state, const Ticket &ticket, const Finish &finish)
+// The start's steps; nothing when the work was called off.
+std::optional<OperationOutcome> startWork(const State &state, const Ticket &ticket)
 {
-    const ShellResult stop = state->runShell(stopCommand(), true, ticket);
+    const ShellResult stop = runStop(state, ticket);
     if (ticket.cancelled())
-        return;
+        return std::nullopt;
+    if (timedOut(stop))
+        return outcome(state, Kind::ScriptTimedOut, stop);
     // With failure allowed the stop only fails when bash could not start;
     // then nothing may have stopped, and a held port ends the attempt.
     if (!stop.success) {
@@ -65,65 +84,70 @@ void startWork(const State &state, const Ticket &ticket, const Finish &finish)
         if (port.isHeld()) {
             OperationOutcome busy = outcome(state, Kind::PortBusy);
             busy.holder = ServerState::holder(port);
-            reply(state, ticket, finish, busy);
-            return;
+            return busy;
         }
     }
 
-    const ShellResult generated = state->runShell(generatorCommand(), false, ticket);
+    const ShellResult generated = runGenerator(state, ticket);
     if (ticket.cancelled())
-        return;
-    if (!generated.success) {
-        reply(state, ticket, finish, outcome(state, Kind::GeneratorFailed, generated));
-        return;
-    }
+        return std::nullopt;
+    if (!generated.success)
+        return outcome(state, timedOut(generated) ? Kind::ScriptTimedOut : Kind::GeneratorFailed, generated);
 
     const BackgroundLauncher::Launch launch = state->startBackground(
         serverCommand(), [state](qint32 pid) { return state->pidOnPort() == pid; }, ticket);
     if (launch.kind == BackgroundLauncher::Launch::Kind::CalledOff)
-        return;
+        return std::nullopt;
     if (launch.kind != BackgroundLauncher::Launch::Kind::Running || !launch.pid) {
         // A port someone else holds is the usual reason; say who it is.
         const bool ended = launch.kind == BackgroundLauncher::Launch::Kind::EndedAtOnce;
         OperationOutcome failed = outcome(state, ended ? Kind::ServerEndedAtOnce : Kind::ServerDidNotStart,
                                           {false, launch.logTail, std::nullopt, launch.failure});
         failed.holder = ServerState::holder(state->probePort());
-        reply(state, ticket, finish, failed);
-        return;
+        return failed;
     }
     // Recorded before the state is looked at, so the report shows the new server.
     state->serverPID.set(*launch.pid);
     state->lastError.set(std::nullopt);
     OperationOutcome started = outcome(state, Kind::Started);
     started.pid = launch.pid;
-    reply(state, ticket, finish, started);
+    started.logNotRotated = launch.logNotRotated;
+    return started;
 }
 
-void start(const State &state, const Ticket &ticket, const Finish &finish)
+std::optional<OperationOutcome> stopWork(const State &state, const Ticket &ticket)
 {
-    Dispatch::toWorker([state, ticket, finish] { startWork(state, ticket, finish); });
+    const ShellResult result = runStop(state, ticket);
+    if (ticket.cancelled())
+        return std::nullopt;
+    if (timedOut(result))
+        return outcome(state, Kind::ScriptTimedOut, result);
+    state->serverPID.set(std::nullopt);
+    // Whatever the script said or whether it ran at all: the stop worked
+    // when nothing listens on the port any more.
+    // No answer from the probe leaves it to the script, which waits for
+    // the port itself.
+    PortStatus port;
+    const bool free = Dispatch::waitUntil([&] { return !(port = state->probePort()).isHeld(); },
+                                          ServerConstants::stopGraceMs, ticket);
+    if (ticket.cancelled())
+        return std::nullopt;
+    OperationOutcome stopped = outcome(state, free ? Kind::Stopped : Kind::StopLeftPortBusy, result);
+    if (!free)
+        stopped.holder = ServerState::holder(port);
+    return stopped;
 }
 
-void stop(const State &state, const Ticket &ticket, const Finish &finish)
+// Runs the steps after every server operation asked for earlier has ended:
+// one server operation at a time, in the order they were asked for.
+void serially(const State &state, const Ticket &ticket, const Finish &finish,
+              std::function<std::optional<OperationOutcome>()> steps)
 {
-    Dispatch::toWorker([state, ticket, finish] {
-        const ShellResult result = state->runShell(stopCommand(), true, ticket);
+    state->serverOperations.post([state, ticket, finish, steps] {
         if (ticket.cancelled())
             return;
-        state->serverPID.set(std::nullopt);
-        // Whatever the script said or whether it ran at all: the stop worked
-        // when nothing listens on the port any more.
-        // No answer from the probe leaves it to the script, which waits for
-        // the port itself.
-        PortStatus port;
-        const bool free = Dispatch::waitUntil([&] { return !(port = state->probePort()).isHeld(); },
-                                              ServerConstants::stopGraceMs, ticket);
-        if (ticket.cancelled())
-            return;
-        OperationOutcome stopped = outcome(state, free ? Kind::Stopped : Kind::StopLeftPortBusy, result);
-        if (!free)
-            stopped.holder = ServerState::holder(port);
-        reply(state, ticket, finish, stopped);
+        if (const std::optional<OperationOutcome> done = steps())
+            reply(state, ticket, finish, *done);
     });
 }
 
@@ -146,25 +170,31 @@ Finish settling(StatusModel &model, ServerStatus::Operation operation, const Com
 
 void ServerManager::startServer(Completion completion)
 {
-    start(m_state, m_state->cancellation.ticket(),
-          settling(*m_status, ServerStatus::Operation::Start, completion));
+    const State state = m_state;
+    const Ticket ticket = state->cancellation.ticket();
+    serially(state, ticket, settling(*m_status, ServerStatus::Operation::Start, completion),
+             [state, ticket] { return startWork(state, ticket); });
 }
 
 void ServerManager::stopServer(Completion completion)
 {
-    stop(m_state, m_state->cancellation.ticket(),
-         settling(*m_status, ServerStatus::Operation::Stop, completion));
+    const State state = m_state;
+    const Ticket ticket = state->cancellation.ticket();
+    serially(state, ticket, settling(*m_status, ServerStatus::Operation::Stop, completion),
+             [state, ticket] { return stopWork(state, ticket); });
 }
 
 void ServerManager::restartServer(Completion completion)
 {
     const State state = m_state;
     const Ticket ticket = state->cancellation.ticket();
-    const Finish finish = settling(*m_status, ServerStatus::Operation::Restart, completion);
     // The stop's own outcome is not reported; the start runs whatever it was.
-    stop(state, ticket, [state, ticket, finish](const OperationOutcome &, const auto &) {
-        start(state, ticket, finish);
-    });
+    serially(state, ticket, settling(*m_status, ServerStatus::Operation::Restart, completion),
+             [state, ticket]() -> std::optional<OperationOutcome> {
+                 if (!stopWork(state, ticket))
+                     return std::nullopt;
+                 return startWork(state, ticket);
+             });
 }
 
 void ServerManager::regenerateReports(Completion completion)
@@ -172,10 +202,15 @@ void ServerManager::regenerateReports(Completion completion)
     const State state = m_state;
     const Ticket ticket = state->cancellation.ticket();
     const Finish finish = settling(*m_status, ServerStatus::Operation::None, completion);
-    Dispatch::toWorker([state, ticket, finish] {
-        const ShellResult result = state->runShell(generatorCommand(), false, ticket);
-        reply(state, ticket, finish,
-              outcome(state, result.success ? Kind::Regenerated : Kind::RegenerationFailed, result), false);
+    // One at a time: two generators would write the same reports.
+    state->regenerations.post([state, ticket, finish] {
+        if (ticket.cancelled())
+            return;
+        const ShellResult result = runGenerator(state, ticket);
+        const Kind kind = result.success ? Kind::Regenerated
+            : timedOut(result)           ? Kind::ScriptTimedOut
+                                         : Kind::RegenerationFailed;
+        reply(state, ticket, finish, outcome(state, kind, result), false);
     });
 }
 

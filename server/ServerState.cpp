@@ -81,12 +81,12 @@ std::optional<qint32> ServerState::pidOnPort() const
 }
 
 ShellResult ServerState::runShell(const QStringList &command, bool allowFailure,
-                                  const Dispatch::Cancellation::Ticket &ticket)
+                                  const Dispatch::Cancellation::Ticket &ticket, int boundMs)
 {
     const QProcessEnvironment environment =
         CommandRunner::childEnvironment(QProcessEnvironment::systemEnvironment(), m_config.port);
     CommandRunner::Run run =
-        CommandRunner::runShell(command, allowFailure, projectRoot(), environment, ticket);
+        CommandRunner::runShell(command, allowFailure, projectRoot(), environment, ticket, boundMs);
     if (run.lastLogLine)
         lastLogLine.set(*run.lastLogLine);
     return run.result;

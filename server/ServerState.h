@@ -52,7 +52,7 @@ public:
     std::optional<qint32> pidOnPort() const;
     // Blocks until the child has ended; keeps the last line of its output.
     ShellResult runShell(const QStringList &command, bool allowFailure,
-                         const Dispatch::Cancellation::Ticket &ticket = {});
+                         const Dispatch::Cancellation::Ticket &ticket = {}, int boundMs = -1);
     // Blocks until the server listens, has ended, or the bounded wait is over.
     BackgroundLauncher::Launch startBackground(const QStringList &command,
                                 const BackgroundLauncher::ListeningCheck &listening,
@@ -60,6 +60,9 @@ public:
 
     // Every long operation takes a ticket; quitting voids them all.
     Dispatch::Cancellation cancellation;
+    // Start, stop and restart run one at a time, in the order asked for.
+    Dispatch::SerialQueue serverOperations;
+    Dispatch::SerialQueue regenerations;
 
 private:
     // Running from the port alone: whom the probe names now, or with no

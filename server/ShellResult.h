@@ -15,10 +15,13 @@ struct RunFailure
         ProgramMissing,       // path: the program
         ProgramNotExecutable, // path: the program
         LaunchError,          // path: the program; detail: the platform's words
+        TimedOut,             // path: the script; boundMs: how long it ran
+        LogUnusable,          // path: the server log, no writable regular file
     };
     Kind kind = Kind::NoCommand;
     QString path;
     QString detail;
+    int boundMs = 0;
 
     friend bool operator==(const RunFailure &, const RunFailure &) = default;
 };

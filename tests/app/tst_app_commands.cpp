@@ -2,6 +2,8 @@
 
 #include "tests/app/AppTestSupport.h"
 
+#include "platform/PortProbe.h"
+
 #include <QDBusConnection>
 
 using namespace AppTestSupport;
@@ -105,6 +107,44 @@ private slots:
         QCOMPARE(project.calls(), calls);
     }
 
+    void oneServerCommandAtATime()
+    {
+        const quint16 port = freePort();
+        Project project(port);
+        // The generator waits until the test lets it go on.
+        QVERIFY(writeFile(project.root() + u"/generate_buchhaltung.py"_s,
+                          "import os, time\nopen('waiting', 'w').close()\n"
+                          "while not os.path.exists('weiter'): time.sleep(0.05)\n"));
+        Shell shell(port, project.root());
+        shell.launch();
+        const QList<QAction *> serverEntries{shell.entry(ShellTexts::startEntry()), shell.entry(ShellTexts::stopEntry()),
+                                             shell.entry(ShellTexts::restartEntry())};
+        const auto enabled = [&] {
+            return std::all_of(serverEntries.begin(), serverEntries.end(), [](QAction *a) { return a->isEnabled(); });
+        };
+        const auto disabled = [&] {
+            return std::none_of(serverEntries.begin(), serverEntries.end(), [](QAction *a) { return a->isEnabled(); });
+        };
+        QVERIFY(enabled());
+        shell.entry(ShellTexts::startEntry())->trigger();
+        // While it runs the menu says so and offers no second server command.
+        QCOMPARE(shell.delegate->statusLineItem()->text(), u"Server wird gestartet …"_s);
+        QVERIFY(disabled() && shell.entry(ShellTexts::quitEntry())->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(project.root() + u"/waiting"_s), patienceMs);
+        shell.entry(ShellTexts::stopEntry())->trigger(); // a disabled entry does nothing
+        QVERIFY(writeFile(project.root() + u"/weiter"_s, ""));
+        QTRY_COMPARE_WITH_TIMEOUT(shell.titled(u"Server gestartet"_s).size(), 1, patienceMs);
+        QVERIFY(enabled());
+        QCOMPARE(shell.delegate->statusLineItem()->text(), u"Server läuft auf http://127.0.0.1:%1/"_s.arg(port));
+
+        shell.entry(ShellTexts::stopEntry())->trigger();
+        QCOMPARE(shell.delegate->statusLineItem()->text(), u"Server wird gestoppt …"_s);
+        QVERIFY(disabled());
+        QTRY_COMPARE_WITH_TIMEOUT(shell.titled(u"Server gestoppt"_s).size(), 1, patienceMs);
+        QVERIFY(enabled());
+        QCOMPARE(project.calls(), (QStringList{u"stop"_s, u"serve"_s, u"stop"_s}));
+    }
+
     void desktopCommandsOpenTheRightPlaces()
     {
         QTemporaryDir base;
@@ -140,38 +180,45 @@ private slots:
     void quitEndsWithoutWaitingForWorkUnderWay_data()
     {
         QTest::addColumn<bool>("serverRuns");
-        QTest::addColumn<bool>("startUnderWay");  // its generator hangs
-        QTest::newRow("no server: at once") << false << false;
+        QTest::addColumn<QString>("hangs");  // the project file that hangs: stop.sh, the generator, serve.py
+        QTest::newRow("no server: at once") << false << u"generate_buchhaltung.py"_s;
         // Not before its stop is over, though that leaves the port held.
-        QTest::newRow("server runs: stopped first") << true << false;
-        QTest::newRow("start under way: called off") << false << true;
+        QTest::newRow("server runs: stopped first") << true << u"generate_buchhaltung.py"_s;
+        QTest::newRow("server runs, stop hangs: ended after the grace") << true << u"stop.sh"_s;
+        QTest::newRow("start under way: called off") << false << u"generate_buchhaltung.py"_s;
+        // Launched, never listening: the start still waits for it, and it ends with the start.
+        QTest::newRow("start under way, server launched: ended") << false << u"serve.py"_s;
     }
 
     void quitEndsWithoutWaitingForWorkUnderWay()
     {
         QFETCH(bool, serverRuns);
-        QFETCH(bool, startUnderWay);
+        QFETCH(QString, hangs);
+        const bool startUnderWay = QString(QTest::currentDataTag()).startsWith(u"start under way"_s);
         ChildProcess listener;
         const quint16 port = serverRuns ? startListener(listener) : freePort();
         QVERIFY(port);
         Project project(port);
-        QVERIFY(writeFile(project.root() + u"/generate_buchhaltung.py"_s,
-                          "import os, subprocess\nopen('generator.pid', 'w').write(str(os.getpid()))\n"
-                          "subprocess.run(['/bin/sleep', '60'])\n"));
+        const QString hanging = project.root() + u"/hanging.pid"_s;
+        QVERIFY(writeFile(project.root() + u"/"_s + hangs, hangs.endsWith(u".sh"_s)
+            ? QByteArray("/bin/sleep 60 & echo $! > hanging.pid; wait\n")
+            : QByteArray("import os, time\nopen('hanging.pid', 'w').write(str(os.getpid()))\ntime.sleep(60)\n")));
         Shell shell(port, project.root());
         QSignalSpy terminations(shell.delegate.get(), &AppDelegate::terminationRequested);
         shell.launch();
         const qsizetype alertsBefore = shell.alerts.size();
         if (startUnderWay) {
             shell.entry(ShellTexts::startEntry())->trigger();
-            QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(project.root() + u"/generator.pid"_s), patienceMs);
+            QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(hanging), patienceMs);
         }
         shell.entry(ShellTexts::quitEntry())->trigger();
         QCOMPARE(terminations.size(), serverRuns ? 0 : 1);
         QTRY_COMPARE_WITH_TIMEOUT(terminations.size(), 1, patienceMs);
-        // Its generator ended, so nothing is left to wait for; no server, no alert.
+        // What hung has ended, so nothing is left to wait for; no alert.
         QVERIFY(QThreadPool::globalInstance()->waitForDone(patienceMs));
-        QCOMPARE(project.calls(), serverRuns || startUnderWay ? QStringList{u"stop"_s} : QStringList());
+        if (QFile::exists(hanging))
+            QTRY_VERIFY_WITH_TIMEOUT(!PortProbe::isAlive(readFile(hanging).trimmed().toInt()), patienceMs);
+        QVERIFY(serverRuns || startUnderWay || project.calls().isEmpty());
         QTest::qWait(100);
         QCOMPARE(shell.alerts.size(), alertsBefore);
     }

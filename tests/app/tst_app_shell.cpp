@@ -140,11 +140,15 @@ private slots:
             u"Belegt von: PID 7"_s);
         add("did not start", make(K::ServerDidNotStart, {}, noRoot),
             u"Projektordner kann nicht angelegt werden: /p/x"_s);
+        add("log unusable", make(K::ServerDidNotStart, {}, RunFailure{RunFailure::Kind::LogUnusable, u"/p/logs/server-app.log"_s,
+            {}, 0}), u"Fehler: Das Server-Log /p/logs/server-app.log ist keine beschreibbare Datei. Der Server wurde nicht gestartet."_s);
         add("stopped, silent", make(K::Stopped), u"Server gestoppt"_s);
         add("stop left it held", make(K::StopLeftPortBusy, u"Kein Server"_s, {}, stranger),
             u"Kein Server\nPort 8765 ist noch belegt – der Server wurde nicht gestoppt.\n"
             u"Belegt von einem Programm eines anderen Benutzers"_s);
         add("regenerated", make(K::Regenerated, u"Bericht"_s), u"Berichte neu generiert"_s);
+        add("stop script ended at its bound", make(K::ScriptTimedOut, {}, RunFailure{RunFailure::Kind::TimedOut,
+            u"stop.sh"_s, {}, 30000}), u"stop.sh lief länger als 30 Sekunden und wurde deshalb abgebrochen."_s);
         add("regeneration, 61 lines", make(K::RegenerationFailed, u"x\n"_s.repeated(60) + u"y"_s),
             u"x\n"_s.repeated(30) + u"[… 1 Zeile ausgelassen …]\n"_s + u"x\n"_s.repeated(29) + u"y"_s);
     }

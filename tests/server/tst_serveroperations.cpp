@@ -6,6 +6,7 @@
 #include <atomic>
 #include <csignal>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace ServerTestSupport;
@@ -73,42 +74,58 @@ private slots:
     void startAppendsToTheLog_data()
     {
         QTest::addColumn<QByteArray>("oldLog");
-        QTest::addColumn<bool>("logUsable");
-        QTest::newRow("log appended") << QByteArray("alte Zeile\n") << true;
-        QTest::newRow("log created") << QByteArray() << true;
-        QTest::newRow("folder in the log's place") << QByteArray() << false;
-        QTest::newRow("overgrown log moved aside")
-            << QByteArray(ServerConstants::serverLogLimit, 'a') + "\nletzte alte Zeile\n" << true;
+        QTest::addColumn<QString>("inPlace"); // what lies where the log (or its older copy) belongs
+        const QByteArray overgrown = QByteArray(ServerConstants::serverLogLimit, 'a') + "\nletzte alte Zeile\n";
+        QTest::newRow("log appended") << QByteArray("alte Zeile\n") << "";
+        QTest::newRow("log created") << QByteArray() << "";
+        QTest::newRow("overgrown log moved aside") << overgrown << "";
+        // Said, not swallowed: the log grows on.
+        QTest::newRow("overgrown log, folder as older copy") << overgrown << "folder.1";
+        // No start, and no wait for ever on a FIFO that nobody reads.
+        QTest::newRow("folder in the log's place") << QByteArray() << "folder";
+        QTest::newRow("FIFO in the log's place") << QByteArray() << "fifo";
     }
 
     void startAppendsToTheLog()
     {
         QFETCH(QByteArray, oldLog);
-        QFETCH(bool, logUsable);
+        QFETCH(QString, inPlace);
         const QString log = root() + "/logs/server-app.log";
         if (!oldLog.isEmpty())
             write("logs/server-app.log", oldLog);
-        write("logs/server-app.log.1", "uralt\n");
-        if (!logUsable)
+        if (inPlace == "folder.1")
+            QVERIFY(QDir().mkpath(log + ".1/x"));
+        else
+            write("logs/server-app.log.1", "uralt\n");
+        if (inPlace == "folder")
             QVERIFY(QDir().mkpath(log));
+        if (inPlace == "fifo")
+            QCOMPARE(::mkfifo(QFile::encodeName(log).constData(), 0600), 0);
         ServerManager::Config config = this->config();
         ServerManager manager(config);
-        const qint32 pid = startedPid(*await([&](auto done) { manager.startServer(done); }));
+        const auto outcome = await([&](auto done) { manager.startServer(done); });
+        const qint32 pid = startedPid(*outcome);
+        const bool logUsable = inPlace.isEmpty() || inPlace == "folder.1";
+        QCOMPARE(outcome->result.logNotRotated, inPlace == "folder.1");
+        if (!logUsable) {
+            QCOMPARE(outcome->result.failure, std::optional<RunFailure>(RunFailure{RunFailure::Kind::LogUnusable, log, {}, 0}));
+            QVERIFY(!QFile::exists(root() + "/served.txt"));
+            return;
+        }
         QVERIFY(pid > 0);
         // Nothing the program inherited reaches the server.
         const QDir descriptors(QStringLiteral("/proc/%1/fd").arg(pid));
         for (const QString &descriptor : descriptors.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
             QVERIFY(QFile::symLinkTarget(descriptors.filePath(descriptor)) != root());
-        if (!logUsable)
-            return;
         // It was told where to listen, and nothing else. Both its channels
         // follow the old log, unless that had grown too large: it then
         // replaces the older copy, whole.
-        const bool moved = oldLog.size() > ServerConstants::serverLogLimit;
+        const bool moved = oldLog.size() > ServerConstants::serverLogLimit && inPlace.isEmpty();
         const QByteArray served = "serve läuft " + QByteArray::number(pid) + " 127.0.0.1 "
             + QByteArray::number(config.port) + " -\nfehlerkanal\n";
         QTRY_COMPARE_WITH_TIMEOUT(readFile(log), (moved ? QByteArray() : oldLog) + served, patienceMs);
-        QCOMPARE(readFile(log + ".1"), moved ? oldLog : QByteArray("uralt\n"));
+        if (inPlace.isEmpty())
+            QCOMPARE(readFile(log + ".1"), moved ? oldLog : QByteArray("uralt\n"));
     }
 
     void outcomes_data()
@@ -150,6 +167,13 @@ private slots:
             K::GeneratorFailed, "GEN-FEHLER", -1, 2);
         row("regenerate", "regenerate", {{generator, "print('Bericht')"}}, K::Regenerated, "Bericht", -1, 0);
         row("regenerate, fails silently", "regenerate", {{generator, "raise SystemExit(4)"}}, K::RegenerationFailed, "", -1, 0);
+        // Scripts that never end are ended at their bound ("bound", ms), with all they started.
+        const int timedOut = int(RunFailure::Kind::TimedOut);
+        row("stop hangs", "stop", {{"stop.sh", "sleep 60 & echo $! > sleeper; wait"}, {"bound", 500}},
+            K::ScriptTimedOut, "", timedOut, 1);
+        row("start, generator hangs", "start", {{generator, "import subprocess\nopen('sleeper', 'w').write(str("
+            "subprocess.Popen(['/bin/sleep', '60']).pid))\nimport time\ntime.sleep(60)"}, {"bound", 500}},
+            K::ScriptTimedOut, "", timedOut, 1);
     }
 
     void outcomes()
@@ -164,6 +188,8 @@ private slots:
             write(file, (file == "stop.sh" ? "echo gestoppt >> stop-runs\n" : "") + setup[file].toByteArray());
         QVERIFY(!setup.contains("no stop script") || QFile::remove(root() + "/stop.sh"));
         ServerManager::Config config = this->config(setup.value("lookup").toInt());
+        if (setup.contains("bound"))
+            config.stopScriptBoundMs = config.generatorBoundMs = setup.value("bound").toInt();
         QTcpServer holder;
         if (setup.value("held").toBool()) {
             QVERIFY(holder.listen(QHostAddress::LocalHost, 0));
@@ -187,7 +213,11 @@ private slots:
         const QString said = joined(result.output);
         QVERIFY2(output.startsWith('*') ? said.contains(output.mid(1)) : said == output, qPrintable(said));
         QCOMPARE(result.failure ? int(result.failure->kind) : -1, failure);
-        QVERIFY(!result.failure || result.failure->path.endsWith("/datei/x"));
+        QVERIFY(!result.failure || result.failure->path.endsWith("/datei/x")
+                || result.failure->path == (operation == "stop" ? "stop.sh" : "generate_buchhaltung.py"));
+        // What a script that had to be ended had started is gone too.
+        if (QFile::exists(root() + "/sleeper"))
+            QTRY_VERIFY_WITH_TIMEOUT(!PortProbe::isAlive(readFile(root() + "/sleeper").trimmed().toInt()), patienceMs);
         // Whoever holds the port is named: here the test itself.
         using Holder = std::optional<PortHolder>;
         const bool portNamed = result.kind == OperationOutcome::Kind::PortBusy
@@ -197,7 +227,8 @@ private slots:
         QCOMPARE(readFile(root() + "/stop-runs").count('\n'), stopRuns);
         // A start records its server and clears the error, a stop forgets the
         // server and adopts whoever still holds the port; a failure changes nothing.
-        const bool stops = operation == "stop" || operation == "restart";
+        const bool stops = (operation == "stop" || operation == "restart")
+            && result.kind != OperationOutcome::Kind::ScriptTimedOut;
         using Pid = std::optional<qint32>;
         const Pid holderPid = holder.isListening() ? Pid(QCoreApplication::applicationPid()) : Pid();
         QCOMPARE(manager.serverPID(), started ? Pid(started) : stops ? holderPid : Pid(recorded.processId()));
@@ -208,34 +239,69 @@ private slots:
             QCOMPARE(manager.lastLogLine(), said);
     }
 
-    void operationsRunSideBySide()
+    void regenerationsRunBesideAStart()
     {
-        // Each generator waits until all four have started: run one after
-        // another (or two at a time) they would give up.
+        // Each generator waits until both have started: run one after
+        // another they would give up.
         write("generate_buchhaltung.py", "import os, time\nopen('arrived-%d' % os.getpid(), 'w').close()\nfor _ in range(300):\n"
-                                         "    if sum(n.startswith('arrived-') for n in os.listdir('.')) == 4: break\n"
+                                         "    if sum(n.startswith('arrived-') for n in os.listdir('.')) == 2: break\n"
                                          "    time.sleep(0.05)\nelse: raise SystemExit('allein')\n");
         ServerManager manager(config());
         QList<std::shared_ptr<Outcome>> outcomes;
-        for (auto operation : {&ServerManager::startServer, &ServerManager::startServer,
-                               &ServerManager::regenerateReports, &ServerManager::regenerateReports}) {
+        for (auto operation : {&ServerManager::startServer, &ServerManager::regenerateReports}) {
             outcomes.append(std::make_shared<Outcome>());
             (manager.*operation)(recorder(outcomes.constLast()));
             outcomes.constLast()->returned = true;
         }
-        const auto once = [&] { return std::all_of(outcomes.cbegin(), outcomes.cend(), [](auto o) { return o->calls == 1; }); };
-        QTRY_VERIFY_WITH_TIMEOUT(once(), patienceMs);
-        QTest::qWait(200);
-        QVERIFY(once() && std::all_of(outcomes.cbegin(), outcomes.cend(), [](auto o) { return o->afterReturn; }));
-        // The port takes one of the two servers; the other ends, and says so.
-        QCOMPARE(bool(startedPid(*outcomes[0])) + bool(startedPid(*outcomes[1])), 1);
-        const qint32 winner = startedPid(*outcomes[0]) + startedPid(*outcomes[1]);
-        const OperationOutcome loser = outcomes[startedPid(*outcomes[0]) ? 1 : 0]->result;
-        QCOMPARE(loser.kind, OperationOutcome::Kind::ServerEndedAtOnce);
-        QVERIFY2(joined(loser.output).contains("Address already in use"), qPrintable(joined(loser.output)));
-        QCOMPARE(loser.holder, std::optional<PortHolder>(PortHolder{winner, QString("python3")}));
-        for (int regeneration : {2, 3})
-            QCOMPARE(outcomes[regeneration]->result.kind, OperationOutcome::Kind::Regenerated);
+        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(outcomes.cbegin(), outcomes.cend(), [](auto o) { return o->calls == 1; }), patienceMs);
+        QVERIFY(startedPid(*outcomes[0]) > 0);
+        QCOMPARE(outcomes[1]->result.kind, OperationOutcome::Kind::Regenerated);
+    }
+
+    void serverOperationsRunOneAtATimeInOrder_data()
+    {
+        QTest::addColumn<QString>("second");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<bool>("runningAfter");
+        using K = OperationOutcome::Kind;
+        // The stop asked for second comes second: nothing runs after it.
+        QTest::newRow("start, then stop") << "stop" << int(K::Stopped) << false;
+        QTest::newRow("start, then restart") << "restart" << int(K::Started) << true;
+        // The fixture's stop script stops nothing: the first server keeps the port.
+        QTest::newRow("start, then start") << "start" << int(K::ServerEndedAtOnce) << true;
+    }
+
+    void serverOperationsRunOneAtATimeInOrder()
+    {
+        QFETCH(QString, second);
+        QFETCH(int, kind);
+        QFETCH(bool, runningAfter);
+        // A stop script that ends what the recorded servers are (its list is
+        // kept by the test), unless the row starts twice.
+        if (second != "start")
+            write("stop.sh", "echo gestoppt >> stop-runs\n[ -f servers ] && kill $(cat servers) 2>/dev/null\n"
+                             "while [ -f servers ] && kill -0 $(cat servers) 2>/dev/null; do sleep 0.05; done\nrm -f servers\n");
+        write("serve.py", readFile(root() + "/serve.py").replace("open('served.txt', 'w').close()",
+                                                                 "open('servers', 'a').write('%d ' % os.getpid())"));
+        ServerManager manager(config());
+        const auto first = std::make_shared<Outcome>();
+        const auto next = std::make_shared<Outcome>();
+        manager.startServer(recorder(first));
+        const QMap<QString, void (ServerManager::*)(ServerManager::Completion)> operations{
+            {"start", &ServerManager::startServer}, {"stop", &ServerManager::stopServer}, {"restart", &ServerManager::restartServer}};
+        (manager.*operations.value(second))(recorder(next));
+        first->returned = next->returned = true;
+        QTRY_VERIFY_WITH_TIMEOUT(first->calls == 1 && next->calls == 1, patienceMs);
+        const qint32 firstPid = startedPid(*first);
+        QVERIFY(firstPid > 0);
+        const qint32 nextPid = startedPid(*next);
+        QCOMPARE(int(next->result.kind), kind);
+        QCOMPARE(manager.isRunning(), runningAfter);
+        // The restart ended the first server and started another.
+        QCOMPARE(PortProbe::isAlive(firstPid), second == "start");
+        QVERIFY(second != "restart" || (nextPid > 0 && nextPid != firstPid));
+        if (second == "start")
+            QCOMPARE(next->result.holder, std::optional<PortHolder>(PortHolder{firstPid, QString("python3")}));
     }
 
     void shippedProjectStartsAndStops()
