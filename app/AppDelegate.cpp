@@ -1,21 +1,19 @@
 #include "app/AppDelegate.h"
 
 #include "app/AlertPresenter.h"
+#include "app/AppIdentity.h"
 #include "app/OutcomeTexts.h"
 #include "app/ShellTexts.h"
-#include "app/TrayIconImage.h"
 #include "paths/ProjectPaths.h"
 #include "platform/FileManagerReveal.h"
-#include "platform/TrayMenu.h"
+#include "platform/StatusNotifierWatch.h"
 #include "server/StatusModel.h"
 
 #include <QAbstractButton>
 #include <QAction>
-#include <QCursor>
+#include <QDateTime>
 #include <QDesktopServices>
-#include <QGuiApplication>
 #include <QMenu>
-#include <QPalette>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
@@ -87,18 +85,14 @@ const QTimer *AppDelegate::pollTimer() const
 
 void AppDelegate::setupMenuBar()
 {
-    m_statusItem = new QSystemTrayIcon(this);
     m_statusMenu = new QMenu;
-    // First: how the tray shows the texts depends on the tray it goes to.
-    m_statusItem->setContextMenu(m_statusMenu);
-    const MenuModel::TextStyle style = MenuModel::textStyle(*m_statusMenu);
-
     for (const MenuModel::Entry &entry : MenuModel::entries(m_manager.projectRoot())) {
         if (entry.kind == MenuModel::EntryKind::Separator) {
             m_statusMenu->addSeparator();
             continue;
         }
-        QAction *action = m_statusMenu->addAction(MenuModel::actionText(entry.title, style));
+        QAction *action = m_statusMenu->addAction(QString());
+        setEntryTitle(action, entry.title);
         switch (entry.kind) {
         case MenuModel::EntryKind::StatusLine:
             m_statusLineItem = action;
@@ -118,50 +112,52 @@ void AppDelegate::setupMenuBar()
             break;
         }
     }
-
-    if (TrayMenu::popUpOnTrigger()) {
-        connect(m_statusItem, &QSystemTrayIcon::activated, this,
-                [this](QSystemTrayIcon::ActivationReason reason) {
-                    if (reason == QSystemTrayIcon::Trigger)
-                        m_statusMenu->popup(QCursor::pos());
-                });
-    }
     // What the user reads when the menu opens is never older than a second.
     connect(m_statusMenu, &QMenu::aboutToShow, &m_manager.status(), &StatusModel::requestUpdateUnlessFresh);
-    // The only message the icon shows is the unexpected stop; its cause is in the logs.
-    connect(m_statusItem, &QSystemTrayIcon::messageClicked, this, &AppDelegate::openLogs);
-    m_statusItem->setIcon(TrayIconImage::documentIcon(
-        QGuiApplication::palette().color(QPalette::WindowText)));
-    // Shown even without a tray: the icon then appears once a tray starts.
-    m_statusItem->show();
+
+    m_notifier = new DesktopNotifier(ShellTexts::accessibleName(),
+                                     QString::fromUtf8(AppIdentity::applicationId),
+                                     QString::fromUtf8(AppIdentity::applicationId), this);
+    connect(m_notifier, &DesktopNotifier::clicked, this, &AppDelegate::openLogs);
+    connect(m_notifier, &DesktopNotifier::unavailable, this, &AppDelegate::showTrayMessage);
+    // A panel that starts (or restarts) later gets a fresh item at once.
+    auto *watch = new StatusNotifierWatch(this);
+    connect(watch, &StatusNotifierWatch::hostAppeared, this, &AppDelegate::createStatusItem);
+    if (StatusNotifierWatch::itemCanShowNow())
+        createStatusItem();
 }
 
 void AppDelegate::updateMenu()
 {
-    if (!m_statusItem)
-        return;
     const ServerStatus &status = m_manager.status().current();
     if (!status.known && status.underWay == ServerStatus::Operation::None)
         return; // "Status…" until the first probe has answered
-    m_statusItem->setToolTip(ShellTexts::toolTip(status.running));
-    const MenuModel::TextStyle style = MenuModel::textStyle(*m_statusMenu);
-    m_statusLineItem->setText(MenuModel::actionText(
-        OutcomeTexts::statusLine(status, m_manager.dashboardUrl().toString()), style));
+    m_runRecord.observe(status.running, status.pid, QDateTime::currentDateTime());
+    if (m_statusItem)
+        m_statusItem->setToolTip(ShellTexts::toolTip(status.running));
+    setEntryTitle(m_statusLineItem, OutcomeTexts::statusLine(status, m_manager.dashboardUrl().toString()));
     // One server command at a time: the line above says which is under way.
     for (QAction *entry : std::as_const(m_serverEntries)) {
         if (entry)
             entry->setEnabled(status.underWay == ServerStatus::Operation::None);
     }
-    m_apiLineItem->setText(OutcomeTexts::apiLine(status.api));
+    setEntryTitle(m_apiLineItem, OutcomeTexts::apiLine(status.api));
 }
 
 void AppDelegate::showUnexpectedStopNotice(const QString &logEnding)
 {
+    auto text = [pid = m_runRecord.pid(), since = m_runRecord.since(),
+                 error = StopNotice::lastErrorLine(logEnding)](bool clickable) {
+        return ShellTexts::unexpectedStopText(pid, since, error, clickable);
+    };
+    m_notifier->notify(ShellTexts::unexpectedStopTitle(), text, ShellTexts::logsEntry());
+}
+
+void AppDelegate::showTrayMessage(const QString &title, const QString &text)
+{
     // Where the tray cannot show messages the user learns it from the menu.
-    if (!m_statusItem || !m_statusItem->supportsMessages())
-        return;
-    m_statusItem->showMessage(ShellTexts::unexpectedStopTitle(),
-                              ShellTexts::unexpectedStopText(logEnding), QSystemTrayIcon::Warning);
+    if (m_statusItem && m_statusItem->supportsMessages())
+        m_statusItem->showMessage(title, text, QSystemTrayIcon::Warning);
 }
 
 void AppDelegate::run(Command command)
@@ -283,7 +279,7 @@ void AppDelegate::showDelayedWelcome()
 void AppDelegate::showTrayMissingNotice()
 {
     // A tray host may have started in the meantime; the icon is there then.
-    if (QSystemTrayIcon::isSystemTrayAvailable())
+    if (trayAvailable())
         return;
     m_alerts->show(AlertPresenter::Kind::TrayMissing, ShellTexts::trayMissingTitle(),
                    ShellTexts::trayMissingText(qEnvironmentVariable("XDG_CURRENT_DESKTOP")),

@@ -2,6 +2,8 @@
 
 #include "app/AlertPresenter.h"
 #include "app/MenuModel.h"
+#include "app/StopNotice.h"
+#include "platform/DesktopNotifier.h"
 #include "paths/ProjectUpgrade.h"
 #include "server/ServerManager.h"
 #include "server/ServerStatus.h"
@@ -76,6 +78,11 @@ signals:
 
 private:
     void setupMenuBar();
+    void createStatusItem();
+    // Sets the entry's text so that the tray shows `title` unchanged.
+    void setEntryTitle(QAction *action, const QString &title);
+    bool trayAvailable() const;
+    void showTrayMessage(const QString &title, const QString &text);
     // Shows the server state the core last pushed.
     void updateMenu();
     void showUnexpectedStopNotice(const QString &logEnding);
@@ -97,6 +104,8 @@ private:
     QList<QPointer<QAction>> m_serverEntries;
     QPointer<QTimer> m_welcomeTimer;
     bool m_didShowWelcome = false;
+    StopNotice::RunRecord m_runRecord;
+    QPointer<DesktopNotifier> m_notifier;
     bool m_ending = false; // quitting has ended the program
     bool m_greetsAtLaunch = true;
     std::optional<ProjectUpgrade::Outcome> m_upgradeNotice; // told at the welcome's moment

@@ -1,10 +1,19 @@
 #include "app/ShellTexts.h"
 
+#include "platform/TrayMenu.h"
+
+#include <QDate>
 #include <QStringList>
 
 namespace ShellTexts {
 
 QString buttonTitle() { return QStringLiteral(" Harlune"); }
+
+QString itemTitle()
+{
+    // Panels show it as a name, beside other programs' names.
+    return TrayMenu::isMenuBarWithDock() ? buttonTitle() : accessibleName();
+}
 QString accessibleName() { return QStringLiteral("Harlune"); }
 QString displayName() { return accessibleName(); }
 
@@ -46,11 +55,16 @@ QString welcomeTitle() { return QStringLiteral("Harlune Buchhaltung läuft"); }
 QString welcomeText()
 {
     // The address is fixed text: it tells where the shipped server listens.
+    // Without a Dock the reopen is a new start; a panel's tray shows a
+    // symbol rather than the word, and where it sits depends on the desktop.
+    const bool dock = TrayMenu::isMenuBarWithDock();
     return QStringList{
         QStringLiteral("Die App hat kein Hauptfenster – steuern Sie alles über:"),
         QString(),
-        QStringLiteral("• Menüleiste oben rechts: „Harlune“ anklicken"),
-        QStringLiteral("• Oder Dock-Symbol erneut anklicken"),
+        dock ? QStringLiteral("• Menüleiste oben rechts: „Harlune“ anklicken")
+             : QStringLiteral("• Symbol „Harlune“ im Infobereich der Kontrollleiste anklicken"),
+        dock ? QStringLiteral("• Oder Dock-Symbol erneut anklicken")
+             : QStringLiteral("• Oder Harlune erneut starten: Dieser Hinweis erscheint dann wieder"),
         QString(),
         QStringLiteral("Dann: „Server starten“ → Browser öffnet http://127.0.0.1:8765/"),
     }.join(QLatin1Char('\n'));
@@ -86,11 +100,23 @@ QString trayMissingText(const QString &currentDesktop)
 
 QString unexpectedStopTitle() { return QStringLiteral("Server unerwartet beendet"); }
 
-QString unexpectedStopText(const QString &logTail)
+QString unexpectedStopText(std::optional<qint32> pid, const std::optional<QDateTime> &since,
+                           const QString &lastError, bool clickOpensLogs)
 {
-    return logTail.isEmpty()
-        ? QStringLiteral("Der Server läuft nicht mehr; sein Log nennt keinen Grund.")
-        : logTail;
+    QStringList lines{pid ? QStringLiteral("Der Berichtsserver (PID %1) läuft nicht mehr.").arg(*pid)
+                          : QStringLiteral("Der Berichtsserver läuft nicht mehr.")};
+    if (since) {
+        const QDateTime local = since->toLocalTime();
+        lines << (local.date() == QDate::currentDate()
+                      ? QStringLiteral("Er lief seit %1 Uhr.").arg(local.toString(QStringLiteral("HH:mm")))
+                      : QStringLiteral("Er lief seit %1 Uhr.")
+                                .arg(local.toString(QStringLiteral("dd.MM.yyyy, HH:mm"))));
+    }
+    lines << (lastError.isEmpty() ? QStringLiteral("Sein Log nennt keinen Fehler.")
+                                  : QStringLiteral("Letzter Fehler im Log: ") + lastError);
+    if (clickOpensLogs)
+        lines << QStringLiteral("Ein Klick auf diese Meldung öffnet den Logs-Ordner.");
+    return lines.join(QLatin1Char('\n'));
 }
 
 QString upgradeNoticeTitle() { return QStringLiteral("Projektdateien aktualisiert"); }

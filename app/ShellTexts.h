@@ -1,8 +1,11 @@
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
+
+#include <optional>
 
 // Every text the tray program shows, in one place. German, character for
 // character as the user sees it.
@@ -10,6 +13,7 @@ namespace ShellTexts {
 
 // The tray item.
 QString buttonTitle();          // " Harlune"
+QString itemTitle();            // the item's name for the tray: "Harlune" but on macOS
 QString accessibleName();       // "Harlune"
 QString toolTip(bool running);  // "Harlune – Server läuft" / "… gestoppt"
 QString displayName();          // the program as window titles name it
@@ -48,7 +52,10 @@ QString trayMissingText(const QString &currentDesktop);
 
 // Desktop notice when the server ended without a command of ours.
 QString unexpectedStopTitle();
-QString unexpectedStopText(const QString &logTail);
+// Which server (PID) ended, since when it ran, the last error it wrote, and
+// that a click opens the logs folder where the click reaches us.
+QString unexpectedStopText(std::optional<qint32> pid, const std::optional<QDateTime> &since,
+                           const QString &lastError, bool clickOpensLogs);
 
 // After the program's own files in the project folder were brought up to
 // date: which files the user changed and kept, which could not be updated.

@@ -1,28 +1,22 @@
 #include "app/TrayIconImage.h"
 
-#include "app/AppIdentity.h"
-
 #include <QPainter>
 #include <QPixmap>
 
 namespace TrayIconImage {
 
-QIcon documentIcon(const QColor &foreground)
+QIcon programIcon(const QColor &fallbackForeground)
 {
-    // Our own symbol where the program is installed, else the theme's
-    // document. Symbolic names only: the full-colour variants would not
-    // follow the bar's colours.
-    const QString ownSymbol =
-            QString::fromUtf8(AppIdentity::applicationId) + QStringLiteral("-symbolic");
-    for (const QString &name : {ownSymbol, QStringLiteral("x-office-document-symbolic"),
-                                QStringLiteral("text-x-generic-symbolic")}) {
-        QIcon themed = QIcon::fromTheme(name);
-        if (!themed.isNull()) {
-            themed.setIsMask(true);
-            return themed;
-        }
+    const QIcon drawing(QStringLiteral(":/icons/harlune-app.svg"));
+    QIcon icon;
+    // Pixmaps of each size, not the SVG itself: trays over D-Bus get the
+    // sizes the icon lists, and an SVG lists none.
+    for (const int size : sizes) {
+        const QPixmap pixmap = drawing.pixmap(QSize(size, size));
+        if (!pixmap.isNull())
+            icon.addPixmap(pixmap);
     }
-    return bundledIcon(foreground);
+    return icon.isNull() ? bundledIcon(fallbackForeground) : icon;
 }
 
 QIcon bundledIcon(const QColor &foreground)

@@ -3,17 +3,23 @@
 #include <QColor>
 #include <QIcon>
 
-// The tray symbol: a monochrome document. The icon theme is asked first, for
-// the program's own symbolic icon (installed with it) and then the theme's
-// document, so the symbol matches the rest of the bar; where neither is there
-// we draw our own, shipped in the program's resources.
+// The program's symbols. In the tray, the program's full-colour icon: the
+// light sheet on its blue tile reads on dark bars (waybar, GNOME) and light
+// panels (Xfce) alike, where a monochrome symbol in the theme's colours
+// vanishes on one or the other. Drawn at every size a panel asks for, so it
+// is sharp at output scale 1 and 2.
 namespace TrayIconImage {
 
-// The themed symbolic icon, else the bundled one in `foreground`.
-QIcon documentIcon(const QColor &foreground);
+// Panel sizes up to 64 px (a 32 px panel at scale 2).
+inline constexpr int sizes[] = {16, 22, 24, 32, 44, 48, 64};
 
-// The bundled drawing, coloured in `foreground`. Null only if the resource
-// is missing from the build.
+// The program's icon at every size above (also the alerts' window icon);
+// the bundled monochrome drawing in `fallbackForeground` where the SVG
+// renderer is missing.
+QIcon programIcon(const QColor &fallbackForeground);
+
+// The bundled monochrome drawing, coloured in `foreground`. Null only if
+// the resource is missing from the build.
 QIcon bundledIcon(const QColor &foreground);
 
 } // namespace TrayIconImage

@@ -3,11 +3,13 @@
 #include "app/CommandLine.h"
 #include "app/ShellTexts.h"
 #include "app/SingleInstance.h"
+#include "app/TrayIconImage.h"
 #include "platform/ReopenEvents.h"
 #include "server/ServerManager.h"
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QPalette>
 #include <QTimer>
 
 int main(int argc, char *argv[])
@@ -23,10 +25,13 @@ int main(int argc, char *argv[])
     // this, dismissing an alert would quit.
     QApplication::setQuitOnLastWindowClosed(false);
     // Trays that show a title for an item take it from the application name.
-    QApplication::setApplicationName(ShellTexts::buttonTitle());
+    QApplication::setApplicationName(ShellTexts::itemTitle());
     QApplication::setApplicationDisplayName(ShellTexts::displayName());
     // Lets the desktop match our windows and tray item to the desktop entry.
     QGuiApplication::setDesktopFileName(QString::fromUtf8(AppIdentity::applicationId));
+    // The alerts' window icon, for the window list and the title bar.
+    QApplication::setWindowIcon(
+            TrayIconImage::programIcon(QGuiApplication::palette().color(QPalette::WindowText)));
 
     // Starting the program again counts as a reopen of the running one.
     SingleInstance instance;

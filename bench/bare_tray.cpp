@@ -46,7 +46,7 @@ int main(int argc, char *argv[])
         if (reason == QSystemTrayIcon::Trigger)
             menu.popup(QCursor::pos());
     });
-    tray.setIcon(TrayIconImage::documentIcon(QGuiApplication::palette().color(QPalette::WindowText)));
+    tray.setIcon(TrayIconImage::programIcon(QGuiApplication::palette().color(QPalette::WindowText)));
     tray.show();
 
     QTimer poll;

@@ -15,4 +15,9 @@ bool popUpOnTrigger();
 // macOS native menu strips '&' markers as Qt's own menu does.
 bool followsDBusMenuRules(bool hasPlatformMenu);
 
+// The item sits in the macOS menu bar, showing its title, beside the
+// program's Dock icon; elsewhere a panel's tray shows its icon, and there
+// is no Dock.
+bool isMenuBarWithDock();
+
 } // namespace TrayMenu

@@ -12,12 +12,14 @@ packages=(
     dash
     # installing and packaging: the package, its checks, desktop file checks
     dpkg-dev file lintian desktop-file-utils appstream
-    # the end-to-end test: a display, a tray host, a hand on mouse and keys
+    # the end-to-end tests: a display, an XEmbed tray, a hand on mouse and keys
     xvfb trayer xdotool x11-utils
-    # and a StatusNotifier tray host of its own on D-Bus
-    python3-dbus-next
+    # and real desktops: sway + waybar (Wayland, a hand through wayvnc,
+    # screenshots by grim), xfwm4 + xfce4-panel (X11), dunst for notices,
+    # ImageMagick to read the screenshots
+    sway waybar wayvnc grim qt6-wayland xfwm4 xfce4-panel xfconf dunst imagemagick
     # the guide's pictures from the running program
-    imagemagick chromium
+    chromium
     # cutting a process short at any system call (the upgrade test)
     strace
     # its own network namespace, where the fixed port 8765 is always free
@@ -42,4 +44,4 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 export DEBIAN_FRONTEND=noninteractive
 "${sudo_cmd[@]}" apt-get update -q
-"${sudo_cmd[@]}" apt-get install -y -q "${missing[@]}"
+"${sudo_cmd[@]}" apt-get install -y -q -o DPkg::Lock::Timeout=900 "${missing[@]}"

@@ -96,7 +96,7 @@ void StatusModel::apply(const ServerObservation &observation)
         // The log is read on a worker: it lies in a folder we do not control.
         Dispatch::toWorker([state = m_state, self = QPointer(this)] {
             const QString ending = OutputText::fileEnding(
-                state->projectRoot() + QLatin1Char('/') + ProjectLayout::serverLog(), 2);
+                state->projectRoot() + QLatin1Char('/') + ProjectLayout::serverLog(), stopLogLines);
             Dispatch::toMain([self, ending] {
                 if (self)
                     emit self->unexpectedStop(ending);

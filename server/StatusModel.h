@@ -27,6 +27,9 @@ public:
     static constexpr int pollIntervalMs = 5000;
     // Asking again sooner than this after an answer changes nothing worth it.
     static constexpr int freshForMs = 1000;
+    // The end of the server's log an unexpected stop hands on: enough to
+    // reach back past the request lines to the error that ended it.
+    static constexpr int stopLogLines = 40;
 
     using VersionFetch = std::function<void(std::function<void(const std::optional<QString> &)>)>;
 

@@ -6,4 +6,6 @@ bool popUpOnTrigger() { return true; }
 
 bool followsDBusMenuRules(bool hasPlatformMenu) { return hasPlatformMenu; }
 
+bool isMenuBarWithDock() { return false; }
+
 } // namespace TrayMenu

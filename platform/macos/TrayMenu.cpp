@@ -10,4 +10,6 @@ bool followsDBusMenuRules(bool hasPlatformMenu)
     return false;
 }
 
+bool isMenuBarWithDock() { return true; }
+
 } // namespace TrayMenu

@@ -203,8 +203,8 @@ private slots:
         if (!atLogin)
             QCOMPARE(shell.titled(ShellTexts::welcomeTitle())[0].message,
                      u"Die App hat kein Hauptfenster – steuern Sie alles über:\n\n"
-                     u"• Menüleiste oben rechts: „Harlune“ anklicken\n"
-                     u"• Oder Dock-Symbol erneut anklicken\n\n"
+                     u"• Symbol „Harlune“ im Infobereich der Kontrollleiste anklicken\n"
+                     u"• Oder Harlune erneut starten: Dieser Hinweis erscheint dann wieder\n\n"
                      u"Dann: „Server starten“ → Browser öffnet http://127.0.0.1:8765/"_s);
 
         // Each reopen shows both again; with the notice's "Beenden" the user

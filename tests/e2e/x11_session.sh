@@ -1,6 +1,6 @@
-# A throw-away X session with tray hosts (Xvfb, trayer, a StatusNotifier
-# host of our own), and a hand to use the tray program in it (xdotool,
-# xwininfo). Sourced by the end-to-end test and the app benchmark.
+# A throw-away X session with an XEmbed tray (Xvfb, trayer), and a hand to
+# use the tray program in it (xdotool, xwininfo). Sourced by the end-to-end
+# tests and the app benchmark.
 
 session_helpers=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 port=8765 # the program's own, fixed
@@ -66,6 +66,12 @@ menu_open() {
 visible_window() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1 | grep .; }
 window_gone() { ! visible_window "$1" >/dev/null; }
 
+# The server answers on the port.
+server_answers() {
+    /usr/bin/python3 -c "import urllib.request, sys
+sys.exit(urllib.request.urlopen('http://127.0.0.1:$port/api/version', timeout=5).status != 200)" 2>/dev/null
+}
+
 # Waits until the program has ended, and fails unless with status 0.
 program_ends() {
     wait_for 30 eval '! kill -0 "$PROGRAM_PID" 2>/dev/null' || fail "the program did not end"
@@ -90,19 +96,28 @@ choose_from_menu() {
     xdotool mousemove --sync 5 700 key "$@"
 }
 
-# A StatusNotifier tray host and its view of the program (see sni_host.py);
-# it ends with the session bus.
-sni() { /usr/bin/python3 "$session_helpers/sni_host.py" "$1" "$work/sni" "${@:2}"; }
-
 # Sets up in a fresh folder $work: a copy of the recording test project
 # ($project, whose path holds a space, "_" and "&&"), home and XDG folders,
 # a browser that notes what it is asked to open ($work/browser.log), a
 # display with an XEmbed tray (trayer).
 start_session() {
+    XVFB_PID='' TRAYER_PID=''
+    prepare_workspace "$1"
+    trap end_session EXIT
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+    XVFB_PID=$!
+    wait_for 20 test -s "$work/display"
+    export DISPLAY=:$(cat "$work/display") # written once it takes connections
+    trayer --edge top --align right --widthtype request --height 24 >"$work/trayer.log" 2>&1 &
+    TRAYER_PID=$!
+    wait_for 20 tray_owned
+}
+
+# The fresh folder $work of start_session, without a display.
+prepare_workspace() {
     work=$(mktemp -d "/tmp/$1.XXXXXX")
     project="$work/Buchhaltung_mit && Leerzeichen"
-    XVFB_PID='' TRAYER_PID='' PROGRAM_PID=''
-    trap end_session EXIT
+    PROGRAM_PID=''
     trap 'exit 143' TERM INT HUP # so that a time-out still cleans up
     mkdir -p "$project/logs"
     cp "$session_helpers"/project/* "$project/"
@@ -123,19 +138,20 @@ start_session() {
     printf '%s\n' '[Default Applications]' 'x-scheme-handler/http=harlune-test-browser.desktop' \
         'inode/directory=harlune-test-browser.desktop' \
         >"$XDG_CONFIG_HOME/mimeapps.list"
-
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-    XVFB_PID=$!
-    wait_for 20 test -s "$work/display"
-    export DISPLAY=:$(cat "$work/display") # written once it takes connections
-    trayer --edge top --align right --widthtype request --height 24 >"$work/trayer.log" 2>&1 &
-    TRAYER_PID=$!
-    wait_for 20 tray_owned
 }
 
 end_session() {
     local status=$?
-    if [ "$status" -ne 0 ]; then
+    end_program "$status"
+    stop_pid "$TRAYER_PID"
+    stop_pid "$XVFB_PID"
+    rm -rf "$work"
+    exit "$status"
+}
+
+# Ends the program and its server; on a failure ($1) shows what they left.
+end_program() {
+    if [ "$1" -ne 0 ]; then
         echo "--- failed; what the program and its server left:" >&2
         cat "$work/program.out" "$project/logs/server-app.log" >&2 2>/dev/null || true
     fi
@@ -145,10 +161,6 @@ end_session() {
     # one that failed before it wrote its pid file.
     [ "${HARLUNE_SESSION:-}" != namespace ] ||
         /usr/bin/lsof -t -iTCP:$port -sTCP:LISTEN 2>/dev/null | xargs -r kill 2>/dev/null || true
-    stop_pid "$TRAYER_PID"
-    stop_pid "$XVFB_PID"
-    rm -rf "$work"
-    exit "$status"
 }
 
 stop_pid() { { [ -n "$1" ] && kill "$1" && wait "$1"; } 2>/dev/null || true; }

@@ -1,0 +1,59 @@
+// The tray item of AppDelegate: made, and made again for a panel that
+// came later, and the menu's texts as that tray shows them.
+#include "app/AppDelegate.h"
+
+#include "app/ShellTexts.h"
+#include "app/TrayIconImage.h"
+#include "platform/TrayItemAsMenu.h"
+#include "platform/TrayMenu.h"
+#include "server/StatusModel.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QPalette>
+
+void AppDelegate::createStatusItem()
+{
+    delete m_statusItem;
+    m_statusItem = new QSystemTrayIcon(this);
+    // First: how the tray shows the texts depends on the tray it goes to.
+    m_statusItem->setContextMenu(m_statusMenu);
+    for (QAction *action : m_statusMenu->actions())
+        setEntryTitle(action, action->data().toString());
+
+    // An XEmbed tray reports a left click only as Trigger and opens the
+    // context menu on the right button alone; users expect either to work.
+    // StatusNotifier hosts show their own menu on either (the item is a
+    // menu); a menu of ours would have no place beside their icon.
+    if (TrayMenu::popUpOnTrigger()) {
+        connect(m_statusItem, &QSystemTrayIcon::activated, this,
+                [this](QSystemTrayIcon::ActivationReason reason) {
+                    if (reason != QSystemTrayIcon::Trigger
+                        || MenuModel::textStyle(*m_statusMenu) != MenuModel::TextStyle::Widget)
+                        return;
+                    const QRect icon = m_statusItem->geometry();
+                    m_statusMenu->popup(icon.isValid() ? icon.bottomLeft() : QCursor::pos());
+                });
+    }
+    // The only message the icon shows is the unexpected stop; its cause is in the logs.
+    connect(m_statusItem, &QSystemTrayIcon::messageClicked, this, &AppDelegate::openLogs);
+    m_statusItem->setIcon(TrayIconImage::programIcon(
+        QGuiApplication::palette().color(QPalette::WindowText)));
+    m_statusItem->setToolTip(ShellTexts::toolTip(m_manager.status().current().running));
+    // Shown even without a tray: the icon then appears once a tray starts.
+    m_statusItem->show();
+    TrayItemAsMenu::declare(m_statusItem);
+}
+
+void AppDelegate::setEntryTitle(QAction *action, const QString &title)
+{
+    action->setData(title);
+    const MenuModel::TextStyle style =
+            m_statusItem ? MenuModel::textStyle(*m_statusMenu) : MenuModel::TextStyle::Widget;
+    action->setText(MenuModel::actionText(title, style));
+}
+
+bool AppDelegate::trayAvailable() const
+{
+    return m_statusItem && QSystemTrayIcon::isSystemTrayAvailable();
+}

@@ -1,0 +1,18 @@
+#pragma once
+
+class QObject;
+
+// How the tray item offers its menu. Qt exports the item to StatusNotifier
+// hosts (Linux panels) with ItemIsMenu false and no way to change it, so a
+// left click there reaches the program as a trigger, where all it could do
+// is open a menu of its own: on Wayland a toplevel window far from the
+// icon. Declared a menu, the hosts (waybar, xfce4-panel, GNOME's
+// AppIndicator extension, Plasma) open their own menu at the icon on a left
+// click too. Nothing to do elsewhere (an XEmbed tray, the macOS menu bar).
+namespace TrayItemAsMenu {
+
+// Declares the item of the tray icon shown last a menu; `trayIcon` (the
+// QSystemTrayIcon) owns what this takes over, so it ends with it.
+void declare(QObject *trayIcon);
+
+} // namespace TrayItemAsMenu

@@ -1,0 +1,22 @@
+#include "platform/DesktopNotifier.h"
+
+// The status item's own messages are macOS's notices; the caller shows them.
+DesktopNotifier::DesktopNotifier(const QString &appName, const QString &desktopEntry,
+                                 const QString &iconName, QObject *parent)
+    : QObject(parent)
+    , m_appName(appName)
+    , m_desktopEntry(desktopEntry)
+    , m_iconName(iconName)
+{
+}
+
+void DesktopNotifier::notify(const QString &title, const Body &body, const QString & /*actionLabel*/)
+{
+    QMetaObject::invokeMethod(
+            this, [this, title, text = body(true)] { emit unavailable(title, text); },
+            Qt::QueuedConnection);
+}
+
+void DesktopNotifier::onActionInvoked(uint, const QString &) {}
+
+void DesktopNotifier::onClosed(uint, uint) {}

@@ -1,0 +1,8 @@
+#include "platform/TrayItemAsMenu.h"
+
+namespace TrayItemAsMenu {
+
+// The menu bar opens the item's menu on any click by itself.
+void declare(QObject * /*trayIcon*/) {}
+
+} // namespace TrayItemAsMenu

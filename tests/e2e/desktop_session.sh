@@ -1,0 +1,124 @@
+# Real desktops from Debian's packages, headless, for the end-to-end tests:
+# sway + waybar (Wayland) and xfwm4 + xfce4-panel (X11), dunst for notices.
+# Sourced after x11_session.sh, whose workspace and helpers it shares.
+
+SESSION_PIDS=()
+shots=${HARLUNE_SHOTS:-/work/shots}
+
+# Like run_isolated, but as an unprivileged user (sway refuses to run as
+# root), created here when we are root.
+run_as_desktop_user() {
+    [ -n "${HARLUNE_SESSION:-}" ] && return
+    if [ "$(id -u)" -ne 0 ]; then
+        run_isolated "$@"
+        return
+    fi
+    local user=harlune-e2e
+    id "$user" >/dev/null 2>&1 ||
+        useradd --system --no-create-home --home-dir /nonexistent --shell /usr/sbin/nologin "$user" 2>/dev/null ||
+        id "$user" >/dev/null || fail "cannot create the user $user"
+    mkdir -p "$shots" && chmod 1777 "$shots" 2>/dev/null || true
+    exec unshare -n -- bash -c '/usr/sbin/ip link set lo up &&
+        exec setpriv --reuid="$0" --regid="$0" --init-groups env HOME=/nonexistent HARLUNE_SESSION=namespace \
+            dbus-run-session --config-file="$1" -- bash "${@:2}"' "$user" "$session_helpers/session-bus.conf" "$@"
+}
+
+# Runs "$@" in the background as part of the session, its output in
+# $work/NAME.log (NAME the program's own).
+session_start() {
+    "$@" >"$work/$(basename "$1").log" 2>&1 &
+    SESSION_PIDS+=($!)
+}
+
+end_desktop_session() {
+    local status=$? pid
+    end_program "$status"
+    [ "$status" -eq 0 ] || tail -n 20 "$work"/*.log >&2 2>/dev/null
+    for pid in "${SESSION_PIDS[@]}"; do stop_pid "$pid"; done
+    rm -rf "$work"
+    exit "$status"
+}
+
+# Saves the screen as $shots/desktop-$1.png and in $work/$1.png.
+shoot() {
+    case "${WAYLAND_DISPLAY:-}" in
+    '') import -window root "$work/$1.png" ;;
+    *) grim "$work/$1.png" ;;
+    esac
+    cp "$work/$1.png" "$shots/desktop-$1.png" 2>/dev/null || true
+}
+
+pixels() { /usr/bin/python3 "$session_helpers/pixels.py" "$@"; }
+
+# The item names the watcher holds, one a line.
+registered_items() {
+    gdbus call --session --dest org.kde.StatusNotifierWatcher --object-path /StatusNotifierWatcher \
+        --method org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher \
+        RegisteredStatusNotifierItems 2>/dev/null | grep -o "'[^']*'" | tr -d "'"
+}
+item_registered() { [ -n "$(registered_items)" ]; }
+
+# A property of our item ($1), as gdbus prints it.
+item_property() {
+    local item
+    item=$(registered_items | head -n 1)
+    gdbus call --session --dest "${item%%/*}" --object-path "/${item#*/}" \
+        --method org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierItem "$1"
+}
+
+# What programs send to the notification service, as dbus-monitor prints it.
+watch_notices() {
+    session_start dbus-monitor --session "type='method_call',interface='org.freedesktop.Notifications',member='Notify'"
+}
+notices_sent() { grep -c 'member=Notify' "$work/dbus-monitor.log"; }
+
+# Kills the server behind the program's back and waits for the one notice:
+# the program's name, a click action, its desktop entry, the German text.
+server_dies() {
+    kill "$(cat "$project/server.pid")"
+    wait_for 15 eval '[ "$(notices_sent)" -ge 1 ]' || fail "no notice of the unexpected stop"
+    local part
+    grep -A 40 'member=Notify' "$work/dbus-monitor.log" >"$work/notice"
+    for part in 'string "Harlune"' 'string "default"' 'string "desktop-entry"' \
+        'string "de.harlune.kommandozentrale"' 'Server unerwartet beendet' 'läuft nicht mehr' \
+        'Ein Klick auf diese Meldung öffnet den Logs-Ordner'; do
+        grep -qF "$part" "$work/notice" || fail "the notice lacks $part: $(cat "$work/notice")"
+    done
+    ! grep -q 'GET /api' "$work/notice" || fail "the notice shows request lines: $(cat "$work/notice")"
+}
+
+# The item's Id and Title: the program's name, no macOS label space.
+item_is_named_harlune() {
+    [ "$(item_property Id)" = "(<'Harlune'>,)" ] || fail "the item's Id is $(item_property Id)"
+    [ "$(item_property Title)" = "(<'Harlune'>,)" ] || fail "the item's Title is $(item_property Title)"
+}
+
+# The icon in screenshot $1 stands out from the bar ($2…: its region) by
+# at least 3:1 (the least for graphics to be told apart); sets icon_x, icon_y.
+icon_is_legible() {
+    local x y w h contrast
+    shot=$1 bar_region=("${@:2}")
+    wait_for 10 eval 'shoot "$shot" && pixels icon "$work/$shot.png" "${bar_region[@]}" >"$work/icon"' ||
+        fail "no icon appeared in the bar"
+    read -r x y w h contrast <"$work/icon"
+    echo "icon in $1: ${w}x${h} at $x,$y, contrast $contrast:1"
+    awk -v c="$contrast" 'BEGIN { exit !(c >= 3) }' || fail "the icon is not legible on the bar ($contrast:1)"
+    icon_x=$((x + w / 2)) icon_y=$((y + h / 2)) bar_shot=$1
+}
+
+# Between screenshots $1 and $2 a menu opened below the icon: a fifth at
+# least of the 300 px on either side of it changed.
+menu_at_icon() {
+    local share x0=$((icon_x < 300 ? 0 : icon_x - 300)) x1=$((icon_x + 300 > width ? width : icon_x + 300))
+    share=$(pixels share "$work/$1.png" "$work/$2.png" "$x0" "$bar" "$x1" 400)
+    awk -v s="$share" 'BEGIN { exit !(s > 0.2) }'
+}
+
+# Waits for a menu at the icon, and keeps the screen in screenshot $1.
+menu_shows() {
+    local shot=$1
+    wait_for 10 eval 'shoot "$shot" && menu_at_icon "$bar_shot" "$shot"' || fail "no menu at the icon ($shot)"
+}
+
+# What changed between screenshots $1 and $2 within the region $3…: "x y w h".
+changed_box() { pixels box "$work/$1.png" "$work/$2.png" "${@:3}"; }

@@ -1,0 +1,127 @@
+#!/usr/bin/env bash
+# The tray program on a real Wayland desktop: headless sway with waybar's
+# tray and dunst, used by pointer and keys through wayvnc, checked in
+# screenshots where only pixels tell:
+#   bash tests/e2e/run_sway.sh build/bin/harlune-kommandozentrale
+set -euo pipefail
+
+program=$(readlink -f "$1")
+here=$(dirname "$0")
+# shellcheck source=x11_session.sh
+source "$here/x11_session.sh"
+# shellcheck source=desktop_session.sh
+source "$here/desktop_session.sh"
+run_as_desktop_user "$0" "$program"
+prepare_workspace harlune-sway
+trap end_desktop_session EXIT
+width=1280 bar=30
+
+printf 'output HEADLESS-1 resolution %sx800\nxwayland disable\n' "$width" >"$work/sway.conf"
+WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman session_start sway -c "$work/sway.conf"
+wait_for 20 eval 'ls "$XDG_RUNTIME_DIR"/sway-ipc.* >/dev/null 2>&1 && test -S "$XDG_RUNTIME_DIR/wayland-1"'
+export WAYLAND_DISPLAY=wayland-1 SWAYSOCK
+SWAYSOCK=$(ls "$XDG_RUNTIME_DIR"/sway-ipc.*)
+session_start wayvnc -u "$work/vnc.sock"
+session_start dunst
+watch_notices
+hand() { /usr/bin/python3 "$here/rfb_hand.py" "$work/vnc.sock" "$@"; }
+wait_for 20 test -S "$work/vnc.sock"
+# waybar's default look (its dark bar), only its tray in it
+printf '{"height": %s, "modules-right": ["tray"], "tray": {"icon-size": 22, "spacing": 8}}' "$bar" \
+    >"$work/waybar.json"
+
+# Sway's windows: "title<TAB>floating<TAB>width x height<TAB>focused" a line.
+windows() {
+    swaymsg -t get_tree | /usr/bin/python3 -c 'import json, sys
+def walk(node, floating=False):
+    if node.get("pid"):
+        print(node.get("name"), floating, "%(width)dx%(height)d" % node["rect"], node["focused"], sep="\t")
+    for child in node.get("nodes", []):
+        walk(child, floating)
+    for child in node.get("floating_nodes", []):
+        walk(child, True)
+walk(json.load(sys.stdin))'
+}
+window_shown() { windows | grep "^$1" >/dev/null; }
+window_gone() { local list && list=$(windows) && ! grep -q "^$1" <<<"$list"; }
+# Closes the alert titled $1 (a prefix), as the user does with sway's
+# close binding: the alerts carry only an "OK" (the tray notice also
+# "Beenden", which a close does not choose).
+answer_alert() {
+    wait_for 30 window_shown "$1" || fail "no alert \"$1\""
+    swaymsg "[title=\"^$1\"] kill" >/dev/null
+    wait_for 20 window_gone "$1" || fail "the alert \"$1\" stayed: $(windows)"
+}
+
+# --- started before any panel: it says so, then gets into a panel that
+# comes later (within moments; the wait allows for a busy machine)
+env HARLUNE_PROJECT="$project" QT_QPA_PLATFORM=wayland "$program" >"$work/program.out" 2>&1 &
+PROGRAM_PID=$!
+answer_alert 'Kein Infobereich'
+answer_alert 'Harlune Buchhaltung läuft'
+session_start waybar -c "$work/waybar.json"
+wait_for 20 item_registered || fail "the item did not register with a watcher that came later"
+item_is_named_harlune
+# Sharp at scale 1 and 2: the pixmaps come in the panel sizes up to 64 px.
+for size in 16 22 32 44 64; do
+    item_property IconPixmap | grep -q "($size, $size, \[" || fail "no ${size}px icon for the panel"
+done
+
+# --- a panel that restarts gets the item again
+stop_pid "${SESSION_PIDS[-1]}"
+wait_for 10 eval '! item_registered'
+session_start waybar -c "$work/waybar.json"
+wait_for 20 item_registered || fail "the item did not register again after the panel restarted"
+
+# --- the icon, legible on waybar's dark bar
+icon_is_legible sway-bar $((width - 200)) 0 "$width" $((bar - 3))
+
+# --- a left click opens the menu at the icon, and no window
+hand click "$icon_x" "$icon_y" 1
+menu_shows sway-left-click
+[ -z "$(windows)" ] || fail "a left click opened a window: $(windows)"
+
+# The menu waybar shows gets no keys: a click on entry $1 (from 0 at the
+# top, $2 separators above it) of the menu shown in screenshot $3. It hangs
+# from the bar, its first row's middle at the bar's edge; GTK's rows are
+# 24 px, a separator 1 px.
+choose_entry() {
+    local x y w h
+    read -r x y w h < <(pixels box "$work/sway-bar.png" "$work/$3.png" $((width / 2)) "$bar" "$width" 800) ||
+        fail "no menu to choose from"
+    hand click $((x + 60)) $((bar + 24 * $1 + $2)) 1
+}
+
+# --- "Server starten" from that menu
+choose_entry 2 1 sway-left-click
+answer_alert 'Server gestartet'
+wait_for 20 server_answers || fail "the server does not answer"
+
+# --- a server that ends by itself: one notice, in German, a click on it
+# (dunst: the middle button) opens the logs folder
+shoot sway-before-notice
+server_dies
+wait_for 10 eval 'shoot sway-notice && changed_box sway-before-notice sway-notice 0 "$bar" "$width" 800 >"$work/box"' ||
+    fail "dunst shows no notice"
+read -r x y w h <"$work/box"
+hand click $((x + w / 2)) $((y + h / 2)) 2
+wait_for 10 grep -q '/logs' "$work/browser.log" || fail "a click on the notice did not open the logs folder"
+
+# --- a stop of ours is never told
+hand click "$icon_x" "$icon_y" 1
+menu_shows sway-menu-again
+choose_entry 2 1 sway-menu-again
+answer_alert 'Server gestartet'
+hand click "$icon_x" "$icon_y" 1
+menu_shows sway-menu-running
+choose_entry 3 1 sway-menu-running
+answer_alert 'Server gestoppt'
+sleep 6 # a poll tick at least
+[ "$(notices_sent)" -eq 1 ] || fail "a notice for a stop of ours: $(cat "$work/dbus-monitor.log")"
+
+# --- "Beenden", the last entry of the menu a right click opens, ends the program
+hand click "$icon_x" "$icon_y" 3
+menu_shows sway-right-click
+choose_entry 10 4 sway-right-click
+program_ends
+echo "PASS: sway + waybar + dunst: a later panel, a legible icon, the menu at the icon, a notice that opens the logs"
