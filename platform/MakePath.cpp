@@ -1,5 +1,7 @@
 #include "platform/MakePath.h"
 
+#include "platform/SystemError.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -12,7 +14,7 @@ namespace {
 
 QString reason(const QString &folder, int error)
 {
-    return folder + QStringLiteral(": ") + qt_error_string(error);
+    return folder + QStringLiteral(": ") + SystemError::describe(error);
 }
 
 bool isFolder(const QByteArray &path)

@@ -30,7 +30,9 @@ Sources systemSources();
 // port nobody listens on is answered from them at once, and so is the
 // lowest process holding the listener, as lsof would name it. lsof runs
 // only where they cannot tell (no such file system, or a listener whose
-// process is not found there), and for no longer than its time-out.
+// process is not found there), and for no longer than its time-out. A
+// listener whose holder neither can see (another user's) is asked about
+// once: not again until the listening sockets on the port change.
 PortStatus probe(const Sources &sources, qint64 port);
 
 // lsof alone, for the process listening on the port (connected clients,

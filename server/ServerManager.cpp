@@ -1,12 +1,11 @@
 #include "server/ServerManager.h"
 
 #include "paths/ProjectLayout.h"
+#include "server/ApiConnection.h"
 #include "server/OutputText.h"
 #include "server/ServerConstants.h"
 #include "server/ServerState.h"
 #include "server/StatusModel.h"
-
-#include <QNetworkAccessManager>
 
 ServerManager &ServerManager::shared()
 {

@@ -15,7 +15,7 @@
 #include <memory>
 #include <optional>
 
-class QNetworkAccessManager;
+class ApiConnection;
 class ServerState;
 class StatusModel;
 
@@ -125,5 +125,5 @@ private:
     const std::unique_ptr<StatusModel> m_status;
     // Main thread only.
     UrlOpener m_urlOpener;
-    QPointer<QNetworkAccessManager> m_network;
+    QPointer<ApiConnection> m_api;
 };

@@ -4,7 +4,9 @@
 #include "platform/linux/KernelSockets.h"
 
 #include <QFile>
+#include <QMutex>
 
+#include <algorithm>
 #include <csignal>
 
 #include <unistd.h>
@@ -14,6 +16,42 @@ namespace PortProbe {
 namespace {
 
 constexpr qint64 highestPort = 0xFFFF;
+
+// The listeners lsof last found no holder for, where this user cannot look:
+// another user's server does not cost an lsof on every update, only when
+// its sockets change (a socket's inode is its own while it exists).
+struct UnseenHolder
+{
+    QString lsofPath;
+    qint64 port = -1;
+    QList<quint64> inodes;
+
+    friend bool operator==(const UnseenHolder &, const UnseenHolder &) = default;
+};
+
+QMutex unseenLock;
+UnseenHolder unseen;
+
+// lsof for a listener the process file system could not name the holder of.
+PortStatus heldBySomeoneUnseen(const Sources &sources, qint64 port, QList<quint64> inodes)
+{
+    std::sort(inodes.begin(), inodes.end());
+    UnseenHolder asked{sources.lsofPath, port, inodes};
+    {
+        const QMutexLocker locker(&unseenLock);
+        if (unseen == asked)
+            return PortStatus::held(std::nullopt);
+    }
+    qCDebug(lcPlatform, "Port %lld: held, no holder found below %s, asking lsof", port,
+            qUtf8Printable(sources.procFolder));
+    const PortStatus answer = askLsof(sources.lsofPath, port, sources.lsofTimeoutMs);
+    // A holder lsof names is looked for again (it may go); one that it failed on, too.
+    if (!answer.pid && !answer.isUnknown()) {
+        const QMutexLocker locker(&unseenLock);
+        unseen = std::move(asked);
+    }
+    return PortStatus::held(answer.pid);
+}
 
 } // namespace
 
@@ -45,8 +83,7 @@ PortStatus probe(const Sources &sources, qint64 port)
     if (const std::optional<qint32> pid = KernelSockets::lowestHolder(proc, *inodes))
         return PortStatus::held(pid);
     // Held for certain; lsof may still name a holder the scan missed.
-    qCDebug(lcPlatform, "Port %lld: held, no holder found below %s, asking lsof", port, proc.constData());
-    return PortStatus::held(askLsof(sources.lsofPath, port, sources.lsofTimeoutMs).pid);
+    return heldBySomeoneUnseen(sources, port, *std::move(inodes));
 }
 
 std::optional<QString> programName(qint32 pid)

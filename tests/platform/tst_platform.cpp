@@ -158,7 +158,8 @@ private slots:
         QFile file(root.filePath("datei"));
         QVERIFY(file.open(QIODevice::WriteOnly));
         QCOMPARE(MakePath::create(root.filePath("datei/x")),
-                 root.filePath("datei") + ": " + qt_error_string(ENOTDIR));
+                 root.filePath("datei") + ": Eine Datei steht im Weg, wo ein Ordner sein müsste ("
+                     + qt_error_string(ENOTDIR) + ")");
     }
 
     // A link at the path, dangling or to a user's file, is replaced; nothing

@@ -59,19 +59,22 @@ inline quint16 startListener(QProcess &process, quint16 port = 0)
 }
 
 // Answers every request on 127.0.0.1 with fixed bytes; with an empty answer
-// it reads and keeps silent.
+// it reads and keeps silent. Closes each connection after its answer unless
+// told to keep them open.
 class HttpResponder
 {
 public:
-    explicit HttpResponder(QByteArray answer) : m_answer(std::move(answer))
+    explicit HttpResponder(QByteArray answer, bool keepOpen = false) : m_answer(std::move(answer))
     {
-        QObject::connect(&m_server, &QTcpServer::newConnection, &m_server, [this] {
+        QObject::connect(&m_server, &QTcpServer::newConnection, &m_server, [this, keepOpen] {
             while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-                QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                m_sockets.append(socket);
+                QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket, keepOpen] {
                     m_received += socket->readAll();
                     if (m_received.endsWith("\r\n\r\n") && !m_answer.isEmpty()) {
                         socket->write(m_answer);
-                        socket->disconnectFromHost();
+                        if (!keepOpen)
+                            socket->disconnectFromHost();
                     }
                 });
             }
@@ -80,10 +83,18 @@ public:
     bool listen(quint16 port = 0) { return m_server.listen(QHostAddress::LocalHost, port); }
     quint16 port() const { return m_server.serverPort(); }
     QByteArray received() const { return m_received; }
+    qsizetype connections() const { return m_sockets.size(); }
+    // As a server does after its idle time.
+    void closeConnections()
+    {
+        for (QTcpSocket *socket : std::as_const(m_sockets))
+            socket->close();
+    }
 
 private:
     QByteArray m_answer;
     QByteArray m_received;
+    QList<QTcpSocket *> m_sockets;  // owned by the server
     QTcpServer m_server;  // last: its sockets go before the buffers they fill
 };
 

@@ -1,3 +1,4 @@
+#include "server/ApiProbe.h"
 #include "server/ServerManager.h"
 #include "ServerTestSupport.h"
 
@@ -5,11 +6,26 @@ using namespace ServerTestSupport;
 
 namespace {
 
-QByteArray answer(const QByteArray &status, const QByteArray &body, qsizetype declaredLength = -1)
+using State = ApiProbe::Response::State;
+constexpr int limit = 64 * 1024;
+
+QByteArray answer(const QByteArray &status, const QByteArray &body, qsizetype declaredLength = -1,
+                  const QByteArray &connection = "close")
 {
     return "HTTP/1.1 " + status + "\r\nContent-Length: "
         + QByteArray::number(declaredLength < 0 ? body.size() : declaredLength)
-        + "\r\nConnection: close\r\n\r\n" + body;
+        + "\r\nConnection: " + connection + "\r\n\r\n" + body;
+}
+
+const QByteArray chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+                           "4;ext=1\r\n{\"ap\r\n6\r\ni\": 5}\r\n0\r\nX-Trailer: 1\r\n\r\n";
+
+ServerManager::Config configFor(const HttpResponder &responder)
+{
+    ServerManager::Config config;
+    config.port = responder.port();
+    config.apiTimeoutMs = 2000;
+    return config;
 }
 
 } // namespace
@@ -19,38 +35,123 @@ class ApiProbeTest : public QObject
     Q_OBJECT
 
 private slots:
-    void answers_data()
+    // The answer read whole and in every two pieces; `closed`: the peer
+    // closes after the bytes.
+    void readsAnswers_data()
     {
-        QTest::addColumn<QByteArray>("response");
-        QTest::addColumn<bool>("present");
-        QTest::addColumn<QString>("version");
-        QTest::newRow("200, trailing line break") << answer("200 OK", "{\"api\": 5}\n") << true << "{\"api\": 5}\n";
-        QTest::newRow("200, umlaut") << answer("200 OK", "Größe") << true << QStringLiteral("Größe");
-        QTest::newRow("200, empty") << answer("200 OK", "") << true << "";
-        QTest::newRow("200, not UTF-8") << answer("200 OK", "v\xff\xfe") << true << "OK";
-        QTest::newRow("200, cut off") << answer("200 OK", "v5", 10) << false << "";
-        // Announces a gigabyte: read up to the limit, and an answer all the same.
-        QTest::newRow("200, larger than the limit") << answer("200 OK", QByteArray(1 << 20, 'v'), 1 << 30) << true
-                                                    << QString(64 * 1024, 'v');
-        QTest::newRow("404") << answer("404 Not Found", "v5") << false << "";
-        // Accepts and never answers: the request's own timeout ends it.
-        QTest::newRow("silent") << QByteArray() << false << "";
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("closed");
+        QTest::addColumn<int>("state");
+        QTest::addColumn<std::optional<QString>>("version");
+        QTest::addColumn<bool>("reusable");
+        using V = std::optional<QString>;
+        const auto row = [](const char *name, const QByteArray &bytes, bool closed, State state, V version,
+                            bool reusable) {
+            QTest::newRow(name) << bytes << closed << int(state) << version << reusable;
+        };
+        row("kept alive", answer("200 OK", "{\"api\": 5}\n", -1, "keep-alive"), false, State::Complete,
+            "{\"api\": 5}\n", true);
+        row("umlaut, lone line feeds", "HTTP/1.1 200 OK\nContent-Length: 7\n\nGröße", false, State::Complete,
+            QStringLiteral("Größe"), true);
+        row("not UTF-8, 1.0 closes", "HTTP/1.0 200 OK\r\nContent-Length: 3\r\n\r\nv\xff\xfe", false,
+            State::Complete, "OK", false);
+        row("empty", answer("200 OK", ""), false, State::Complete, "", false);
+        row("until closed", "HTTP/1.1 200 OK\r\n\r\nv5", true, State::Complete, "v5", false);
+        row("chunked, trailer", chunked, false, State::Complete, "{\"api\": 5}", true);
+        row("continue, then the answer", "HTTP/1.1 100 Continue\r\n\r\n" + answer("200 OK", "v5"), false,
+            State::Complete, "v5", false);
+        row("404", answer("404 Not Found", "v5", -1, "keep-alive"), false, State::Complete, V(), true);
+        row("bytes beyond the answer", answer("200 OK", "v5", -1, "keep-alive") + "HTTP", false,
+            State::Complete, "v5", false);
+        row("cut off", answer("200 OK", "v5", 10), true, State::Broken, V(), false);
+        row("chunk cut off", chunked.left(chunked.indexOf("0\r\n")), true, State::Broken, V(), false);
+        row("framed twice", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nTransfer-Encoding: chunked\r\n\r\n", false,
+            State::Broken, V(), false);
+        row("compressed", "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n\r\n", false, State::Broken,
+            V(), false);
+        row("two lengths", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nContent-Length: 3\r\n\r\n", false,
+            State::Broken, V(), false);
+        row("not HTTP", "SSH-2.0-OpenSSH\r\n\r\n", false, State::Broken, V(), false);
+        row("head without end", "HTTP/1.1 200 OK\r\nX: " + QByteArray(9000, 'x'), false, State::Broken, V(), false);
+        // Longer than the limit: its first 64 KiB are its text, however it is framed.
+        const QByteArray large(limit + 1, 'v');
+        const V first = QString(limit, 'v');
+        row("declared larger", answer("200 OK", large.left(limit), 1 << 30), false, State::Complete, first, false);
+        row("larger until closed", "HTTP/1.1 200 OK\r\n\r\n" + large, false, State::Complete, first, false);
+        row("larger in chunks", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+                + QByteArray::number(limit + 1, 16) + "\r\n" + large, false, State::Complete, first, false);
     }
 
-    void answers()
+    void readsAnswers()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, closed);
+        QFETCH(int, state);
+        QFETCH(std::optional<QString>, version);
+        QFETCH(bool, reusable);
+        QList<qsizetype> cuts{bytes.size()};
+        for (qsizetype cut = 0; cut < bytes.size(); cut += qMax<qsizetype>(1, bytes.size() / 97))
+            cuts.append(cut);
+        for (const qsizetype cut : cuts) {
+            ApiProbe::Response response;
+            response.feed(QByteArrayView(bytes).first(cut));
+            response.feed(QByteArrayView(bytes).sliced(cut));
+            if (closed)
+                response.closed();
+            QCOMPARE(int(response.state()), state);
+            QCOMPARE(response.version(), version);
+            QCOMPARE(response.reusable(), reusable);
+        }
+    }
+
+    // Through the manager, against real sockets.
+    void answersOnTheMainThread_data()
+    {
+        QTest::addColumn<QByteArray>("response");
+        QTest::addColumn<std::optional<QString>>("version");
+        QTest::newRow("200") << answer("200 OK", "{\"api\": 5}\n") << std::optional<QString>("{\"api\": 5}\n");
+        QTest::newRow("chunked") << chunked << std::optional<QString>("{\"api\": 5}");
+        QTest::newRow("larger than the limit") << answer("200 OK", QByteArray(1 << 20, 'v'), 1 << 30)
+                                               << std::optional(QString(limit, 'v'));
+        QTest::newRow("404") << answer("404 Not Found", "v5") << std::optional<QString>();
+        QTest::newRow("cut off") << answer("200 OK", "v5", 10) << std::optional<QString>();
+        // Accepts and never answers: the inactivity time-out ends it.
+        QTest::newRow("silent") << QByteArray() << std::optional<QString>();
+    }
+
+    void answersOnTheMainThread()
     {
         QFETCH(QByteArray, response);
-        QFETCH(bool, present);
-        QFETCH(QString, version);
+        QFETCH(std::optional<QString>, version);
         HttpResponder responder(response);
         QVERIFY(responder.listen());
-        ServerManager::Config config;
-        config.port = responder.port();
-        config.apiTimeoutMs = 2000;
-        ServerManager manager(config);
-        const auto outcome = await([&](auto done) { manager.fetchAPIVersion(done); });
-        QCOMPARE(outcome->version, present ? std::optional<QString>(version) : std::nullopt);
-        QVERIFY2(responder.received().startsWith("GET /api/version HTTP/1.1\r\n"), responder.received());
+        ServerManager manager(configFor(responder));
+        QCOMPARE(await([&](auto done) { manager.fetchAPIVersion(done); })->version, version);
+        QVERIFY2(responder.received().startsWith("GET /api/version HTTP/1.1\r\nHost: 127.0.0.1:"),
+                 responder.received());
+    }
+
+    // One connection for many requests; one the server closed is replaced
+    // without a word, also when it closes just as the request goes out.
+    void keepsOneConnection()
+    {
+        HttpResponder responder(answer("200 OK", "v5", -1, "keep-alive"), true);
+        QVERIFY(responder.listen());
+        ServerManager manager(configFor(responder));
+        const auto fetched = [&] { return await([&](auto done) { manager.fetchAPIVersion(done); })->version; };
+        const QList<qsizetype> connections{1, 1, 2, 3};
+        for (qsizetype request = 0; request < connections.size(); ++request) {
+            QCOMPARE(fetched(), std::optional<QString>("v5"));
+            QCOMPARE(responder.connections(), connections[request]);
+            if (request > 0) // the next request goes out before the client has seen the close
+                responder.closeConnections();
+        }
+        // Asked again while a request is under way: answered with it.
+        auto first = std::make_shared<Outcome>();
+        manager.fetchAPIVersion(recorder(first));
+        QCOMPARE(await([&](auto done) { manager.fetchAPIVersion(done); })->version, std::optional<QString>("v5"));
+        QCOMPARE(first->calls, 1);
+        QCOMPARE(responder.received().count("GET"), 5);
     }
 };
 

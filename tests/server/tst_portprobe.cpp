@@ -3,6 +3,10 @@
 #include "server/ServerManager.h"
 #include "ServerTestSupport.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -36,12 +40,15 @@ elif mode == 'time-wait':  # the accepting side closes first and keeps TIME_WAIT
     assert any(l.split()[1].endswith(':%04X' % port) and l.split()[3] == '06' for l in open('/proc/net/tcp'))
 else:
     try: s = {'v6-only': lambda: listener(V6, '::1', 1), 'dual-stack': lambda: listener(V6, '::', 0),
-              'bound': lambda: listener(listen=False)}.get(mode, listener)()
+              'bound': lambda: listener(listen=False),
+              'nobody': lambda: socket.create_server(('127.0.0.1', 0))}.get(mode, listener)()
     except OSError: s = None
     port, holder = s.getsockname()[1] if s else 0, 0 if mode == 'bound' else holder
     if mode == 'shared':  # parent and child hold it; PIDs wrap, so either may be lower
         child = forked(); child or time.sleep(120); holder = min(holder, child)
 print('%d %d' % (port, holder), flush=True)
+while mode == 'nobody':  # listens anew, on another socket, after each connection
+    c = s.accept()[0]; s.close(); s = socket.create_server(('127.0.0.1', port)); c.close()
 time.sleep(120)
 )");
 
@@ -134,10 +141,31 @@ private slots:
         QCOMPARE(PortProbe::probe(procAlone, port), expected ? PortStatus::held(expected) : PortStatus::free());
         QCOMPARE(KernelSockets::listeningInodes(QByteArray("/proc"), port), KernelSockets::listeningInodes(port));
         if (mode == u"nobody") { // a third user can look into neither: held, by a process it cannot name
+            QTemporaryDir dir; // lsof through a wrapper that counts its runs, for that user
+            const PortProbe::Sources counting{"/proc", dir.filePath("lsof")};
+            QVERIFY(writeFile(counting.lsofPath, "#!/bin/sh\necho >>\"${0%/*}/runs\"\nexec /usr/bin/lsof \"$@\"\n")
+                    && writeFile(dir.filePath("runs"), ""));
+            QVERIFY(chmod(qPrintable(dir.path()), 0755) == 0 && chmod(qPrintable(counting.lsofPath), 0755) == 0
+                    && chmod(qPrintable(dir.filePath("runs")), 0666) == 0);
+            const auto runsAfterProbe = [&] {
+                return PortProbe::probe(counting, port) == PortStatus::held({}) ? readFile(dir.filePath("runs")).size() : -1;
+            };
             const pid_t child = fork();
-            if (child == 0)
-                _exit(setresgid(65533, 65533, 65533) == 0 && setresuid(65533, 65533, 65533) == 0
-                      && PortProbe::probe(procAlone, port) == PortStatus::held({}) ? 0 : 1);
+            if (child == 0) {
+                bool ok = setresgid(65533, 65533, 65533) == 0 && setresuid(65533, 65533, 65533) == 0
+                    && PortProbe::probe(procAlone, port) == PortStatus::held({});
+                // lsof once for that socket; a connection makes the holder listen anew, and that is asked about.
+                const auto before = KernelSockets::listeningInodes(port);
+                ok = ok && runsAfterProbe() == 1 && runsAfterProbe() == 1;
+                const int client = ::socket(AF_INET, SOCK_STREAM, 0);
+                const sockaddr_in address{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
+                ok = ok && ::connect(client, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
+                const QDeadlineTimer deadline(patienceMs);
+                while (ok && !deadline.hasExpired() && (KernelSockets::listeningInodes(port) == before
+                                                        || KernelSockets::listeningInodes(port)->isEmpty()))
+                    QThread::msleep(10);
+                _exit(ok && runsAfterProbe() == 2 && runsAfterProbe() == 2 ? 0 : 1);
+            }
             int status = -1;
             QVERIFY(waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0);
         }

@@ -1,0 +1,174 @@
+#include "server/ApiConnection.h"
+
+#include "server/Dispatch.h"
+#include "server/ServerConstants.h"
+#include "server/ServerLog.h"
+#include "server/ServerManager.h"
+#include "server/ServerState.h"
+
+#include <QCoreApplication>
+#include <QNetworkProxy>
+#include <QTcpSocket>
+
+ApiConnection::ApiConnection(QUrl address, int timeoutMs, QObject *parent)
+    : QObject(parent)
+    , m_address(std::move(address))
+{
+    // Without it a server that accepts and never answers holds the request
+    // for ever, and every poll joins it.
+    m_idle.setSingleShot(true);
+    m_idle.setInterval(timeoutMs);
+    connect(&m_idle, &QTimer::timeout, this, [this] {
+        qCDebug(lcServer, "Version request: no traffic for %d ms", m_idle.interval());
+        finish(std::nullopt, false);
+    });
+}
+
+ApiConnection::~ApiConnection()
+{
+    // Unanswered completions go with it: no main loop is left to call them.
+    if (m_socket)
+        m_socket->disconnect(this);
+}
+
+void ApiConnection::fetch(Answer answer)
+{
+    m_waiting.append(std::move(answer));
+    if (m_waiting.size() == 1)
+        send();
+}
+
+void ApiConnection::send()
+{
+    m_response = {};
+    m_answerStarted = false;
+    m_idle.start();
+    m_onKeptConnection = m_socket && m_socket->state() == QAbstractSocket::ConnectedState;
+    if (m_onKeptConnection)
+        writeRequest();
+    else
+        connectAfresh();
+}
+
+void ApiConnection::writeRequest()
+{
+    const QByteArray request = "GET " + m_address.path(QUrl::FullyEncoded).toLatin1() + " HTTP/1.1\r\nHost: "
+        + m_address.authority(QUrl::FullyEncoded).toLatin1() + "\r\n\r\n";
+    m_socket->write(request);
+}
+
+void ApiConnection::connectAfresh()
+{
+    dropConnection();
+    m_socket = new QTcpSocket(this);
+    // Loopback must never go through a proxy from the environment.
+    m_socket->setProxy(QNetworkProxy::NoProxy);
+    // Qt buffers no more than the answer may hold, and a little of its head.
+    m_socket->setReadBufferSize(ServerConstants::apiAnswerLimit + 16 * 1024);
+    connect(m_socket, &QTcpSocket::connected, this, [this] {
+        if (!m_waiting.isEmpty())
+            writeRequest();
+    });
+    connect(m_socket, &QTcpSocket::readyRead, this, &ApiConnection::readAnswer);
+    connect(m_socket, &QTcpSocket::disconnected, this, &ApiConnection::peerClosed);
+    connect(m_socket, &QTcpSocket::errorOccurred, this, &ApiConnection::peerClosed);
+    m_socket->connectToHost(m_address.host(), quint16(m_address.port()));
+}
+
+void ApiConnection::readAnswer()
+{
+    QTcpSocket *socket = m_socket;
+    if (!socket)
+        return;
+    if (m_waiting.isEmpty()) {
+        // Nothing was asked: whatever this is, the connection is not ours to trust.
+        dropConnection();
+        return;
+    }
+    while (socket->bytesAvailable() > 0 && m_response.state() == ApiProbe::Response::State::Incomplete) {
+        m_answerStarted = true;
+        m_response.feed(socket->read(16 * 1024));
+    }
+    switch (m_response.state()) {
+    case ApiProbe::Response::State::Incomplete:
+        m_idle.start();
+        break;
+    case ApiProbe::Response::State::Complete:
+        finish(m_response.version(), m_response.reusable());
+        break;
+    case ApiProbe::Response::State::Broken:
+        finish(std::nullopt, false);
+        break;
+    }
+}
+
+void ApiConnection::peerClosed()
+{
+    if (m_waiting.isEmpty()) {
+        dropConnection(); // a kept connection the server let go while idle
+        return;
+    }
+    readAnswer();
+    if (m_waiting.isEmpty())
+        return;
+    if (m_onKeptConnection && !m_answerStarted) {
+        // Closed by the server after its idle time, just as we asked: once more, afresh.
+        qCDebug(lcServer, "Version request: kept connection was closed, connecting again");
+        m_onKeptConnection = false;
+        m_idle.start();
+        connectAfresh();
+        return;
+    }
+    m_response.closed();
+    finish(m_response.version(), false);
+}
+
+void ApiConnection::finish(const std::optional<QString> &version, bool keepConnection)
+{
+    m_idle.stop();
+    if (!keepConnection)
+        dropConnection();
+    const QList<Answer> answers = std::exchange(m_waiting, {});
+    for (const Answer &answer : answers) {
+        Dispatch::toMain([answer, version] {
+            if (answer)
+                answer(version);
+        });
+    }
+}
+
+void ApiConnection::dropConnection()
+{
+    if (!m_socket)
+        return;
+    // Its signals could arrive while it is being torn down: none reaches us.
+    QTcpSocket *socket = m_socket;
+    m_socket.clear();
+    socket->disconnect(this);
+    socket->abort();
+    socket->deleteLater();
+}
+
+void ServerManager::fetchAPIVersion(VersionCompletion completion)
+{
+    QCoreApplication *application = QCoreApplication::instance();
+    if (!application) {
+        // No main loop will ever run a later answer; this is the only chance.
+        if (completion)
+            completion(std::nullopt);
+        return;
+    }
+    const QUrl address = apiVersionUrl();
+    if (!address.isValid()) {
+        Dispatch::toMain([completion] {
+            if (completion)
+                completion(std::nullopt);
+        });
+        return;
+    }
+    // Owned by the application, so it goes when the application goes (its
+    // unanswered completions with it); the next request builds a new one.
+    if (!m_api)
+        m_api = new ApiConnection(address, m_state->config().apiTimeoutMs, application);
+    m_api->fetch(std::move(completion));
+}
