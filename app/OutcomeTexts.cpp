@@ -2,6 +2,7 @@
 
 #include "app/ShellTexts.h"
 #include "paths/ProjectLayout.h"
+#include "platform/SystemError.h"
 
 #include <QFileInfo>
 
@@ -197,28 +198,11 @@ QString failure(const RunFailure &failure)
 
 QString systemError(const QString &technical)
 {
-    // The platform gives its reasons in English words only; the common
-    // ones are said in German, the words kept for whoever looks further.
-    static const struct { int code; const char *german; } causes[] = {
-        {ENOENT, "Datei oder Ordner nicht vorhanden"},
-        {EACCES, "Keine Berechtigung"},
-        {EPERM, "Keine Berechtigung"},
-        {ENOSPC, "Kein Speicherplatz mehr frei"},
-        {EDQUOT, "Speicherkontingent erschöpft"},
-        {EROFS, "Das Dateisystem ist nur lesbar"},
-        {ENOTDIR, "Eine Datei steht, wo ein Ordner sein müsste"},
-        {EISDIR, "Ist ein Ordner"},
-        {ELOOP, "Zu viele symbolische Verweise hintereinander"},
-        {ENAMETOOLONG, "Name zu lang"},
-        {ENOEXEC, "Kein ausführbares Programm"},
-        {ETXTBSY, "Die Programmdatei wird gerade geschrieben"},
-        {ENOMEM, "Nicht genug Arbeitsspeicher"},
-        {EMFILE, "Zu viele offene Dateien"},
-        {EIO, "Ein-/Ausgabefehler des Datenträgers"},
-    };
-    for (const auto &cause : causes) {
-        if (!technical.isEmpty() && technical.endsWith(qt_error_string(cause.code)))
-            return QString::fromUtf8(cause.german) + QStringLiteral(" (") + technical + QLatin1Char(')');
+    // The platform gives its launch reasons in English words only: the
+    // cause they name is said as the system layer words it.
+    for (const int code : {ENOENT, EACCES, EPERM, ENOSPC, EDQUOT, EROFS, ENOTDIR, EISDIR, ELOOP, ENAMETOOLONG, EIO}) {
+        if (!technical.isEmpty() && technical.endsWith(qt_error_string(code)))
+            return SystemError::describe(code);
     }
     if (technical.isEmpty())
         return QStringLiteral("Unbekannter Fehler");

@@ -167,7 +167,7 @@ private slots:
         add("stop script unnamed holder", make(K::StopLeftPortBusy, u"Kein Server lief auf Port 8765."_s, {}, python),
             u"Kein Server lief auf Port 8765.\nBelegt von: python3 (PID 7)"_s);
         add("stop script cannot run", make(K::StopLeftPortBusy, {}, RunFailure{RunFailure::Kind::LaunchError, u"/bin/bash"_s,
-            u"execvp: Permission denied"_s}, python), u"bash konnte nicht gestartet werden: Keine Berechtigung (execvp: "
+            u"execvp: Permission denied"_s}, python), u"bash konnte nicht gestartet werden: Keine Berechtigung ("
             u"Permission denied)\nPort 8765 ist noch belegt – der Server wurde nicht gestoppt.\nBelegt von: python3 (PID 7)"_s);
         add("server cannot launch, disk full", make(K::ServerDidNotStart, {}, RunFailure{RunFailure::Kind::LaunchError,
             u"/usr/bin/python3"_s, u"No space left on device"_s}),
