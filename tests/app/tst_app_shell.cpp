@@ -121,7 +121,7 @@ private slots:
         QTest::addColumn<QString>("message");
         const auto make = [](K kind, QString output = {}, std::optional<RunFailure> failure = {},
                              std::optional<PortHolder> holder = {}) {
-            return OperationOutcome{kind, 8765, 42, OutputText::shortened(output), failure, holder};
+            return OperationOutcome{kind, 8765, 42, OutputText::shortened(output), failure, holder, false, {}};
         };
         const RunFailure noRoot{RunFailure::Kind::RootMissing, u"/p/x"_s, {}};
         const PortHolder python{7, u"python3"_s};

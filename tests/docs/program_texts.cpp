@@ -27,13 +27,20 @@ int main()
             CommandLine::parse({QStringLiteral("harlune-kommandozentrale"), QStringLiteral("--help")}).text,
     };
     // Every operation's alert text, the port held by a python3 where it is named.
-    for (int kind = 0; kind <= int(OperationOutcome::Kind::RegenerationFailed); ++kind) {
+    for (int kind = 0; kind <= int(OperationOutcome::Kind::ScriptTimedOut); ++kind) {
         OperationOutcome outcome;
         outcome.kind = OperationOutcome::Kind(kind);
         outcome.port = 8765;
         outcome.pid = 1234;
         outcome.holder = PortHolder{1234, QStringLiteral("python3")};
         texts << OutcomeTexts::message(outcome);
+    }
+    // The status lines of a launched server that does not listen (yet).
+    for (const Silence silence : {Silence::Starting, Silence::Unresponsive}) {
+        ServerStatus status;
+        status.silence = silence;
+        status.pid = 1234;
+        texts << OutcomeTexts::statusLine(status, address);
     }
     for (const MenuModel::Entry &entry : MenuModel::entries(QStringLiteral("/home/anna/.local/share/Harlune-Buchhaltung")))
         texts << entry.title;
