@@ -1,5 +1,15 @@
 #include "platform/DesktopNotifier.h"
 
+DesktopNotifier::DesktopNotifier(const QString &appName, const QString &desktopEntry,
+                                 const QString &iconName, QObject *parent)
+    : QObject(parent)
+    , m_appName(appName)
+    , m_desktopEntry(desktopEntry)
+    , m_iconName(iconName)
+{
+    listen();
+}
+
 QString DesktopNotifier::escapedForMarkup(const QString &text)
 {
     QString escaped = text;

@@ -43,6 +43,8 @@ private slots:
     void onClosed(uint id, uint reason);
 
 private:
+    // Subscribes to the service's answers where the system has one.
+    void listen();
     void send(const QString &title, const Body &body, const QString &actionLabel,
               const QStringList &capabilities);
 

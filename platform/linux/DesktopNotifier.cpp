@@ -20,12 +20,7 @@ QDBusMessage call(const QString &method)
 
 } // namespace
 
-DesktopNotifier::DesktopNotifier(const QString &appName, const QString &desktopEntry,
-                                 const QString &iconName, QObject *parent)
-    : QObject(parent)
-    , m_appName(appName)
-    , m_desktopEntry(desktopEntry)
-    , m_iconName(iconName)
+void DesktopNotifier::listen()
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
     bus.connect(service, path, interface, QStringLiteral("ActionInvoked"), this,

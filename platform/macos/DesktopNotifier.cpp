@@ -1,14 +1,8 @@
 #include "platform/DesktopNotifier.h"
 
-// The status item's own messages are macOS's notices; the caller shows them.
-DesktopNotifier::DesktopNotifier(const QString &appName, const QString &desktopEntry,
-                                 const QString &iconName, QObject *parent)
-    : QObject(parent)
-    , m_appName(appName)
-    , m_desktopEntry(desktopEntry)
-    , m_iconName(iconName)
-{
-}
+// The status item's own messages are macOS's notices; the caller shows them,
+// so there is no service to listen to.
+void DesktopNotifier::listen() {}
 
 void DesktopNotifier::notify(const QString &title, const Body &body, const QString & /*actionLabel*/)
 {
