@@ -35,6 +35,12 @@ Sources systemSources();
 // once: not again until the listening sockets on the port change.
 PortStatus probe(const Sources &sources, qint64 port);
 
+// probe()'s answer where it is to be had at once, without lsof and without
+// looking through every process's open files: a free port, or a listener
+// whose holder an earlier probe found and that still holds it. Absent where
+// only probe() can tell.
+std::optional<PortStatus> probeAtOnce(const Sources &sources, qint64 port);
+
 // lsof alone, for the process listening on the port (connected clients,
 // such as a browser holding a keep-alive connection, are left out). An lsof
 // that has not ended within `timeoutMs` is killed: no answer, as when it

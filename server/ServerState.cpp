@@ -43,17 +43,26 @@ bool ServerState::servesPort(qint32 pid) const
 
 bool ServerState::refreshStatus(Silence *silence)
 {
+    return *refresh(silence, false);
+}
+
+std::optional<bool> ServerState::refresh(Silence *silence, bool atOnce)
+{
+    // Whatever is done here before a probe that cannot answer at once is
+    // done again, to the same end, by the probe that can.
     if (const std::optional<Launched> ours = launched.get(); ours && !PortProbe::isAlive(ours->pid))
         launched.replaceIf(ours, std::nullopt);
     // A live recorded server runs only while the port is its own: a process
     // alone serves nobody.
     if (const std::optional<qint32> recorded = serverPID.get()) {
         if (PortProbe::isAlive(*recorded)) {
-            const PortStatus answer = probePort();
+            const std::optional<PortStatus> answer = askPort(atOnce);
+            if (!answer)
+                return std::nullopt;
             // No answer from the probe: nothing speaks against it.
-            if (answer.isUnknown())
+            if (answer->isUnknown())
                 return true;
-            if (servedBy(answer, *recorded)) {
+            if (servedBy(*answer, *recorded)) {
                 if (std::optional<Launched> ours = launched.get(); ours && ours->pid == *recorded && !ours->listened) {
                     Launched heard = *ours;
                     heard.listened = true;
@@ -71,17 +80,32 @@ bool ServerState::refreshStatus(Silence *silence)
         // A start may have recorded its server meanwhile.
         serverPID.replaceIf(recorded, std::nullopt);
     }
-    const PortStatus answer = probePort();
+    const std::optional<PortStatus> answer = askPort(atOnce);
+    if (!answer)
+        return std::nullopt;
     // Only a fresh answer is adopted.
-    if (answer.pid)
-        serverPID.set(answer.pid);
-    return listenerRunning(answer);
+    if (answer->pid)
+        serverPID.set(answer->pid);
+    return listenerRunning(*answer);
 }
 
 ServerObservation ServerState::observe()
 {
+    return *observe(false);
+}
+
+std::optional<ServerObservation> ServerState::observeAtOnce()
+{
+    return observe(true);
+}
+
+std::optional<ServerObservation> ServerState::observe(bool atOnce)
+{
     ServerObservation seen;
-    seen.running = refreshStatus(&seen.silence);
+    const std::optional<bool> running = refresh(&seen.silence, atOnce);
+    if (!running)
+        return std::nullopt;
+    seen.running = *running;
     seen.pid = serverPID.get();
     seen.port = portStatus();
     return seen;
@@ -119,13 +143,19 @@ bool ServerState::listenerRunning(const PortStatus &answer) const
 
 PortStatus ServerState::probePort() const
 {
+    return *askPort(false);
+}
+
+std::optional<PortStatus> ServerState::askPort(bool atOnce) const
+{
     const PortProbe::Sources sources{
         .procFolder = m_config.procFolder.isEmpty() ? ServerConstants::procFolder() : m_config.procFolder,
         .lsofPath = m_config.lsofPath.isEmpty() ? ServerConstants::lsofPath() : m_config.lsofPath,
     };
-    const PortStatus answer = PortProbe::probe(sources, m_config.port);
-    if (!answer.isUnknown())
-        m_lastAnswer.set(answer);
+    const std::optional<PortStatus> answer =
+        atOnce ? PortProbe::probeAtOnce(sources, m_config.port) : PortProbe::probe(sources, m_config.port);
+    if (answer && !answer->isUnknown())
+        m_lastAnswer.set(*answer);
     return answer;
 }
 

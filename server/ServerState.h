@@ -55,6 +55,10 @@ public:
     std::optional<qint32> endSilentLaunch(const Dispatch::Cancellation::Ticket &ticket, int graceMs);
     // refreshStatus() and what it left behind; blocks as it does.
     ServerObservation observe();
+    // The same where it is to be had at once (PortProbe::probeAtOnce), as
+    // it usually is: safe on the main thread. Absent where only observe()
+    // can tell.
+    std::optional<ServerObservation> observeAtOnce();
 
     // Asks the port now. Blocks while lsof runs, where it has to, and never
     // longer than its time-out (PortProbe::Sources::lsofTimeoutMs) and the
@@ -84,6 +88,9 @@ public:
     Dispatch::SerialQueue regenerations;
 
 private:
+    std::optional<bool> refresh(Silence *silence, bool atOnce);
+    std::optional<ServerObservation> observe(bool atOnce);
+    std::optional<PortStatus> askPort(bool atOnce) const;
     // Running from the port alone: whom the probe names now, or with no
     // answer whom it named last, while that process lives.
     bool listenerRunning(const PortStatus &answer) const;

@@ -13,7 +13,7 @@ enum class Silence {
     Unresponsive, // for longer than a start can plausibly take
 };
 
-// What one probe of the server found, taken on a worker thread.
+// What one probe of the server found.
 struct ServerObservation
 {
     // The recorded server (or a child of it) holds the port, or nothing is

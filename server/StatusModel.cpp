@@ -31,6 +31,11 @@ void StatusModel::requestUpdate()
         m_probeAgain = true;
         return;
     }
+    // Mostly the kernel answers at once: no hop to a worker and back for that.
+    if (const std::optional<ServerObservation> observation = m_state->observeAtOnce()) {
+        apply(*observation);
+        return;
+    }
     m_probing = true;
     Dispatch::toWorker([state = m_state, self = QPointer(this)] {
         const ServerObservation observation = state->observe();

@@ -15,9 +15,11 @@
 
 class ServerState;
 
-// The server's state as the shell sees it. Probes run on the worker pool,
-// every poll interval and when asked; their answers are applied on the
-// main thread, which never waits for one. Each change is pushed whole.
+// The server's state as the shell sees it, probed every poll interval and
+// when asked. What the kernel tells at once is read on the main thread;
+// probes that would look through every process or wait for lsof run on the
+// worker pool, and their answers are applied on the main thread, which never
+// waits for one. Each change is pushed whole.
 class StatusModel : public QObject
 {
     Q_OBJECT

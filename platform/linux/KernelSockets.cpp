@@ -100,7 +100,7 @@ struct DirCloser
 using Dir = std::unique_ptr<DIR, DirCloser>;
 
 // The process whose open files these are holds one of the sockets.
-bool holdsOne(const QByteArray &fdFolder, const QList<quint64> &inodes)
+bool holdsOneIn(const QByteArray &fdFolder, const QList<quint64> &inodes)
 {
     // Fails for another user's process (as for lsof) and one just gone.
     const Dir dir(::opendir(fdFolder.constData()));
@@ -248,10 +248,15 @@ std::optional<qint32> lowestHolder(const QByteArray &procFolder, const QList<qui
     }
     std::sort(pids.begin(), pids.end());
     for (const qint32 pid : pids) {
-        if (holdsOne(procFolder + '/' + QByteArray::number(pid) + "/fd", inodes))
+        if (holdsOne(procFolder, pid, inodes))
             return pid;
     }
     return std::nullopt;
+}
+
+bool holdsOne(const QByteArray &procFolder, qint32 pid, const QList<quint64> &inodes)
+{
+    return pid > 0 && holdsOneIn(procFolder + '/' + QByteArray::number(pid) + "/fd", inodes);
 }
 
 } // namespace KernelSockets

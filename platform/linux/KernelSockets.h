@@ -36,4 +36,8 @@ QList<quint64> listenersInTable(QByteArrayView table, quint16 port);
 // order; absent when no process this user can look into holds one.
 std::optional<qint32> lowestHolder(const QByteArray &procFolder, const QList<quint64> &inodes);
 
+// The process `pid` has one of the sockets among its open files: one
+// process's descriptors read, rather than every process's.
+bool holdsOne(const QByteArray &procFolder, qint32 pid, const QList<quint64> &inodes);
+
 } // namespace KernelSockets

@@ -35,7 +35,6 @@ UnseenHolder unseen;
 // lsof for a listener the process file system could not name the holder of.
 PortStatus heldBySomeoneUnseen(const Sources &sources, qint64 port, QList<quint64> inodes)
 {
-    std::sort(inodes.begin(), inodes.end());
     UnseenHolder asked{sources.lsofPath, port, inodes};
     {
         const QMutexLocker locker(&unseenLock);
@@ -53,23 +52,58 @@ PortStatus heldBySomeoneUnseen(const Sources &sources, qint64 port, QList<quint6
     return PortStatus::held(answer.pid);
 }
 
-} // namespace
-
-Sources systemSources()
+// The holder last found for the listeners on a port. While the same
+// sockets listen and that process still has one of them, it is still their
+// lowest holder: another process could come by one only from a holder,
+// by fork (a higher identifier, short of the numbers wrapping) or by being
+// handed it, and then it descends from or deals with that holder anyway.
+struct KnownHolder
 {
-    return {QStringLiteral("/proc"), QStringLiteral("/usr/bin/lsof")};
+    QByteArray procFolder;
+    qint64 port = -1;
+    QList<quint64> inodes;
+    qint32 pid = 0;
+};
+
+QMutex knownLock;
+KnownHolder known;
+
+std::optional<qint32> knownHolder(const QByteArray &proc, qint64 port, const QList<quint64> &inodes)
+{
+    qint32 pid = 0;
+    {
+        const QMutexLocker locker(&knownLock);
+        if (known.procFolder != proc || known.port != port || known.inodes != inodes)
+            return std::nullopt;
+        pid = known.pid;
+    }
+    if (!KernelSockets::holdsOne(proc, pid, inodes))
+        return std::nullopt;
+    return pid;
 }
 
-PortStatus probe(const Sources &sources, qint64 port)
+// How far a probe may go for its answer.
+enum class Reach {
+    Everything, // every process's open files, and lsof where they cannot tell
+    AtOnce,     // the kernel's listener list and one process's open files at most
+};
+
+std::optional<PortStatus> ask(const Sources &sources, qint64 port, Reach reach)
 {
+    const bool atOnce = reach == Reach::AtOnce;
     const QByteArray proc = QFile::encodeName(sources.procFolder);
     // Without the process file system no holder could be named: lsof then.
     if (proc.isEmpty() || port < 0 || port > highestPort || ::access(proc.constData(), R_OK | X_OK) != 0) {
+        if (atOnce)
+            return std::nullopt;
         qCDebug(lcPlatform, "Port %lld: no process file system at %s, asking lsof", port, proc.constData());
         return askLsof(sources.lsofPath, port, sources.lsofTimeoutMs);
     }
     std::optional<QList<quint64>> inodes = KernelSockets::listeningInodes(quint16(port));
     if (!inodes) {
+        // Reading the tables walks every connection the kernel has.
+        if (atOnce)
+            return std::nullopt;
         qCDebug(lcPlatform, "Port %lld: no socket diagnostics from the kernel, reading %s/net/tcp",
                 port, proc.constData());
         inodes = KernelSockets::listeningInodes(proc, quint16(port));
@@ -80,10 +114,35 @@ PortStatus probe(const Sources &sources, qint64 port)
     }
     if (inodes->isEmpty())
         return PortStatus::free();
-    if (const std::optional<qint32> pid = KernelSockets::lowestHolder(proc, *inodes))
+    std::sort(inodes->begin(), inodes->end());
+    if (const std::optional<qint32> pid = knownHolder(proc, port, *inodes))
         return PortStatus::held(pid);
+    if (atOnce)
+        return std::nullopt;
+    if (const std::optional<qint32> pid = KernelSockets::lowestHolder(proc, *inodes)) {
+        const QMutexLocker locker(&knownLock);
+        known = {proc, port, *inodes, *pid};
+        return PortStatus::held(pid);
+    }
     // Held for certain; lsof may still name a holder the scan missed.
     return heldBySomeoneUnseen(sources, port, *std::move(inodes));
+}
+
+} // namespace
+
+Sources systemSources()
+{
+    return {QStringLiteral("/proc"), QStringLiteral("/usr/bin/lsof")};
+}
+
+PortStatus probe(const Sources &sources, qint64 port)
+{
+    return *ask(sources, port, Reach::Everything);
+}
+
+std::optional<PortStatus> probeAtOnce(const Sources &sources, qint64 port)
+{
+    return ask(sources, port, Reach::AtOnce);
 }
 
 std::optional<QString> programName(qint32 pid)

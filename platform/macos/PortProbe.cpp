@@ -21,6 +21,11 @@ PortStatus probe(const Sources &sources, qint64 port)
     return askLsof(sources.lsofPath, port, sources.lsofTimeoutMs);
 }
 
+std::optional<PortStatus> probeAtOnce(const Sources &, qint64)
+{
+    return std::nullopt; // only lsof can tell
+}
+
 std::optional<QString> programName(qint32 pid)
 {
     if (pid <= 0)
