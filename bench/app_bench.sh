@@ -14,9 +14,13 @@
 #
 # Run after a build, as root or where user namespaces are allowed:
 #
-#   bash bench/app_bench.sh build/bin/harlune-kommandozentrale build/bench/bare_tray [idle-seconds] [launches]
+#   bash bench/app_bench.sh build/bin/harlune-kommandozentrale build/bench/bare_tray [idle-seconds] [launches] [rounds]
 #
-# idle-seconds defaults to 60, launches to 7. It uses the end-to-end test's X
+# idle-seconds defaults to 60, launches to 7, rounds to 1. With several
+# rounds each idle phase is measured that many times over, both programs
+# over the same stretches, and the rows give the median with the lowest and
+# highest in brackets: on a machine others load too, one stretch of the bare
+# program has measured anything from 0.9 to 8 ms per minute. It uses the end-to-end test's X
 # session (Xvfb, trayer, xdotool) and test project, whose server runs on the
 # program's port inside a network namespace of its own.
 set -euo pipefail
@@ -26,10 +30,11 @@ program=$(readlink -f "$1")
 bare=$(readlink -f "$2")
 idle_seconds=${3:-60}
 launches=${4:-7}
+rounds=${5:-1}
 
 # shellcheck source=../tests/e2e/x11_session.sh
 source "$repo/tests/e2e/x11_session.sh"
-run_isolated "$0" "$program" "$bare" "$idle_seconds" "$launches"
+run_isolated "$0" "$program" "$bare" "$idle_seconds" "$launches" "$rounds"
 start_session harlune-bench
 export HARLUNE_PROJECT="$project"
 BARE_PID='' LAUNCHED=''
@@ -79,9 +84,10 @@ launch() {
 icon_gone() { ! xwininfo -root -tree | grep -q "^ *0x[0-9a-f]* \"$1\": (\""; }
 
 row() { # what, ours, bare, unit, goal
+    # With a spread, the ratio is that of the medians (awk reads a number's leading digits).
     awk -v what="$1" -v a="$2" -v b="$3" -v unit="$4" -v goal="$5" 'BEGIN {
-        ratio = b > 0 ? sprintf("%.2f", a / b) : "n/a"
-        printf "%-44s %10s %-5s %10s %-5s %6s   %s\n", what, a, unit, b, unit, ratio, goal }'
+        ratio = b + 0 > 0 ? sprintf("%.2f", a / b) : "n/a"
+        printf "%-44s %18s %-5s %18s %-5s %6s   %s\n", what, a, unit, b, unit, ratio, goal }'
 }
 
 # --- launches, in turns, each ended again at once
@@ -112,21 +118,33 @@ sleep 2
 ours_alert_kib=$(memory_kib "$PROGRAM_PID" VmRSS)
 bare_alert_kib=$(memory_kib "$BARE_PID" VmRSS)
 
-idle_stretch() { # sets OURS_CPU_MS and BARE_CPU_MS over idle_seconds
-    local ours_before bare_before
-    ours_before=$(cpu_snapshot "$PROGRAM_PID")
-    bare_before=$(cpu_snapshot "$BARE_PID")
-    sleep "$idle_seconds"
-    OURS_CPU_MS=$(cpu_ms_between "$ours_before" "$(cpu_snapshot "$PROGRAM_PID")")
-    BARE_CPU_MS=$(cpu_ms_between "$bare_before" "$(cpu_snapshot "$BARE_PID")")
+# "median [lowest-highest]" of the numbers on standard input; the median alone for one.
+spread() {
+    sort -n | awk '{ v[NR] = $1 } END {
+        m = (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
+        if (NR == 1) print m; else printf "%s [%s-%s]\n", m, v[1], v[NR] }'
 }
-idle_stretch
+
+idle_stretches() { # sets OURS_CPU_MS and BARE_CPU_MS over `rounds` stretches of idle_seconds
+    local ours_before bare_before ours=() bare=() round
+    for ((round = 0; round < rounds; ++round)); do
+        ours_before=$(cpu_snapshot "$PROGRAM_PID")
+        bare_before=$(cpu_snapshot "$BARE_PID")
+        sleep "$idle_seconds"
+        ours+=("$(cpu_ms_between "$ours_before" "$(cpu_snapshot "$PROGRAM_PID")")")
+        bare+=("$(cpu_ms_between "$bare_before" "$(cpu_snapshot "$BARE_PID")")")
+    done
+    echo "idle CPU ms per stretch, ours: ${ours[*]}; bare: ${bare[*]}"
+    OURS_CPU_MS=$(printf '%s\n' "${ours[@]}" | spread)
+    BARE_CPU_MS=$(printf '%s\n' "${bare[@]}" | spread)
+}
+idle_stretches
 stopped_ours=$OURS_CPU_MS stopped_bare=$BARE_CPU_MS
 
 choose_from_menu Down Return
 dismiss_alert '^Server gestartet'
 sleep 2
-idle_stretch
+idle_stretches
 running_ours=$OURS_CPU_MS running_bare=$BARE_CPU_MS
 ours_started_kib=$(memory_kib "$PROGRAM_PID" VmRSS)
 ours_peak_kib=$(memory_kib "$PROGRAM_PID" VmHWM)
@@ -138,7 +156,7 @@ wait_for 30 program_ended
 PROGRAM_PID=''
 
 echo
-printf "%-44s %16s %16s %6s   %s\n" "" "program" "bare Qt tray" "ratio" "goal"
+printf "%-44s %24s %24s %6s   %s\n" "" "program" "bare Qt tray" "ratio" "goal"
 row "launch until the icon is in the tray (median)" "$(printf '%s\n' "${ours_ms[@]}" | median)" \
     "$(printf '%s\n' "${bare_ms[@]}" | median)" ms "<= 1.5"
 row "CPU time until then (median)" "$(printf '%s\n' "${ours_cpu[@]}" | median)" \
@@ -150,5 +168,5 @@ row "idle CPU over ${idle_seconds} s, server stopped" "$stopped_ours" "$stopped_
 row "idle CPU over ${idle_seconds} s, server running" "$running_ours" "$running_bare" ms "<= 2"
 row "peak resident memory (VmHWM)" "$ours_peak_kib" "$bare_peak_kib" KiB ""
 echo "program after the \"Server gestartet\" alert: $ours_started_kib KiB resident"
-awk -v s="$stopped_ours" -v r="$running_ours" -v t="$idle_seconds" 'BEGIN {
+awk -v s="${stopped_ours%% *}" -v r="${running_ours%% *}" -v t="$idle_seconds" 'BEGIN {
     printf "program, CPU per 5-s update (all threads): %.2f ms server stopped, %.2f ms running\n", s / (t / 5), r / (t / 5) }'

@@ -1,6 +1,8 @@
 // Prints medians for the server control, measured on the calling thread:
-//   - isRunning() + refreshStatus() while a recorded server is alive (no probe),
-//   - the same when the port has to be asked (lsof runs twice),
+//   - refreshStatus() with a recorded process and without, nothing listening,
+//   - with a recorded server listening (its holder known from the update
+//     before), and with a listener whose holder must be looked for,
+//   - with lsof alone, and the kernel's two ways of listing listeners,
 //   - startServer until the shipped project's server answers "/api/version";
 //   - the CPU time (all threads) of one version probe against that server,
 //     which every update makes while the server runs.
@@ -141,16 +143,23 @@ int main(int argc, char **argv)
     ServerManager::Config config;
     config.port = freePortNow;
     ServerManager status(config);
-    report("refreshStatus per update, live recorded server",
+    report("refreshStatus per update, recorded process, nothing listening",
            timeEach(2000, [&] { status.setServerPID(qint32(getpid())); }, [&] { status.refreshStatus(); }));
     report("refreshStatus per update, nothing listening",
            timeEach(2000, [&] { status.setServerPID(std::nullopt); }, [&] { status.refreshStatus(); }));
-    QTcpServer listener;
+    // Two listeners of this process: asking about the other one in between
+    // makes the probe look for the holder afresh.
+    QTcpServer listener, other;
     listener.listen(QHostAddress::LocalHost, 0);
+    other.listen(QHostAddress::LocalHost, 0);
     config.port = listener.serverPort();
     ServerManager held(config);
-    report("refreshStatus, a listener to adopt (process scan)",
-           timeEach(200, [&] { held.setServerPID(std::nullopt); }, [&] { held.refreshStatus(); }));
+    config.port = other.serverPort();
+    ServerManager elsewhere(config);
+    report("refreshStatus per update, live recorded server listening",
+           timeEach(2000, [&] { held.setServerPID(qint32(getpid())); }, [&] { held.refreshStatus(); }));
+    report("refreshStatus, a new listener to adopt (process scan)",
+           timeEach(200, [&] { held.setServerPID(std::nullopt); elsewhere.isRunning(); }, [&] { held.refreshStatus(); }));
     config.port = freePortNow;
     config.procFolder = QStringLiteral("/nonexistent");
     ServerManager lsofAlone(config);
