@@ -47,14 +47,15 @@ struct ChildProcess : QProcess
 };
 
 // A Python child that listens on 127.0.0.1 (port 0: the kernel's choice)
-// until it is killed. Returns the port, or 0.
-inline quint16 startListener(QProcess &process, quint16 port = 0)
+// until it is killed, started through `runAs` where given. Returns the port, or 0.
+inline quint16 startListener(QProcess &process, quint16 port = 0, const QStringList &runAs = {})
 {
-    process.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), QStringLiteral(
+    QStringList command = runAs + QStringList{QStringLiteral("/usr/bin/python3"), QStringLiteral("-c"), QStringLiteral(
         "import socket, sys, time\n"
         "s = socket.create_server(('127.0.0.1', int(sys.argv[1])))\n"
         "print(s.getsockname()[1], flush=True)\n"
-        "time.sleep(120)\n"), QString::number(port)});
+        "time.sleep(120)\n"), QString::number(port)};
+    process.start(command.takeFirst(), command);
     return process.waitForReadyRead(patienceMs) ? quint16(process.readLine().trimmed().toUInt()) : 0;
 }
 
@@ -110,35 +111,23 @@ struct Outcome
     int calls = 0;
     OperationOutcome result;
     std::optional<QString> version;
-    bool onMainThread = true;
-    bool afterReturn = true;
+    bool onMainThread = true, afterReturn = true;
     bool returned = false;  // set by the caller once the operation's call is back
 };
 
 // Records an operation's outcome, or the version answer of the API probe.
-struct Recorder
+inline auto recorder(const std::shared_ptr<Outcome> &outcome)
 {
-    std::shared_ptr<Outcome> outcome;
-
-    void operator()(const OperationOutcome &result) const
-    {
-        outcome->result = result;
-        note();
-    }
-    void operator()(const std::optional<QString> &version) const
-    {
-        outcome->version = version;
-        note();
-    }
-    void note() const
-    {
+    return [outcome](const auto &answer) {
+        if constexpr (std::is_same_v<std::decay_t<decltype(answer)>, OperationOutcome>)
+            outcome->result = answer;
+        else
+            outcome->version = answer;
         ++outcome->calls;
         outcome->onMainThread &= QThread::currentThread() == QCoreApplication::instance()->thread();
         outcome->afterReturn &= outcome->returned;
-    }
-};
-
-inline Recorder recorder(const std::shared_ptr<Outcome> &outcome) { return {outcome}; }
+    };
+}
 
 // Hands the operation a recording completion and checks that it is called
 // exactly once, on the main thread, after the operation returned.

@@ -36,6 +36,38 @@ class ServerOperationsTest : public QObject
         return config;
     }
 
+    static auto operation(const QString &name)
+    {
+        return QMap<QString, void (ServerManager::*)(ServerManager::Completion)>{{"start", &ServerManager::startServer},
+            {"stop", &ServerManager::stopServer}, {"restart", &ServerManager::restartServer},
+            {"regenerate", &ServerManager::regenerateReports}}.value(name);
+    }
+
+    static constexpr const char *otherUsersPort = "HARLUNE_TEST_OTHER_USERS_PORT";
+
+    // Root looks into every process: the row runs again as a third user, for
+    // whom a second user's listener is a program it cannot look into.
+    void asThirdUser()
+    {
+        if (geteuid() != 0)
+            QSKIP("only root can run processes as other users");
+        ChildProcess listener;
+        const quint16 port = startListener(listener, 0, {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+        QVERIFY(port > 0);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(otherUsersPort, QString::number(port));
+        environment.insert("TMPDIR", QDir::tempPath());
+        ChildProcess third;
+        third.setProcessEnvironment(environment);
+        third.setProcessChannelMode(QProcess::MergedChannels);
+        third.start("/usr/bin/setpriv", {"--reuid=65533", "--regid=65533", "--clear-groups",
+                                         QCoreApplication::applicationFilePath(), QString("outcomes:") + QTest::currentDataTag()});
+        QVERIFY(third.waitForFinished(patienceMs));
+        const QByteArray said = third.readAll();
+        QVERIFY2(third.exitStatus() == QProcess::NormalExit && third.exitCode() == 0
+                 && said.contains("PASS   : ServerOperationsTest::outcomes("), said);
+    }
+
     // The identifier of a started server, which cleanup kills; 0 if none started.
     qint32 startedPid(const Outcome &outcome)
     {
@@ -167,14 +199,14 @@ private slots:
         row("stop, port stays held", "stop", {{"held", true}, {"stop.sh", "echo 'Kein Server'"}}, K::StopLeftPortBusy,
             "Kein Server", -1, 1);
         row("stop cannot run, port held", "stop", {{"lookup", 2}, {"held", true}}, K::StopLeftPortBusy, "", noRoot, 0);
+        // Said once: no server of ours ran, and the port is another user's program's.
+        row("stop, another user's listener", "stop", {{"held", "other user"}}, K::PortHeldByOther, "", -1, 1);
         // The stop's outcome is never reported, and the start runs its own stop.
         row("restart, generator fails", "restart", {{"stop.sh", "echo STOPP"}, {generator, "print('GEN-FEHLER')\nraise SystemExit(1)"}},
             K::GeneratorFailed, "GEN-FEHLER", -1, 2);
         row("regenerate", "regenerate", {{generator, "print('Bericht')"}}, K::Regenerated, "Bericht", -1, 0);
         row("regenerate, fails silently", "regenerate", {{generator, "raise SystemExit(4)"}}, K::RegenerationFailed, "", -1, 0);
         row("regenerate, no root", "regenerate", {{"lookup", 1}}, K::ProjectIncomplete, "", noRoot, 0);
-        row("regenerate, output not UTF-8", "regenerate", {{generator, "import sys\nsys.stdout.buffer.write(b'Fehler \\xff!')\n"
-            "raise SystemExit(1)"}}, K::RegenerationFailed, QString("Fehler ") + QChar(0xFFFD) + '!', -1, 0);
         // Scripts that never end are ended at their bound ("bound", ms), with all they started.
         const int timedOut = int(RunFailure::Kind::TimedOut);
         row("stop hangs", "stop", {{"stop.sh", "sleep 60 & echo $! > sleeper; wait"}, {"bound", 500}},
@@ -192,6 +224,9 @@ private slots:
         QFETCH(QString, output);
         QFETCH(int, failure);
         QFETCH(int, stopRuns);
+        const bool heldByOther = setup.value("held") == "other user";
+        if (heldByOther && !qEnvironmentVariableIsSet(otherUsersPort))
+            return asThirdUser();
         for (const QString &file : setup.keys().filter("."))
             if (!file.startsWith("no "))
                 write(file, (file == "stop.sh" ? "echo gestoppt >> stop-runs\n" : "") + setup[file].toByteArray());
@@ -201,7 +236,9 @@ private slots:
         if (setup.contains("bound"))
             config.stopScriptBoundMs = config.generatorBoundMs = setup.value("bound").toInt();
         QTcpServer holder;
-        if (setup.value("held").toBool()) {
+        if (heldByOther)
+            config.port = qEnvironmentVariableIntValue(otherUsersPort);
+        else if (setup.value("held").toBool()) {
             QVERIFY(holder.listen(QHostAddress::LocalHost, 0));
             config.port = holder.serverPort();
         }
@@ -212,14 +249,11 @@ private slots:
         QVERIFY(recorded.waitForStarted());
         manager.setServerPID(qint32(recorded.processId()));
         manager.setLastError(QStringLiteral("alt"));
-        const QMap<QString, void (ServerManager::*)(ServerManager::Completion)> operations{{"start", &ServerManager::startServer},
-            {"stop", &ServerManager::stopServer}, {"restart", &ServerManager::restartServer}, {"regenerate", &ServerManager::regenerateReports}};
-        const auto outcome = await([&](auto done) { (manager.*operations.value(operation))(done); });
+        const auto outcome = await([&](auto done) { (manager.*this->operation(operation))(done); });
 
         const OperationOutcome &result = outcome->result;
         const qint32 started = startedPid(*outcome);
         QCOMPARE(int(result.kind), kind);
-        QCOMPARE(result.port, config.port);
         const QString said = joined(result.output);
         QVERIFY2(output.startsWith('*') ? said.contains(output.mid(1)) : said == output, qPrintable(said));
         QCOMPARE(result.failure ? int(result.failure->kind) : -1, failure);
@@ -234,7 +268,8 @@ private slots:
         const bool portNamed = result.kind == OperationOutcome::Kind::PortBusy
             || result.kind == OperationOutcome::Kind::StopLeftPortBusy;
         QCOMPARE(result.holder, portNamed ? Holder(PortHolder{QCoreApplication::applicationPid(), PortProbe::programName(
-                                                QCoreApplication::applicationPid())}) : Holder());
+                                                QCoreApplication::applicationPid())})
+                                : heldByOther ? Holder(PortHolder{}) : Holder());
         QCOMPARE(readFile(root() + "/stop-runs").count('\n'), stopRuns);
         // A start records its server and clears the error, a stop forgets the
         // server and adopts whoever still holds the port; a failure changes nothing.
@@ -251,9 +286,9 @@ private slots:
             QCOMPARE(manager.lastLogLine(), said);
     }
 
-    void serversThatDoNotListenThemselves_data()
+    void startedServersAreTrackedAndStopped_data()
     {
-        QTest::addColumn<QByteArray>("serve");
+        QTest::addColumn<QByteArray>("serve"); // "shipped": the shipped project instead of the fixture
         QTest::addColumn<bool>("listens");
         QTest::newRow("never listens") << QByteArray("import time\ntime.sleep(120)") << false;
         // A started server, though the process we launched never listens.
@@ -262,51 +297,45 @@ private slots:
                           "    s = socket.create_server(('127.0.0.1', int(os.environ['HARLUNE_PORT'])))\n"
                           "    open('child', 'w').write(str(os.getpid()))\n"
                           "time.sleep(120)\n") << true;
+        QTest::newRow("shipped project") << QByteArray("shipped") << true;
     }
 
-    void serversThatDoNotListenThemselves()
+    void startedServersAreTrackedAndStopped()
     {
         QFETCH(QByteArray, serve);
         QFETCH(bool, listens);
-        write("serve.py", serve);
-        // Ends the listener, as the shipped stop script would; not what never listened.
-        write("stop.sh", "[ -f child ] && kill $(cat child)\n");
-        ServerManager manager(config());
+        if (serve == "shipped") {
+            ChildProcess copy;
+            copy.start("/bin/cp", {"-R", HARLUNE_SHIPPED_PROJECT "/.", root()});
+            QVERIFY(copy.waitForFinished() && copy.exitCode() == 0);
+        } else {
+            write("serve.py", serve);
+            // Ends the listener, as the shipped stop script would; not what never listened.
+            write("stop.sh", "[ -f child ] && kill $(cat child)\n");
+        }
+        ServerManager::Config config = this->config();
+        ServerManager manager(config);
         const auto started = await([&](auto done) { manager.startServer(done); });
         const qint32 pid = startedPid(*started);
         QVERIFY(pid > 0);
         QCOMPARE(started->result.kind, listens ? OperationOutcome::Kind::Started : OperationOutcome::Kind::StartedNotListening);
-        // Running only with a listener; else starting, with no question to its API.
+        // Running only with a listener, which takes connections by the time
+        // the start reports; else starting, with no question to its API.
+        QTcpSocket client;
+        client.connectToHost(QHostAddress::LocalHost, quint16(config.port));
+        QCOMPARE(client.waitForConnected(patienceMs), listens);
         const ServerStatus status = manager.status().current();
         QCOMPARE(status.running, listens);
         QCOMPARE(status.state(), listens ? ServerStatus::State::Running : ServerStatus::State::Launching);
         QCOMPARE(status.pid, std::optional<qint32>(pid));
         const qint32 child = readFile(root() + "/child").toInt();
-        QCOMPARE(child > 0, listens);
+        QCOMPARE(child > 0, serve.contains("fork"));
         // The stop ends what we launched, listener or not.
         const auto stopped = await([&](auto done) { manager.stopServer(done); });
-        QCOMPARE(stopped->result.kind, OperationOutcome::Kind::Stopped);
+        QVERIFY2(stopped->result.kind == OperationOutcome::Kind::Stopped && !manager.isRunning(),
+                 qPrintable(joined(stopped->result.output)));
         QCOMPARE(stopped->result.endedSilent, listens ? std::nullopt : std::optional<qint32>(pid));
         QTRY_VERIFY_WITH_TIMEOUT(!PortProbe::isAlive(pid) && !PortProbe::isAlive(child), patienceMs);
-    }
-
-    void regenerationsRunBesideAStart()
-    {
-        // Each generator waits until both have started: run one after
-        // another they would give up.
-        write("generate_buchhaltung.py", "import os, time\nopen('arrived-%d' % os.getpid(), 'w').close()\nfor _ in range(300):\n"
-                                         "    if sum(n.startswith('arrived-') for n in os.listdir('.')) == 2: break\n"
-                                         "    time.sleep(0.05)\nelse: raise SystemExit('allein')\n");
-        ServerManager manager(config());
-        QList<std::shared_ptr<Outcome>> outcomes;
-        for (auto operation : {&ServerManager::startServer, &ServerManager::regenerateReports}) {
-            outcomes.append(std::make_shared<Outcome>());
-            (manager.*operation)(recorder(outcomes.constLast()));
-            outcomes.constLast()->returned = true;
-        }
-        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(outcomes.cbegin(), outcomes.cend(), [](auto o) { return o->calls == 1; }), patienceMs);
-        QVERIFY(startedPid(*outcomes[0]) > 0);
-        QCOMPARE(outcomes[1]->result.kind, OperationOutcome::Kind::Regenerated);
     }
 
     void serverOperationsRunOneAtATimeInOrder_data()
@@ -314,12 +343,16 @@ private slots:
         QTest::addColumn<QString>("second");
         QTest::addColumn<int>("kind");
         QTest::addColumn<bool>("runningAfter");
+        QTest::addColumn<bool>("firstLives");
         using K = OperationOutcome::Kind;
         // The stop asked for second comes second: nothing runs after it.
-        QTest::newRow("start, then stop") << "stop" << int(K::Stopped) << false;
-        QTest::newRow("start, then restart") << "restart" << int(K::Started) << true;
+        QTest::newRow("start, then stop") << "stop" << int(K::Stopped) << false << false;
+        QTest::newRow("start, then restart") << "restart" << int(K::Started) << true << false;
         // The fixture's stop script stops nothing: the first server keeps the port.
-        QTest::newRow("start, then start") << "start" << int(K::ServerEndedAtOnce) << true;
+        QTest::newRow("start, then start") << "start" << int(K::ServerEndedAtOnce) << true << true;
+        // Not a server operation: it runs beside the start (each generator
+        // waits until both have begun; one after the other they give up).
+        QTest::newRow("start, regeneration beside it") << "regenerate" << int(K::Regenerated) << true << true;
     }
 
     void serverOperationsRunOneAtATimeInOrder()
@@ -327,6 +360,7 @@ private slots:
         QFETCH(QString, second);
         QFETCH(int, kind);
         QFETCH(bool, runningAfter);
+        QFETCH(bool, firstLives);
         // A stop script that ends what the recorded servers are (its list is
         // kept by the test), unless the row starts twice.
         if (second != "start")
@@ -334,13 +368,15 @@ private slots:
                              "while [ -f servers ] && kill -0 $(cat servers) 2>/dev/null; do sleep 0.05; done\nrm -f servers\n");
         write("serve.py", readFile(root() + "/serve.py").replace("open('served.txt', 'w').close()",
                                                                  "open('servers', 'a').write('%d ' % os.getpid())"));
+        if (second == "regenerate")
+            write("generate_buchhaltung.py", "import os, time\nopen('arrived-%d' % os.getpid(), 'w').close()\nfor _ in range(300):\n"
+                                             "    if sum(n.startswith('arrived-') for n in os.listdir('.')) == 2: break\n"
+                                             "    time.sleep(0.05)\nelse: raise SystemExit('allein')\n");
         ServerManager manager(config());
         const auto first = std::make_shared<Outcome>();
         const auto next = std::make_shared<Outcome>();
         manager.startServer(recorder(first));
-        const QMap<QString, void (ServerManager::*)(ServerManager::Completion)> operations{
-            {"start", &ServerManager::startServer}, {"stop", &ServerManager::stopServer}, {"restart", &ServerManager::restartServer}};
-        (manager.*operations.value(second))(recorder(next));
+        (manager.*operation(second))(recorder(next));
         first->returned = next->returned = true;
         QTRY_VERIFY_WITH_TIMEOUT(first->calls == 1 && next->calls == 1, patienceMs);
         const qint32 firstPid = startedPid(*first);
@@ -349,28 +385,10 @@ private slots:
         QCOMPARE(int(next->result.kind), kind);
         QCOMPARE(manager.isRunning(), runningAfter);
         // The restart ended the first server and started another.
-        QCOMPARE(PortProbe::isAlive(firstPid), second == "start");
+        QCOMPARE(PortProbe::isAlive(firstPid), firstLives);
         QVERIFY(second != "restart" || (nextPid > 0 && nextPid != firstPid));
         if (second == "start")
             QCOMPARE(next->result.holder, std::optional<PortHolder>(PortHolder{firstPid, QString("python3")}));
-    }
-
-    void shippedProjectStartsAndStops()
-    {
-        const QString project = root() + "/buchhaltung";
-        ChildProcess copy;
-        copy.start("/bin/cp", {"-R", HARLUNE_SHIPPED_PROJECT, project});
-        QVERIFY(copy.waitForFinished() && copy.exitCode() == 0);
-        ServerManager::Config shipped = config();
-        shipped.projectRoot = [project] { return project; };
-        ServerManager manager(shipped);
-        // It listens by the time the start reports, and no longer after the stop.
-        QVERIFY(startedPid(*await([&](auto done) { manager.startServer(done); })) > 0);
-        QTcpSocket client;
-        client.connectToHost(QHostAddress::LocalHost, quint16(shipped.port));
-        QVERIFY(client.waitForConnected(patienceMs));
-        const auto stopped = await([&](auto done) { manager.stopServer(done); });
-        QVERIFY2(stopped->result.success() && !manager.isRunning(), qPrintable(joined(stopped->result.output)));
     }
 };
 
