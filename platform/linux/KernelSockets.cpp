@@ -152,20 +152,20 @@ struct FdCloser
     ~FdCloser() { ::close(fd); }
 };
 
-// One family's listeners into `inodes`; false when the kernel would not say.
-bool dumpListeners(int netlink, quint8 family, quint16 port, QList<quint64> &inodes)
+// The listeners on the port that one dump request of `type` lists, into
+// `inodes`; false when the kernel would not say.
+template<typename Request>
+bool dumpListeners(int netlink, quint16 type, const Request &request, quint16 port, QList<quint64> &inodes)
 {
     struct
     {
         nlmsghdr header;
-        inet_diag_req_v2 request;
+        Request request;
     } message{};
     message.header.nlmsg_len = sizeof message;
-    message.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+    message.header.nlmsg_type = type;
     message.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-    message.request.sdiag_family = family;
-    message.request.sdiag_protocol = IPPROTO_TCP;
-    message.request.idiag_states = 1U << TCP_LISTEN;
+    message.request = request;
     if (::send(netlink, &message, sizeof message, 0) != ssize_t(sizeof message))
         return false;
 
@@ -203,8 +203,22 @@ std::optional<QList<quint64>> listeningInodes(quint16 port)
     const timeval bound{2, 0};
     ::setsockopt(netlink, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
     QList<quint64> inodes;
-    if (!dumpListeners(netlink, AF_INET, port, inodes) || !dumpListeners(netlink, AF_INET6, port, inodes))
-        return std::nullopt;
+    // Each request walks the kernel's whole table of listeners, every
+    // bucket of it (tens of thousands on a large machine). The older
+    // request asks for both families in one walk, the newer one per family.
+    inet_diag_req both{};
+    both.idiag_states = 1U << TCP_LISTEN;
+    if (dumpListeners(netlink, TCPDIAG_GETSOCK, both, port, inodes))
+        return inodes;
+    inodes.clear();
+    for (const quint8 family : {quint8(AF_INET), quint8(AF_INET6)}) {
+        inet_diag_req_v2 one{};
+        one.sdiag_family = family;
+        one.sdiag_protocol = IPPROTO_TCP;
+        one.idiag_states = 1U << TCP_LISTEN;
+        if (!dumpListeners(netlink, SOCK_DIAG_BY_FAMILY, one, port, inodes))
+            return std::nullopt;
+    }
     return inodes;
 }
 
