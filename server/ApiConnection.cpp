@@ -13,6 +13,8 @@
 ApiConnection::ApiConnection(QUrl address, int timeoutMs, QObject *parent)
     : QObject(parent)
     , m_address(std::move(address))
+    , m_request("GET " + m_address.path(QUrl::FullyEncoded).toLatin1() + " HTTP/1.1\r\nHost: "
+                + m_address.authority(QUrl::FullyEncoded).toLatin1() + "\r\n\r\n")
 {
     // Without it a server that accepts and never answers holds the request
     // for ever, and every poll joins it.
@@ -52,9 +54,10 @@ void ApiConnection::send()
 
 void ApiConnection::writeRequest()
 {
-    const QByteArray request = "GET " + m_address.path(QUrl::FullyEncoded).toLatin1() + " HTTP/1.1\r\nHost: "
-        + m_address.authority(QUrl::FullyEncoded).toLatin1() + "\r\n\r\n";
-    m_socket->write(request);
+    m_socket->write(m_request);
+    // Out now, as the few bytes always fit the socket's buffer: not one
+    // more pass of the event loop to learn that it may be written.
+    m_socket->flush();
 }
 
 void ApiConnection::connectAfresh()

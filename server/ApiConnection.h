@@ -43,6 +43,7 @@ private:
     void dropConnection();
 
     const QUrl m_address;
+    const QByteArray m_request;
     QTimer m_idle;
     QPointer<QTcpSocket> m_socket;
     ApiProbe::Response m_response;
