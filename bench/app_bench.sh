@@ -20,9 +20,10 @@
 # rounds each idle phase is measured that many times over, both programs
 # over the same stretches, and the rows give the median with the lowest and
 # highest in brackets: on a machine others load too, one stretch of the bare
-# program has measured anything from 0.9 to 8 ms per minute. It uses the end-to-end test's X
-# session (Xvfb, trayer, xdotool) and test project, whose server runs on the
-# program's port inside a network namespace of its own.
+# program has measured anything from 0.9 to 8 ms per minute. It uses the
+# end-to-end test's X session (Xvfb, trayer, xdotool) and a copy of the
+# shipped project, whose server (as users run it, keeping connections
+# alive) listens on the program's port inside a network namespace of its own.
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -36,7 +37,8 @@ rounds=${5:-1}
 source "$repo/tests/e2e/x11_session.sh"
 run_isolated "$0" "$program" "$bare" "$idle_seconds" "$launches" "$rounds"
 start_session harlune-bench
-export HARLUNE_PROJECT="$project"
+cp -R "$repo/resources/buchhaltung" "$work/shipped"
+export HARLUNE_PROJECT="$work/shipped"
 BARE_PID='' LAUNCHED=''
 trap 'status=$?; stop_pid "$BARE_PID"; stop_pid "$LAUNCHED"; (exit "$status"); end_session' EXIT
 
