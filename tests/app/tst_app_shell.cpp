@@ -86,7 +86,6 @@ private slots:
     {
         QTest::addColumn<bool>("reopenFirst");
         QTest::addColumn<bool>("atLogin"); // started by the autostart entry: no welcome at launch
-        QTest::newRow("reopen later") << false << false;
         // Twice, before control ever returns to the event loop: surely before 0.3 s.
         QTest::newRow("reopens beat the delayed welcome") << true << false;
         QTest::newRow("started at login, reopen greets") << false << true;
