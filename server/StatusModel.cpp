@@ -96,7 +96,10 @@ void StatusModel::apply(const ServerObservation &observation)
                 return;
             ServerStatus answered = self->m_status;
             answered.api = version ? ServerStatus::Api::Online : ServerStatus::Api::NoAnswer;
-            self->setStatus(answered);
+            // The update itself was pushed already; an answer that changes
+            // nothing is no news.
+            if (answered != self->m_status)
+                self->setStatus(answered);
         });
     }
     if (unexpected) {
