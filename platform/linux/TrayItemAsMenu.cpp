@@ -1,5 +1,7 @@
 #include "platform/TrayItemAsMenu.h"
 
+#include "platform/linux/MenuLabelRelay.h"
+
 #include <QDBusConnection>
 #include <QDBusVirtualObject>
 #include <QPointer>
@@ -82,6 +84,7 @@ StatusItemAsMenu *StatusItemAsMenu::takeOver(QObject *parent)
             connection.registerObject(itemPath, qtItem);
             return nullptr;
         }
+        MenuLabelRelay::takeOver(connection, parent);
         return ours;
     }
     return nullptr;

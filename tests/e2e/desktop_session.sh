@@ -87,6 +87,21 @@ server_dies() {
     ! grep -q 'GET /api' "$work/notice" || fail "the notice shows request lines: $(cat "$work/notice")"
 }
 
+# The labels of the item's menu as hosts get them, one a line.
+menu_labels() {
+    local item menu
+    item=$(registered_items | head -n 1)
+    menu=$(item_property Menu | grep -o "/[^']*")
+    gdbus call --session --dest "${item%%/*}" --object-path "$menu" \
+        --method com.canonical.dbusmenu.GetLayout 0 'int32 -1' '[]' | grep -o "'label': <'[^']*'>" | sed "s/^'label': <'//; s/'>\$//"
+}
+
+# The data path, '&' before '_' in it, reaches the hosts as it is: with no
+# access key (which GTK hosts would make of the '&'), "__" for each '_'.
+labels_are_verbatim() {
+    menu_labels | grep -qxF "Daten: ${project//_/__}" || fail "the data path's label is not verbatim: $(menu_labels)"
+}
+
 # The item's Id and Title: the program's name, no macOS label space.
 item_is_named_harlune() {
     [ "$(item_property Id)" = "(<'Harlune'>,)" ] || fail "the item's Id is $(item_property Id)"

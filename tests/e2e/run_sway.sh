@@ -62,6 +62,7 @@ answer_alert 'Harlune Buchhaltung läuft'
 session_start waybar -c "$work/waybar.json"
 wait_for 20 item_registered || fail "the item did not register with a watcher that came later"
 item_is_named_harlune
+labels_are_verbatim
 # Sharp at scale 1 and 2: the pixmaps come in the panel sizes up to 64 px.
 for size in 16 22 32 44 64; do
     item_property IconPixmap | grep -q "($size, $size, \[" || fail "no ${size}px icon for the panel"

@@ -39,6 +39,7 @@ dismiss_alert '^Harlune Buchhaltung läuft'
 window_gone '^Kein Infobereich' || fail "the tray notice came although a tray host runs"
 wait_for 10 item_registered || fail "the item did not register with xfce4-panel"
 item_is_named_harlune
+labels_are_verbatim
 
 # --- the icon, legible on xfce4-panel's light panel: what came, with the
 # panel around it

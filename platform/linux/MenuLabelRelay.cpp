@@ -1,0 +1,220 @@
+#include "platform/linux/MenuLabelRelay.h"
+
+#include "platform/DBusMenuLabel.h"
+
+#include <QDBusArgument>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusPendingCallWatcher>
+#include <QDBusVariant>
+#include <QVariantMap>
+
+namespace {
+
+const QString menuPath = QStringLiteral("/MenuBar"); // where Qt's tray item names it
+const QString qtMenuPath = QStringLiteral("/de/harlune/QtMenuBar");
+const QString menuInterface = QStringLiteral("com.canonical.dbusmenu");
+const QString label = QStringLiteral("label");
+
+// An entry's properties, as GetGroupProperties and ItemsPropertiesUpdated carry them.
+struct MenuProperties
+{
+    int id = 0;
+    QVariantMap properties;
+};
+
+// An entry with its properties and entries below, as GetLayout carries it.
+struct MenuNode
+{
+    int id = 0;
+    QVariantMap properties;
+    QList<MenuNode> children;
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(MenuProperties)
+Q_DECLARE_METATYPE(MenuNode)
+
+namespace {
+
+QDBusArgument &operator<<(QDBusArgument &argument, const MenuProperties &entry)
+{
+    argument.beginStructure();
+    argument << entry.id << entry.properties;
+    argument.endStructure();
+    return argument;
+}
+
+const QDBusArgument &operator>>(const QDBusArgument &argument, MenuProperties &entry)
+{
+    argument.beginStructure();
+    argument >> entry.id >> entry.properties;
+    argument.endStructure();
+    return argument;
+}
+
+QDBusArgument &operator<<(QDBusArgument &argument, const MenuNode &node)
+{
+    argument.beginStructure();
+    argument << node.id << node.properties;
+    argument.beginArray(QMetaType::fromType<QDBusVariant>());
+    for (const MenuNode &child : node.children)
+        argument << QDBusVariant(QVariant::fromValue(child));
+    argument.endArray();
+    argument.endStructure();
+    return argument;
+}
+
+const QDBusArgument &operator>>(const QDBusArgument &argument, MenuNode &node)
+{
+    argument.beginStructure();
+    argument >> node.id >> node.properties;
+    argument.beginArray();
+    node.children.clear();
+    while (!argument.atEnd()) {
+        QDBusVariant child;
+        argument >> child;
+        node.children.append(qdbus_cast<MenuNode>(child.variant()));
+    }
+    argument.endArray();
+    argument.endStructure();
+    return argument;
+}
+
+void dropAccessKey(QVariantMap &properties)
+{
+    const auto text = properties.find(label);
+    if (text != properties.end())
+        *text = DBusMenuLabel::withoutAccessKey(text->toString());
+}
+
+void dropAccessKeys(MenuNode &node)
+{
+    dropAccessKey(node.properties);
+    for (MenuNode &child : node.children)
+        dropAccessKeys(child);
+}
+
+QVariant withoutAccessKeys(const QVariant &group)
+{
+    auto entries = qdbus_cast<QList<MenuProperties>>(group);
+    for (MenuProperties &entry : entries)
+        dropAccessKey(entry.properties);
+    return QVariant::fromValue(entries);
+}
+
+// The labels in the values of a reply to `member` or of a change signal of that name.
+void dropAccessKeys(const QString &member, QVariantList &values)
+{
+    if (member == QLatin1String("GetLayout") && values.size() == 2) {
+        auto root = qdbus_cast<MenuNode>(values.at(1));
+        dropAccessKeys(root);
+        values[1] = QVariant::fromValue(root);
+    } else if ((member == QLatin1String("GetGroupProperties")
+                || member == QLatin1String("ItemsPropertiesUpdated"))
+               && !values.isEmpty()) {
+        values[0] = withoutAccessKeys(values.at(0));
+    }
+}
+
+} // namespace
+
+bool MenuLabelRelay::takeOver(const QDBusConnection &connection, QObject *parent)
+{
+    qDBusRegisterMetaType<MenuProperties>();
+    qDBusRegisterMetaType<QList<MenuProperties>>();
+    qDBusRegisterMetaType<MenuNode>();
+    QDBusConnection bus = connection;
+    QObject *qtMenu = bus.objectRegisteredAt(menuPath);
+    if (!qtMenu)
+        return false;
+    bus.unregisterObject(menuPath);
+    if (!bus.registerObject(qtMenuPath, qtMenu)) {
+        bus.registerObject(menuPath, qtMenu);
+        return false;
+    }
+    auto *ours = new MenuLabelRelay(connection, parent);
+    if (!bus.registerVirtualObject(menuPath, ours)) {
+        delete ours;
+        bus.unregisterObject(qtMenuPath);
+        bus.registerObject(menuPath, qtMenu);
+        return false;
+    }
+    // Qt's changes come back to us through the bus, like to any listener.
+    for (const char *change : {"LayoutUpdated", "ItemsPropertiesUpdated", "ItemActivationRequested"}) {
+        bus.connect(bus.baseService(), qtMenuPath, menuInterface, QString::fromLatin1(change), ours,
+                    SLOT(relayChange(QDBusMessage)));
+    }
+    return true;
+}
+
+MenuLabelRelay::MenuLabelRelay(const QDBusConnection &connection, QObject *parent)
+    : QDBusVirtualObject(parent)
+    , m_connection(connection)
+{
+}
+
+QString MenuLabelRelay::introspect(const QString & /*path*/) const
+{
+    return QStringLiteral(R"xml(<interface name="com.canonical.dbusmenu">
+  <property name="Version" type="u" access="read"/>
+  <property name="TextDirection" type="s" access="read"/>
+  <property name="Status" type="s" access="read"/>
+  <property name="IconThemePath" type="as" access="read"/>
+  <method name="GetLayout"><arg type="i" direction="in"/><arg type="i" direction="in"/><arg type="as" direction="in"/><arg type="u" direction="out"/><arg type="(ia{sv}av)" direction="out"/></method>
+  <method name="GetGroupProperties"><arg type="ai" direction="in"/><arg type="as" direction="in"/><arg type="a(ia{sv})" direction="out"/></method>
+  <method name="GetProperty"><arg type="i" direction="in"/><arg type="s" direction="in"/><arg type="v" direction="out"/></method>
+  <method name="Event"><arg type="i" direction="in"/><arg type="s" direction="in"/><arg type="v" direction="in"/><arg type="u" direction="in"/></method>
+  <method name="EventGroup"><arg type="a(isvu)" direction="in"/><arg type="ai" direction="out"/></method>
+  <method name="AboutToShow"><arg type="i" direction="in"/><arg type="b" direction="out"/></method>
+  <method name="AboutToShowGroup"><arg type="ai" direction="in"/><arg type="ai" direction="out"/><arg type="ai" direction="out"/></method>
+  <signal name="ItemsPropertiesUpdated"><arg type="a(ia{sv})"/><arg type="a(ias)"/></signal>
+  <signal name="LayoutUpdated"><arg type="u"/><arg type="i"/></signal>
+  <signal name="ItemActivationRequested"><arg type="i"/><arg type="u"/></signal>
+</interface>
+)xml");
+}
+
+bool MenuLabelRelay::handleMessage(const QDBusMessage &message, const QDBusConnection & /*connection*/)
+{
+    if (message.type() != QDBusMessage::MethodCallMessage)
+        return false;
+    // Called on Qt's D-Bus thread; the answer comes from ours.
+    QMetaObject::invokeMethod(this, [this, message] { forward(message); }, Qt::QueuedConnection);
+    return true;
+}
+
+void MenuLabelRelay::forward(const QDBusMessage &message)
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(m_connection.baseService(), qtMenuPath,
+                                                       message.interface(), message.member());
+    call.setArguments(message.arguments());
+    auto *pending = new QDBusPendingCallWatcher(m_connection.asyncCall(call), this);
+    connect(pending, &QDBusPendingCallWatcher::finished, this, [this, pending, message] {
+        pending->deleteLater();
+        const QDBusMessage answer = pending->reply();
+        if (answer.type() == QDBusMessage::ErrorMessage) {
+            m_connection.send(message.createErrorReply(answer.errorName(), answer.errorMessage()));
+            return;
+        }
+        QVariantList values = answer.arguments();
+        if (message.interface() == menuInterface)
+            dropAccessKeys(message.member(), values);
+        if (message.member() == QLatin1String("GetProperty") && message.arguments().value(1) == label
+            && !values.isEmpty()) {
+            const QString text = qdbus_cast<QDBusVariant>(values.first()).variant().toString();
+            values.first() = QVariant::fromValue(QDBusVariant(DBusMenuLabel::withoutAccessKey(text)));
+        }
+        m_connection.send(message.createReply(values));
+    });
+}
+
+void MenuLabelRelay::relayChange(const QDBusMessage &change)
+{
+    QVariantList values = change.arguments();
+    dropAccessKeys(change.member(), values);
+    QDBusMessage relayed = QDBusMessage::createSignal(menuPath, menuInterface, change.member());
+    relayed.setArguments(values);
+    m_connection.send(relayed);
+}
