@@ -3,10 +3,13 @@
 #include "app/AlertDialog.h"
 
 #include <QAbstractButton>
+#include <QGuiApplication>
+#include <QWindow>
 
 AlertPresenter::AlertPresenter(QObject *parent)
     : QObject(parent)
 {
+    connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, &AlertPresenter::focusMoved);
 }
 
 AlertPresenter::~AlertPresenter()
@@ -39,6 +42,28 @@ AlertDialog *AlertPresenter::show(Kind kind, const QString &title, const QString
     });
     dialog->present();
     return dialog;
+}
+
+void AlertPresenter::keepInFrontOfNextWindow(AlertDialog *dialog)
+{
+    for (Shown &alert : m_shown) {
+        if (alert.dialog == dialog)
+            alert.overtakeable.setRemainingTime(overtakeMs);
+    }
+}
+
+void AlertPresenter::focusMoved(QWindow *focused)
+{
+    // Only another program's window takes the focus from all of ours.
+    if (focused)
+        return;
+    for (Shown &alert : m_shown) {
+        if (alert.dialog && !alert.overtakeable.hasExpired()) {
+            alert.overtakeable = QDeadlineTimer(0);
+            // Not while the focus is still moving: once it has arrived there.
+            QMetaObject::invokeMethod(alert.dialog, &AlertDialog::bringToFront, Qt::QueuedConnection);
+        }
+    }
 }
 
 QList<AlertDialog *> AlertPresenter::shown() const

@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 
+#include "app/AlertDialog.h"
 #include "app/AlertPresenter.h"
 #include "app/AppIdentity.h"
 #include "app/OutcomeTexts.h"
@@ -253,7 +254,10 @@ void AppDelegate::finishServerCommand(Command command, const OperationOutcome &d
         updateMenu();
     if (outcome.openDashboard)
         m_manager.openDashboard();
-    m_alerts->show(AlertPresenter::Kind::Result, outcome.alertTitle, message);
+    AlertDialog *alert = m_alerts->show(AlertPresenter::Kind::Result, outcome.alertTitle, message);
+    // The browser's window comes later than the alert that follows it.
+    if (outcome.openDashboard)
+        m_alerts->keepInFrontOfNextWindow(alert);
 }
 
 void AppDelegate::showWelcome()

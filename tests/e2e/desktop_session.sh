@@ -35,8 +35,16 @@ end_desktop_session() {
     end_program "$status"
     [ "$status" -eq 0 ] || tail -n 20 "$work"/*.log >&2 2>/dev/null
     for pid in "${SESSION_PIDS[@]}"; do stop_pid "$pid"; done
+    close_browser
     rm -rf "$work"
     exit "$status"
+}
+
+# Ends the browser the recorder started, if any.
+close_browser() {
+    [ -s "$work/browser.pids" ] || return 0
+    kill $(cat "$work/browser.pids") 2>/dev/null || true
+    wait_for 20 eval '! kill -0 $(cat "$work/browser.pids") 2>/dev/null'
 }
 
 # Saves the screen as $shots/desktop-$1.png and in $work/$1.png.
@@ -72,10 +80,12 @@ watch_notices() {
 }
 notices_sent() { grep -c 'member=Notify' "$work/dbus-monitor.log"; }
 
-# Kills the server behind the program's back and waits for the one notice:
-# the program's name, a click action, its desktop entry, the German text.
+# Kills the server behind the program's back, runs "$@", and waits for the
+# one notice: the program's name, a click action, its desktop entry, the
+# German text.
 server_dies() {
     kill "$(cat "$project/server.pid")"
+    "$@"
     wait_for 15 eval '[ "$(notices_sent)" -ge 1 ]' || fail "no notice of the unexpected stop"
     local part
     grep -A 40 'member=Notify' "$work/dbus-monitor.log" >"$work/notice"
@@ -100,6 +110,33 @@ menu_labels() {
 # access key (which GTK hosts would make of the '&'), "__" for each '_'.
 labels_are_verbatim() {
     menu_labels | grep -qxF "Daten: ${project//_/__}" || fail "the data path's label is not verbatim: $(menu_labels)"
+}
+
+# Waits for one of the program's polls (the server notes each), then till
+# its answer is too old to be taken as fresh (a second) and the next poll
+# still about 3 s off (they come every 5 s).
+poll_ages() {
+    local log="$project/logs/server-app.log" polls since
+    polls=$(grep -c 'GET /api/version' "$log")
+    wait_for 10 eval '[ "$(grep -c "GET /api/version" "$log")" -gt "$polls" ]' || fail "the program does not poll"
+    since=$(date +%s)
+    wait_for 5 eval '[ "$(date +%s)" -ge $((since + 2)) ]'
+}
+
+# Opens the menu by "$@" right after the server went: before the next poll
+# its status line says what the program found when the host asked for it.
+menu_says_stopped() {
+    "$@"
+    wait_for 2 eval '[ "$(menu_labels | head -n 1)" = "Server gestoppt" ]' ||
+        fail "the menu showed an old status: $(menu_labels | head -n 1)"
+}
+
+# Whether the region $2… of screenshot $1 is drawn sharp: its edges no
+# wider than a picture drawn at the screen's resolution has them.
+is_sharp() {
+    local edges
+    edges=$(pixels edges "$work/$1.png" "${@:2}") && echo "edge width in $1: $edges"
+    awk -v e="$edges" 'BEGIN { exit !(e < 3) }'
 }
 
 # The item's Id and Title: the program's name, no macOS label space.

@@ -5,7 +5,10 @@ one BEFORE a change, the other AFTER it, within the region X0 Y0 X1 Y1:
 or in one screenshot of a bar, whose commonest colour is its background:
   pixels.py icon SHOT X0 Y0 X1 Y1              "x y w h contrast" of what stands
                                                out from the background, and its
-                                               contrast ratio against it"""
+                                               contrast ratio against it
+  pixels.py edges SHOT X0 Y0 X1 Y1             the mean width of its edges, in
+                                               pixels (a blown-up picture's
+                                               are wider than two)"""
 import subprocess
 from collections import Counter
 import sys
@@ -79,9 +82,29 @@ def icon(shot, *bar):
     print(box[0], box[1], box[2] - box[0], box[3] - box[1], f'{contrast:.2f}')
 
 
+def edge_width(shot, x0, y0, x1, y1):
+    """The mean width, in pixels, of the region's edges across its rows: one
+    or two where a shape is drawn at the screen's resolution, more where a
+    smaller picture was blown up (its every pixel spread over two or more)."""
+    width, pixels = load(shot)
+    widths = []
+    for y in range(y0, y1):
+        grey = [sum(pixels[y * width + x]) / 3 for x in range(x0, x1)]
+        run = 0
+        for a, b in zip(grey, grey[1:]):
+            if abs(a - b) > 8:
+                run += 1
+            elif run:
+                widths.append(run)
+                run = 0
+    if not widths:
+        raise SystemExit('no edges there')
+    print(f'{sum(widths) / len(widths):.2f}')
+
+
 def main(command, *arguments):
-    if command == 'icon':
-        icon(arguments[0], *map(int, arguments[1:]))
+    if command in ('icon', 'edges'):
+        (icon if command == 'icon' else edge_width)(arguments[0], *map(int, arguments[1:]))
         return
     before, after = arguments[:2]
     x0, y0, x1, y1 = map(int, arguments[2:])

@@ -97,7 +97,7 @@ choose_from_menu() {
 }
 
 # Sets up in a fresh folder $work: a copy of the recording test project
-# ($project, whose path holds a space, "_" and "&&"), home and XDG folders,
+# ($project, whose path holds spaces, "&", "_" and "&&"), home and XDG folders,
 # a browser that notes what it is asked to open ($work/browser.log), a
 # display with an XEmbed tray (trayer).
 start_session() {
@@ -130,8 +130,13 @@ prepare_workspace() {
     unset QT_QPA_PLATFORM HARLUNE_PORT HARLUNE_HOST
 
     # Debian's xdg-open prefers a registered browser over $BROWSER: make
-    # the recorder this user's default browser as well.
-    printf '#!/bin/sh\nprintf "%%s\\n" "$@" >>"%s"\n' "$work/browser.log" >"$BROWSER"
+    # the recorder this user's default browser as well. Given a browser
+    # ($E2E_BROWSER), it also starts that once for a web page, noting its pid.
+    printf '%s\n' '#!/bin/sh' "printf '%s\\n' \"\$@\" >>'$work/browser.log'" \
+        'case "$1" in http*) [ -n "${E2E_BROWSER:-}" ] || exit 0 ;; *) exit 0 ;; esac' \
+        "[ -e '$work/browser.pids' ] && exit 0" \
+        "\$E2E_BROWSER --user-data-dir='$work/browser' \"\$1\" >'$work/browser.out' 2>&1 &" \
+        "echo \$! >>'$work/browser.pids'" >"$BROWSER"
     chmod +x "$BROWSER"
     printf '%s\n' '[Desktop Entry]' 'Type=Application' 'Name=Recorder' "Exec=$BROWSER %u" \
         'MimeType=x-scheme-handler/http;inode/directory;' >"$XDG_DATA_HOME/applications/harlune-test-browser.desktop"
