@@ -5,7 +5,6 @@
 #include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusMetaType>
-#include <QDBusPendingCallWatcher>
 #include <QDBusVariant>
 #include <QVariantMap>
 
@@ -127,20 +126,9 @@ bool MenuLabelRelay::takeOver(const QDBusConnection &connection, QObject *parent
     qDBusRegisterMetaType<MenuNode>();
     QDBusConnection bus = connection;
     QObject *qtMenu = bus.objectRegisteredAt(menuPath);
-    if (!qtMenu)
+    auto *ours = qtMenu ? new MenuLabelRelay(connection, parent) : nullptr;
+    if (!ours || !standIn(menuPath, qtMenu, ours))
         return false;
-    bus.unregisterObject(menuPath);
-    if (!bus.registerObject(qtMenuPath, qtMenu)) {
-        bus.registerObject(menuPath, qtMenu);
-        return false;
-    }
-    auto *ours = new MenuLabelRelay(connection, parent);
-    if (!bus.registerVirtualObject(menuPath, ours)) {
-        delete ours;
-        bus.unregisterObject(qtMenuPath);
-        bus.registerObject(menuPath, qtMenu);
-        return false;
-    }
     // Qt's changes come back to us through the bus, like to any listener.
     for (const char *change : {"LayoutUpdated", "ItemsPropertiesUpdated", "ItemActivationRequested"}) {
         bus.connect(bus.baseService(), qtMenuPath, menuInterface, QString::fromLatin1(change), ours,
@@ -150,8 +138,7 @@ bool MenuLabelRelay::takeOver(const QDBusConnection &connection, QObject *parent
 }
 
 MenuLabelRelay::MenuLabelRelay(const QDBusConnection &connection, QObject *parent)
-    : QDBusVirtualObject(parent)
-    , m_connection(connection)
+    : QtObjectRelay(connection, qtMenuPath, parent)
 {
 }
 
@@ -176,38 +163,16 @@ QString MenuLabelRelay::introspect(const QString & /*path*/) const
 )xml");
 }
 
-bool MenuLabelRelay::handleMessage(const QDBusMessage &message, const QDBusConnection & /*connection*/)
+QVariantList MenuLabelRelay::answer(const QDBusMessage &call, QVariantList values) const
 {
-    if (message.type() != QDBusMessage::MethodCallMessage)
-        return false;
-    // Called on Qt's D-Bus thread; the answer comes from ours.
-    QMetaObject::invokeMethod(this, [this, message] { forward(message); }, Qt::QueuedConnection);
-    return true;
-}
-
-void MenuLabelRelay::forward(const QDBusMessage &message)
-{
-    QDBusMessage call = QDBusMessage::createMethodCall(m_connection.baseService(), qtMenuPath,
-                                                       message.interface(), message.member());
-    call.setArguments(message.arguments());
-    auto *pending = new QDBusPendingCallWatcher(m_connection.asyncCall(call), this);
-    connect(pending, &QDBusPendingCallWatcher::finished, this, [this, pending, message] {
-        pending->deleteLater();
-        const QDBusMessage answer = pending->reply();
-        if (answer.type() == QDBusMessage::ErrorMessage) {
-            m_connection.send(message.createErrorReply(answer.errorName(), answer.errorMessage()));
-            return;
-        }
-        QVariantList values = answer.arguments();
-        if (message.interface() == menuInterface)
-            dropAccessKeys(message.member(), values);
-        if (message.member() == QLatin1String("GetProperty") && message.arguments().value(1) == label
-            && !values.isEmpty()) {
-            const QString text = qdbus_cast<QDBusVariant>(values.first()).variant().toString();
-            values.first() = QVariant::fromValue(QDBusVariant(DBusMenuLabel::withoutAccessKey(text)));
-        }
-        m_connection.send(message.createReply(values));
-    });
+    if (call.interface() != menuInterface)
+        return values;
+    dropAccessKeys(call.member(), values);
+    if (call.member() == QLatin1String("GetProperty") && call.arguments().value(1) == label && !values.isEmpty()) {
+        const QString text = qdbus_cast<QDBusVariant>(values.first()).variant().toString();
+        values.first() = QVariant::fromValue(QDBusVariant(DBusMenuLabel::withoutAccessKey(text)));
+    }
+    return values;
 }
 
 void MenuLabelRelay::relayChange(const QDBusMessage &change)

@@ -1,16 +1,12 @@
 #pragma once
 
-#include <QDBusConnection>
-#include <QDBusVirtualObject>
-#include <QPointer>
-
-class QDBusMessage;
+#include "platform/linux/QtObjectRelay.h"
 
 // Qt exports the tray menu with the first '&' of each text turned into an
 // access key, and with no way to leave it out. This takes the menu's object
 // path over on Qt's tray connection, moves Qt's menu aside and passes every
 // call and change on to and from it, with each label's access key dropped.
-class MenuLabelRelay : public QDBusVirtualObject
+class MenuLabelRelay : public QtObjectRelay
 {
     Q_OBJECT
 
@@ -20,14 +16,11 @@ public:
     static bool takeOver(const QDBusConnection &connection, QObject *parent);
 
     QString introspect(const QString &path) const override;
-    bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override;
 
 private slots:
     void relayChange(const QDBusMessage &change);
 
 private:
     MenuLabelRelay(const QDBusConnection &connection, QObject *parent);
-    void forward(const QDBusMessage &message);
-
-    QDBusConnection m_connection;
+    QVariantList answer(const QDBusMessage &call, QVariantList values) const override;
 };

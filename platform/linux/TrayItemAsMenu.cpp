@@ -1,19 +1,16 @@
 #include "platform/TrayItemAsMenu.h"
 
 #include "platform/linux/MenuLabelRelay.h"
-
-#include <QDBusConnection>
-#include <QDBusVirtualObject>
-#include <QPointer>
+#include "platform/linux/QtObjectRelay.h"
 
 #include <QCoreApplication>
 #include <QDBusAbstractAdaptor>
 #include <QDBusArgument>
 #include <QDBusMetaType>
 #include <QDBusMessage>
-#include <QDBusPendingCallWatcher>
 #include <QDBusVariant>
 #include <QMetaMethod>
+#include <QPointer>
 #include <QVariantMap>
 
 namespace {
@@ -21,7 +18,7 @@ namespace {
 // Takes the item's object path over on Qt's tray connection, moves Qt's item
 // aside, and passes every call on to it, answering ItemIsMenu itself and
 // sending the item's change signals from the path hosts watch.
-class StatusItemAsMenu : public QDBusVirtualObject
+class StatusItemAsMenu : public QtObjectRelay
 {
     Q_OBJECT
 
@@ -31,16 +28,15 @@ public:
     static StatusItemAsMenu *takeOver(QObject *parent);
 
     QString introspect(const QString &path) const override;
-    bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override;
 
 private slots:
     void relayChange();
 
 private:
     StatusItemAsMenu(const QDBusConnection &connection, QObject *qtItem, QObject *parent);
-    void forward(const QDBusMessage &message);
+    void forward(const QDBusMessage &message) override;
+    QVariantList answer(const QDBusMessage &call, QVariantList values) const override;
 
-    QDBusConnection m_connection;
     QPointer<QObject> m_qtItem;
 };
 
@@ -72,18 +68,9 @@ StatusItemAsMenu *StatusItemAsMenu::takeOver(QObject *parent)
         QObject *qtItem = connection.objectRegisteredAt(itemPath);
         if (!qtItem || qobject_cast<StatusItemAsMenu *>(qtItem))
             return nullptr; // the newest is gone or already ours
-        connection.unregisterObject(itemPath);
-        if (!connection.registerObject(qtItemPath, qtItem)) {
-            connection.registerObject(itemPath, qtItem);
-            return nullptr;
-        }
         auto *ours = new StatusItemAsMenu(connection, qtItem, parent);
-        if (!connection.registerVirtualObject(itemPath, ours)) {
-            delete ours;
-            connection.unregisterObject(qtItemPath);
-            connection.registerObject(itemPath, qtItem);
+        if (!standIn(itemPath, qtItem, ours))
             return nullptr;
-        }
         MenuLabelRelay::takeOver(connection, parent);
         return ours;
     }
@@ -92,8 +79,7 @@ StatusItemAsMenu *StatusItemAsMenu::takeOver(QObject *parent)
 
 StatusItemAsMenu::StatusItemAsMenu(const QDBusConnection &connection, QObject *qtItem,
                                    QObject *parent)
-    : QDBusVirtualObject(parent)
-    , m_connection(connection)
+    : QtObjectRelay(connection, qtItemPath, parent)
     , m_qtItem(qtItem)
 {
     // The item's change signals (NewIcon, NewToolTip, …) come from its adaptor.
@@ -143,46 +129,28 @@ QString StatusItemAsMenu::introspect(const QString & /*path*/) const
 )xml");
 }
 
-bool StatusItemAsMenu::handleMessage(const QDBusMessage &message,
-                                     const QDBusConnection & /*connection*/)
-{
-    if (message.type() != QDBusMessage::MethodCallMessage)
-        return false;
-    // Called on Qt's D-Bus thread; the answer comes from ours.
-    QMetaObject::invokeMethod(this, [this, message] { forward(message); }, Qt::QueuedConnection);
-    return true;
-}
-
 void StatusItemAsMenu::forward(const QDBusMessage &message)
 {
     const QVariantList arguments = message.arguments();
-    const bool properties = message.interface() == propertiesInterface && !arguments.isEmpty()
-            && arguments.first().toString() == itemInterface;
-    if (properties && message.member() == QLatin1String("Get") && arguments.size() > 1
+    if (message.interface() == propertiesInterface && message.member() == QLatin1String("Get")
+        && arguments.size() > 1 && arguments.at(0).toString() == itemInterface
         && arguments.at(1).toString() == itemIsMenu) {
         m_connection.send(message.createReply(QVariant::fromValue(QDBusVariant(true))));
         return;
     }
-    QDBusMessage call = QDBusMessage::createMethodCall(m_connection.baseService(), qtItemPath,
-                                                       message.interface(), message.member());
-    call.setArguments(arguments);
-    auto *pending = new QDBusPendingCallWatcher(m_connection.asyncCall(call), this);
-    const bool all = properties && message.member() == QLatin1String("GetAll");
-    connect(pending, &QDBusPendingCallWatcher::finished, this, [this, pending, message, all] {
-        pending->deleteLater();
-        const QDBusMessage answer = pending->reply();
-        if (answer.type() == QDBusMessage::ErrorMessage) {
-            m_connection.send(message.createErrorReply(answer.errorName(), answer.errorMessage()));
-            return;
-        }
-        QVariantList values = answer.arguments();
-        if (all && !values.isEmpty()) {
-            QVariantMap map = qdbus_cast<QVariantMap>(values.first());
-            map.insert(itemIsMenu, true);
-            values.first() = map;
-        }
-        m_connection.send(message.createReply(values));
-    });
+    QtObjectRelay::forward(message);
+}
+
+QVariantList StatusItemAsMenu::answer(const QDBusMessage &call, QVariantList values) const
+{
+    const QVariantList arguments = call.arguments();
+    if (call.interface() == propertiesInterface && call.member() == QLatin1String("GetAll")
+        && !arguments.isEmpty() && arguments.first().toString() == itemInterface && !values.isEmpty()) {
+        QVariantMap map = qdbus_cast<QVariantMap>(values.first());
+        map.insert(itemIsMenu, true);
+        values.first() = map;
+    }
+    return values;
 }
 
 void StatusItemAsMenu::relayChange()
