@@ -120,7 +120,8 @@ void AppDelegate::setupMenuBar()
                                      QString::fromUtf8(AppIdentity::applicationId), this);
     connect(m_notifier, &DesktopNotifier::clicked, this, &AppDelegate::openLogs);
     connect(m_notifier, &DesktopNotifier::unavailable, this, &AppDelegate::showTrayMessage);
-    // A panel that starts (or restarts) later gets a fresh item at once.
+    // A panel that starts later gets an item at once; one that restarts gets
+    // the item it had.
     auto *watch = new StatusNotifierWatch(this);
     connect(watch, &StatusNotifierWatch::hostAppeared, this, &AppDelegate::createStatusItem);
     if (StatusNotifierWatch::itemCanShowNow())

@@ -14,6 +14,11 @@
 
 void AppDelegate::createStatusItem()
 {
+    // A panel that comes back finds the item it had: Qt registers it again.
+    // A fresh one beside it would race it into the panel, and the panel
+    // would keep the one that is gone (GNOME's extension re-enabled).
+    if (TrayItemAsMenu::isExported(m_statusItem))
+        return;
     delete m_statusItem;
     m_statusItem = new QSystemTrayIcon(this);
     // First: how the tray shows the texts depends on the tray it goes to.
