@@ -35,11 +35,9 @@ session_start pipewire
 watch_notices "type='method_call',interface='org.kde.StatusNotifierItem'"
 
 # What the Shell answers to the JavaScript $1 (a string, or what JSON makes of it).
-shell() {
-    local code # as a GVariant text, or gdbus takes it apart
-    code=$(/usr/bin/python3 -c 'import json, sys; print(json.dumps(sys.argv[1]))' "$1")
-    gdbus call --session --dest org.gnome.Shell --object-path /org/gnome/Shell --method org.gnome.Shell.Eval "$code" |
-        /usr/bin/python3 -c 'import ast, json, sys
+shell() { # the code as a GVariant text, or gdbus takes it apart
+    gdbus call --session --dest org.gnome.Shell --object-path /org/gnome/Shell --method org.gnome.Shell.Eval \
+        "$(/usr/bin/python3 -c 'import json, sys; print(json.dumps(sys.argv[1]))' "$1")" | /usr/bin/python3 -c 'import ast, json, sys
 ok, value = ast.literal_eval(sys.stdin.read().replace("(true,", "(True,", 1).replace("(false,", "(False,", 1))
 value = json.loads(value) if ok and value else value
 print(value if isinstance(value, str) else json.dumps(value)) if ok else sys.exit(value)'
@@ -61,7 +59,8 @@ shell 'globalThis.harlune = {
     close: (pid, title) => harlune.windows(pid).filter(w => w.get_title().startsWith(title))
         .forEach(w => w.delete(global.get_current_time())),
 }; Main.overview.hide(); true' >/dev/null
-wait_for 10 eval '[ "$(shell "Main.overview.visible || Main.overview.animationInProgress")" = false ]'
+wait_for 10 eval '[ "$(shell "Main.overview.visible || Main.overview.animationInProgress")" = false ]' ||
+    fail "the overview stayed"
 bar=$(shell 'Main.panel.height')
 wait_for 10 name_owned org.freedesktop.Notifications || fail "GNOME's notification service did not start"
 wait_for 10 test -S "$XDG_RUNTIME_DIR/pipewire-0"
@@ -69,13 +68,14 @@ coproc HAND { exec gjs "$here/gnome/mutter_hand.js" 2>"$work/hand.log"; }
 SESSION_PIDS+=("$HAND_PID")
 read -r -t 20 answer <&"${HAND[0]}" && [ "$answer" = ready ] || fail "no hand on the Shell: $(cat "$work/hand.log")"
 # The Shell's button for ending the hand's session is there: the bar is laid out.
-wait_for 10 eval '[ "$(shell "Main.panel.statusArea.screenSharing.visible")" = true ]'
+wait_for 10 eval '[ "$(shell "Main.panel.statusArea.screenSharing.visible")" = true ]' ||
+    fail "the Shell shows no remote session"
 # Clicks the middle of the box "x y w h" ($1), with button $2, $3 times.
 click_box() {
     local x y w h answer
     read -r x y w h <<<"$1"
     echo "click $((x + w / 2)) $((y + h / 2)) ${2:-1} ${3:-1}" >&"${HAND[1]}"
-    read -r -t 10 answer <&"${HAND[0]}" && [ "$answer" = done ] || fail "the hand failed: $(cat "$work/hand.log")"
+    read -r -t 10 answer <&"${HAND[0]}" && [ "$answer" = "done" ] || fail "the hand failed: $(cat "$work/hand.log")"
 }
 
 windows() { shell "harlune.titles($PROGRAM_PID)"; }
@@ -130,7 +130,6 @@ click_box "$icon" 1 2
 wait_for 10 grep -q 'member=Activate' "$work/dbus-monitor.log" || fail "a double click did not reach the program"
 wait_for 10 eval '[ "$(shell "harlune.item()._indicator.supportsActivation")" = false ]' ||
     fail "the Shell still takes the item for one to activate"
-shoot gnome-double-click
 [ -z "$(windows)" ] || fail "a double click opened a window: $(windows)"
 
 # --- a server that ends by itself: one notice, GNOME's banner, and a click
