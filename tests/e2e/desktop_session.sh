@@ -31,10 +31,14 @@ session_start() {
 }
 
 end_desktop_session() {
-    local status=$? pid
+    local status=$? pid child
     end_program "$status"
     [ "$status" -eq 0 ] || tail -n 20 "$work"/*.log >&2 2>/dev/null
-    for pid in "${SESSION_PIDS[@]}"; do stop_pid "$pid"; done
+    for pid in "${SESSION_PIDS[@]}"; do
+        # and what it started (GNOME Shell's ibus-daemon may outlive it)
+        for child in $(ps -o pid= --ppid "$pid"); do stop_pid "$child"; done
+        stop_pid "$pid"
+    done
     rm -rf "$work"
     exit "$status"
 }
