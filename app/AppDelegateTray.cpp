@@ -14,6 +14,15 @@
 
 void AppDelegate::createStatusItem()
 {
+    // The macOS menu bar: the title beside the symbol, which Qt's square
+    // status item cannot show. Made once; the bar does not come and go.
+    if (MenuBarItem::isAvailable()) {
+        if (!m_menuBarItem)
+            m_menuBarItem = new MenuBarItem(m_statusMenu, ShellTexts::buttonTitle(),
+                                            ShellTexts::accessibleName(), this);
+        m_menuBarItem->setToolTip(ShellTexts::toolTip(m_manager.status().current().running));
+        return;
+    }
     delete m_statusItem;
     m_statusItem = new QSystemTrayIcon(this);
     // First: how the tray shows the texts depends on the tray it goes to.
@@ -55,5 +64,5 @@ void AppDelegate::setEntryTitle(QAction *action, const QString &title)
 
 bool AppDelegate::trayAvailable() const
 {
-    return m_statusItem && QSystemTrayIcon::isSystemTrayAvailable();
+    return m_menuBarItem || (m_statusItem && QSystemTrayIcon::isSystemTrayAvailable());
 }

@@ -2,8 +2,10 @@
 #include "platform/EntryFile.h"
 #include "platform/ExclusiveRename.h"
 #include "platform/Executable.h"
+#include "platform/ForegroundActivation.h"
 #include "platform/LaunchArguments.h"
 #include "platform/MakePath.h"
+#include "platform/NoticeRoute.h"
 #include "platform/PortProbe.h"
 #include "platform/PythonChoice.h"
 #include "platform/UserFolders.h"
@@ -31,7 +33,6 @@ private slots:
         QTest::newRow("in a bundle") << "/Applications/Harlune.app/Contents/MacOS/Harlune" << "/Applications/Harlune.app";
         QTest::newRow("bundle at the root") << "/X.app/Contents/MacOS/x" << "/X.app";
         QTest::newRow("build tree") << "/src/build/bin/harlune-kommandozentrale" << "/src/build/bin";
-        QTest::newRow("test beside a bundle") << "/src/build/tests/tst_paths" << "/src/build/tests";
         QTest::newRow("MacOS, no .app") << "/opt/X/Contents/MacOS/x" << "/opt/X/Contents/MacOS";
         QTest::newRow("bare .app name") << "/opt/.app/Contents/MacOS/x" << "/opt/.app/Contents/MacOS";
         QTest::newRow("case differs") << "/opt/X.app/contents/macos/x" << "/opt/X.app/contents/macos";
@@ -52,7 +53,6 @@ private slots:
         QTest::addColumn<QString>("folder");
         QTest::newRow("absolute") << "/home/a/daten/" << "/home/a/daten";
         QTest::newRow("relative") << "daten" << "/fallback";
-        QTest::newRow("dot") << "./daten" << "/fallback";
         QTest::newRow("tilde") << "~/daten" << "/fallback";
         QTest::newRow("empty") << "" << "/fallback";
     }
@@ -118,6 +118,37 @@ private slots:
         QCOMPARE(PythonChoice::choose(candidates, developerTools, answers), expected);
         // The stub is never run without the tools: it would offer to install them.
         QCOMPARE(asked.contains(candidates[0].path), developerTools);
+    }
+
+    // "bundle": started from its .app; "answer": the user's to the system's question.
+    void serverStopNoticeRoute_data()
+    {
+        QTest::addColumn<bool>("bundle");
+        QTest::addColumn<NoticeRoute::Permission>("answer");
+        QTest::addColumn<NoticeRoute::Route>("route");
+        using P = NoticeRoute::Permission;
+        using R = NoticeRoute::Route;
+        QTest::newRow("allowed") << true << P::Allowed << R::SystemNotice;
+        QTest::newRow("turned off: not overruled") << true << P::Denied << R::MenuOnly;
+        QTest::newRow("not answered yet") << true << P::NotAnswered << R::Alert;
+        QTest::newRow("no bundle: no centre to ask") << false << P::Allowed << R::Alert;
+    }
+
+    void serverStopNoticeRoute()
+    {
+        QFETCH(bool, bundle);
+        QFETCH(NoticeRoute::Permission, answer);
+        QFETCH(NoticeRoute::Route, route);
+        QCOMPARE(NoticeRoute::choose(bundle, answer), route);
+    }
+
+    // macOS 14 ignores the old call's "ignoring other apps": alerts stayed behind the browser.
+    void activationCallFollowsTheSystem()
+    {
+        using C = ForegroundActivation::Call;
+        for (const auto &[major, call] : {std::pair{11, C::ActivateIgnoringOtherApps},
+                                          {13, C::ActivateIgnoringOtherApps}, {14, C::Activate}, {26, C::Activate}})
+            QCOMPARE(ForegroundActivation::callFor(major), call);
     }
 
     void runningProgramIsFound()
