@@ -6,10 +6,11 @@
 #include <QMenu>
 
 // App Nap stays on for the program. Napping, it runs the 5-second status
-// update later than asked, but what the user reads is current all the same:
-// opening the menu wakes the program and asks for a fresh update. Holding App Nap off for the timer's
-// sake (beginActivityWithOptions) would keep a program that mostly waits
-// awake all day, for a tool tip and a notice that may come seconds later.
+// update later than asked, but what the user reads is current all the
+// same: opening the menu wakes the program and asks for a fresh update.
+// Holding App Nap off for the timer's sake (beginActivityWithOptions) would
+// keep a program that mostly waits awake all day, for a tool tip and a
+// notice that may come some seconds later.
 
 bool MenuBarItem::isAvailable()
 {
