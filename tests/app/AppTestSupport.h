@@ -15,7 +15,6 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include <algorithm>
 #include <csignal>
 #include <memory>
 
@@ -23,11 +22,6 @@ namespace AppTestSupport {
 
 using namespace Qt::StringLiterals;
 using namespace ServerTestSupport;
-
-inline bool matches(const QString &text, const QString &pattern)
-{
-    return QRegularExpression(pattern).match(text).hasMatch();
-}
 
 // A copy of the recording test project (tests/e2e/project) whose server
 // listens on `port`; given `generatorFailure`, the generator prints it and fails.
@@ -98,17 +92,18 @@ struct Shell
     QList<Alert> titled(const QString &title) const
     {
         QList<Alert> matching;
-        std::copy_if(alerts.begin(), alerts.end(), std::back_inserter(matching),
-                     [&](const Alert &alert) { return alert.title == title; });
+        for (const Alert &alert : alerts)
+            if (alert.title == title)
+                matching << alert;
         return matching;
     }
 
     QAction *entry(const QString &title) const
     {
-        const QList<QAction *> actions = delegate->statusMenu()->actions();
-        const auto found = std::find_if(actions.begin(), actions.end(),
-                                        [&](const QAction *action) { return action->iconText() == title; });
-        return found == actions.end() ? nullptr : *found;
+        for (QAction *action : delegate->statusMenu()->actions())
+            if (action->iconText() == title)
+                return action;
+        return nullptr;
     }
 
     void answerAlert()
@@ -117,10 +112,10 @@ struct Shell
         if (!alert || !alert->isVisible())
             return;
         alerts.append({alert->title(), alert->message(), delegate->statusLineItem()->text(), opened});
-        const QList<QAbstractButton *> buttons = alert->findChildren<QAbstractButton *>();
-        const auto chosen = std::find_if(buttons.begin(), buttons.end(),
-                                         [&](const QAbstractButton *button) { return button->text() == answer; });
-        (chosen == buttons.end() ? alert->okButton() : *chosen)->click();
+        QAbstractButton *chosen = alert->okButton();
+        for (QAbstractButton *button : alert->findChildren<QAbstractButton *>())
+            chosen = button->text() == answer ? button : chosen;
+        chosen->click();
     }
 
     QList<QUrl> opened;

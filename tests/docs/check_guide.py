@@ -31,17 +31,8 @@ def dashboard_texts(project):
 
 def shown(quote, texts):
     """True when some text holds the parts of the quote in their order."""
-    parts = [normal(p) for p in quote.split("…")]
-    for text in texts:
-        at = 0
-        for part in parts:
-            at = text.find(part, at)
-            if at < 0:
-                break
-            at += len(part)
-        else:
-            return True
-    return False
+    parts = re.compile(".*?".join(re.escape(normal(part)) for part in quote.split("…")), re.S)
+    return any(parts.search(text) for text in texts)
 
 
 def main(guide_path, texts_program, project):

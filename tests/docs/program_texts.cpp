@@ -27,14 +27,9 @@ int main()
             CommandLine::parse({QStringLiteral("harlune-kommandozentrale"), QStringLiteral("--help")}).text,
     };
     // Every operation's alert text, the port held by a python3 where it is named.
-    for (int kind = 0; kind <= int(OperationOutcome::Kind::ScriptTimedOut); ++kind) {
-        OperationOutcome outcome;
-        outcome.kind = OperationOutcome::Kind(kind);
-        outcome.port = 8765;
-        outcome.pid = 1234;
-        outcome.holder = PortHolder{1234, QStringLiteral("python3")};
-        texts << OutcomeTexts::message(outcome);
-    }
+    for (int kind = 0; kind <= int(OperationOutcome::Kind::ScriptTimedOut); ++kind)
+        texts << OutcomeTexts::message({OperationOutcome::Kind(kind), 8765, 1234, {}, {},
+                                        PortHolder{1234, QStringLiteral("python3")}, false, {}});
     // The status lines of a launched server that does not listen (yet).
     for (const Silence silence : {Silence::Starting, Silence::Unresponsive}) {
         ServerStatus status;

@@ -46,14 +46,13 @@ CASES
 grep -qxF "Exec=\"$program\" --login" "$entry" && grep -qx X-GNOME-Autostart-enabled=true "$entry" ||
     fail "autostart entry: $(cat "$entry")"
 desktop-file-validate "$entry" || fail "autostart entry"
-"$program" --autostart off | grep -q '^Autostart ausgeschaltet' && [ ! -e "$entry" ] || fail "off"
-"$program" --autostart off | grep -q 'nicht eingeschaltet' || fail "off when absent"
 # A link at the entry's path is replaced, the user's file it names is kept;
 # a program path with a control character is refused.
-echo mein > "$work/meine-datei" && ln -s "$work/meine-datei" "$entry"
+echo mein > "$work/meine-datei" && ln -sf "$work/meine-datei" "$entry"
 "$program" --autostart on >/dev/null && [ ! -L "$entry" ] && [ "$(cat "$work/meine-datei")" = mein ] ||
     fail "autostart through a link"
-"$program" --autostart off >/dev/null
+"$program" --autostart off | grep -q '^Autostart ausgeschaltet' && [ ! -e "$entry" ] || fail "off"
+"$program" --autostart off | grep -q 'nicht eingeschaltet' || fail "off when absent"
 bad="$work/zeilen"$'\n'"umbruch" && mkdir "$bad" && ln -s "$program" "$bad/$name"
 status=0; "$bad/$name" --autostart on 2>"$work/bad.err" || status=$?
 [ "$status" = 1 ] && grep -q Steuerzeichen "$work/bad.err" && [ ! -e "$entry" ] ||

@@ -70,7 +70,7 @@ class TestUpgrade : public QObject
     int runProbe(const QStringList &strace)
     {
         QProcess probe;
-        const QStringList upgrade{HARLUNE_UPGRADE_PROBE, packaged(""), m_context.appSupport, m_history};
+        const QStringList upgrade{HARLUNE_PATHS_PROBE, packaged(""), m_context.appSupport, m_history};
         probe.start(strace.isEmpty() ? upgrade.first() : "/usr/bin/strace",
                     strace.isEmpty() ? upgrade.mid(1) : strace + QStringList{"--"} + upgrade);
         [&] { QVERIFY(probe.waitForFinished(60000)); }();
@@ -89,9 +89,7 @@ private slots:
         preparePreviousVersion();
         writeFile(packaged("README.md"), "Lies mich");
         makeLink("meins.md", data("README.md"));
-        QFile history(m_history);
-        QVERIFY(history.open(QIODevice::ReadOnly));
-        const ProjectUpgrade::Checksums earlier = ProjectUpgrade::parseChecksums(history.readAll());
+        const ProjectUpgrade::Checksums earlier = ProjectUpgrade::parseChecksums(readFile(m_history));
         QCOMPARE(upgrade(earlier), (ProjectUpgrade::Outcome{{"serve.py"}, {"neu.py"}, {"README.md", "stop.sh"}, {}}));
         verifyUpgraded();
         QCOMPARE(QFile::symLinkTarget(data("README.md")), data("meins.md"));
@@ -127,11 +125,9 @@ private slots:
         const QString log = m_root.path() + "/strace.log";
         for (int step = 1;; ++step) {
             preparePreviousVersion();
-            const QString call = injection.section(':', 0, 0);
-            runProbe({"-f", "-o", log, "-e", "trace=" + call, "-e", "inject=" + injection + ":when=" + QString::number(step)});
-            QFile trace(log);
-            QVERIFY(trace.open(QIODevice::ReadOnly));
-            const QByteArray traced = trace.readAll();
+            runProbe({"-f", "-o", log, "-e", "trace=" + injection.section(':', 0, 0), "-e",
+                      "inject=" + injection + ":when=" + QString::number(step)});
+            const QByteArray traced = readFile(log);
             const auto either = [this](const QString &name, const QByteArray &before, const QByteArray &after) {
                 return read(name) == before || read(name) == after;
             };

@@ -150,8 +150,7 @@ class Reports(ProjectCase):
         good = "2024-01-02;Gute Buchung;Bank;10,00;\n"
         cases = [(line, (HEADER + good + line + "\n").encode(), ["3"], reason) for line, reason in (
             ("2024-02-30;Text;Bank;1,00;", "Datum"), ("２０２４-03-15;Text;Bank;1,00;", "Datum"),
-            ("2024-03-15;Text;Bank;١٢,٥٠;", "Betrag"), ("2024-03-15;Text;Bank;12,345;", "Betrag"),
-            ("2024-03-15;Text;Bank;1.234,50;", "Betrag"), ("2024-03-15;Text;Bank;-12345678901234,00;", "zu groß"),
+            ("2024-03-15;Text;Bank;12,345;", "Betrag"), ("2024-03-15;Text;Bank;-12345678901234,00;", "zu groß"),
             ("2024-03-15;Text; mit Semikolon;Bank;1,00;", "Spalten"), ("2024-03-15;Text;;1,00;", "Konto"),
             ("2024-03-15;Text;Bank;1,00;../buchungen.csv", "Beleg"))] + [
             ("missing header", good.encode(), ["1"], "Kopfzeile"),
