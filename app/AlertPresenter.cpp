@@ -1,6 +1,7 @@
 #include "app/AlertPresenter.h"
 
 #include "app/AlertDialog.h"
+#include "platform/ForegroundActivation.h"
 
 #include <QAbstractButton>
 #include <QGuiApplication>
@@ -25,6 +26,7 @@ AlertDialog *AlertPresenter::show(Kind kind, const QString &title, const QString
     if (kind != Kind::Result) {
         for (const Shown &alert : std::as_const(m_shown)) {
             if (alert.kind == kind && alert.dialog) {
+                ForegroundActivation::bringProgramForward();
                 alert.dialog->bringToFront();
                 return alert.dialog;
             }
@@ -40,6 +42,9 @@ AlertDialog *AlertPresenter::show(Kind kind, const QString &title, const QString
         if (answer)
             answer(extraChosen);
     });
+    // The alert answers what the user just chose; over the browser a start
+    // has opened, say.
+    ForegroundActivation::bringProgramForward();
     dialog->present();
     return dialog;
 }

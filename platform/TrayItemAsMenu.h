@@ -17,4 +17,9 @@ namespace TrayItemAsMenu {
 // QSystemTrayIcon) owns what this takes over, so it ends with it.
 void declare(QObject *trayIcon);
 
+// The item of `trayIcon` went to StatusNotifier hosts over D-Bus: Qt then
+// registers it again by itself with a watcher that restarts (a panel, or
+// GNOME's extension switched off and on).
+bool isExported(const QObject *trayIcon);
+
 } // namespace TrayItemAsMenu

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QDBusAbstractAdaptor>
 #include <QDBusArgument>
+#include <QDBusError>
 #include <QDBusMetaType>
 #include <QDBusMessage>
 #include <QDBusVariant>
@@ -115,7 +116,6 @@ QString StatusItemAsMenu::introspect(const QString & /*path*/) const
   <property name="AttentionMovieName" type="s" access="read"/>
   <property name="ToolTip" type="(sa(iiay)ss)" access="read"/>
   <method name="ContextMenu"><arg name="x" type="i" direction="in"/><arg name="y" type="i" direction="in"/></method>
-  <method name="Activate"><arg name="x" type="i" direction="in"/><arg name="y" type="i" direction="in"/></method>
   <method name="SecondaryActivate"><arg name="x" type="i" direction="in"/><arg name="y" type="i" direction="in"/></method>
   <method name="Scroll"><arg name="delta" type="i" direction="in"/><arg name="orientation" type="s" direction="in"/></method>
   <signal name="NewTitle"/>
@@ -136,6 +136,15 @@ void StatusItemAsMenu::forward(const QDBusMessage &message)
         && arguments.size() > 1 && arguments.at(0).toString() == itemInterface
         && arguments.at(1).toString() == itemIsMenu) {
         m_connection.send(message.createReply(QVariant::fromValue(QDBusVariant(true))));
+        return;
+    }
+    // A menu has nothing to activate. GNOME's AppIndicator extension calls
+    // Activate on a double click whatever ItemIsMenu says, and until told
+    // there is no such method it holds every click back for the double-click
+    // time; told, it opens its menu on each press at once.
+    if (message.interface() == itemInterface && message.member() == QLatin1String("Activate")) {
+        m_connection.send(message.createErrorReply(QDBusError::UnknownMethod,
+                                                   QStringLiteral("The item is a menu")));
         return;
     }
     QtObjectRelay::forward(message);
@@ -168,6 +177,12 @@ namespace TrayItemAsMenu {
 void declare(QObject *trayIcon)
 {
     StatusItemAsMenu::takeOver(trayIcon);
+}
+
+bool isExported(const QObject *trayIcon)
+{
+    return trayIcon
+            && trayIcon->findChild<StatusItemAsMenu *>(QString(), Qt::FindDirectChildrenOnly);
 }
 
 } // namespace TrayItemAsMenu

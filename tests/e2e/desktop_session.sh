@@ -31,10 +31,14 @@ session_start() {
 }
 
 end_desktop_session() {
-    local status=$? pid
+    local status=$? pid child
     end_program "$status"
     [ "$status" -eq 0 ] || tail -n 20 "$work"/*.log >&2 2>/dev/null
-    for pid in "${SESSION_PIDS[@]}"; do stop_pid "$pid"; done
+    for pid in "${SESSION_PIDS[@]}"; do
+        # and what it started (GNOME Shell's ibus-daemon may outlive it)
+        for child in $(ps -o pid= --ppid "$pid"); do stop_pid "$child"; done
+        stop_pid "$pid"
+    done
     close_browser
     rm -rf "$work"
     exit "$status"
@@ -49,14 +53,22 @@ close_browser() {
 
 # Saves the screen as $shots/desktop-$1.png and in $work/$1.png.
 shoot() {
-    case "${WAYLAND_DISPLAY:-}" in
-    '') import -window root "$work/$1.png" ;;
+    case "${XDG_CURRENT_DESKTOP:-}:${WAYLAND_DISPLAY:-}" in
+    GNOME:*) gdbus call --session --dest org.gnome.Shell.Screenshot --object-path /org/gnome/Shell/Screenshot \
+        --method org.gnome.Shell.Screenshot.Screenshot false false "$work/$1.png" >/dev/null ;;
+    *:) import -window root "$work/$1.png" ;;
     *) grim "$work/$1.png" ;;
     esac
     cp "$work/$1.png" "$shots/desktop-$1.png" 2>/dev/null || true
 }
 
 pixels() { /usr/bin/python3 "$session_helpers/pixels.py" "$@"; }
+
+# The session bus name $1 has an owner.
+name_owned() {
+    gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
+        --method org.freedesktop.DBus.NameHasOwner "$1" | grep -q true
+}
 
 # The item names the watcher holds, one a line.
 registered_items() {
@@ -66,17 +78,20 @@ registered_items() {
 }
 item_registered() { [ -n "$(registered_items)" ]; }
 
-# A property of our item ($1), as gdbus prints it.
+# A property of our item ($1), as gdbus prints it. GNOME's watcher names
+# an item "service@/path", the others "service/path".
 item_property() {
-    local item
+    local item service
     item=$(registered_items | head -n 1)
-    gdbus call --session --dest "${item%%/*}" --object-path "/${item#*/}" \
+    service=${item%%/*}
+    gdbus call --session --dest "${service%@}" --object-path "/${item#*/}" \
         --method org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierItem "$1"
 }
 
-# What programs send to the notification service, as dbus-monitor prints it.
+# What programs send to the notification service, and what the further
+# match rules "$@" catch, as dbus-monitor prints it.
 watch_notices() {
-    session_start dbus-monitor --session "type='method_call',interface='org.freedesktop.Notifications',member='Notify'"
+    session_start dbus-monitor --session "type='method_call',interface='org.freedesktop.Notifications',member='Notify'" "$@"
 }
 notices_sent() { grep -c 'member=Notify' "$work/dbus-monitor.log"; }
 

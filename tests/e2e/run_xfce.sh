@@ -27,8 +27,7 @@ session_start xfwm4 --compositor=off
 session_start dunst
 watch_notices
 session_start xfce4-panel
-wait_for 20 eval 'gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
-    --method org.freedesktop.DBus.NameHasOwner org.kde.StatusNotifierWatcher | grep -q true' ||
+wait_for 20 name_owned org.kde.StatusNotifierWatcher ||
     fail "xfce4-panel's tray did not come up"
 wait_for 10 eval 'shoot xfce-empty && pixels icon "$work/xfce-empty.png" 0 0 "$width" "$bar" >/dev/null' ||
     fail "xfce4-panel is not drawn"

@@ -168,4 +168,11 @@ end_program() {
         /usr/bin/lsof -t -iTCP:$port -sTCP:LISTEN 2>/dev/null | xargs -r kill 2>/dev/null || true
 }
 
-stop_pid() { { [ -n "$1" ] && kill "$1" && wait "$1"; } 2>/dev/null || true; }
+# Ends $1, a process of ours: asked first, killed after 10 s (a GNOME Shell
+# whose main loop hangs never takes the request), then reaped.
+stop_pid() {
+    [ -n "$1" ] && kill "$1" 2>/dev/null || return 0
+    wait_for 10 pid_ended "$1" 2>/dev/null || kill -KILL "$1" 2>/dev/null
+    wait "$1" 2>/dev/null || true
+}
+pid_ended() { case $(ps -o stat= -p "$1") in '' | Z*) true ;; *) false ;; esac; }
