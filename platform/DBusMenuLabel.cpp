@@ -17,4 +17,13 @@ QString withoutAccessKey(const QString &label)
     return shown;
 }
 
+QString forGnomeShell(const QString &label)
+{
+    QString text = withoutAccessKey(label).replace(QStringLiteral("__"), QStringLiteral("_"));
+    const bool onlyUnderscores = text.count(QLatin1Char('_')) == text.size();
+    if (text.contains(QLatin1Char('_')) && !onlyUnderscores)
+        text.prepend(QLatin1Char('_'));
+    return text;
+}
+
 } // namespace DBusMenuLabel

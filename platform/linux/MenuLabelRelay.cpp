@@ -3,6 +3,10 @@
 #include "platform/DBusMenuLabel.h"
 
 #include <QDBusArgument>
+#include <QDBusConnectionInterface>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusVariant>
@@ -81,39 +85,50 @@ const QDBusArgument &operator>>(const QDBusArgument &argument, MenuNode &node)
     return argument;
 }
 
-void dropAccessKey(QVariantMap &properties)
+// How the host that asks reads a label's underscores.
+using Relabel = QString (*)(const QString &);
+
+Relabel labelStyle(bool gnomeShell)
+{
+    return gnomeShell ? &DBusMenuLabel::forGnomeShell : &DBusMenuLabel::withoutAccessKey;
+}
+
+void relabel(QVariantMap &properties, Relabel style)
 {
     const auto text = properties.find(label);
     if (text != properties.end())
-        *text = DBusMenuLabel::withoutAccessKey(text->toString());
+        *text = style(text->toString());
 }
 
-void dropAccessKeys(MenuNode &node)
+void relabel(MenuNode &node, Relabel style)
 {
-    dropAccessKey(node.properties);
+    relabel(node.properties, style);
     for (MenuNode &child : node.children)
-        dropAccessKeys(child);
+        relabel(child, style);
 }
 
-QVariant withoutAccessKeys(const QVariant &group)
+QVariant relabelled(const QVariant &group, Relabel style)
 {
     auto entries = qdbus_cast<QList<MenuProperties>>(group);
     for (MenuProperties &entry : entries)
-        dropAccessKey(entry.properties);
+        relabel(entry.properties, style);
     return QVariant::fromValue(entries);
 }
 
 // The labels in the values of a reply to `member` or of a change signal of that name.
-void dropAccessKeys(const QString &member, QVariantList &values)
+void relabel(const QString &member, QVariantList &values, Relabel style)
 {
     if (member == QLatin1String("GetLayout") && values.size() == 2) {
         auto root = qdbus_cast<MenuNode>(values.at(1));
-        dropAccessKeys(root);
+        relabel(root, style);
         values[1] = QVariant::fromValue(root);
     } else if ((member == QLatin1String("GetGroupProperties")
                 || member == QLatin1String("ItemsPropertiesUpdated"))
                && !values.isEmpty()) {
-        values[0] = withoutAccessKeys(values.at(0));
+        values[0] = relabelled(values.at(0), style);
+    } else if (member == QLatin1String("GetProperty") && !values.isEmpty()) {
+        const QString text = qdbus_cast<QDBusVariant>(values.first()).variant().toString();
+        values.first() = QVariant::fromValue(QDBusVariant(style(text)));
     }
 }
 
@@ -140,6 +155,20 @@ bool MenuLabelRelay::takeOver(const QDBusConnection &connection, QObject *parent
 MenuLabelRelay::MenuLabelRelay(const QDBusConnection &connection, QObject *parent)
     : QtObjectRelay(connection, qtMenuPath, parent)
 {
+    // Which caller is GNOME Shell is known before the Shell asks: its name's
+    // owner, asked once without waiting and followed from then on.
+    const QString shell = QStringLiteral("org.gnome.Shell");
+    auto *shellWatch = new QDBusServiceWatcher(shell, m_connection, QDBusServiceWatcher::WatchForOwnerChange, this);
+    connect(shellWatch, &QDBusServiceWatcher::serviceOwnerChanged, this,
+            [this](const QString &, const QString &, const QString &owner) { m_gnomeShell = owner; });
+    auto *asked = new QDBusPendingCallWatcher(
+        m_connection.interface()->asyncCall(QStringLiteral("GetNameOwner"), shell), this);
+    connect(asked, &QDBusPendingCallWatcher::finished, this, [this, asked] {
+        asked->deleteLater();
+        const QDBusPendingReply<QString> owner = *asked;
+        if (owner.isValid() && m_gnomeShell.isEmpty())
+            m_gnomeShell = owner.value();
+    });
 }
 
 QString MenuLabelRelay::introspect(const QString & /*path*/) const
@@ -165,20 +194,19 @@ QString MenuLabelRelay::introspect(const QString & /*path*/) const
 
 QVariantList MenuLabelRelay::answer(const QDBusMessage &call, QVariantList values) const
 {
-    if (call.interface() != menuInterface)
+    if (call.interface() != menuInterface
+        || (call.member() == QLatin1String("GetProperty") && call.arguments().value(1) != label))
         return values;
-    dropAccessKeys(call.member(), values);
-    if (call.member() == QLatin1String("GetProperty") && call.arguments().value(1) == label && !values.isEmpty()) {
-        const QString text = qdbus_cast<QDBusVariant>(values.first()).variant().toString();
-        values.first() = QVariant::fromValue(QDBusVariant(DBusMenuLabel::withoutAccessKey(text)));
-    }
+    m_hostIsGnomeShell = !m_gnomeShell.isEmpty() && call.service() == m_gnomeShell;
+    relabel(call.member(), values, labelStyle(m_hostIsGnomeShell));
     return values;
 }
 
 void MenuLabelRelay::relayChange(const QDBusMessage &change)
 {
     QVariantList values = change.arguments();
-    dropAccessKeys(change.member(), values);
+    // A change goes to every listener; in practice that is the one host that last asked.
+    relabel(change.member(), values, labelStyle(m_hostIsGnomeShell));
     QDBusMessage relayed = QDBusMessage::createSignal(menuPath, menuInterface, change.member());
     relayed.setArguments(values);
     m_connection.send(relayed);

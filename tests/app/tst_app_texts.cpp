@@ -183,6 +183,8 @@ private slots:
         QTest::newRow("ampersand first") << u"/tmp/a & b_c"_s << u"/tmp/a && b_c"_s << u"/tmp/a & b__c"_s;
         QTest::newRow("at the ends") << u"&_x_&"_s << u"&&_x_&&"_s << u"&__x__&"_s;
         QTest::newRow("runs") << u"__&&__"_s << u"__&&&&__"_s << u"____&&____"_s;
+        QTest::newRow("two underscores") << u"Zwei_Unter_striche"_s << u"Zwei_Unter_striche"_s
+                                         << u"Zwei__Unter__striche"_s;
     }
     void labelsForTheDBusMenu()
     {
@@ -194,6 +196,15 @@ private slots:
         if (const qsizetype first = qtLabel.indexOf(u'&'); first >= 0 && first < qtLabel.size() - 1)
             qtLabel[first] = u'_';
         QCOMPARE(DBusMenuLabel::withoutAccessKey(qtLabel), exported);
+        // GNOME Shell's extension drops the first '_' that stands before another character.
+        QString gnomeShows = DBusMenuLabel::forGnomeShell(qtLabel);
+        for (qsizetype i = 0; i + 1 < gnomeShows.size(); ++i) {
+            if (gnomeShows.at(i) == u'_' && gnomeShows.at(i + 1) != u'_') {
+                gnomeShows.remove(i, 1);
+                break;
+            }
+        }
+        QCOMPARE(gnomeShows, title);
     }
 
     // Whatever access keys a label has, none is left, and nothing else goes.

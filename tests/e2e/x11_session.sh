@@ -116,7 +116,7 @@ start_session() {
 # The fresh folder $work of start_session, without a display.
 prepare_workspace() {
     work=$(mktemp -d "/tmp/$1.XXXXXX")
-    project="$work/Buchhaltung & Co_mit && Leerzeichen"
+    project="$work/Buchhaltung & Co_mit_Belegen && Leerzeichen"
     PROGRAM_PID=''
     trap 'exit 143' TERM INT HUP # so that a time-out still cleans up
     mkdir -p "$project/logs"
