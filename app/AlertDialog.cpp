@@ -1,8 +1,10 @@
 #include "app/AlertDialog.h"
 
 #include "app/ShellTexts.h"
+#include "app/TrayIconImage.h"
 
 #include <QFontMetrics>
+#include <QtMath>
 
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
@@ -39,11 +41,9 @@ AlertDialog::AlertDialog(const QString &title, const QString &message, QWidget *
     setWindowTitle(title);
     setObjectName(QStringLiteral("alertDialog"));
 
-    auto *icon = new QLabel(this);
-    const int iconSize = style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, this);
-    icon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxInformation, nullptr, this)
-                        .pixmap(iconSize, iconSize));
-    icon->setAlignment(Qt::AlignTop);
+    m_icon = new QLabel(this);
+    drawInformationSymbol();
+    m_icon->setAlignment(Qt::AlignTop);
 
     m_title = plainLabel(title, this);
     m_title->setObjectName(QStringLiteral("alertTitle"));
@@ -73,7 +73,7 @@ AlertDialog::AlertDialog(const QString &title, const QString &message, QWidget *
     texts->addWidget(m_title);
     texts->addWidget(m_messageArea);
     auto *body = new QHBoxLayout;
-    body->addWidget(icon, 0, Qt::AlignTop);
+    body->addWidget(m_icon, 0, Qt::AlignTop);
     body->addLayout(texts, 1);
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(body);
@@ -98,11 +98,21 @@ void AlertDialog::present()
 {
     setWindowModality(Qt::ApplicationModal);
     open();
-    bringToFront();
+    raise();
+    activateWindow();
 }
 
 void AlertDialog::bringToFront()
 {
+    if (!isVisible())
+        return; // answered meanwhile
+    if (!isActiveWindow()) {
+        // Desktops let a program that the user is not using mark its window
+        // at most (sway: urgent; X11 window managers may refuse too), but
+        // every one of them puts a window that appears in front, focused.
+        hide();
+        show();
+    }
     raise();
     activateWindow();
 }
@@ -110,9 +120,19 @@ void AlertDialog::bringToFront()
 void AlertDialog::showEvent(QShowEvent *event)
 {
     // The screen is only certain now; it may differ from the one assumed
-    // when the dialog was built.
+    // when the dialog was built, in size and in scale.
     fitMessageToScreen();
+    drawInformationSymbol();
     QDialog::showEvent(event);
+}
+
+void AlertDialog::drawInformationSymbol()
+{
+    const int size = style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, this);
+    const qreal scale = devicePixelRatioF();
+    const QIcon symbol = TrayIconImage::informationIcon(
+            style()->standardIcon(QStyle::SP_MessageBoxInformation, nullptr, this), qCeil(size * scale));
+    m_icon->setPixmap(symbol.pixmap(QSize(size, size), scale));
 }
 
 void AlertDialog::fitMessageToScreen()

@@ -34,7 +34,7 @@ public:
     // loop): `finished` tells when it has been dismissed. Brings it to the
     // front over other programs' windows.
     void present();
-    // Over whatever the user looks at now (the browser just opened).
+    // Over whatever the user looks at now (the browser just opened), focused.
     void bringToFront();
 
 protected:
@@ -42,7 +42,10 @@ protected:
 
 private:
     void fitMessageToScreen();
+    // Sharp at the scale of the screen the alert is on.
+    void drawInformationSymbol();
 
+    QLabel *m_icon = nullptr;
     QLabel *m_title = nullptr;
     QLabel *m_message = nullptr;
     QScrollArea *m_messageArea = nullptr;

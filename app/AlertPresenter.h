@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -9,6 +10,7 @@
 #include <optional>
 
 class AlertDialog;
+class QWindow;
 
 // Shows the program's alerts, each modal to the user but none waiting in a
 // nested event loop, and knows which are up: an alert of a kind that is
@@ -33,14 +35,23 @@ public:
     AlertDialog *show(Kind kind, const QString &title, const QString &message,
                       const std::optional<QString> &extraButton = std::nullopt, Answer answer = {});
 
+    // The alert follows a window that another program is about to open (the
+    // browser with the dashboard). Should that window take the focus from
+    // it within `overtakeMs`, the alert comes back in front of it, once.
+    static constexpr int overtakeMs = 30000;
+    void keepInFrontOfNextWindow(AlertDialog *dialog);
+
     // The alerts up now, oldest first.
     QList<AlertDialog *> shown() const;
 
 private:
+    void focusMoved(QWindow *focused);
+
     struct Shown
     {
         Kind kind;
         QPointer<AlertDialog> dialog;
+        QDeadlineTimer overtakeable = QDeadlineTimer(0); // expired: stays where it is
     };
     QList<Shown> m_shown;
 };

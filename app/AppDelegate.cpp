@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 
+#include "app/AlertDialog.h"
 #include "app/AlertPresenter.h"
 #include "app/AppIdentity.h"
 #include "app/OutcomeTexts.h"
@@ -29,7 +30,8 @@ AppDelegate::AppDelegate(ServerManager &manager, QObject *parent)
 
 AppDelegate::~AppDelegate()
 {
-    // The tray icon refers to the menu; let it go first.
+    // The tray icon and the menu-bar item refer to the menu; let them go first.
+    delete m_menuBarItem;
     delete m_statusItem;
     delete m_statusMenu;
 }
@@ -120,7 +122,8 @@ void AppDelegate::setupMenuBar()
                                      QString::fromUtf8(AppIdentity::applicationId), this);
     connect(m_notifier, &DesktopNotifier::clicked, this, &AppDelegate::openLogs);
     connect(m_notifier, &DesktopNotifier::unavailable, this, &AppDelegate::showTrayMessage);
-    // A panel that starts (or restarts) later gets a fresh item at once.
+    // A panel that starts later gets an item at once; one that restarts gets
+    // the item it had.
     auto *watch = new StatusNotifierWatch(this);
     connect(watch, &StatusNotifierWatch::hostAppeared, this, &AppDelegate::createStatusItem);
     if (StatusNotifierWatch::itemCanShowNow())
@@ -135,6 +138,8 @@ void AppDelegate::updateMenu()
     m_runRecord.observe(status.running, status.pid, QDateTime::currentDateTime());
     if (m_statusItem)
         m_statusItem->setToolTip(ShellTexts::toolTip(status.running));
+    if (m_menuBarItem)
+        m_menuBarItem->setToolTip(ShellTexts::toolTip(status.running));
     setEntryTitle(m_statusLineItem, OutcomeTexts::statusLine(status, m_manager.dashboardUrl().toString()));
     // One server command at a time: the line above says which is under way.
     for (QAction *entry : std::as_const(m_serverEntries)) {
@@ -155,6 +160,15 @@ void AppDelegate::showUnexpectedStopNotice(const QString &logEnding)
 
 void AppDelegate::showTrayMessage(const QString &title, const QString &text)
 {
+    // The menu bar has no balloons: an alert tells it and offers the logs.
+    if (m_menuBarItem) {
+        m_alerts->show(AlertPresenter::Kind::Result, title, text, ShellTexts::logsEntry(),
+                       [self = QPointer(this)](bool logsChosen) {
+                           if (self && logsChosen)
+                               self->openLogs();
+                       });
+        return;
+    }
     // Where the tray cannot show messages the user learns it from the menu.
     if (m_statusItem && m_statusItem->supportsMessages())
         m_statusItem->showMessage(title, text, QSystemTrayIcon::Warning);
@@ -253,7 +267,10 @@ void AppDelegate::finishServerCommand(Command command, const OperationOutcome &d
         updateMenu();
     if (outcome.openDashboard)
         m_manager.openDashboard();
-    m_alerts->show(AlertPresenter::Kind::Result, outcome.alertTitle, message);
+    AlertDialog *alert = m_alerts->show(AlertPresenter::Kind::Result, outcome.alertTitle, message);
+    // The browser's window comes later than the alert that follows it.
+    if (outcome.openDashboard)
+        m_alerts->keepInFrontOfNextWindow(alert);
 }
 
 void AppDelegate::showWelcome()

@@ -4,6 +4,7 @@
 #include "app/MenuModel.h"
 #include "app/StopNotice.h"
 #include "platform/DesktopNotifier.h"
+#include "platform/MenuBarItem.h"
 #include "paths/ProjectUpgrade.h"
 #include "server/ServerManager.h"
 #include "server/ServerStatus.h"
@@ -82,6 +83,7 @@ private:
     // Sets the entry's text so that the tray shows `title` unchanged.
     void setEntryTitle(QAction *action, const QString &title);
     bool trayAvailable() const;
+    // A notice the desktop's notification service could not show.
     void showTrayMessage(const QString &title, const QString &text);
     // Shows the server state the core last pushed.
     void updateMenu();
@@ -98,6 +100,7 @@ private:
     AlertPresenter *m_alerts; // a child of this
 
     QPointer<QSystemTrayIcon> m_statusItem;
+    QPointer<MenuBarItem> m_menuBarItem; // instead of the tray icon where there is a menu bar
     QPointer<QMenu> m_statusMenu; // a widget, so owned by hand, not by this
     QPointer<QAction> m_statusLineItem;
     QPointer<QAction> m_apiLineItem;

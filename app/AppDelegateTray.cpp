@@ -14,6 +14,20 @@
 
 void AppDelegate::createStatusItem()
 {
+    // The macOS menu bar: the title beside the symbol, which Qt's square
+    // status item cannot show. Made once; the bar does not come and go.
+    if (MenuBarItem::isAvailable()) {
+        if (!m_menuBarItem)
+            m_menuBarItem = new MenuBarItem(m_statusMenu, ShellTexts::buttonTitle(),
+                                            ShellTexts::accessibleName(), this);
+        m_menuBarItem->setToolTip(ShellTexts::toolTip(m_manager.status().current().running));
+        return;
+    }
+    // A panel that comes back finds the item it had: Qt registers it again.
+    // A fresh one beside it would race it into the panel, and the panel
+    // would keep the one that is gone (GNOME's extension re-enabled).
+    if (TrayItemAsMenu::isExported(m_statusItem))
+        return;
     delete m_statusItem;
     m_statusItem = new QSystemTrayIcon(this);
     // First: how the tray shows the texts depends on the tray it goes to.
@@ -55,5 +69,5 @@ void AppDelegate::setEntryTitle(QAction *action, const QString &title)
 
 bool AppDelegate::trayAvailable() const
 {
-    return m_statusItem && QSystemTrayIcon::isSystemTrayAvailable();
+    return m_menuBarItem || (m_statusItem && QSystemTrayIcon::isSystemTrayAvailable());
 }

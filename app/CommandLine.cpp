@@ -149,8 +149,13 @@ int carryOut(const Request &request)
         break;
     }
     if (!StartAtLogin::isSupported()) {
-        printLine(stderr, QStringLiteral("%1: Autostart wird unter macOS noch nicht unterstützt")
-                                  .arg(programName()));
+        // macOS keeps the list itself, and the user's entry there survives a
+        // move of the bundle, where a file of ours would point nowhere.
+        printLine(stderr, QStringLiteral("%1: Den Start bei der Anmeldung richtet unter macOS das "
+                                         "System ein: Systemeinstellungen → Allgemein → "
+                                         "Anmeldeobjekte (bis macOS 12: Benutzer:innen & "
+                                         "Gruppen → Anmeldeobjekte), dort „%2“ hinzufügen")
+                                  .arg(programName(), QString::fromUtf8(AppIdentity::nameDe)));
         return 1;
     }
     const QString configHome = Autostart::defaultConfigHome();

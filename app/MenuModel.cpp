@@ -51,22 +51,13 @@ QString actionText(const QString &title, TextStyle style)
     QString text = title;
     if (style == TextStyle::Widget)
         return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
-    // dbusmenu hosts (libdbusmenu-gtk: waybar, xfce4-panel) show "__" as
-    // "_" only in a label without an access key, and Qt turns the first '&'
-    // into '_'. Where a '_' comes first, the '&' goes there: Qt makes it
-    // "__" again, a plain underscore, and the label has no access key.
-    const qsizetype ampersand = text.indexOf(QLatin1Char('&'));
-    const qsizetype underscore = text.indexOf(QLatin1Char('_'));
+    // Underscores doubled, as a label without an access key wants. Qt turns
+    // the first '&' of the text into the access-key marker and the tray item
+    // drops every access key from what hosts get: where the title has a '&',
+    // our own in front takes that turn, and the title's pass as they are.
+    const bool ampersand = text.contains(QLatin1Char('&'));
     text.replace(QLatin1Char('_'), QStringLiteral("__"));
-    if (ampersand < 0)
-        return text;
-    if (underscore >= 0 && underscore < ampersand) {
-        text[underscore] = QLatin1Char('&');
-        return text;
-    }
-    // A '&' before any '_' cannot pass unchanged: a '&' of our own in front
-    // takes the turn, and the first letter becomes the access key.
-    return text.prepend(QLatin1Char('&'));
+    return ampersand ? text.prepend(QLatin1Char('&')) : text;
 }
 
 Outcome outcome(Command which, bool success)

@@ -40,7 +40,8 @@ QList<Entry> entries(const QString &projectRoot);
 // tray, macOS) takes '&' as the mnemonic marker and "&&" as an ampersand.
 // A menu exported over D-Bus (StatusNotifierItem trays: dbusmenu) takes '_'
 // as the marker and "__" as an underscore; Qt turns only the first '&' of
-// the text into '_' and passes everything else on as it is.
+// the text into '_' and passes everything else on as it is, and the tray
+// item (platform/TrayItemAsMenu) drops the access key it makes.
 enum class TextStyle { Widget, DBusMenu };
 
 // The style of the tray that shows `menu`, known once it is the tray

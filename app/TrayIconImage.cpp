@@ -3,6 +3,8 @@
 #include <QPainter>
 #include <QPixmap>
 
+#include <algorithm>
+
 namespace TrayIconImage {
 
 QIcon programIcon(const QColor &fallbackForeground)
@@ -17,6 +19,16 @@ QIcon programIcon(const QColor &fallbackForeground)
             icon.addPixmap(pixmap);
     }
     return icon.isNull() ? bundledIcon(fallbackForeground) : icon;
+}
+
+QIcon informationIcon(const QIcon &styleIcon, int deviceSize)
+{
+    const QList<QSize> sizes = styleIcon.availableSizes();
+    const bool sharp = !styleIcon.isNull()
+            && (sizes.isEmpty() || std::any_of(sizes.cbegin(), sizes.cend(), [deviceSize](QSize size) {
+                   return size.width() >= deviceSize;
+               }));
+    return sharp ? styleIcon : QIcon(QStringLiteral(":/icons/information.svg"));
 }
 
 QIcon bundledIcon(const QColor &foreground)

@@ -18,6 +18,12 @@ inline constexpr int sizes[] = {16, 22, 24, 32, 44, 48, 64};
 // renderer is missing.
 QIcon programIcon(const QColor &fallbackForeground);
 
+// The alerts' information symbol, sharp at `deviceSize` pixels: the
+// style's own where it has a picture that large or is drawn at any size
+// (a theme's), else the bundled drawing. Qt's own fallback is a 32 px
+// picture that a scale of 2 blows up.
+QIcon informationIcon(const QIcon &styleIcon, int deviceSize);
+
 // The bundled monochrome drawing, coloured in `foreground`. Null only if
 // the resource is missing from the build.
 QIcon bundledIcon(const QColor &foreground);

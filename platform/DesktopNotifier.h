@@ -10,7 +10,8 @@
 // Desktop notices through the desktop's own notification service (Linux:
 // org.freedesktop.Notifications on the session bus), which Qt's tray
 // balloon uses without any action, so that a click on it would go nowhere.
-// On macOS the caller's tray message is the notice: unavailable() at once.
+// On macOS: the notification centre, where the bundle and the user allow it
+// (NoticeRoute), else unavailable() for an alert of the caller's.
 // Ours carry the "default" action, the program's identity for the desktop to
 // attribute and keep them, and replace the previous notice instead of
 // stacking. Nothing here waits for the service: every call is asynchronous.
@@ -28,7 +29,9 @@ public:
 
     // Shows (or replaces) the notice. Where the session has no notification
     // service, unavailable() follows instead with the text for a fallback
-    // whose click the caller handles.
+    // that opens the logs folder in the caller's way: a click on the tray's
+    // balloon (Linux, the text says so), the alert's button (macOS, it does
+    // not).
     void notify(const QString &title, const Body &body, const QString &actionLabel);
 
     // Plain text as a service that reads markup shows it verbatim.

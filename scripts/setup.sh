@@ -18,6 +18,10 @@ packages=(
     # screenshots by grim), xfwm4 + xfce4-panel (X11), dunst for notices,
     # ImageMagick to read the screenshots
     sway waybar wayvnc grim qt6-wayland xfwm4 xfce4-panel xfconf dunst imagemagick
+    # GNOME Shell with Debian's AppIndicator extension, its notification
+    # service (gjs), settings (dconf), and the screen stream its
+    # remote-desktop pointer needs (pipewire)
+    gnome-shell gnome-shell-extension-appindicator gjs dconf-service pipewire
     # the guide's pictures from the running program
     chromium
     # cutting a process short at any system call (the upgrade test)

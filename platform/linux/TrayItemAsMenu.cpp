@@ -1,17 +1,17 @@
 #include "platform/TrayItemAsMenu.h"
 
-#include <QDBusConnection>
-#include <QDBusVirtualObject>
-#include <QPointer>
+#include "platform/linux/MenuLabelRelay.h"
+#include "platform/linux/QtObjectRelay.h"
 
 #include <QCoreApplication>
 #include <QDBusAbstractAdaptor>
 #include <QDBusArgument>
+#include <QDBusError>
 #include <QDBusMetaType>
 #include <QDBusMessage>
-#include <QDBusPendingCallWatcher>
 #include <QDBusVariant>
 #include <QMetaMethod>
+#include <QPointer>
 #include <QVariantMap>
 
 namespace {
@@ -19,7 +19,7 @@ namespace {
 // Takes the item's object path over on Qt's tray connection, moves Qt's item
 // aside, and passes every call on to it, answering ItemIsMenu itself and
 // sending the item's change signals from the path hosts watch.
-class StatusItemAsMenu : public QDBusVirtualObject
+class StatusItemAsMenu : public QtObjectRelay
 {
     Q_OBJECT
 
@@ -29,16 +29,15 @@ public:
     static StatusItemAsMenu *takeOver(QObject *parent);
 
     QString introspect(const QString &path) const override;
-    bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override;
 
 private slots:
     void relayChange();
 
 private:
     StatusItemAsMenu(const QDBusConnection &connection, QObject *qtItem, QObject *parent);
-    void forward(const QDBusMessage &message);
+    void forward(const QDBusMessage &message) override;
+    QVariantList answer(const QDBusMessage &call, QVariantList values) const override;
 
-    QDBusConnection m_connection;
     QPointer<QObject> m_qtItem;
 };
 
@@ -70,18 +69,10 @@ StatusItemAsMenu *StatusItemAsMenu::takeOver(QObject *parent)
         QObject *qtItem = connection.objectRegisteredAt(itemPath);
         if (!qtItem || qobject_cast<StatusItemAsMenu *>(qtItem))
             return nullptr; // the newest is gone or already ours
-        connection.unregisterObject(itemPath);
-        if (!connection.registerObject(qtItemPath, qtItem)) {
-            connection.registerObject(itemPath, qtItem);
-            return nullptr;
-        }
         auto *ours = new StatusItemAsMenu(connection, qtItem, parent);
-        if (!connection.registerVirtualObject(itemPath, ours)) {
-            delete ours;
-            connection.unregisterObject(qtItemPath);
-            connection.registerObject(itemPath, qtItem);
+        if (!standIn(itemPath, qtItem, ours))
             return nullptr;
-        }
+        MenuLabelRelay::takeOver(connection, parent);
         return ours;
     }
     return nullptr;
@@ -89,8 +80,7 @@ StatusItemAsMenu *StatusItemAsMenu::takeOver(QObject *parent)
 
 StatusItemAsMenu::StatusItemAsMenu(const QDBusConnection &connection, QObject *qtItem,
                                    QObject *parent)
-    : QDBusVirtualObject(parent)
-    , m_connection(connection)
+    : QtObjectRelay(connection, qtItemPath, parent)
     , m_qtItem(qtItem)
 {
     // The item's change signals (NewIcon, NewToolTip, …) come from its adaptor.
@@ -126,7 +116,6 @@ QString StatusItemAsMenu::introspect(const QString & /*path*/) const
   <property name="AttentionMovieName" type="s" access="read"/>
   <property name="ToolTip" type="(sa(iiay)ss)" access="read"/>
   <method name="ContextMenu"><arg name="x" type="i" direction="in"/><arg name="y" type="i" direction="in"/></method>
-  <method name="Activate"><arg name="x" type="i" direction="in"/><arg name="y" type="i" direction="in"/></method>
   <method name="SecondaryActivate"><arg name="x" type="i" direction="in"/><arg name="y" type="i" direction="in"/></method>
   <method name="Scroll"><arg name="delta" type="i" direction="in"/><arg name="orientation" type="s" direction="in"/></method>
   <signal name="NewTitle"/>
@@ -140,46 +129,37 @@ QString StatusItemAsMenu::introspect(const QString & /*path*/) const
 )xml");
 }
 
-bool StatusItemAsMenu::handleMessage(const QDBusMessage &message,
-                                     const QDBusConnection & /*connection*/)
-{
-    if (message.type() != QDBusMessage::MethodCallMessage)
-        return false;
-    // Called on Qt's D-Bus thread; the answer comes from ours.
-    QMetaObject::invokeMethod(this, [this, message] { forward(message); }, Qt::QueuedConnection);
-    return true;
-}
-
 void StatusItemAsMenu::forward(const QDBusMessage &message)
 {
     const QVariantList arguments = message.arguments();
-    const bool properties = message.interface() == propertiesInterface && !arguments.isEmpty()
-            && arguments.first().toString() == itemInterface;
-    if (properties && message.member() == QLatin1String("Get") && arguments.size() > 1
+    if (message.interface() == propertiesInterface && message.member() == QLatin1String("Get")
+        && arguments.size() > 1 && arguments.at(0).toString() == itemInterface
         && arguments.at(1).toString() == itemIsMenu) {
         m_connection.send(message.createReply(QVariant::fromValue(QDBusVariant(true))));
         return;
     }
-    QDBusMessage call = QDBusMessage::createMethodCall(m_connection.baseService(), qtItemPath,
-                                                       message.interface(), message.member());
-    call.setArguments(arguments);
-    auto *pending = new QDBusPendingCallWatcher(m_connection.asyncCall(call), this);
-    const bool all = properties && message.member() == QLatin1String("GetAll");
-    connect(pending, &QDBusPendingCallWatcher::finished, this, [this, pending, message, all] {
-        pending->deleteLater();
-        const QDBusMessage answer = pending->reply();
-        if (answer.type() == QDBusMessage::ErrorMessage) {
-            m_connection.send(message.createErrorReply(answer.errorName(), answer.errorMessage()));
-            return;
-        }
-        QVariantList values = answer.arguments();
-        if (all && !values.isEmpty()) {
-            QVariantMap map = qdbus_cast<QVariantMap>(values.first());
-            map.insert(itemIsMenu, true);
-            values.first() = map;
-        }
-        m_connection.send(message.createReply(values));
-    });
+    // A menu has nothing to activate. GNOME's AppIndicator extension calls
+    // Activate on a double click whatever ItemIsMenu says, and until told
+    // there is no such method it holds every click back for the double-click
+    // time; told, it opens its menu on each press at once.
+    if (message.interface() == itemInterface && message.member() == QLatin1String("Activate")) {
+        m_connection.send(message.createErrorReply(QDBusError::UnknownMethod,
+                                                   QStringLiteral("The item is a menu")));
+        return;
+    }
+    QtObjectRelay::forward(message);
+}
+
+QVariantList StatusItemAsMenu::answer(const QDBusMessage &call, QVariantList values) const
+{
+    const QVariantList arguments = call.arguments();
+    if (call.interface() == propertiesInterface && call.member() == QLatin1String("GetAll")
+        && !arguments.isEmpty() && arguments.first().toString() == itemInterface && !values.isEmpty()) {
+        QVariantMap map = qdbus_cast<QVariantMap>(values.first());
+        map.insert(itemIsMenu, true);
+        values.first() = map;
+    }
+    return values;
 }
 
 void StatusItemAsMenu::relayChange()
@@ -197,6 +177,12 @@ namespace TrayItemAsMenu {
 void declare(QObject *trayIcon)
 {
     StatusItemAsMenu::takeOver(trayIcon);
+}
+
+bool isExported(const QObject *trayIcon)
+{
+    return trayIcon
+            && trayIcon->findChild<StatusItemAsMenu *>(QString(), Qt::FindDirectChildrenOnly);
 }
 
 } // namespace TrayItemAsMenu

@@ -31,24 +31,44 @@ session_start() {
 }
 
 end_desktop_session() {
-    local status=$? pid
+    local status=$? pid child
     end_program "$status"
     [ "$status" -eq 0 ] || tail -n 20 "$work"/*.log >&2 2>/dev/null
-    for pid in "${SESSION_PIDS[@]}"; do stop_pid "$pid"; done
+    for pid in "${SESSION_PIDS[@]}"; do
+        # and what it started (GNOME Shell's ibus-daemon may outlive it)
+        for child in $(ps -o pid= --ppid "$pid"); do stop_pid "$child"; done
+        stop_pid "$pid"
+    done
+    close_browser
     rm -rf "$work"
     exit "$status"
 }
 
+# Ends the browser the recorder started, if any.
+close_browser() {
+    [ -s "$work/browser.pids" ] || return 0
+    kill $(cat "$work/browser.pids") 2>/dev/null || true
+    wait_for 20 eval '! kill -0 $(cat "$work/browser.pids") 2>/dev/null'
+}
+
 # Saves the screen as $shots/desktop-$1.png and in $work/$1.png.
 shoot() {
-    case "${WAYLAND_DISPLAY:-}" in
-    '') import -window root "$work/$1.png" ;;
+    case "${XDG_CURRENT_DESKTOP:-}:${WAYLAND_DISPLAY:-}" in
+    GNOME:*) gdbus call --session --dest org.gnome.Shell.Screenshot --object-path /org/gnome/Shell/Screenshot \
+        --method org.gnome.Shell.Screenshot.Screenshot false false "$work/$1.png" >/dev/null ;;
+    *:) import -window root "$work/$1.png" ;;
     *) grim "$work/$1.png" ;;
     esac
     cp "$work/$1.png" "$shots/desktop-$1.png" 2>/dev/null || true
 }
 
 pixels() { /usr/bin/python3 "$session_helpers/pixels.py" "$@"; }
+
+# The session bus name $1 has an owner.
+name_owned() {
+    gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
+        --method org.freedesktop.DBus.NameHasOwner "$1" | grep -q true
+}
 
 # The item names the watcher holds, one a line.
 registered_items() {
@@ -58,24 +78,29 @@ registered_items() {
 }
 item_registered() { [ -n "$(registered_items)" ]; }
 
-# A property of our item ($1), as gdbus prints it.
+# A property of our item ($1), as gdbus prints it. GNOME's watcher names
+# an item "service@/path", the others "service/path".
 item_property() {
-    local item
+    local item service
     item=$(registered_items | head -n 1)
-    gdbus call --session --dest "${item%%/*}" --object-path "/${item#*/}" \
+    service=${item%%/*}
+    gdbus call --session --dest "${service%@}" --object-path "/${item#*/}" \
         --method org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierItem "$1"
 }
 
-# What programs send to the notification service, as dbus-monitor prints it.
+# What programs send to the notification service, and what the further
+# match rules "$@" catch, as dbus-monitor prints it.
 watch_notices() {
-    session_start dbus-monitor --session "type='method_call',interface='org.freedesktop.Notifications',member='Notify'"
+    session_start dbus-monitor --session "type='method_call',interface='org.freedesktop.Notifications',member='Notify'" "$@"
 }
 notices_sent() { grep -c 'member=Notify' "$work/dbus-monitor.log"; }
 
-# Kills the server behind the program's back and waits for the one notice:
-# the program's name, a click action, its desktop entry, the German text.
+# Kills the server behind the program's back, runs "$@", and waits for the
+# one notice: the program's name, a click action, its desktop entry, the
+# German text.
 server_dies() {
     kill "$(cat "$project/server.pid")"
+    "$@"
     wait_for 15 eval '[ "$(notices_sent)" -ge 1 ]' || fail "no notice of the unexpected stop"
     local part
     grep -A 40 'member=Notify' "$work/dbus-monitor.log" >"$work/notice"
@@ -85,6 +110,48 @@ server_dies() {
         grep -qF "$part" "$work/notice" || fail "the notice lacks $part: $(cat "$work/notice")"
     done
     ! grep -q 'GET /api' "$work/notice" || fail "the notice shows request lines: $(cat "$work/notice")"
+}
+
+# The labels of the item's menu as hosts get them, one a line.
+menu_labels() {
+    local item menu
+    item=$(registered_items | head -n 1)
+    menu=$(item_property Menu | grep -o "/[^']*")
+    gdbus call --session --dest "${item%%/*}" --object-path "$menu" \
+        --method com.canonical.dbusmenu.GetLayout 0 'int32 -1' '[]' | grep -o "'label': <'[^']*'>" | sed "s/^'label': <'//; s/'>\$//"
+}
+
+# The data path, '&' before '_' in it, reaches the hosts as it is: with no
+# access key (which GTK hosts would make of the '&'), "__" for each '_'.
+labels_are_verbatim() {
+    menu_labels | grep -qxF "Daten: ${project//_/__}" || fail "the data path's label is not verbatim: $(menu_labels)"
+}
+
+# Waits for one of the program's polls (the server notes each), then till
+# its answer is too old to be taken as fresh (a second) and the next poll
+# still about 3 s off (they come every 5 s).
+poll_ages() {
+    local log="$project/logs/server-app.log" polls since
+    polls=$(grep -c 'GET /api/version' "$log")
+    wait_for 10 eval '[ "$(grep -c "GET /api/version" "$log")" -gt "$polls" ]' || fail "the program does not poll"
+    since=$(date +%s)
+    wait_for 5 eval '[ "$(date +%s)" -ge $((since + 2)) ]'
+}
+
+# Opens the menu by "$@" right after the server went: before the next poll
+# its status line says what the program found when the host asked for it.
+menu_says_stopped() {
+    "$@"
+    wait_for 2 eval '[ "$(menu_labels | head -n 1)" = "Server gestoppt" ]' ||
+        fail "the menu showed an old status: $(menu_labels | head -n 1)"
+}
+
+# Whether the region $2… of screenshot $1 is drawn sharp: its edges no
+# wider than a picture drawn at the screen's resolution has them.
+is_sharp() {
+    local edges
+    edges=$(pixels edges "$work/$1.png" "${@:2}") && echo "edge width in $1: $edges"
+    awk -v e="$edges" 'BEGIN { exit !(e < 3) }'
 }
 
 # The item's Id and Title: the program's name, no macOS label space.

@@ -5,7 +5,14 @@ one BEFORE a change, the other AFTER it, within the region X0 Y0 X1 Y1:
 or in one screenshot of a bar, whose commonest colour is its background:
   pixels.py icon SHOT X0 Y0 X1 Y1              "x y w h contrast" of what stands
                                                out from the background, and its
-                                               contrast ratio against it"""
+                                               contrast ratio against it
+  pixels.py edges SHOT X0 Y0 X1 Y1             the mean width of its edges, in
+                                               pixels (a blown-up picture's
+                                               are wider than two)
+  pixels.py drawn SHOT X0 Y0 X1 Y1 < PIXMAPS   the size of the item's pixmap
+                                               (gdbus's print of IconPixmap)
+                                               drawn there 1:1, or fails"""
+import re
 import subprocess
 from collections import Counter
 import sys
@@ -79,9 +86,51 @@ def icon(shot, *bar):
     print(box[0], box[1], box[2] - box[0], box[3] - box[1], f'{contrast:.2f}')
 
 
+def edge_width(shot, x0, y0, x1, y1):
+    """The mean width, in pixels, of the region's edges across its rows: one
+    or two where a shape is drawn at the screen's resolution, more where a
+    smaller picture was blown up (its every pixel spread over two or more)."""
+    width, pixels = load(shot)
+    widths = []
+    for y in range(y0, y1):
+        grey = [sum(pixels[y * width + x]) / 3 for x in range(x0, x1)]
+        run = 0
+        for a, b in zip(grey, grey[1:]):
+            if abs(a - b) > 8:
+                run += 1
+            elif run:
+                widths.append(run)
+                run = 0
+    if not widths:
+        raise SystemExit('no edges there')
+    print(f'{sum(widths) / len(widths):.2f}')
+
+
+def drawn(shot, x0, y0, x1, y1):
+    """A pixmap (ARGB32, as StatusNotifierItem hosts get it) appears
+    unscaled in the region, laid over the bar's commonest colour: sharp."""
+    width, pixels = load(shot)
+    background, _ = standing_out(pixels, width, (x0, y0, x1, y1))
+    for size, data in re.findall(r'\((\d+), \d+, \[([^]]*)\]\)', sys.stdin.read()):
+        size, argb = int(size), [int(b, 16) for b in re.findall(r'0x([0-9a-f]{2})', data)]
+        expected = [tuple((argb[i] * argb[i + c] + (255 - argb[i]) * background[c - 1]) // 255 for c in (1, 2, 3))
+                    for i in range(0, len(argb), 4)]
+        for y in range(y0, y1 - size + 1):
+            for x in range(x0, x1 - size + 1):
+                shown = [c for j in range(size) for c in pixels[(y + j) * width + x:(y + j) * width + x + size]]
+                pairs = [(a, b) for p, q in zip(shown, expected) for a, b in zip(p, q)]
+                # Hosts may dim an icon evenly (GNOME's top bar by some 6 %);
+                # past that, a few steps of rounding where they blend.
+                gain = sum(a * b for a, b in pairs) / max(1, sum(b * b for _, b in pairs))
+                if 0.8 <= gain <= 1.05 and all(abs(a - gain * b) <= 8 for a, b in pairs):
+                    print(size, f'{gain:.2f}')
+                    return
+    raise SystemExit('none of the pixmaps is drawn there unscaled')
+
+
 def main(command, *arguments):
-    if command == 'icon':
-        icon(arguments[0], *map(int, arguments[1:]))
+    if command in ('icon', 'edges', 'drawn'):
+        {'icon': icon, 'edges': edge_width, 'drawn': drawn}[command](arguments[0], *map(int, arguments[1:]))
         return
     before, after = arguments[:2]
     x0, y0, x1, y1 = map(int, arguments[2:])

@@ -27,18 +27,19 @@ session_start xfwm4 --compositor=off
 session_start dunst
 watch_notices
 session_start xfce4-panel
-wait_for 20 eval 'gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
-    --method org.freedesktop.DBus.NameHasOwner org.kde.StatusNotifierWatcher | grep -q true' ||
+wait_for 20 name_owned org.kde.StatusNotifierWatcher ||
     fail "xfce4-panel's tray did not come up"
 wait_for 10 eval 'shoot xfce-empty && pixels icon "$work/xfce-empty.png" 0 0 "$width" "$bar" >/dev/null' ||
     fail "xfce4-panel is not drawn"
 
+export E2E_BROWSER="chromium --no-first-run --no-default-browser-check --disable-gpu"
 env HARLUNE_PROJECT="$project" "$program" >"$work/program.out" 2>&1 &
 PROGRAM_PID=$!
 dismiss_alert '^Harlune Buchhaltung läuft'
 window_gone '^Kein Infobereich' || fail "the tray notice came although a tray host runs"
 wait_for 10 item_registered || fail "the item did not register with xfce4-panel"
 item_is_named_harlune
+labels_are_verbatim
 
 # --- the icon, legible on xfce4-panel's light panel: what came, with the
 # panel around it
@@ -52,13 +53,19 @@ xdotool mousemove --sync "$icon_x" "$icon_y" click 1
 menu_shows xfce-left-click
 visible_window '^Harlune$' >/dev/null && fail "a left click opened a window of ours"
 
-# --- "Server starten", the first entry that can be chosen; the alert that
-# follows the browser carries the program's icon
+# --- "Server starten", the first entry that can be chosen: the browser
+# shows the dashboard, the alert that follows ends up in front of it,
+# focused, and carries the program's icon
 xdotool key Down Return
 wait_for 30 visible_window '^Server gestartet' >/dev/null || fail 'no alert "Server gestartet"'
+wait_for 60 visible_window '^127.0.0.1:8765' >/dev/null || fail "the browser showed no dashboard"
+wait_for 20 eval 'xdotool getactivewindow getwindowname | grep -q "^Server gestartet"' ||
+    fail "the alert is behind the browser: $(xdotool getactivewindow getwindowname)"
+shoot xfce-alert-over-browser
 xprop -id "$(visible_window '^Server gestartet')" _NET_WM_ICON | grep "Icon (64 x 64)" >/dev/null ||
     fail "the alert has no icon of its own"
 dismiss_alert '^Server gestartet'
+close_browser
 wait_for 20 server_answers || fail "the server does not answer"
 
 # --- a server that ends by itself: one notice, a click on it (dunst: the
@@ -77,4 +84,5 @@ xdotool mousemove --sync "$icon_x" "$icon_y" click 3
 menu_shows xfce-right-click
 xdotool key Up Return
 program_ends
-echo "PASS: xfwm4 + xfce4-panel + dunst: a legible icon, the menu at the icon, a notice that opens the logs"
+echo "PASS: xfwm4 + xfce4-panel + dunst: a legible icon, verbatim labels, the menu at the icon," \
+    "the alert in front of the browser, a notice that opens the logs"

@@ -97,7 +97,7 @@ choose_from_menu() {
 }
 
 # Sets up in a fresh folder $work: a copy of the recording test project
-# ($project, whose path holds a space, "_" and "&&"), home and XDG folders,
+# ($project, whose path holds spaces, "&", "_" and "&&"), home and XDG folders,
 # a browser that notes what it is asked to open ($work/browser.log), a
 # display with an XEmbed tray (trayer).
 start_session() {
@@ -116,7 +116,7 @@ start_session() {
 # The fresh folder $work of start_session, without a display.
 prepare_workspace() {
     work=$(mktemp -d "/tmp/$1.XXXXXX")
-    project="$work/Buchhaltung_mit && Leerzeichen"
+    project="$work/Buchhaltung & Co_mit_Belegen && Leerzeichen"
     PROGRAM_PID=''
     trap 'exit 143' TERM INT HUP # so that a time-out still cleans up
     mkdir -p "$project/logs"
@@ -130,8 +130,13 @@ prepare_workspace() {
     unset QT_QPA_PLATFORM HARLUNE_PORT HARLUNE_HOST
 
     # Debian's xdg-open prefers a registered browser over $BROWSER: make
-    # the recorder this user's default browser as well.
-    printf '#!/bin/sh\nprintf "%%s\\n" "$@" >>"%s"\n' "$work/browser.log" >"$BROWSER"
+    # the recorder this user's default browser as well. Given a browser
+    # ($E2E_BROWSER), it also starts that once for a web page, noting its pid.
+    printf '%s\n' '#!/bin/sh' "printf '%s\\n' \"\$@\" >>'$work/browser.log'" \
+        'case "$1" in http*) [ -n "${E2E_BROWSER:-}" ] || exit 0 ;; *) exit 0 ;; esac' \
+        "[ -e '$work/browser.pids' ] && exit 0" \
+        "\$E2E_BROWSER --user-data-dir='$work/browser' \"\$1\" >'$work/browser.out' 2>&1 &" \
+        "echo \$! >>'$work/browser.pids'" >"$BROWSER"
     chmod +x "$BROWSER"
     printf '%s\n' '[Desktop Entry]' 'Type=Application' 'Name=Recorder' "Exec=$BROWSER %u" \
         'MimeType=x-scheme-handler/http;inode/directory;' >"$XDG_DATA_HOME/applications/harlune-test-browser.desktop"
@@ -163,4 +168,11 @@ end_program() {
         /usr/bin/lsof -t -iTCP:$port -sTCP:LISTEN 2>/dev/null | xargs -r kill 2>/dev/null || true
 }
 
-stop_pid() { { [ -n "$1" ] && kill "$1" && wait "$1"; } 2>/dev/null || true; }
+# Ends $1, a process of ours: asked first, killed after 10 s (a GNOME Shell
+# whose main loop hangs never takes the request), then reaped.
+stop_pid() {
+    [ -n "$1" ] && kill "$1" 2>/dev/null || return 0
+    wait_for 10 pid_ended "$1" 2>/dev/null || kill -KILL "$1" 2>/dev/null
+    wait "$1" 2>/dev/null || true
+}
+pid_ended() { case $(ps -o stat= -p "$1") in '' | Z*) true ;; *) false ;; esac; }

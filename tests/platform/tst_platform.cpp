@@ -2,8 +2,10 @@
 #include "platform/EntryFile.h"
 #include "platform/ExclusiveRename.h"
 #include "platform/Executable.h"
+#include "platform/ForegroundActivation.h"
 #include "platform/LaunchArguments.h"
 #include "platform/MakePath.h"
+#include "platform/NoticeRoute.h"
 #include "platform/PortProbe.h"
 #include "platform/PythonChoice.h"
 #include "platform/UserFolders.h"
@@ -24,44 +26,26 @@ class PlatformTest : public QObject
     Q_OBJECT
 
 private slots:
-    void bundleFolderFromTheExecutablesPath_data()
-    {
-        QTest::addColumn<QString>("executable");
-        QTest::addColumn<QString>("bundle");
-        QTest::newRow("in a bundle") << "/Applications/Harlune.app/Contents/MacOS/Harlune" << "/Applications/Harlune.app";
-        QTest::newRow("bundle at the root") << "/X.app/Contents/MacOS/x" << "/X.app";
-        QTest::newRow("build tree") << "/src/build/bin/harlune-kommandozentrale" << "/src/build/bin";
-        QTest::newRow("test beside a bundle") << "/src/build/tests/tst_paths" << "/src/build/tests";
-        QTest::newRow("MacOS, no .app") << "/opt/X/Contents/MacOS/x" << "/opt/X/Contents/MacOS";
-        QTest::newRow("bare .app name") << "/opt/.app/Contents/MacOS/x" << "/opt/.app/Contents/MacOS";
-        QTest::newRow("case differs") << "/opt/X.app/contents/macos/x" << "/opt/X.app/contents/macos";
-        QTest::newRow("at the root") << "/x" << "/";
-        QTest::newRow("no path") << "" << "";
-    }
-
+    // Inside X.app/Contents/MacOS the bundle is X.app; anywhere else the executable's folder.
     void bundleFolderFromTheExecutablesPath()
     {
-        QFETCH(QString, executable);
-        QFETCH(QString, bundle);
-        QCOMPARE(Executable::bundleDirFor(executable), bundle);
-    }
-
-    void xdgBaseFoldersMustBeAbsolute_data()
-    {
-        QTest::addColumn<QString>("value");
-        QTest::addColumn<QString>("folder");
-        QTest::newRow("absolute") << "/home/a/daten/" << "/home/a/daten";
-        QTest::newRow("relative") << "daten" << "/fallback";
-        QTest::newRow("dot") << "./daten" << "/fallback";
-        QTest::newRow("tilde") << "~/daten" << "/fallback";
-        QTest::newRow("empty") << "" << "/fallback";
+        for (const auto &[executable, bundle] : {
+                 std::pair{"/Applications/Harlune.app/Contents/MacOS/Harlune", "/Applications/Harlune.app"},
+                 {"/X.app/Contents/MacOS/x", "/X.app"},
+                 {"/src/build/bin/harlune-kommandozentrale", "/src/build/bin"},
+                 {"/opt/X/Contents/MacOS/x", "/opt/X/Contents/MacOS"},        // no .app
+                 {"/opt/.app/Contents/MacOS/x", "/opt/.app/Contents/MacOS"},  // a bare ".app" name
+                 {"/opt/X.app/contents/macos/x", "/opt/X.app/contents/macos"}, // case differs
+                 {"/x", "/"},
+                 {"", ""}})
+            QCOMPARE(Executable::bundleDirFor(executable), QString(bundle));
     }
 
     void xdgBaseFoldersMustBeAbsolute()
     {
-        QFETCH(QString, value);
-        QFETCH(QString, folder);
-        QCOMPARE(UserFolders::xdgBase(value, "/fallback"), folder);
+        for (const auto &[value, folder] : {std::pair{"/home/a/daten/", "/home/a/daten"}, {"daten", "/fallback"},
+                                            {"~/daten", "/fallback"}, {"", "/fallback"}})
+            QCOMPARE(UserFolders::xdgBase(value, "/fallback"), QString(folder));
     }
 
     void processSerialNumbersAreDropped_data()
@@ -118,6 +102,24 @@ private slots:
         QCOMPARE(PythonChoice::choose(candidates, developerTools, answers), expected);
         // The stub is never run without the tools: it would offer to install them.
         QCOMPARE(asked.contains(candidates[0].path), developerTools);
+    }
+
+    // Where the notice of a server that ended by itself goes, by (started
+    // from its .app, the user's answer to the system's question); and the
+    // activation call macOS 14 honours (alerts stayed behind the browser).
+    void macOsNoticeAndActivationFollowTheSystem()
+    {
+        using P = NoticeRoute::Permission;
+        using R = NoticeRoute::Route;
+        const struct { bool bundle; P answer; R route; } routes[] = {
+            {true, P::Allowed, R::SystemNotice}, {true, P::Denied, R::MenuOnly}, // turned off: not overruled
+            {true, P::NotAnswered, R::Alert}, {false, P::Allowed, R::Alert}};   // no bundle: no centre to ask
+        for (const auto &row : routes)
+            QCOMPARE(NoticeRoute::choose(row.bundle, row.answer), row.route);
+        using C = ForegroundActivation::Call;
+        for (const auto &[major, call] : {std::pair{11, C::ActivateIgnoringOtherApps},
+                                          {13, C::ActivateIgnoringOtherApps}, {14, C::Activate}, {26, C::Activate}})
+            QCOMPARE(ForegroundActivation::callFor(major), call);
     }
 
     void runningProgramIsFound()

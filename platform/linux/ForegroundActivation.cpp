@@ -1,0 +1,7 @@
+#include "platform/ForegroundActivation.h"
+
+namespace ForegroundActivation {
+
+void bringProgramForward() {}
+
+} // namespace ForegroundActivation
