@@ -136,7 +136,9 @@ void AppDelegate::updateMenu()
     if (!status.known && status.underWay == ServerStatus::Operation::None)
         return; // "Status…" until the first probe has answered
     m_runRecord.observe(status.running, status.pid, QDateTime::currentDateTime());
-    if (m_statusItem)
+    // Only a change is passed on: a StatusNotifier item announces every
+    // tool tip on the bus, and each panel then asks for it again.
+    if (m_statusItem && m_statusItem->toolTip() != ShellTexts::toolTip(status.running))
         m_statusItem->setToolTip(ShellTexts::toolTip(status.running));
     if (m_menuBarItem)
         m_menuBarItem->setToolTip(ShellTexts::toolTip(status.running));
