@@ -114,8 +114,12 @@ void AppDelegate::setupMenuBar()
             break;
         }
     }
-    // What the user reads when the menu opens is never older than a second.
-    connect(m_statusMenu, &QMenu::aboutToShow, &m_manager.status(), &StatusModel::requestUpdateUnlessFresh);
+    // What the user reads when the menu opens is never older than a second,
+    // and the server's interface is asked while it is open. A panel that
+    // never says the menu closed costs an API request per update, as before.
+    StatusModel *status = &m_manager.status();
+    connect(m_statusMenu, &QMenu::aboutToShow, status, [status] { status->setObserved(true); });
+    connect(m_statusMenu, &QMenu::aboutToHide, status, [status] { status->setObserved(false); });
 
     m_notifier = new DesktopNotifier(ShellTexts::accessibleName(),
                                      QString::fromUtf8(AppIdentity::applicationId),
@@ -135,7 +139,8 @@ void AppDelegate::updateMenu()
     const ServerStatus &status = m_manager.status().current();
     if (!status.known && status.underWay == ServerStatus::Operation::None)
         return; // "Status…" until the first probe has answered
-    m_runRecord.observe(status.running, status.pid, QDateTime::currentDateTime());
+    // In UTC: the local time zone is looked up (a file read) only when shown.
+    m_runRecord.observe(status.running, status.pid, QDateTime::currentDateTimeUtc());
     // Only a change is passed on: a StatusNotifier item announces every
     // tool tip on the bus, and each panel then asks for it again.
     if (m_statusItem && m_statusItem->toolTip() != ShellTexts::toolTip(status.running))

@@ -50,12 +50,16 @@ std::optional<bool> ServerState::refresh(Silence *silence, bool atOnce)
 {
     // Whatever is done here before a probe that cannot answer at once is
     // done again, to the same end, by the probe that can.
-    if (const std::optional<Launched> ours = launched.get(); ours && !PortProbe::isAlive(ours->pid))
+    // Usually the same process, asked about once.
+    const std::optional<qint32> recorded = serverPID.get();
+    const bool recordedAlive = recorded && PortProbe::isAlive(*recorded);
+    if (const std::optional<Launched> ours = launched.get();
+        ours && !(ours->pid == recorded ? recordedAlive : PortProbe::isAlive(ours->pid)))
         launched.replaceIf(ours, std::nullopt);
     // A live recorded server runs only while the port is its own: a process
     // alone serves nobody.
-    if (const std::optional<qint32> recorded = serverPID.get()) {
-        if (PortProbe::isAlive(*recorded)) {
+    if (recorded) {
+        if (recordedAlive) {
             const std::optional<PortStatus> answer = askPort(atOnce);
             if (!answer)
                 return std::nullopt;

@@ -50,10 +50,15 @@ void StatusModel::requestUpdate()
     });
 }
 
-void StatusModel::requestUpdateUnlessFresh()
+void StatusModel::setObserved(bool observed)
 {
+    m_observed = observed;
+    if (!observed)
+        return;
     if (!m_sinceAnswer.isValid() || m_sinceAnswer.elapsed() >= freshForMs)
-        requestUpdate();
+        requestUpdate(); // asks the interface with its answer
+    else if (m_status.running)
+        askApi();
 }
 
 void StatusModel::operationBegan(ServerStatus::Operation operation)
@@ -87,21 +92,11 @@ void StatusModel::apply(const ServerObservation &observation)
     status.port = observation.port;
     if (!observation.running)
         status.api = ServerStatus::Api::Offline;
+    else if (status.api == ServerStatus::Api::Offline && !m_observed)
+        status.api = ServerStatus::Api::Unknown; // a server has come: not asked yet
     setStatus(status);
-
-    if (observation.running && m_fetchVersion) {
-        // Keeps the previous API state until the answer; the last answer wins.
-        m_fetchVersion([self = QPointer(this)](const std::optional<QString> &version) {
-            if (!self)
-                return;
-            ServerStatus answered = self->m_status;
-            answered.api = version ? ServerStatus::Api::Online : ServerStatus::Api::NoAnswer;
-            // The update itself was pushed already; an answer that changes
-            // nothing is no news.
-            if (answered != self->m_status)
-                self->setStatus(answered);
-        });
-    }
+    if (observation.running && m_observed)
+        askApi();
     if (unexpected) {
         // The log is read on a worker: it lies in a folder we do not control.
         Dispatch::toWorker([state = m_state, self = QPointer(this)] {
@@ -113,6 +108,26 @@ void StatusModel::apply(const ServerObservation &observation)
             });
         });
     }
+}
+
+void StatusModel::askApi()
+{
+    if (!m_fetchVersion)
+        return;
+    // Keeps the previous API state until the answer; the last answer wins.
+    m_fetchVersion([self = QPointer(this)](const std::optional<QString> &version) {
+        if (!self)
+            return;
+        ServerStatus answered = self->m_status;
+        // A server gone meanwhile has no interface, whatever it said last.
+        if (!answered.running)
+            return;
+        answered.api = version ? ServerStatus::Api::Online : ServerStatus::Api::NoAnswer;
+        // The update itself was pushed already; an answer that changes
+        // nothing is no news.
+        if (answered != self->m_status)
+            self->setStatus(answered);
+    });
 }
 
 void StatusModel::setStatus(const ServerStatus &status)

@@ -45,7 +45,11 @@ public:
     void stop();
     // A probe now, unless one is under way: then one more after it.
     void requestUpdate();
-    void requestUpdateUnlessFresh();
+    // Whether anyone can see the status now (the menu is open). Only then is
+    // the server's interface asked, on every update and at once on opening:
+    // an answer nobody reads is a request for nothing every few seconds.
+    // Opening also brings a probe, unless the last is fresh.
+    void setObserved(bool observed);
 
     // A command of ours that changes the server began, or reported back
     // with what was true at its end (applied before its own report).
@@ -59,6 +63,7 @@ signals:
 
 private:
     void apply(const ServerObservation &observation);
+    void askApi();
     void setStatus(const ServerStatus &status);
 
     const std::shared_ptr<ServerState> m_state;
@@ -67,6 +72,7 @@ private:
     ServerStatus m_status;
     StopWatch m_stopWatch;
     QElapsedTimer m_sinceAnswer;
+    bool m_observed = false;
     bool m_probing = false;
     bool m_probeAgain = false;
     int m_underWay = 0;

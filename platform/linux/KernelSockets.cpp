@@ -146,16 +146,62 @@ std::optional<QByteArray> readFile(const QByteArray &path)
     return content;
 }
 
-struct FdCloser
+// The netlink socket this thread asks the kernel through, kept between
+// updates: a new one for each would cost a creation and a teardown every
+// few seconds. One per thread, so answers never cross; closed on a failure,
+// so a late answer to a request given up on is never read as the next one.
+class KeptNetlink
 {
-    int fd;
-    ~FdCloser() { ::close(fd); }
+public:
+    KeptNetlink() = default;
+    Q_DISABLE_COPY_MOVE(KeptNetlink)
+    ~KeptNetlink() { reset(); }
+
+    int fd()
+    {
+        if (m_fd < 0) {
+            m_fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+            // The kernel answers at once; should it not, the tables are read instead.
+            const timeval bound{2, 0};
+            if (m_fd >= 0)
+                ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+        }
+        return m_fd;
+    }
+
+    void reset()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+    }
+
+private:
+    int m_fd = -1;
 };
+
+KeptNetlink &keptNetlink()
+{
+    thread_local KeptNetlink netlink;
+    return netlink;
+}
+
+// One datagram of answers; false with the socket given up when none came.
+bool receive(KeptNetlink &netlink, std::array<char, 32768> &buffer, ssize_t &got)
+{
+    do {
+        got = ::recv(netlink.fd(), buffer.data(), buffer.size(), 0);
+    } while (got < 0 && errno == EINTR);
+    if (got > 0)
+        return true;
+    netlink.reset();
+    return false;
+}
 
 // The listeners on the port that one dump request of `type` lists, into
 // `inodes`; false when the kernel would not say.
 template<typename Request>
-bool dumpListeners(int netlink, quint16 type, const Request &request, quint16 port, QList<quint64> &inodes)
+bool dumpListeners(KeptNetlink &netlink, quint16 type, const Request &request, quint16 port, QList<quint64> &inodes)
 {
     struct
     {
@@ -166,15 +212,13 @@ bool dumpListeners(int netlink, quint16 type, const Request &request, quint16 po
     message.header.nlmsg_type = type;
     message.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
     message.request = request;
-    if (::send(netlink, &message, sizeof message, 0) != ssize_t(sizeof message))
+    if (netlink.fd() < 0 || ::send(netlink.fd(), &message, sizeof message, 0) != ssize_t(sizeof message))
         return false;
 
     alignas(nlmsghdr) std::array<char, 32768> buffer;
     for (;;) {
-        ssize_t got = ::recv(netlink, buffer.data(), buffer.size(), 0);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
+        ssize_t got = 0;
+        if (!receive(netlink, buffer, got))
             return false;
         for (auto *header = reinterpret_cast<const nlmsghdr *>(buffer.data()); NLMSG_OK(header, got);
              header = NLMSG_NEXT(header, got)) {
@@ -193,15 +237,46 @@ bool dumpListeners(int netlink, quint16 type, const Request &request, quint16 po
 
 } // namespace
 
+std::optional<quint64> loopbackListener(quint16 port)
+{
+    KeptNetlink &netlink = keptNetlink();
+    struct
+    {
+        nlmsghdr header;
+        inet_diag_req_v2 request;
+    } message{};
+    message.header.nlmsg_len = sizeof message;
+    message.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+    message.header.nlmsg_flags = NLM_F_REQUEST; // one socket, found by its address
+    message.request.sdiag_family = AF_INET;
+    message.request.sdiag_protocol = IPPROTO_TCP;
+    message.request.idiag_states = 1U << TCP_LISTEN;
+    // The kernel looks the address up as it would for a connection from
+    // nowhere in particular to it, and so finds the listener that takes it,
+    // a dual-stack IPv6 one included.
+    message.request.id.idiag_src[0] = htonl(INADDR_LOOPBACK);
+    message.request.id.idiag_sport = htons(port);
+    message.request.id.idiag_cookie[0] = message.request.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
+    if (netlink.fd() < 0 || ::send(netlink.fd(), &message, sizeof message, 0) != ssize_t(sizeof message))
+        return std::nullopt;
+    alignas(nlmsghdr) std::array<char, 32768> buffer;
+    ssize_t got = 0;
+    if (!receive(netlink, buffer, got))
+        return std::nullopt;
+    const auto *header = reinterpret_cast<const nlmsghdr *>(buffer.data());
+    // An error (no such socket) comes as its own message, as an answer would.
+    if (!NLMSG_OK(header, got) || header->nlmsg_type != SOCK_DIAG_BY_FAMILY
+        || header->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg)))
+        return std::nullopt;
+    const auto *socket = static_cast<const inet_diag_msg *>(NLMSG_DATA(header));
+    if (socket->idiag_state != TCP_LISTEN || ntohs(socket->id.idiag_sport) != port)
+        return std::nullopt;
+    return socket->idiag_inode;
+}
+
 std::optional<QList<quint64>> listeningInodes(quint16 port)
 {
-    const int netlink = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
-    if (netlink < 0)
-        return std::nullopt;
-    const FdCloser closer{netlink};
-    // The kernel answers at once; should it not, the tables are read instead.
-    const timeval bound{2, 0};
-    ::setsockopt(netlink, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+    KeptNetlink &netlink = keptNetlink();
     QList<quint64> inodes;
     // Each request walks the kernel's whole table of listeners, every
     // bucket of it (tens of thousands on a large machine). The older

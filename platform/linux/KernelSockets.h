@@ -31,6 +31,11 @@ std::optional<QList<quint64>> listeningInodes(const QByteArray &procFolder, quin
 // are passed over.
 QList<quint64> listenersInTable(QByteArrayView table, quint16 port);
 
+// The inode of the listener that a connection to 127.0.0.1:`port` reaches,
+// found by that address in one lookup of the kernel's, where listeningInodes()
+// walks its whole table. Absent when none does or the kernel would not say.
+std::optional<quint64> loopbackListener(quint16 port);
+
 // The lowest process identifier whose open files (`procFolder`/PID/fd)
 // include one of the sockets, as lsof lists its processes in ascending
 // order; absent when no process this user can look into holds one.

@@ -7,8 +7,12 @@
 #include <QMutex>
 
 #include <algorithm>
+#include <array>
+#include <cerrno>
 #include <csignal>
 
+#include <poll.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace PortProbe {
@@ -82,6 +86,26 @@ std::optional<qint32> knownHolder(const QByteArray &proc, qint64 port, const QLi
     return pid;
 }
 
+// The holder found last, asked about as cheaply as the kernel allows: the
+// listener that the program's own address reaches is one of the sockets it
+// was found with, and it lives. What the full answer adds (every listener,
+// and the holder's descriptors read) tells nothing more about a server
+// still serving: only a holder can pass a socket on.
+std::optional<qint32> confirmedHolder(const QByteArray &proc, qint64 port)
+{
+    KnownHolder holder;
+    {
+        const QMutexLocker locker(&knownLock);
+        if (known.procFolder != proc || known.port != port || known.pid <= 0)
+            return std::nullopt;
+        holder = known;
+    }
+    const std::optional<quint64> inode = KernelSockets::loopbackListener(quint16(port));
+    if (!inode || !holder.inodes.contains(*inode) || !isAlive(holder.pid))
+        return std::nullopt;
+    return holder.pid;
+}
+
 // How far a probe may go for its answer.
 enum class Reach {
     Everything, // every process's open files, and lsof where they cannot tell
@@ -92,6 +116,10 @@ std::optional<PortStatus> ask(const Sources &sources, qint64 port, Reach reach)
 {
     const bool atOnce = reach == Reach::AtOnce;
     const QByteArray proc = QFile::encodeName(sources.procFolder);
+    if (atOnce && port >= 0 && port <= highestPort) {
+        if (const std::optional<qint32> pid = confirmedHolder(proc, port))
+            return PortStatus::held(pid);
+    }
     // Without the process file system no holder could be named: lsof then.
     if (proc.isEmpty() || port < 0 || port > highestPort || ::access(proc.constData(), R_OK | X_OK) != 0) {
         if (atOnce)
@@ -157,9 +185,93 @@ std::optional<QString> programName(qint32 pid)
     return name;
 }
 
+namespace {
+
+// Handles (pidfds) on the few processes asked about lately, the server
+// among them, asked on every update: while a handle stays open its process
+// keeps its number, so a poll on it answers in one call what kill() and the
+// stat file take seven for.
+class ProcessHandles
+{
+public:
+    ProcessHandles() = default;
+    Q_DISABLE_COPY_MOVE(ProcessHandles)
+    ~ProcessHandles()
+    {
+        for (Handle &handle : m_handles)
+            release(handle);
+    }
+
+    // Absent where the kernel hands out no such handles.
+    std::optional<bool> isAlive(qint32 pid)
+    {
+        const QMutexLocker locker(&m_lock);
+        // Whether kill() may reach a process depends on who asks.
+        if (const uid_t user = ::geteuid(); user != m_user) {
+            for (Handle &handle : m_handles)
+                release(handle);
+            m_user = user;
+        }
+        const auto found = std::find_if(m_handles.begin(), m_handles.end(),
+                                        [pid](const Handle &h) { return h.fd >= 0 && h.pid == pid; });
+        if (found != m_handles.end() && alive(*found))
+            return true;
+        // New, or its process has ended and the number may be another's by now.
+        Handle &handle = found != m_handles.end() ? *found : m_handles[m_next++ % m_handles.size()];
+        release(handle);
+        const int fd = int(::syscall(SYS_pidfd_open, pid, 0));
+        if (fd < 0)
+            return errno == ESRCH ? std::optional(false) : std::nullopt;
+        // As kill(pid, 0) tells it: a process of another user counts as none.
+        if (::kill(pid, 0) != 0) {
+            ::close(fd);
+            return false;
+        }
+        handle = {pid, fd};
+        // A zombie has a handle too, which reports it ended.
+        return alive(handle);
+    }
+
+private:
+    struct Handle
+    {
+        qint32 pid = 0;
+        int fd = -1;
+    };
+
+    static bool alive(const Handle &handle)
+    {
+        pollfd ended{handle.fd, POLLIN, 0};
+        int ready = 0;
+        do {
+            ready = ::poll(&ended, 1, 0);
+        } while (ready < 0 && errno == EINTR);
+        return ready == 0;
+    }
+
+    static void release(Handle &handle)
+    {
+        if (handle.fd >= 0)
+            ::close(handle.fd);
+        handle = {};
+    }
+
+    QMutex m_lock;
+    uid_t m_user = ::geteuid();
+    std::array<Handle, 4> m_handles;
+    std::size_t m_next = 0;
+};
+
+} // namespace
+
 bool isAlive(qint32 pid)
 {
-    if (pid <= 0 || ::kill(pid, 0) != 0)
+    if (pid <= 0)
+        return false;
+    static ProcessHandles handles;
+    if (const std::optional<bool> alive = handles.isAlive(pid))
+        return *alive;
+    if (::kill(pid, 0) != 0)
         return false;
     // /proc tells a zombie ("pid (name) Z …", the name may hold anything,
     // the state follows its last ')').

@@ -51,11 +51,38 @@ private slots:
         QVERIFY(!icon.isNull() && icon.isMask() && icon.pixmap(22, 22).toImage().hasAlphaChannel());
         QVERIFY(!shell.delegate->statusItem()->icon().isNull());
 
-        // Without a server no probe is started: one of the free port would
-        // have failed by now.
-        QTRY_COMPARE_WITH_TIMEOUT(shell.delegate->apiLineItem()->text(), apiLine, patienceMs);
-        // The launch's own update shows the server, long before the poll's first tick.
+        // The launch's own update shows the server, long before the poll's
+        // first tick; its interface is asked only once someone looks.
         const QString running = u"Server läuft auf http://127.0.0.1:%1/"_s.arg(port);
+        QTRY_COMPARE_WITH_TIMEOUT(shell.delegate->statusLineItem()->text(), server ? running : u"Server gestoppt"_s,
+                                  patienceMs);
+        QCOMPARE(shell.delegate->apiLineItem()->text(), server ? u"API: —"_s : u"API: offline"_s);
+        // Its interface is asked while someone looks: on opening and on every
+        // update while the menu is open, never while it is closed.
+        QString heard;
+        const auto expectRequests = [&](int expected) {
+            if (!server)
+                return;
+            // One connection, in order: once the server has logged the
+            // request expected last, it has logged every earlier one.
+            QTRY_VERIFY_WITH_TIMEOUT((heard += QString::fromUtf8(process->readAllStandardError()),
+                                      heard.count(u"GET /api/version"_s) >= expected), patienceMs);
+            QCOMPARE(heard.count(u"GET /api/version"_s), expected);
+        };
+        QMenu *menu = shell.delegate->statusMenu();
+        for (int asked = 0; asked < 4 && !QTest::currentTestFailed();) {
+            for (int tick = 0; tick < 3; ++tick)
+                shell.manager->status().requestUpdate();
+            emit menu->aboutToShow();
+            // Without a server no probe is started: one of the free port would
+            // have failed by now.
+            QTRY_COMPARE_WITH_TIMEOUT(shell.delegate->apiLineItem()->text(), apiLine, patienceMs);
+            expectRequests(++asked);
+            shell.manager->status().requestUpdate();
+            expectRequests(++asked);
+            emit menu->aboutToHide();
+        }
+        QVERIFY(!QTest::currentTestFailed());
         const QStringList expected{server ? running : u"Server gestoppt"_s, apiLine, {},
                                    u"Server starten"_s, u"Server stoppen"_s, u"Server neu starten"_s,
                                    u"Berichte neu generieren"_s, {}, u"Dashboard im Browser"_s,
