@@ -123,17 +123,16 @@ void StatusModel::askApi()
         if (!answered.running)
             return;
         answered.api = version ? ServerStatus::Api::Online : ServerStatus::Api::NoAnswer;
-        // The update itself was pushed already; an answer that changes
-        // nothing is no news.
-        if (answered != self->m_status)
-            self->setStatus(answered);
+        self->setStatus(answered);
     });
 }
 
 void StatusModel::setStatus(const ServerStatus &status)
 {
-    // Every update is pushed, changed or not: the shell may have been
-    // waiting for the answer to a request of its own.
+    // Only a change is news: the shell redraws nothing for the same status
+    // every few seconds.
+    if (status == m_status)
+        return;
     m_status = status;
     emit changed(m_status);
 }

@@ -12,6 +12,7 @@
 #include <csignal>
 
 #include <poll.h>
+#include <pthread.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -194,7 +195,16 @@ namespace {
 class ProcessHandles
 {
 public:
-    ProcessHandles() = default;
+    ProcessHandles()
+    {
+        // Whether kill() may reach a process depends on who asks, and a
+        // child forked from us may become another user: it starts with none.
+        ::pthread_atfork([] { instance().m_lock.lock(); }, [] { instance().m_lock.unlock(); }, [] {
+            for (Handle &handle : instance().m_handles)
+                release(handle);
+            instance().m_lock.unlock();
+        });
+    }
     Q_DISABLE_COPY_MOVE(ProcessHandles)
     ~ProcessHandles()
     {
@@ -202,16 +212,16 @@ public:
             release(handle);
     }
 
+    static ProcessHandles &instance()
+    {
+        static ProcessHandles handles;
+        return handles;
+    }
+
     // Absent where the kernel hands out no such handles.
     std::optional<bool> isAlive(qint32 pid)
     {
         const QMutexLocker locker(&m_lock);
-        // Whether kill() may reach a process depends on who asks.
-        if (const uid_t user = ::geteuid(); user != m_user) {
-            for (Handle &handle : m_handles)
-                release(handle);
-            m_user = user;
-        }
         const auto found = std::find_if(m_handles.begin(), m_handles.end(),
                                         [pid](const Handle &h) { return h.fd >= 0 && h.pid == pid; });
         if (found != m_handles.end() && alive(*found))
@@ -257,7 +267,6 @@ private:
     }
 
     QMutex m_lock;
-    uid_t m_user = ::geteuid();
     std::array<Handle, 4> m_handles;
     std::size_t m_next = 0;
 };
@@ -268,8 +277,7 @@ bool isAlive(qint32 pid)
 {
     if (pid <= 0)
         return false;
-    static ProcessHandles handles;
-    if (const std::optional<bool> alive = handles.isAlive(pid))
+    if (const std::optional<bool> alive = ProcessHandles::instance().isAlive(pid))
         return *alive;
     if (::kill(pid, 0) != 0)
         return false;

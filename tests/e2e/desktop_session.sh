@@ -127,15 +127,26 @@ labels_are_verbatim() {
     menu_labels | grep -qxF "Daten: ${project//_/__}" || fail "the data path's label is not verbatim: $(menu_labels)"
 }
 
-# Waits for one of the program's polls (the server notes each), then till
-# its answer is too old to be taken as fresh (a second) and the next poll
-# still about 3 s off (they come every 5 s).
-poll_ages() {
-    local log="$project/logs/server-app.log" polls since
-    polls=$(grep -c 'GET /api/version' "$log")
-    wait_for 10 eval '[ "$(grep -c "GET /api/version" "$log")" -gt "$polls" ]' || fail "the program does not poll"
-    since=$(date +%s)
-    wait_for 5 eval '[ "$(date +%s)" -ge $((since + 2)) ]'
+# The requests for the server's interface so far (the server notes each).
+api_requests() { grep -c 'GET /api/version' "$project/logs/server-app.log"; }
+
+# Opens the menu by $1, closes it by $2: the program asks the server's
+# interface on each of its polls (every 5 s) while the menu is open, and on
+# none while it is closed. Returns after a poll with the menu closed, with
+# that poll's answer too old to be taken as fresh (a second) and the next
+# poll still about 3 s off.
+polls_ask_while_open() {
+    local before since
+    before=$(api_requests)
+    $1
+    # The opening asks unless a poll just did; the second request is a poll's.
+    wait_for 15 eval '[ "$(api_requests)" -ge $((before + 2)) ]' || fail "no poll asked with the menu open"
+    since=$(date +%s%3N)
+    $2
+    before=$(api_requests)
+    # A poll may come a quarter second late (Qt's coarse timers).
+    wait_for 10 eval '[ "$(date +%s%3N)" -ge $((since + 6500)) ]'
+    [ "$(api_requests)" -eq "$before" ] || fail "a poll asked the server with the menu closed"
 }
 
 # Opens the menu by "$@" right after the server went: before the next poll

@@ -139,15 +139,20 @@ done
 answer_alert 'Harlune Buchhaltung läuft'
 close_browser
 
-# --- a server that ends by itself: the menu opened at once says so; one
-# notice, in German, a click on it (dunst: the middle button) opens the logs
-poll_ages
+# --- the server's interface is asked while the menu is open, not while it
+# is closed; a server that ends by itself: the menu opened at once says so;
+# one notice, in German, a click on it (dunst: the middle button) opens the logs
 shoot sway-before-notice
+open_menu() { hand click "$icon_x" "$icon_y" 1 && menu_shows sway-menu-polls; }
+close_menu() { # a click away (its left part is seen: a notice may be beside it)
+    hand click 100 700 1
+    wait_for 10 eval 'shoot sway-menu-closed && [ "$(pixels share "$work/sway-before-notice.png" \
+        "$work/sway-menu-closed.png" $((width - 500)) "$bar" $((width - 340)) 300)" \< 0.05 ]' || fail "the menu stayed open"
+}
+polls_ask_while_open open_menu close_menu
 server_dies menu_says_stopped hand click "$icon_x" "$icon_y" 1
 shoot sway-fresh-menu
-hand click 100 700 1 # away from the menu, which closes it (its left part is seen: the notice is beside it)
-wait_for 10 eval 'shoot sway-menu-closed && [ "$(pixels share "$work/sway-before-notice.png" "$work/sway-menu-closed.png" \
-    $((width - 500)) "$bar" $((width - 340)) 300)" \< 0.05 ]' || fail "the menu stayed open"
+close_menu
 wait_for 10 eval 'shoot sway-notice && changed_box sway-before-notice sway-notice $((width / 2)) "$bar" "$width" 800 >"$work/box"' ||
     fail "dunst shows no notice"
 read -r x y w h <"$work/box"
