@@ -8,6 +8,7 @@
 #include "paths/ProjectPaths.h"
 #include "platform/FileManagerReveal.h"
 #include "platform/StatusNotifierWatch.h"
+#include "platform/TrayItemAsMenu.h"
 #include "server/StatusModel.h"
 
 #include <QAbstractButton>
@@ -115,10 +116,15 @@ void AppDelegate::setupMenuBar()
         }
     }
     // What the user reads when the menu opens is never older than a second,
-    // and the server's interface is asked while it is open. A panel that
-    // never says the menu closed costs an API request per update, as before.
+    // and the server's interface is asked while it is open. Panels that show
+    // the menu over D-Bus may never say it closed (waybar asks
+    // AboutToShowGroup on opening and sends nothing on closing): there a
+    // look lasts a minute, or until the next opening.
     StatusModel *status = &m_manager.status();
-    connect(m_statusMenu, &QMenu::aboutToShow, status, [status] { status->setObserved(true); });
+    connect(m_statusMenu, &QMenu::aboutToShow, status, [this, status] {
+        const bool overDBus = m_statusItem && TrayItemAsMenu::isExported(m_statusItem);
+        status->setObserved(true, overDBus ? lookOverDBusMs : -1);
+    });
     connect(m_statusMenu, &QMenu::aboutToHide, status, [status] { status->setObserved(false); });
 
     m_notifier = new DesktopNotifier(ShellTexts::accessibleName(),

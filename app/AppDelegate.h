@@ -31,6 +31,8 @@ public:
     static constexpr int welcomeDelayMs = 300;
     // Quitting waits this long at most for the server's stop.
     static constexpr int quitStopGraceMs = 2000;
+    // How long a look at the menu lasts where the panel never says it closed.
+    static constexpr int lookOverDBusMs = 60000;
 
     // Touches nothing yet: no menu, no timer, no server call.
     explicit AppDelegate(ServerManager &manager, QObject *parent = nullptr);

@@ -12,6 +12,8 @@ StatusModel::StatusModel(std::shared_ptr<ServerState> state, VersionFetch fetchV
 {
     m_pollTimer.setInterval(pollIntervalMs);
     connect(&m_pollTimer, &QTimer::timeout, this, &StatusModel::requestUpdate);
+    m_lookEnds.setSingleShot(true);
+    connect(&m_lookEnds, &QTimer::timeout, this, [this] { m_observed = false; });
 }
 
 void StatusModel::start()
@@ -50,11 +52,14 @@ void StatusModel::requestUpdate()
     });
 }
 
-void StatusModel::setObserved(bool observed)
+void StatusModel::setObserved(bool observed, int atMostMs)
 {
     m_observed = observed;
+    m_lookEnds.stop();
     if (!observed)
         return;
+    if (atMostMs >= 0)
+        m_lookEnds.start(atMostMs);
     if (!m_sinceAnswer.isValid() || m_sinceAnswer.elapsed() >= freshForMs)
         requestUpdate(); // asks the interface with its answer
     else if (m_status.running)

@@ -48,8 +48,10 @@ public:
     // Whether anyone can see the status now (the menu is open). Only then is
     // the server's interface asked, on every update and at once on opening:
     // an answer nobody reads is a request for nothing every few seconds.
-    // Opening also brings a probe, unless the last is fresh.
-    void setObserved(bool observed);
+    // Opening also brings a probe, unless the last is fresh. A look seen
+    // begin where none will be seen to end lasts `atMostMs` (if not -1).
+    void setObserved(bool observed, int atMostMs = -1);
+    bool isObserved() const { return m_observed; }
 
     // A command of ours that changes the server began, or reported back
     // with what was true at its end (applied before its own report).
@@ -69,6 +71,7 @@ private:
     const std::shared_ptr<ServerState> m_state;
     const VersionFetch m_fetchVersion;
     QTimer m_pollTimer;
+    QTimer m_lookEnds;
     ServerStatus m_status;
     StopWatch m_stopWatch;
     QElapsedTimer m_sinceAnswer;

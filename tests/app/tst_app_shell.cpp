@@ -82,6 +82,14 @@ private slots:
             expectRequests(++asked);
             emit menu->aboutToHide();
         }
+        // A look that no closing ends lasts as long as given.
+        shell.manager->status().setObserved(true, 100);
+        expectRequests(5);
+        QTRY_VERIFY_WITH_TIMEOUT(!shell.manager->status().isObserved(), patienceMs);
+        for (int tick = 0; tick < 3; ++tick)
+            shell.manager->status().requestUpdate();
+        emit menu->aboutToShow();
+        expectRequests(6);
         QVERIFY(!QTest::currentTestFailed());
         const QStringList expected{server ? running : u"Server gestoppt"_s, apiLine, {},
                                    u"Server starten"_s, u"Server stoppen"_s, u"Server neu starten"_s,

@@ -139,9 +139,9 @@ done
 answer_alert 'Harlune Buchhaltung läuft'
 close_browser
 
-# --- the server's interface is asked while the menu is open, not while it
-# is closed; a server that ends by itself: the menu opened at once says so;
-# one notice, in German, a click on it (dunst: the middle button) opens the logs
+# --- the server's interface is asked after the menu was open; a server
+# that ends by itself: the menu opened at once says so; one notice, in
+# German, a click on it (dunst: the middle button) opens the logs
 shoot sway-before-notice
 open_menu() { hand click "$icon_x" "$icon_y" 1 && menu_shows sway-menu-polls; }
 close_menu() { # a click away (its left part is seen: a notice may be beside it)
@@ -149,7 +149,7 @@ close_menu() { # a click away (its left part is seen: a notice may be beside it)
     wait_for 10 eval 'shoot sway-menu-closed && [ "$(pixels share "$work/sway-before-notice.png" \
         "$work/sway-menu-closed.png" $((width - 500)) "$bar" $((width - 340)) 300)" \< 0.05 ]' || fail "the menu stayed open"
 }
-polls_ask_while_open open_menu close_menu
+poll_after_a_look open_menu close_menu
 server_dies menu_says_stopped hand click "$icon_x" "$icon_y" 1
 shoot sway-fresh-menu
 close_menu
