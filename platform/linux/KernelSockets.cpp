@@ -198,10 +198,9 @@ bool receive(KeptNetlink &netlink, std::array<char, 32768> &buffer, ssize_t &got
     return false;
 }
 
-// The listeners on the port that one dump request of `type` lists, into
-// `inodes`; false when the kernel would not say.
+// Sends one request of `type`; false when it did not go out whole.
 template<typename Request>
-bool dumpListeners(KeptNetlink &netlink, quint16 type, const Request &request, quint16 port, QList<quint64> &inodes)
+bool send(KeptNetlink &netlink, quint16 type, quint16 flags, const Request &request)
 {
     struct
     {
@@ -210,9 +209,17 @@ bool dumpListeners(KeptNetlink &netlink, quint16 type, const Request &request, q
     } message{};
     message.header.nlmsg_len = sizeof message;
     message.header.nlmsg_type = type;
-    message.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    message.header.nlmsg_flags = NLM_F_REQUEST | flags;
     message.request = request;
-    if (netlink.fd() < 0 || ::send(netlink.fd(), &message, sizeof message, 0) != ssize_t(sizeof message))
+    return netlink.fd() >= 0 && ::send(netlink.fd(), &message, sizeof message, 0) == ssize_t(sizeof message);
+}
+
+// The listeners on the port that one dump request of `type` lists, into
+// `inodes`; false when the kernel would not say.
+template<typename Request>
+bool dumpListeners(KeptNetlink &netlink, quint16 type, const Request &request, quint16 port, QList<quint64> &inodes)
+{
+    if (!send(netlink, type, NLM_F_DUMP, request))
         return false;
 
     alignas(nlmsghdr) std::array<char, 32768> buffer;
@@ -240,24 +247,17 @@ bool dumpListeners(KeptNetlink &netlink, quint16 type, const Request &request, q
 std::optional<quint64> loopbackListener(quint16 port)
 {
     KeptNetlink &netlink = keptNetlink();
-    struct
-    {
-        nlmsghdr header;
-        inet_diag_req_v2 request;
-    } message{};
-    message.header.nlmsg_len = sizeof message;
-    message.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
-    message.header.nlmsg_flags = NLM_F_REQUEST; // one socket, found by its address
-    message.request.sdiag_family = AF_INET;
-    message.request.sdiag_protocol = IPPROTO_TCP;
-    message.request.idiag_states = 1U << TCP_LISTEN;
-    // The kernel looks the address up as it would for a connection from
-    // nowhere in particular to it, and so finds the listener that takes it,
-    // a dual-stack IPv6 one included.
-    message.request.id.idiag_src[0] = htonl(INADDR_LOOPBACK);
-    message.request.id.idiag_sport = htons(port);
-    message.request.id.idiag_cookie[0] = message.request.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
-    if (netlink.fd() < 0 || ::send(netlink.fd(), &message, sizeof message, 0) != ssize_t(sizeof message))
+    inet_diag_req_v2 request{};
+    request.sdiag_family = AF_INET;
+    request.sdiag_protocol = IPPROTO_TCP;
+    request.idiag_states = 1U << TCP_LISTEN;
+    // Not a dump: the kernel looks the address up as it would for a
+    // connection from nowhere in particular to it, and so finds the listener
+    // that takes it, a dual-stack IPv6 one included.
+    request.id.idiag_src[0] = htonl(INADDR_LOOPBACK);
+    request.id.idiag_sport = htons(port);
+    request.id.idiag_cookie[0] = request.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
+    if (!send(netlink, SOCK_DIAG_BY_FAMILY, 0, request))
         return std::nullopt;
     alignas(nlmsghdr) std::array<char, 32768> buffer;
     ssize_t got = 0;
