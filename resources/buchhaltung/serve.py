@@ -13,11 +13,14 @@ sys.dont_write_bytecode = True  # keep the project folder free of __pycache__
 
 import datetime
 import errno
+import io
 import json
 import mimetypes
 import os
 import signal
+import socket
 import threading
+import time
 from http import HTTPStatus
 from http.cookies import CookieError, SimpleCookie
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
@@ -30,7 +33,16 @@ from harlune_projekt import API_VERSION, DASHBOARD, DEFAULT_PORT, PID_FILE, proj
 HOST = "127.0.0.1"
 COOKIE = "harlune_sitzung"
 LOG_LIMIT = 300  # characters of a request line in the log
-IDLE_SECONDS = 15  # a kept-alive connection without a new request then closes, freeing its thread
+# A request's whole head must arrive within this time of when the server
+# began to wait for it; a kept-alive connection without a new request then
+# closes, freeing its thread.
+IDLE_SECONDS = 15
+# Connections served at once. Beyond it a new one closes an older one: one
+# idle between requests first, else the one waiting longest in its step, so
+# no number of slow or idle clients locks a new one out. The program's status
+# probe reconnects when its kept-alive connection was closed.
+MAX_CONNECTIONS = 64
+HEAD_LIMIT = 96 * 1024  # bytes of a request head: the longest request line, its headers and a read-ahead
 SECURITY_HEADERS = {
     "Cache-Control": "no-store",
     "X-Content-Type-Options": "nosniff",
@@ -39,6 +51,56 @@ SECURITY_HEADERS = {
                                "base-uri 'none'; form-action 'none'; frame-ancestors 'none'",
 }
 NO_REPORT_YET = "Noch kein Bericht vorhanden – bitte im Menü „Berichte neu generieren“ wählen."
+
+
+class Connection:
+    """An accepted connection as the server tracks it: the step it is in
+    (waiting between requests, receiving a request's head, answering) and
+    since when."""
+    IDLE, HEAD, ANSWER = "idle", "head", "answer"
+
+    def __init__(self, request):
+        self.request, self.step, self.since, self.closed = request, Connection.HEAD, time.monotonic(), False
+
+    def enter(self, step):
+        self.step, self.since = step, time.monotonic()
+
+
+class HeadReader(io.RawIOBase):
+    """A connection's input, read against one deadline for a whole request
+    head rather than a time-out per read: a client sending a byte now and then
+    would otherwise hold its thread for ever."""
+
+    def __init__(self, connection, tracked):
+        super().__init__()
+        self.connection, self.tracked = connection, tracked
+        self.deadline, self.received = time.monotonic() + IDLE_SECONDS, 0
+
+    def readable(self):
+        return True
+
+    def expect_head(self, deadline):
+        self.deadline, self.received = deadline, 0
+
+    def readinto(self, buffer):
+        left = self.deadline - time.monotonic()
+        if self.tracked.closed:
+            raise ConnectionAbortedError("closed for a newer connection")
+        if left <= 0:
+            raise socket.timeout("request head not complete in time")
+        self.connection.settimeout(left)
+        count = self.connection.recv_into(buffer)
+        if self.tracked.closed:
+            raise ConnectionAbortedError("closed for a newer connection")
+        if count and self.tracked.step == Connection.IDLE:
+            self.tracked.enter(Connection.HEAD)
+        self.received += count
+        if self.received > HEAD_LIMIT:
+            raise ConnectionAbortedError("request head too large")
+        if not count and self.received:
+            # Headers cut short could hide the framing the rest would have given.
+            raise ConnectionAbortedError("request head cut short")
+        return count
 
 
 class Refused(Exception):
@@ -68,11 +130,32 @@ class ReportHandler(BaseHTTPRequestHandler):
     def version_string(self):
         return self.server_version
 
+    def setup(self):
+        super().setup()
+        self.tracked = self.server.tracked(self.request)
+        self.rfile.close()
+        self.rfile = io.BufferedReader(HeadReader(self.connection, self.tracked))
+        self.answered = False
+
+    def handle_one_request(self):
+        if self.answered:
+            self.tracked.enter(Connection.IDLE)
+        self.rfile.raw.expect_head(self.tracked.since + IDLE_SECONDS)
+        self.answered = True
+        super().handle_one_request()
+
+    def parse_request(self):
+        try:
+            return super().parse_request()
+        finally:
+            # Head done (or refused): the answer gets a bound of its own, for a client that never reads it.
+            self.tracked.enter(Connection.ANSWER)
+            self.connection.settimeout(IDLE_SECONDS)
+
     def do_GET(self):
         self.quiet = False
-        if "Transfer-Encoding" in self.headers or self.headers.get("Content-Length", "0").strip() != "0":
-            self.close_connection = True  # its body is never read, so it must not be taken for the next request
         try:
+            self.check_framing()
             self.check_host()
             path, query = anfrage.split_target(self.path, self.server.hosts)
             if path == "/api/version":
@@ -99,6 +182,22 @@ class ReportHandler(BaseHTTPRequestHandler):
 
     def wrong_address(self):
         return f"Falsche Adresse: nur http://{HOST}:{self.server.port}/ wird bedient."
+
+    def check_framing(self):
+        # Where the head would end and a body begin must be beyond doubt: a
+        # proxy on the way that reads it otherwise would take a body for a
+        # request of its own, or the other way round. A body is never read,
+        # so a request with one ends its connection.
+        lengths = [v.strip() for v in self.headers.get_all("Content-Length") or []]
+        codings = self.headers.get_all("Transfer-Encoding") or []
+        if self.headers.defects or self.headers.get_payload() or any("\n" in v for v in self.headers.values()):
+            self.close_connection = True
+            raise Refused(HTTPStatus.BAD_REQUEST, "Ungültige Anfrage: fehlerhafte Kopfzeile.")
+        if len(lengths) + len(codings) > 1 or not all(v.isascii() and v.isdigit() for v in lengths):
+            self.close_connection = True
+            raise Refused(HTTPStatus.BAD_REQUEST, "Ungültige Anfrage: Länge des Inhalts nicht eindeutig.")
+        if codings or (lengths and int(lengths[0])):
+            self.close_connection = True
 
     def check_host(self):
         # A page on another site may resolve its own name to 127.0.0.1 (DNS
@@ -200,11 +299,44 @@ def say(line):
 
 class ReportServer(ThreadingHTTPServer):
     daemon_threads = True
+    request_queue_size = MAX_CONNECTIONS
 
     def __init__(self, root, port, token):
         self.root, self.port, self.token = root, port, token
         self.hosts = (f"{HOST}:{port}", f"localhost:{port}")
+        self.lock, self.connections = threading.Lock(), {}
         super().__init__((HOST, port), ReportHandler)
+
+    def process_request(self, request, client_address):
+        with self.lock:
+            if len(self.connections) >= MAX_CONNECTIONS:
+                self.close_for_newer(min(self.connections.values(),
+                                         key=lambda c: (c.step != Connection.IDLE, c.since)))
+            self.connections[request] = Connection(request)
+        super().process_request(request, client_address)
+
+    def close_for_newer(self, victim):
+        # Under the lock, while the victim's thread cannot have closed its
+        # socket yet (see shutdown_request): a closed one's number may be reused.
+        del self.connections[victim.request]
+        victim.closed = True
+        try:
+            victim.request.shutdown(socket.SHUT_RDWR)  # wakes its thread in a read or write
+        except OSError:
+            pass
+
+    def tracked(self, request):
+        with self.lock:
+            found = self.connections.get(request)
+        if found is None:  # closed before its thread began
+            found = Connection(request)
+            found.closed = True
+        return found
+
+    def shutdown_request(self, request):
+        with self.lock:
+            self.connections.pop(request, None)
+        super().shutdown_request(request)
 
     def handle_error(self, request, client_address):
         if not isinstance(sys.exc_info()[1], ConnectionError):  # a client that hung up early is no error
