@@ -3,6 +3,8 @@
 import http.client
 import json
 import os
+import re
+import resource
 import signal
 import socket
 import threading
@@ -13,6 +15,14 @@ from urllib.parse import quote
 from project_fixture import PYTHON, ProjectCase, free_port, wait_for
 
 SECRET = "GEHEIMNIS-4711"
+
+
+def answer(connection):
+    """The status of the one answer that `connection` waits for, read whole."""
+    response = http.client.HTTPResponse(connection)
+    response.begin()
+    response.read()
+    return response.status
 
 
 class Serving(ProjectCase):
@@ -36,13 +46,6 @@ class Serving(ProjectCase):
                                                         (200, "application/json")])
             self.assertEqual((json.loads(answers[0][2])["api"], "Übersicht" in answers[1][2].decode(), answers[2][2]),
                              (5, True, (self.reports / "zusammenfassung.json").read_bytes()))
-            # Idle, the connection ends after a while and frees its thread.
-            self.assertEqual(connection.sock.recv(1), b"")
-        # A body is never read, so the connection ends with the answer: the body is no second request.
-        with socket.create_connection(("127.0.0.1", self.port), timeout=10) as raw:
-            raw.sendall(f"GET /api/version HTTP/1.1\r\nHost: 127.0.0.1:{self.port}\r\nContent-Length: 31\r\n\r\n"
-                        f"GET /api/version HTTP/1.1\r\n\r\n".encode())
-            self.assertEqual(raw.makefile("rb").read().count(b"HTTP/1.1 "), 1)
         # A token's value never reaches the log, nor does any long line; refusals are logged like the rest.
         self.assertEqual(self.get("/fehlt.html?" + "a" * 5000 + "&token=GEHEIM")[0], 404)
         self.assertEqual(self.get("/", host="evil.example")[0], 421)
@@ -55,6 +58,72 @@ class Serving(ProjectCase):
             self.assertEqual(log.count(line), count, line)
         self.assertNotIn("GEHEIM", log)
         self.assertLess(max(len(line) for line in log.splitlines()), 400)
+
+    def test_a_body_is_never_taken_for_a_request_and_framing_in_doubt_is_refused(self):
+        smuggled = f"GET /api/version HTTP/1.1\r\nHost: 127.0.0.1:{self.port}\r\nConnection: close\r\n\r\n"
+        for framing, answers in (
+                # A body is never read, so the connection ends with the answer.
+                (f"Content-Length: {len(smuggled)}\r\n", [200]),
+                ("Content-Length: 0\r\n", [200, 200]),  # no body: kept alive for the next request
+                (f"Content-Length: 0\r\nContent-Length: {len(smuggled)}\r\n", [400]),
+                ("Content-Length: 0\r\ncontent-length: 0\r\n", [400]),
+                (f"Content-Length: 0, {len(smuggled)}\r\n", [400]),
+                (f"Content-Length: +{len(smuggled)}\r\n", [400]),
+                (f"Transfer-Encoding: chunked\r\nContent-Length: {len(smuggled)}\r\n", [400]),
+                ("Transfer-Encoding: chunked\r\nTransfer-Encoding: identity\r\n", [400]),
+                (f"Content-Length : {len(smuggled)}\r\n", [400]),  # no header to Python, one to others
+                (f"X-Folded: a\r\n Content-Length: {len(smuggled)}\r\n", [400])):
+            with self.subTest(framing):
+                with socket.create_connection(("127.0.0.1", self.port), timeout=10) as raw:
+                    raw.sendall(f"GET /api/version HTTP/1.1\r\nHost: 127.0.0.1:{self.port}\r\n{framing}\r\n"
+                                f"{smuggled}".encode())
+                    statuses = re.findall(rb"HTTP/1.1 (\d+) ", raw.makefile("rb").read())  # to the end: closed
+                    self.assertEqual([int(status) for status in statuses], answers)
+
+    def test_no_number_of_slow_or_idle_clients_locks_out_a_new_one(self):
+        self.server.kill()
+        self.server.wait()
+        # Few open files, as a tight limit makes running out of them come sooner.
+        self.server = self.start_server(preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (128, 128)))
+        version = f"GET /api/version HTTP/1.1\r\nHost: 127.0.0.1:{self.port}\r\n\r\n".encode()
+
+        def connect(first_bytes):
+            connection = socket.create_connection(("127.0.0.1", self.port), timeout=10)
+            self.addCleanup(connection.close)
+            connection.sendall(first_bytes)
+            if first_bytes == version:
+                self.assertEqual(answer(connection), 200)
+            return connection
+
+        slow = connect(b"G")
+        idle = [connect(version) for _ in range(63)]  # the limit reached
+        self.assertEqual(self.get("/api/version")[0], 200)
+        # The oldest connection idle between requests made room, not the older one still sending its head.
+        self.assertEqual(idle[0].recv(1), b"")
+        slow.sendall(version[1:])
+        self.assertEqual(answer(slow), 200)
+        for _ in range(150):  # more slow ones than the server could hold open
+            connect(b"G")
+        self.assertEqual([self.get(path)[0] for path in ("/api/version", "/")], [200, 200])
+
+    def test_a_request_head_has_one_deadline_however_slowly_it_trickles_in(self):
+        with socket.create_connection(("127.0.0.1", self.port), timeout=10) as idle, \
+                socket.create_connection(("127.0.0.1", self.port), timeout=10) as trickle:
+            idle.sendall(f"GET /api/version HTTP/1.1\r\nHost: 127.0.0.1:{self.port}\r\n\r\n".encode())
+            self.assertEqual(answer(idle), 200)
+            trickle.settimeout(0.3)
+            for _ in range(200):  # 60 s at most; the server ends it after its 15 s
+                try:
+                    trickle.sendall(b"G")
+                    if trickle.recv(1) == b"":
+                        break
+                except socket.timeout:
+                    continue
+                except ConnectionError:
+                    break
+            else:
+                self.fail("a head sent a byte at a time kept its connection open")
+            self.assertEqual(idle.recv(1), b"")  # kept alive without a new request, it ends too
 
     def test_nothing_outside_the_report_folder(self):
         os.symlink("../geheim.txt", self.reports / "verweis.txt")
