@@ -4,7 +4,8 @@ Port: HARLUNE_PORT, else 8765. Serves only what lies in "berichte" (the
 current run's folder it links to, never a link out of the project), answers
 only requests addressed to 127.0.0.1:<port> or localhost:<port>, and, where
 HARLUNE_AUTH holds a token, only requests that carry it (see README.md).
-Writes its PID to "logs/server.pid" while it runs; SIGTERM ends it cleanly.
+Writes its PID and start to "logs/server.pid" while it runs (for stop.sh);
+SIGTERM ends it cleanly.
 """
 
 import sys
@@ -19,6 +20,7 @@ import mimetypes
 import os
 import signal
 import socket
+import subprocess
 import threading
 import time
 from http import HTTPStatus
@@ -343,10 +345,34 @@ class ReportServer(ThreadingHTTPServer):
             super().handle_error(request, client_address)
 
 
+def process_identity(pid):
+    """When process `pid` began, in the words stop.sh uses for it (see
+    process_identity there), or None: the PID then stands alone."""
+    try:
+        with open(f"/proc/{pid}/stat", "rb") as stat:
+            fields = stat.read().decode("latin-1").rsplit(") ", 1)[1].split()
+        with open("/proc/sys/kernel/random/boot_id") as boot:
+            return f"proc {boot.read().strip()} {fields[19]}"
+    except FileNotFoundError:
+        pass
+    except (OSError, IndexError):
+        return None
+    try:
+        started = subprocess.run(["/bin/ps", "-o", "lstart=", "-p", str(pid)], stdin=subprocess.DEVNULL,
+                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=10, text=True,
+                                 env={**os.environ, "LC_ALL": "C", "TZ": "UTC0"}).stdout.split()
+    except (OSError, subprocess.SubprocessError):
+        return None
+    return "ps " + " ".join(started) if started else None
+
+
 def write_pid_file(path):
+    # The start beside the PID, so that stop.sh never takes a later process
+    # with the same number for this server.
+    identity = process_identity(os.getpid())
     try:
         path.parent.mkdir(parents=True, exist_ok=True)
-        write_atomically(path, f"{os.getpid()}\n".encode())
+        write_atomically(path, f"{os.getpid()}\n{identity or ''}\n".encode())
     except OSError as error:
         say(f"Warnung: PID-Datei {PID_FILE} nicht geschrieben ({error.strerror}); stop.sh sucht dann über den Port.")
 
@@ -354,7 +380,7 @@ def write_pid_file(path):
 def remove_pid_file(path):
     # Only our own: a newer server may have taken the file over.
     try:
-        if path.read_text().strip() == str(os.getpid()):
+        if path.read_text().split("\n")[0] == str(os.getpid()):
             path.unlink()
     except OSError:
         pass

@@ -1,11 +1,12 @@
 #!/bin/bash
 # Stops this project's report server and nothing else: of the processes that
-# LISTEN on the port (HARLUNE_PORT, default 8765), only one that runs this
-# project's serve.py - found by its command line and working folder - gets
-# SIGTERM, and SIGKILL after a bounded wait. Any
-# other program on the port is named and left alone, and the script then
-# ends with status 1: the port is not free for a new server. Prints German
-# lines for the user.
+# LISTEN on the port (HARLUNE_PORT, default 8765), only this project's
+# serve.py gets SIGTERM, and SIGKILL after a bounded wait. It is known by
+# what it wrote itself, its PID and start in logs/server.pid; a server whose
+# PID file is gone, by its command line and working folder. Any other
+# program on the port is named (another project's server by its folder) and
+# left alone, and the script then ends with status 1: the port is not free
+# for a new server. Prints German lines for the user.
 #
 # Plain POSIX sh on purpose: macOS runs this with bash 3.2, which has no
 # mapfile, no associative arrays and no ${x,,}; the tests run it under dash
@@ -49,9 +50,12 @@ if [ -z "$lsof" ]; then
     exit 1
 fi
 
+# serve.py writes its PID and, on the next line, what process_identity
+# says about itself. A PID alone may have been reused by now.
 recorded=""
+identity=""
 if [ -f "$pid_file" ]; then
-    read -r recorded <"$pid_file" || true
+    { read -r recorded && read -r identity; } 2>/dev/null <"$pid_file"
 fi
 case $recorded in
     '' | *[!0-9]*) recorded="" ;;
@@ -69,31 +73,109 @@ working_folder() {
     done
 }
 
-# True when process $1 runs this project's serve.py: the program and a user
-# in a terminal start it as "python3 serve.py" in the project folder, a user
-# elsewhere perhaps by a relative or full path. The PID file alone does not
-# tell: another project's server may have left its PID there, or the PID may
-# have been reused.
-is_report_server() {
+# When process $1 began, in words no later process with its PID shares:
+# on Linux the boot and the clock tick of its start, elsewhere the start
+# time that ps gives, in a fixed language and zone. serve.py says the same
+# words about itself.
+process_identity() {
+    if [ -r "/proc/$1/stat" ]; then
+        read -r stat 2>/dev/null <"/proc/$1/stat" || return 1
+        read -r boot </proc/sys/kernel/random/boot_id || return 1
+        # After the command name, which may hold spaces and brackets, the
+        # start time is the 20th field.
+        # shellcheck disable=SC2086 # splitting makes the fields
+        set -- ${stat##*) }
+        [ $# -ge 20 ] || return 1
+        shift 19
+        printf 'proc %s %s\n' "$boot" "$1"
+    else
+        started=$(LC_ALL=C TZ=UTC0 /bin/ps -o lstart= -p "$1" 2>/dev/null) || return 1
+        # shellcheck disable=SC2086 # splitting evens out the spaces
+        set -- $started
+        [ $# -gt 0 ] && printf 'ps %s\n' "$*"
+    fi
+}
+
+# True when process $1 is the server that wrote the PID file.
+is_recorded_server() {
+    [ -n "$identity" ] && [ "$1" = "$recorded" ] && [ "$(process_identity "$1")" = "$identity" ]
+}
+
+# The folder of the serve.py that process $1 runs as a Python script, from
+# its command line: the interpreter (its path may hold spaces, and so may a
+# folder named after Python: each candidate is tried), its options, then the
+# script, then the script's own arguments. With -c, -m or - the interpreter
+# runs something else, whatever the line names after it.
+served_folder() {
     command_line=$(/bin/ps -ww -o args= -p "$1" 2>/dev/null) || return 1
-    case $command_line in
-        *" serve.py" | *"/serve.py") ;;
-        *) return 1 ;;
-    esac
-    interpreter=${command_line%% *}
-    case ${interpreter##*/} in
-        *[Pp]ython*) ;;
-        *) return 1 ;;
-    esac
-    case $command_line in
-        *" $root/serve.py") return 0 ;;
-    esac
-    script=${command_line##* }
+    after=$command_line
+    while :; do
+        case $after in
+            *" "*) ;;
+            *) return 1 ;;
+        esac
+        word=${after%% *}
+        after=${after#* }
+        case ${word##*/} in
+            *[Pp]ython*) script_folder "$1" "$after" && return 0 ;;
+        esac
+    done
+}
+
+script_folder() {
+    words=$2
+    while :; do
+        word=${words%% *}
+        case $word in
+            -W | -X) words=${words#* } ;;
+            -W?* | -X?* | --?*) ;;
+            --) words=${words#* }
+                break ;;
+            - | -*c* | -*m*) return 1 ;;
+            -?*) ;;
+            *) break ;;
+        esac
+        case $words in
+            *" "*) words=${words#* } ;;
+            *) return 1 ;;
+        esac
+    done
+    script=""
+    while :; do
+        script="${script:+$script }${words%% *}"
+        case $script in
+            serve.py | */serve.py) break ;;
+        esac
+        case $words in
+            *" "*) words=${words#* } ;;
+            *) return 1 ;;
+        esac
+    done
     case $script in
         /*) ;;
         *) script="$(working_folder "$1")/$script" ;;
     esac
-    [ "$(cd "${script%/*}" 2>/dev/null && pwd -P)" = "$root" ]
+    (cd "${script%/*}" 2>/dev/null && pwd -P)
+}
+
+# True when process $1 is this project's server: the one its PID file names,
+# or, for a server whose PID file is gone, one whose command line runs this
+# folder's serve.py.
+is_report_server() {
+    is_recorded_server "$1" || [ "$(served_folder "$1")" = "$root" ]
+}
+
+# The project folder of another project's report server that process $1 is:
+# its serve.py lies beside that project's scripts, or its PID file names it.
+other_project() {
+    folder=$(served_folder "$1") || return 1
+    [ "$folder" != "$root" ] || return 1
+    if [ -f "$folder/generate_buchhaltung.py" ] && [ -f "$folder/stop.sh" ]; then
+        printf '%s\n' "$folder"
+        return 0
+    fi
+    { read -r theirs && read -r their_identity; } 2>/dev/null <"$folder/logs/server.pid" || return 1
+    [ "$theirs" = "$1" ] && [ "$(process_identity "$1")" = "$their_identity" ] && printf '%s\n' "$folder"
 }
 
 program_name() {
@@ -173,8 +255,13 @@ else
 fi
 
 for pid in $others; do
-    echo "Port $port ist von $(program_name "$pid") (PID $pid) belegt – das ist nicht der Berichtsserver;" \
-        "er wurde nicht beendet."
+    if folder=$(other_project "$pid"); then
+        echo "Port $port ist vom Berichtsserver in $folder belegt (PID $pid) – er gehört zu einem anderen" \
+            "Projektordner und wurde nicht beendet."
+    else
+        echo "Port $port ist von $(program_name "$pid") (PID $pid) belegt – das ist nicht der Berichtsserver;" \
+            "er wurde nicht beendet."
+    fi
     status=1
 done
 exit $status
