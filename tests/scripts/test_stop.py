@@ -2,86 +2,142 @@
 under bash and under dash, which lacks every bash feature newer than macOS's bash 3.2."""
 
 import shutil
+import signal
 import socket
 import subprocess
 import tempfile
+from contextlib import contextmanager
 from pathlib import Path
 
 from project_fixture import PYTHON, SOURCE, ProjectCase, wait_for
 
-SHELLS = ("/bin/bash", "/usr/bin/dash")
-STUBBORN = ("import os, signal, socket, time\nsignal.signal(signal.SIGTERM, signal.SIG_IGN)\n"
+# The shell the program runs stop.sh with, and dash wherever this system keeps it.
+SHELLS = ("/bin/bash", shutil.which("dash") or "/bin/dash")
+LISTENER = ("import os, signal, socket, sys, time\nif 'stur' in sys.argv: signal.signal(signal.SIGTERM, signal.SIG_IGN)\n"
             "s = socket.create_server(('127.0.0.1', int(os.environ['HARLUNE_PORT'])))\nprint(flush=True)\n"
             "time.sleep(120)\n")
 
 
+@contextmanager
+def ended(process):
+    """Kills `process` when the block ends, so that a failed case leaves the port to the next."""
+    try:
+        yield process
+    finally:
+        process.kill()
+        process.wait()
+
+
+def program_name(pid):
+    """The holder's name as this system's ps reports it (macOS's framework Python calls itself "Python")."""
+    name = subprocess.run(["/bin/ps", "-o", "comm=", "-p", str(pid)], stdout=subprocess.PIPE, text=True).stdout
+    return name.strip().rsplit("/", 1)[-1]
+
+
 class Stopping(ProjectCase):
+    def setUp(self):
+        super().setUp()
+        folder = tempfile.TemporaryDirectory()
+        self.addCleanup(folder.cleanup)
+        self.elsewhere = Path(folder.name)
+        self.pid_file.parent.mkdir()
+
     def hold_port(self, *command, cwd=None):
         """A child that listens on the port (or has connected to it) before this returns."""
         child = self.spawn(*command, stdout=subprocess.PIPE, text=True, cwd=cwd or self.root)
         child.stdout.readline()
         return child
 
+    def serve(self, *command, cwd=None):
+        """serve.py started as `command`, once it listens and has written its PID file."""
+        server = self.spawn(*command, cwd=cwd or self.root, stdout=subprocess.DEVNULL)
+        pid_file = (self.root if cwd in (None, "/") else cwd) / "logs" / "server.pid"
+        self.assertTrue(wait_for(lambda: pid_file.exists() and pid_file.read_text().startswith(f"{server.pid}\n")))
+        return server
+
     def stop(self, shell, *stopped_pids, foreign=()):
         result = self.run_script(shell, str(self.root / "stop.sh"))
         lines = ([f"Server gestoppt (PID {', '.join(map(str, stopped_pids))})"] if stopped_pids else
                  [] if foreign else [f"Kein Server lief auf Port {self.port}."])
-        lines += [f"Port {self.port} ist von {name} (PID {pid}) belegt – das ist nicht der Berichtsserver; "
-                  "er wurde nicht beendet." for name, pid in foreign]
+        lines += list(foreign)
         self.assertEqual((result.returncode, result.stdout.splitlines()), (1 if foreign else 0, lines))
         if not foreign:
             self.assertRaises(ConnectionRefusedError, socket.create_connection, ("127.0.0.1", self.port))
         if stopped_pids:
             self.assertFalse(self.pid_file.exists())
 
-    def test_stops_our_server_however_started_and_no_client_named_in_the_pid_file(self):
+    def not_ours(self, holder):
+        return (f"Port {self.port} ist von {program_name(holder.pid)} (PID {holder.pid}) belegt – das ist nicht "
+                "der Berichtsserver; er wurde nicht beendet.")
+
+    def test_stops_our_server_however_started(self):
         self.generate()
+        spaced, unnamed = self.elsewhere / "Mein Python" / "python3", self.elsewhere / "py"
+        spaced.parent.mkdir()
+        for link in (spaced, unnamed):
+            link.symlink_to(PYTHON)
         for shell in SHELLS:
-            with self.subTest(shell):
-                server = self.start_server()
-                client = self.hold_port(PYTHON, "-c", "import socket\nc = socket.create_connection(('127.0.0.1', "
-                                        f"{self.port}))\nprint(flush=True)\nimport time; time.sleep(120)")
-                self.pid_file.write_text(f"{client.pid}\n")
-                self.stop(shell, server.pid)
-                self.assertEqual(server.wait(timeout=15), 0)
-                self.assertIsNone(client.poll())
-                self.pid_file.write_text(f"{client.pid}\n")  # nothing runs now; the PID file names a bystander
-                self.stop(shell)
-                # By hand from elsewhere, by full path, its PID file lost: still this project's server.
-                server = self.spawn(PYTHON, str(self.root / "serve.py"), cwd="/", stdout=subprocess.DEVNULL)
-                self.assertTrue(wait_for(lambda: self.pid_file.exists() and self.pid_file.read_text() == f"{server.pid}\n"))
-                self.pid_file.unlink()
-                self.stop(shell, server.pid)
-                self.assertEqual(server.wait(timeout=15), 0)
+            for name, command, cwd, pid_file_kept in (
+                    ("as the program starts it", (PYTHON, "serve.py"), None, True),
+                    # Only its PID file tells: the command line names no Python.
+                    ("by an interpreter of another name", (str(unnamed), "serve.py"), None, True),
+                    ("with its own arguments", (PYTHON, "-u", "serve.py", "--verbose"), None, False),
+                    ("by an interpreter path with a space, from elsewhere", (str(spaced), str(self.root / "serve.py")),
+                     "/", False)):
+                with self.subTest(name, shell=shell):
+                    server = self.serve(*command, cwd=cwd)
+                    with ended(server):
+                        if not pid_file_kept:
+                            self.pid_file.unlink()
+                        client = self.hold_port(PYTHON, "-c", "import socket\nc = socket.create_connection(("
+                                                f"'127.0.0.1', {self.port}))\nprint(flush=True)\nimport time\n"
+                                                "time.sleep(120)")
+                        self.stop(shell, server.pid)
+                        self.assertEqual(server.wait(timeout=15), 0)
+                        self.assertIsNone(client.poll())
 
     def test_server_ignoring_sigterm_gets_sigkill(self):
-        (self.root / "serve.py").write_text(STUBBORN)
         for shell in SHELLS:
             with self.subTest(shell):
-                stubborn = self.hold_port(PYTHON, "serve.py")
-                self.stop(shell, stubborn.pid)
-                self.assertEqual(stubborn.wait(timeout=15), -9)
+                (self.root / "serve.py").write_text(LISTENER)
+                stubborn = self.hold_port(PYTHON, "serve.py", "stur")
+                with ended(stubborn):
+                    self.stop(shell, stubborn.pid)
+                    self.assertEqual(stubborn.wait(timeout=15), -signal.SIGKILL)
 
-    def test_another_program_on_the_port_survives_is_named_and_our_server_cannot_start(self):
-        other_project = Path(self.enterContext(tempfile.TemporaryDirectory())) / "buchhaltung"
+    def test_leaves_alone_and_names_what_is_not_our_server(self):
+        other_project = self.elsewhere / "Buchhaltung 2023"
         shutil.copytree(SOURCE, other_project)
-        (other_project / "serve.py").write_text(STUBBORN)
-        for name, command, cwd in (
-                ("a user's web server in the project folder", (PYTHON, "-u", "-m", "http.server", "-b", "127.0.0.1"),
-                 self.root),
-                ("another project's serve.py", (PYTHON, "serve.py"), other_project)):
-            for shell in SHELLS:
+        bystander = self.hold_port(PYTHON, "-c", "import time\nprint(flush=True)\ntime.sleep(120)")
+        earlier = self.serve(PYTHON, "serve.py")  # what it records stays true of no other process
+        earlier_start = self.pid_file.read_text().split("\n")[1]
+        earlier.terminate()
+        earlier.wait(timeout=15)
+        for shell in SHELLS:
+            for name, command, cwd, recorded in (
+                    # Started in the project folder and naming serve.py, but running code of its own.
+                    ("a listener given serve.py as an argument", (PYTHON, "-c", LISTENER, "serve.py"), None, "{pid}\n"),
+                    ("a user's web server in the project folder",
+                     (PYTHON, "-u", "-m", "http.server", "-b", "127.0.0.1", str(self.port)), None, ""),
+                    # Our server's PID file, its number since taken by a stranger.
+                    ("a stranger with a recorded number", (PYTHON, "-c", LISTENER), None, "{pid}\n{start}\n"),
+                    ("another project's server", (PYTHON, "serve.py"), other_project, "")):
                 with self.subTest(name, shell=shell):
-                    holder = self.hold_port(*command, *([str(self.port)] if "-m" in command else []), cwd=cwd)
-                    self.pid_file.parent.mkdir(exist_ok=True)
-                    self.pid_file.write_text(f"{holder.pid}\n")  # even where our PID file names it
-                    self.stop(shell, foreign=[("python3", holder.pid)])
-                    start = self.run_script(PYTHON, "serve.py")
-                    self.assertEqual(start.returncode, 1)
-                    self.assertIn(f"Port {self.port} ist schon belegt", start.stdout)
-                    self.assertIsNone(holder.poll())
-                    holder.kill()
-                    holder.wait()
+                    holder = (self.serve(*command, cwd=cwd) if cwd else self.hold_port(*command))
+                    with ended(holder):
+                        self.pid_file.write_text(recorded.format(pid=holder.pid, start=earlier_start))
+                        self.stop(shell, foreign=[
+                            f"Port {self.port} ist vom Berichtsserver in {other_project} belegt (PID {holder.pid}) – "
+                            "er gehört zu einem anderen Projektordner und wurde nicht beendet." if cwd else
+                            self.not_ours(holder)])
+                        start = self.run_script(PYTHON, "serve.py")
+                        self.assertEqual(start.returncode, 1)
+                        self.assertIn(f"Port {self.port} ist schon belegt", start.stdout)
+                        self.assertIsNone(holder.poll())
+            with self.subTest("nothing on the port, the PID file naming a bystander", shell=shell):
+                self.pid_file.write_text(f"{bystander.pid}\n")
+                self.stop(shell)
+                self.assertIsNone(bystander.poll())
 
     def test_refuses_a_port_that_is_none(self):
         for shell in SHELLS:
