@@ -70,11 +70,13 @@ class ProjectCase(unittest.TestCase):
         self.addCleanup(end)
         return process
 
-    def start_server(self, env=None, **options):
-        """serve.py with its output appended to the server log, as the program starts it."""
+    def start_server(self, *command, env=None, **options):
+        """serve.py with its output appended to the server log, started as the program starts it
+        unless `command` says otherwise."""
         self.log.parent.mkdir(exist_ok=True)
         with open(self.log, "ab") as log:
-            server = self.spawn(PYTHON, "serve.py", env=env, stdout=log, stderr=subprocess.STDOUT, **options)
+            server = self.spawn(*command or (PYTHON, "serve.py"), env=env, stdout=log, stderr=subprocess.STDOUT,
+                                **options)
         # The start line, naming this server, comes after the listening socket and the PID file.
         self.assertTrue(wait_for(lambda: server.poll() is not None or f"(PID {server.pid})" in self.server_log()))
         self.assertIsNone(server.poll(), self.server_log())

@@ -9,7 +9,7 @@ import tempfile
 from contextlib import contextmanager
 from pathlib import Path
 
-from project_fixture import PYTHON, SOURCE, ProjectCase, wait_for
+from project_fixture import PYTHON, SOURCE, ProjectCase
 
 # The shell the program runs stop.sh with, and dash wherever this system keeps it.
 SHELLS = ("/bin/bash", shutil.which("dash") or "/bin/dash")
@@ -48,13 +48,6 @@ class Stopping(ProjectCase):
         child.stdout.readline()
         return child
 
-    def serve(self, *command, cwd=None):
-        """serve.py started as `command`, once it listens and has written its PID file."""
-        server = self.spawn(*command, cwd=cwd or self.root, stdout=subprocess.DEVNULL)
-        pid_file = (self.root if cwd in (None, "/") else cwd) / "logs" / "server.pid"
-        self.assertTrue(wait_for(lambda: pid_file.exists() and pid_file.read_text().startswith(f"{server.pid}\n")))
-        return server
-
     def stop(self, shell, *stopped_pids, foreign=()):
         result = self.run_script(shell, str(self.root / "stop.sh"))
         lines = ([f"Server gestoppt (PID {', '.join(map(str, stopped_pids))})"] if stopped_pids else
@@ -85,7 +78,7 @@ class Stopping(ProjectCase):
                     ("by an interpreter path with a space, from elsewhere", (str(spaced), str(self.root / "serve.py")),
                      "/", False)):
                 with self.subTest(name, shell=shell):
-                    server = self.serve(*command, cwd=cwd)
+                    server = self.start_server(*command, cwd=cwd or self.root)
                     with ended(server):
                         if not pid_file_kept:
                             self.pid_file.unlink()
@@ -109,7 +102,7 @@ class Stopping(ProjectCase):
         other_project = self.elsewhere / "Buchhaltung 2023"
         shutil.copytree(SOURCE, other_project)
         bystander = self.hold_port(PYTHON, "-c", "import time\nprint(flush=True)\ntime.sleep(120)")
-        earlier = self.serve(PYTHON, "serve.py")  # what it records stays true of no other process
+        earlier = self.start_server()  # what it records stays true of no other process
         earlier_start = self.pid_file.read_text().split("\n")[1]
         earlier.terminate()
         earlier.wait(timeout=15)
@@ -123,7 +116,7 @@ class Stopping(ProjectCase):
                     ("a stranger with a recorded number", (PYTHON, "-c", LISTENER), None, "{pid}\n{start}\n"),
                     ("another project's server", (PYTHON, "serve.py"), other_project, "")):
                 with self.subTest(name, shell=shell):
-                    holder = (self.serve(*command, cwd=cwd) if cwd else self.hold_port(*command))
+                    holder = self.start_server(*command, cwd=cwd) if cwd else self.hold_port(*command)
                     with ended(holder):
                         self.pid_file.write_text(recorded.format(pid=holder.pid, start=earlier_start))
                         self.stop(shell, foreign=[
