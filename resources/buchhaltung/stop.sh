@@ -165,17 +165,12 @@ is_report_server() {
     is_recorded_server "$1" || [ "$(served_folder "$1")" = "$root" ]
 }
 
-# The project folder of another project's report server that process $1 is:
-# its serve.py lies beside that project's scripts, or its PID file names it.
+# The project folder of another project's report server that process $1
+# is: it runs a serve.py that lies beside that project's other scripts.
 other_project() {
     folder=$(served_folder "$1") || return 1
-    [ "$folder" != "$root" ] || return 1
-    if [ -f "$folder/generate_buchhaltung.py" ] && [ -f "$folder/stop.sh" ]; then
+    [ "$folder" != "$root" ] && [ -f "$folder/generate_buchhaltung.py" ] && [ -f "$folder/stop.sh" ] &&
         printf '%s\n' "$folder"
-        return 0
-    fi
-    { read -r theirs && read -r their_identity; } 2>/dev/null <"$folder/logs/server.pid" || return 1
-    [ "$theirs" = "$1" ] && [ "$(process_identity "$1")" = "$their_identity" ] && printf '%s\n' "$folder"
 }
 
 program_name() {

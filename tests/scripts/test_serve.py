@@ -102,7 +102,7 @@ class Serving(ProjectCase):
         self.assertEqual(idle[0].recv(1), b"")
         slow.sendall(version[1:])
         self.assertEqual(answer(slow), 200)
-        for _ in range(150):  # more slow ones than the server could hold open
+        for _ in range(100):  # more slow ones than the server could hold open
             connect(b"G")
         self.assertEqual([self.get(path)[0] for path in ("/api/version", "/")], [200, 200])
 

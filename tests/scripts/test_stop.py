@@ -6,10 +6,11 @@ import signal
 import socket
 import subprocess
 import tempfile
+import time
 from contextlib import contextmanager
 from pathlib import Path
 
-from project_fixture import PYTHON, SOURCE, ProjectCase
+from project_fixture import PYTHON, SOURCE, ProjectCase, wait_for
 
 # The shell the program runs stop.sh with, and dash wherever this system keeps it.
 SHELLS = ("/bin/bash", shutil.which("dash") or "/bin/dash")
@@ -102,10 +103,13 @@ class Stopping(ProjectCase):
         other_project = self.elsewhere / "Buchhaltung 2023"
         shutil.copytree(SOURCE, other_project)
         bystander = self.hold_port(PYTHON, "-c", "import time\nprint(flush=True)\ntime.sleep(120)")
+        started = time.time()
         earlier = self.start_server()  # what it records stays true of no other process
         earlier_start = self.pid_file.read_text().split("\n")[1]
         earlier.terminate()
         earlier.wait(timeout=15)
+        # Where ps tells a start only to the second (macOS), the strangers start in a later one.
+        self.assertTrue(wait_for(lambda: time.time() > started + 1.5))
         for shell in SHELLS:
             for name, command, cwd, recorded in (
                     # Started in the project folder and naming serve.py, but running code of its own.
