@@ -10,9 +10,15 @@
 // reads them.
 namespace OutcomeTexts {
 
+// The server's state in the one set of words that the status line, the
+// tool tip and the commands' alerts share; the address left out.
+QString stateWords(const ServerStatus &status, qint64 port);
 // The status line: what a command of ours is doing, else whether the
-// server runs (and where).
-QString statusLine(const ServerStatus &status, const QString &dashboardAddress);
+// server runs (and where) or what holds its port.
+QString statusLine(const ServerStatus &status, const QString &dashboardAddress, qint64 port);
+QString toolTip(const ServerStatus &status, qint64 port);
+// "Port 8765 belegt: …": a program that is no server of this project holds the port.
+QString occupied(const PortHolder &holder, qint64 port);
 // The API line for a state; "API: —" until the first answer.
 QString apiLine(ServerStatus::Api api);
 

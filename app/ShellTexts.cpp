@@ -1,5 +1,6 @@
 #include "app/ShellTexts.h"
 
+#include "app/AppIdentity.h"
 #include "platform/TrayMenu.h"
 
 #include <QDate>
@@ -17,22 +18,21 @@ QString itemTitle()
 QString accessibleName() { return QStringLiteral("Harlune"); }
 QString displayName() { return accessibleName(); }
 
-QString toolTip(bool running)
-{
-    return running ? QStringLiteral("Harlune – Server läuft")
-                   : QStringLiteral("Harlune – Server gestoppt");
-}
+QString toolTip(const QString &stateWords) { return accessibleName() + QStringLiteral(" – ") + stateWords; }
 
 QString statusLineInitial() { return QStringLiteral("Status…"); }
 
 QString statusLine(bool running, const QString &dashboardAddress)
 {
-    return running ? QStringLiteral("Server läuft auf ") + dashboardAddress
-                   : QStringLiteral("Server gestoppt");
+    return running ? runningWords() + QStringLiteral(" auf ") + dashboardAddress : stoppedLine();
 }
+
+QString runningWords() { return QStringLiteral("Server läuft"); }
+QString stoppedLine() { return QStringLiteral("Server gestoppt"); }
 
 QString startingLine() { return QStringLiteral("Server wird gestartet …"); }
 QString stoppingLine() { return QStringLiteral("Server wird gestoppt …"); }
+QString restartingLine() { return QStringLiteral("Server wird neu gestartet …"); }
 
 QString apiLineInitial() { return QStringLiteral("API: —"); }
 QString apiLineOffline() { return QStringLiteral("API: offline"); }
@@ -119,36 +119,67 @@ QString unexpectedStopText(std::optional<qint32> pid, const std::optional<QDateT
     return lines.join(QLatin1Char('\n'));
 }
 
-QString upgradeNoticeTitle() { return QStringLiteral("Projektdateien aktualisiert"); }
-
-QString upgradeNoticeText(const QStringList &kept, const QStringList &failed)
+QString upgradeNoticeTitle(const ProjectUpgrade::Outcome &outcome)
 {
+    return outcome.newerVersion.isEmpty() ? QStringLiteral("Projektdateien aktualisiert")
+                                          : QStringLiteral("Projektdateien nicht aktualisiert");
+}
+
+QString upgradeNoticeText(const ProjectUpgrade::Outcome &outcome)
+{
+    const QString dataStays = QStringLiteral("Ihre Buchungen, Belege und Berichte bleiben, wie sie sind.");
+    if (!outcome.newerVersion.isEmpty()) {
+        return QStringLiteral("Die mitgelieferten Skripte im Projektordner stammen von einer neueren Version "
+                              "von Harlune (%1) als dieser (%2). Eine ältere Version ersetzt sie nicht: Sie "
+                              "bleiben, wie sie sind. ")
+                       .arg(outcome.newerVersion, QString::fromUtf8(AppIdentity::version))
+            + dataStays;
+    }
+    const bool allNew = outcome.kept.isEmpty() && outcome.deleted.isEmpty();
     QStringList lines{
-        (failed.isEmpty() ? QStringLiteral("Die mitgelieferten Skripte im Projektordner sind auf "
-                                           "den neuen Stand gebracht.")
-                          : QStringLiteral("Nicht alle mitgelieferten Skripte im Projektordner "
-                                           "sind auf den neuen Stand gebracht."))
-        + QStringLiteral(" Ihre Buchungen, Belege und Berichte bleiben, wie sie sind.")};
-    if (!kept.isEmpty()) {
+        (!outcome.failed.isEmpty() ? QStringLiteral("Nicht alle mitgelieferten Skripte im Projektordner "
+                                                    "sind auf den neuen Stand gebracht.")
+             : allNew ? QStringLiteral("Die mitgelieferten Skripte im Projektordner sind auf den neuen Stand "
+                                       "gebracht.")
+                      : QStringLiteral("Die mitgelieferten Skripte im Projektordner sind auf den neuen Stand "
+                                       "gebracht, bis auf die unten genannten."))
+        + QLatin1Char(' ') + dataStays};
+    if (!outcome.kept.isEmpty()) {
         lines << QString()
               << QStringLiteral("Diese Dateien haben Sie selbst geändert; sie bleiben "
                                 "unverändert, die neue Fassung liegt daneben:");
-        for (const QString &name : kept)
-            lines << QStringLiteral("• %1 → neu: %1.neu").arg(name);
+        for (const ProjectUpgrade::Kept &kept : outcome.kept)
+            lines << QStringLiteral("• %1 → neu: %2").arg(kept.name, kept.beside);
         lines << QString()
               << QStringLiteral("Ihren Fassungen fehlen die Korrekturen der neuen. Vergleichen "
                                 "Sie beide; brauchen Sie Ihre Änderung nicht mehr, ersetzen Sie "
-                                "die Datei durch die .neu-Datei.");
+                                "die Datei durch die neue Fassung.");
     }
-    if (!failed.isEmpty()) {
+    if (!outcome.deleted.isEmpty()) {
+        lines << QString() << QStringLiteral("Diese Dateien haben Sie gelöscht; sie bleiben gelöscht:");
+        for (const QString &name : outcome.deleted)
+            lines << QStringLiteral("• ") + name;
+    }
+    if (!outcome.failed.isEmpty()) {
         lines << QString()
               << QStringLiteral("Nicht aktualisiert werden konnten (Datenträger voll, fehlende "
                                 "Rechte oder ein fremder Eintrag unter dem Namen):");
-        for (const QString &name : failed)
+        for (const QString &name : outcome.failed)
             lines << QStringLiteral("• ") + name;
         lines << QStringLiteral("Beim nächsten Start versucht das Programm es erneut.");
     }
     return lines.join(QLatin1Char('\n'));
+}
+
+QString quitLeavesServerTitle() { return QStringLiteral("Server läuft weiter"); }
+
+QString quitLeavesServerText(const QString &stopMessage, int seconds)
+{
+    const QString cause = stopMessage.isEmpty()
+        ? QStringLiteral("Der Server ließ sich nicht innerhalb von %1 Sekunden stoppen.").arg(seconds)
+        : stopMessage;
+    return cause + QStringLiteral("\n\nHarlune wird jetzt beendet; der Server läuft möglicherweise weiter. "
+                                  "Starten Sie Harlune erneut, um ihn zu sehen und zu stoppen.");
 }
 
 QString startedTitle() { return QStringLiteral("Server gestartet"); }
