@@ -325,8 +325,8 @@ void AppDelegate::showDelayedWelcome()
     }
     // Over the welcome, so it is read first; told once.
     if (m_upgradeNotice) {
-        m_alerts->show(AlertPresenter::Kind::Result, ShellTexts::upgradeNoticeTitle(*m_upgradeNotice),
-                       ShellTexts::upgradeNoticeText(*m_upgradeNotice));
+        m_alerts->show(AlertPresenter::Kind::Result, OutcomeTexts::upgradeNoticeTitle(*m_upgradeNotice),
+                       OutcomeTexts::upgradeNoticeText(*m_upgradeNotice));
         m_upgradeNotice.reset();
     }
     // Without a tray the user could neither see nor end the program: say so,

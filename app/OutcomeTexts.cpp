@@ -1,5 +1,6 @@
 #include "app/OutcomeTexts.h"
 
+#include "app/AppIdentity.h"
 #include "app/ShellTexts.h"
 #include "paths/ProjectLayout.h"
 #include "platform/SystemError.h"
@@ -256,6 +257,58 @@ QString holder(const PortHolder &holder)
     const QString process = QStringLiteral("PID ") + QString::number(*holder.pid);
     return QStringLiteral("Belegt von: ")
         + (holder.program ? *holder.program + QStringLiteral(" (") + process + QLatin1Char(')') : process);
+}
+
+QString upgradeNoticeTitle(const ProjectUpgrade::Outcome &outcome)
+{
+    return outcome.newerVersion.isEmpty() ? QStringLiteral("Projektdateien aktualisiert")
+                                          : QStringLiteral("Projektdateien nicht aktualisiert");
+}
+
+QString upgradeNoticeText(const ProjectUpgrade::Outcome &outcome)
+{
+    const QString dataStays = QStringLiteral("Ihre Buchungen, Belege und Berichte bleiben, wie sie sind.");
+    if (!outcome.newerVersion.isEmpty()) {
+        return QStringLiteral("Die mitgelieferten Skripte im Projektordner stammen von einer neueren Version "
+                              "von Harlune (%1) als dieser (%2). Eine ältere Version ersetzt sie nicht: Sie "
+                              "bleiben, wie sie sind. ")
+                       .arg(outcome.newerVersion, QString::fromUtf8(AppIdentity::version))
+            + dataStays;
+    }
+    const bool allNew = outcome.kept.isEmpty() && outcome.deleted.isEmpty();
+    QStringList said{
+        (!outcome.failed.isEmpty() ? QStringLiteral("Nicht alle mitgelieferten Skripte im Projektordner "
+                                                    "sind auf den neuen Stand gebracht.")
+             : allNew ? QStringLiteral("Die mitgelieferten Skripte im Projektordner sind auf den neuen Stand "
+                                       "gebracht.")
+                      : QStringLiteral("Die mitgelieferten Skripte im Projektordner sind auf den neuen Stand "
+                                       "gebracht, bis auf die unten genannten."))
+        + QLatin1Char(' ') + dataStays};
+    if (!outcome.kept.isEmpty()) {
+        said << QString()
+              << QStringLiteral("Diese Dateien haben Sie selbst geändert; sie bleiben "
+                                "unverändert, die neue Fassung liegt daneben:");
+        for (const ProjectUpgrade::Kept &kept : outcome.kept)
+            said << QStringLiteral("• %1 → neu: %2").arg(kept.name, kept.beside);
+        said << QString()
+              << QStringLiteral("Ihren Fassungen fehlen die Korrekturen der neuen. Vergleichen "
+                                "Sie beide; brauchen Sie Ihre Änderung nicht mehr, ersetzen Sie "
+                                "die Datei durch die neue Fassung.");
+    }
+    if (!outcome.deleted.isEmpty()) {
+        said << QString() << QStringLiteral("Diese Dateien haben Sie gelöscht; sie bleiben gelöscht:");
+        for (const QString &name : outcome.deleted)
+            said << QStringLiteral("• ") + name;
+    }
+    if (!outcome.failed.isEmpty()) {
+        said << QString()
+              << QStringLiteral("Nicht aktualisiert werden konnten (Datenträger voll, fehlende "
+                                "Rechte oder ein fremder Eintrag unter dem Namen):");
+        for (const QString &name : outcome.failed)
+            said << QStringLiteral("• ") + name;
+        said << QStringLiteral("Beim nächsten Start versucht das Programm es erneut.");
+    }
+    return said.join(QLatin1Char('\n'));
 }
 
 QString output(const OutputText::Excerpt &excerpt)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "paths/ProjectUpgrade.h"
 #include "server/Outcome.h"
 #include "server/ServerStatus.h"
 
@@ -31,6 +32,13 @@ QString failure(const RunFailure &failure);
 QString systemError(const QString &technical);
 // "Belegt von: …": who holds the port.
 QString holder(const PortHolder &holder);
+// After the program's own files in the project folder were brought up to
+// date: which files the user changed and kept, which the user deleted and
+// stay deleted, which could not be updated; or that they came from a newer
+// version of the program and were left as they are.
+QString upgradeNoticeTitle(const ProjectUpgrade::Outcome &outcome);
+QString upgradeNoticeText(const ProjectUpgrade::Outcome &outcome);
+
 // A child's output, with the gap of a shortened one worded.
 QString output(const OutputText::Excerpt &excerpt);
 // Stands in a shortened output for the lines between its start and its end.

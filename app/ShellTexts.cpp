@@ -1,6 +1,5 @@
 #include "app/ShellTexts.h"
 
-#include "app/AppIdentity.h"
 #include "platform/TrayMenu.h"
 
 #include <QDate>
@@ -116,58 +115,6 @@ QString unexpectedStopText(std::optional<qint32> pid, const std::optional<QDateT
                                   : QStringLiteral("Letzter Fehler im Log: ") + lastError);
     if (clickOpensLogs)
         lines << QStringLiteral("Ein Klick auf diese Meldung öffnet den Logs-Ordner.");
-    return lines.join(QLatin1Char('\n'));
-}
-
-QString upgradeNoticeTitle(const ProjectUpgrade::Outcome &outcome)
-{
-    return outcome.newerVersion.isEmpty() ? QStringLiteral("Projektdateien aktualisiert")
-                                          : QStringLiteral("Projektdateien nicht aktualisiert");
-}
-
-QString upgradeNoticeText(const ProjectUpgrade::Outcome &outcome)
-{
-    const QString dataStays = QStringLiteral("Ihre Buchungen, Belege und Berichte bleiben, wie sie sind.");
-    if (!outcome.newerVersion.isEmpty()) {
-        return QStringLiteral("Die mitgelieferten Skripte im Projektordner stammen von einer neueren Version "
-                              "von Harlune (%1) als dieser (%2). Eine ältere Version ersetzt sie nicht: Sie "
-                              "bleiben, wie sie sind. ")
-                       .arg(outcome.newerVersion, QString::fromUtf8(AppIdentity::version))
-            + dataStays;
-    }
-    const bool allNew = outcome.kept.isEmpty() && outcome.deleted.isEmpty();
-    QStringList lines{
-        (!outcome.failed.isEmpty() ? QStringLiteral("Nicht alle mitgelieferten Skripte im Projektordner "
-                                                    "sind auf den neuen Stand gebracht.")
-             : allNew ? QStringLiteral("Die mitgelieferten Skripte im Projektordner sind auf den neuen Stand "
-                                       "gebracht.")
-                      : QStringLiteral("Die mitgelieferten Skripte im Projektordner sind auf den neuen Stand "
-                                       "gebracht, bis auf die unten genannten."))
-        + QLatin1Char(' ') + dataStays};
-    if (!outcome.kept.isEmpty()) {
-        lines << QString()
-              << QStringLiteral("Diese Dateien haben Sie selbst geändert; sie bleiben "
-                                "unverändert, die neue Fassung liegt daneben:");
-        for (const ProjectUpgrade::Kept &kept : outcome.kept)
-            lines << QStringLiteral("• %1 → neu: %2").arg(kept.name, kept.beside);
-        lines << QString()
-              << QStringLiteral("Ihren Fassungen fehlen die Korrekturen der neuen. Vergleichen "
-                                "Sie beide; brauchen Sie Ihre Änderung nicht mehr, ersetzen Sie "
-                                "die Datei durch die neue Fassung.");
-    }
-    if (!outcome.deleted.isEmpty()) {
-        lines << QString() << QStringLiteral("Diese Dateien haben Sie gelöscht; sie bleiben gelöscht:");
-        for (const QString &name : outcome.deleted)
-            lines << QStringLiteral("• ") + name;
-    }
-    if (!outcome.failed.isEmpty()) {
-        lines << QString()
-              << QStringLiteral("Nicht aktualisiert werden konnten (Datenträger voll, fehlende "
-                                "Rechte oder ein fremder Eintrag unter dem Namen):");
-        for (const QString &name : outcome.failed)
-            lines << QStringLiteral("• ") + name;
-        lines << QStringLiteral("Beim nächsten Start versucht das Programm es erneut.");
-    }
     return lines.join(QLatin1Char('\n'));
 }
 

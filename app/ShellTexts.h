@@ -1,7 +1,5 @@
 #pragma once
 
-#include "paths/ProjectUpgrade.h"
-
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
@@ -62,13 +60,6 @@ QString unexpectedStopTitle();
 // that a click opens the logs folder where the click reaches us.
 QString unexpectedStopText(std::optional<qint32> pid, const std::optional<QDateTime> &since,
                            const QString &lastError, bool clickOpensLogs);
-
-// After the program's own files in the project folder were brought up to
-// date: which files the user changed and kept, which the user deleted and
-// stay deleted, which could not be updated; or that they came from a newer
-// version of the program and were left as they are.
-QString upgradeNoticeTitle(const ProjectUpgrade::Outcome &outcome);
-QString upgradeNoticeText(const ProjectUpgrade::Outcome &outcome);
 
 // Said when "Beenden" ends the program while its server may still run: what
 // the stop reported, or that it did not report within `seconds`.

@@ -217,7 +217,7 @@ private slots:
     {
         using ProjectUpgrade::Outcome;
         const auto first = [](const Outcome &outcome) {
-            return ShellTexts::upgradeNoticeText(outcome).section(u'\n', 0, 0);
+            return OutcomeTexts::upgradeNoticeText(outcome).section(u'\n', 0, 0);
         };
         const Outcome allNew{{u"serve.py"_s}, {}, {}, {}, {}, {}};
         const Outcome kept{{}, {}, {{u"stop.sh"_s, u"stop.sh.neu.2"_s}}, {}, {}, {}};
@@ -226,10 +226,10 @@ private slots:
         const Outcome newer{{}, {}, {}, {}, {}, u"9.1"_s};
         // Kept or deleted files are no "everything brought up to date".
         QVERIFY(first(kept) != first(allNew) && first(deleted) == first(kept) && first(failed) != first(kept));
-        QVERIFY(ShellTexts::upgradeNoticeText(kept).contains(u"stop.sh → neu: stop.sh.neu.2"_s));
-        QVERIFY(ShellTexts::upgradeNoticeText(deleted).contains(u"• README.md"_s));
-        QVERIFY(ShellTexts::upgradeNoticeText(newer).contains(u"9.1"_s) && first(newer) != first(allNew));
-        QVERIFY(ShellTexts::upgradeNoticeTitle(newer) != ShellTexts::upgradeNoticeTitle(kept));
+        QVERIFY(OutcomeTexts::upgradeNoticeText(kept).contains(u"stop.sh → neu: stop.sh.neu.2"_s));
+        QVERIFY(OutcomeTexts::upgradeNoticeText(deleted).contains(u"• README.md"_s));
+        QVERIFY(OutcomeTexts::upgradeNoticeText(newer).contains(u"9.1"_s) && first(newer) != first(allNew));
+        QVERIFY(OutcomeTexts::upgradeNoticeTitle(newer) != OutcomeTexts::upgradeNoticeTitle(kept));
     }
 
     void lastErrorLine_data()
