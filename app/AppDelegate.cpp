@@ -64,7 +64,7 @@ void AppDelegate::applicationDidFinishLaunching()
     m_welcomeTimer->setInterval(welcomeDelayMs);
     connect(m_welcomeTimer, &QTimer::timeout, this, &AppDelegate::showDelayedWelcome);
     m_welcomeTimer->start();
-    if (!upgrade.kept.isEmpty() || !upgrade.failed.isEmpty())
+    if (upgrade.worthTelling())
         m_upgradeNotice = upgrade;
 }
 
@@ -149,11 +149,13 @@ void AppDelegate::updateMenu()
     m_runRecord.observe(status.running, status.pid, QDateTime::currentDateTimeUtc());
     // Only a change is passed on: a StatusNotifier item announces every
     // tool tip on the bus, and each panel then asks for it again.
-    if (m_statusItem && m_statusItem->toolTip() != ShellTexts::toolTip(status.running))
-        m_statusItem->setToolTip(ShellTexts::toolTip(status.running));
+    const QString toolTip = OutcomeTexts::toolTip(status, m_manager.port());
+    if (m_statusItem && m_statusItem->toolTip() != toolTip)
+        m_statusItem->setToolTip(toolTip);
     if (m_menuBarItem)
-        m_menuBarItem->setToolTip(ShellTexts::toolTip(status.running));
-    setEntryTitle(m_statusLineItem, OutcomeTexts::statusLine(status, m_manager.dashboardUrl().toString()));
+        m_menuBarItem->setToolTip(toolTip);
+    setEntryTitle(m_statusLineItem,
+                  OutcomeTexts::statusLine(status, m_manager.dashboardUrl().toString(), m_manager.port()));
     // One server command at a time: the line above says which is under way.
     for (QAction *entry : std::as_const(m_serverEntries)) {
         if (entry)
@@ -236,6 +238,9 @@ void AppDelegate::revealProject()
 
 void AppDelegate::quitApp()
 {
+    // Once: a second "Beenden" would call off the stop the first is waiting for.
+    if (std::exchange(m_quitting, true))
+        return;
     // Nothing still under way holds the end up: its children end now, and
     // a start in progress launches no server any more.
     m_manager.cancelOperations();
@@ -245,18 +250,38 @@ void AppDelegate::quitApp()
         emit terminationRequested();
         return;
     }
-    // Whatever the stop reports, the program ends once it is over, and a
-    // stop script that hangs does not keep it: after the grace its run is
-    // called off too, so no worker holds the end up.
-    const auto end = [self = QPointer(this)] {
-        if (!self || self->m_ending)
-            return;
-        self->m_ending = true;
-        self->m_manager.cancelOperations();
-        emit self->terminationRequested();
-    };
-    m_manager.stopServer([end](const OperationOutcome &) { end(); });
-    QTimer::singleShot(quitStopGraceMs, this, end);
+    // Whatever the stop reports, the program ends once it is over: the stop
+    // is bounded itself, so it is waited for rather than cut short while
+    // its server may still be ending. Should it not report back within its
+    // bound, its run is called off, so no worker holds the end up.
+    m_manager.stopServer([self = QPointer(this)](const OperationOutcome &done) {
+        if (self)
+            self->finishQuit(done);
+    });
+    QTimer::singleShot(m_manager.stopBoundMs() + quitStopMarginMs, this, [this] { finishQuit(std::nullopt); });
+}
+
+void AppDelegate::finishQuit(const std::optional<OperationOutcome> &done)
+{
+    if (m_ending)
+        return;
+    m_ending = true;
+    m_manager.cancelOperations();
+    // The stop's report comes after the state it left; without one nothing is sure.
+    const ServerStatus &status = m_manager.status().current();
+    if (done && !status.running && !status.pid) {
+        emit terminationRequested();
+        return;
+    }
+    // Never gone leaving our server running unsaid: the user learns it, and
+    // what the stop said, before the program ends.
+    m_alerts->show(AlertPresenter::Kind::Result, ShellTexts::quitLeavesServerTitle(),
+                   ShellTexts::quitLeavesServerText(done ? OutcomeTexts::message(*done) : QString(),
+                                                    (m_manager.stopBoundMs() + quitStopMarginMs + 999) / 1000),
+                   std::nullopt, [self = QPointer(this)](bool) {
+                       if (self)
+                           emit self->terminationRequested();
+                   });
 }
 
 ServerManager::Completion AppDelegate::reportTo(Command command)
@@ -300,8 +325,8 @@ void AppDelegate::showDelayedWelcome()
     }
     // Over the welcome, so it is read first; told once.
     if (m_upgradeNotice) {
-        m_alerts->show(AlertPresenter::Kind::Result, ShellTexts::upgradeNoticeTitle(),
-                       ShellTexts::upgradeNoticeText(m_upgradeNotice->kept, m_upgradeNotice->failed));
+        m_alerts->show(AlertPresenter::Kind::Result, OutcomeTexts::upgradeNoticeTitle(*m_upgradeNotice),
+                       OutcomeTexts::upgradeNoticeText(*m_upgradeNotice));
         m_upgradeNotice.reset();
     }
     // Without a tray the user could neither see nor end the program: say so,

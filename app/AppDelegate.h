@@ -29,8 +29,10 @@ class AppDelegate : public QObject
 
 public:
     static constexpr int welcomeDelayMs = 300;
-    // Quitting waits this long at most for the server's stop.
-    static constexpr int quitStopGraceMs = 2000;
+    // Quitting waits for the server's stop, which ends within its own
+    // bounds (the stop script's, the port's grace, the probe's time-out);
+    // this much longer only if it has not reported back by then.
+    static constexpr int quitStopMarginMs = 5000;
     // How long a look at the menu lasts where the panel never says it closed.
     static constexpr int lookOverDBusMs = 60000;
 
@@ -93,6 +95,9 @@ private:
     void run(MenuModel::Command command);
     ServerManager::Completion reportTo(MenuModel::Command command);
     void finishServerCommand(MenuModel::Command command, const OperationOutcome &done, const QString &message);
+    // The stop asked for by quitting reported back (or never did): the
+    // program ends, after saying so if our server may still run.
+    void finishQuit(const std::optional<OperationOutcome> &done);
     void showWelcome();
     void showDelayedWelcome();
     void showTrayMissingNotice();
@@ -111,7 +116,8 @@ private:
     bool m_didShowWelcome = false;
     StopNotice::RunRecord m_runRecord;
     QPointer<DesktopNotifier> m_notifier;
-    bool m_ending = false; // quitting has ended the program
+    bool m_quitting = false; // "Beenden" was chosen
+    bool m_ending = false; // quitting has ended the program, or says why it leaves the server
     bool m_greetsAtLaunch = true;
     std::optional<ProjectUpgrade::Outcome> m_upgradeNotice; // told at the welcome's moment
 };

@@ -2,6 +2,7 @@
 // came later, and the menu's texts as that tray shows them.
 #include "app/AppDelegate.h"
 
+#include "app/OutcomeTexts.h"
 #include "app/ShellTexts.h"
 #include "app/TrayIconImage.h"
 #include "platform/TrayItemAsMenu.h"
@@ -20,7 +21,7 @@ void AppDelegate::createStatusItem()
         if (!m_menuBarItem)
             m_menuBarItem = new MenuBarItem(m_statusMenu, ShellTexts::buttonTitle(),
                                             ShellTexts::accessibleName(), this);
-        m_menuBarItem->setToolTip(ShellTexts::toolTip(m_manager.status().current().running));
+        m_menuBarItem->setToolTip(OutcomeTexts::toolTip(m_manager.status().current(), m_manager.port()));
         return;
     }
     // A panel that comes back finds the item it had: Qt registers it again.
@@ -53,7 +54,7 @@ void AppDelegate::createStatusItem()
     connect(m_statusItem, &QSystemTrayIcon::messageClicked, this, &AppDelegate::openLogs);
     m_statusItem->setIcon(TrayIconImage::programIcon(
         QGuiApplication::palette().color(QPalette::WindowText)));
-    m_statusItem->setToolTip(ShellTexts::toolTip(m_manager.status().current().running));
+    m_statusItem->setToolTip(OutcomeTexts::toolTip(m_manager.status().current(), m_manager.port()));
     // Shown even without a tray: the icon then appears once a tray starts.
     m_statusItem->show();
     TrayItemAsMenu::declare(m_statusItem);

@@ -93,13 +93,22 @@ Request parse(const QStringList &arguments)
             Autostart::loginOption(),
             QStringLiteral("Ohne Begrüßung starten, wie es der Autostart-Eintrag tut"));
     parser.addOptions({help, version, autostart, login});
-    // Qt's own options that launchers and session managers pass; the
-    // application object takes them from argv later.
-    for (const char *name : {"platform", "display", "session"}) {
-        QCommandLineOption qtOption(QLatin1String(name), QString(), QStringLiteral("value"));
-        qtOption.setFlags(QCommandLineOption::HiddenFromHelp);
-        parser.addOption(qtOption);
-    }
+    // Qt's own options (qt6options(7)), which launchers, session managers
+    // and users pass to every Qt program: the application object takes
+    // them from argv later.
+    const auto addQtOptions = [&parser](std::initializer_list<const char *> names, bool withValue) {
+        for (const char *name : names) {
+            QCommandLineOption qtOption(QLatin1String(name), QString(),
+                                        withValue ? QStringLiteral("value") : QString());
+            qtOption.setFlags(QCommandLineOption::HiddenFromHelp);
+            parser.addOption(qtOption);
+        }
+    };
+    addQtOptions({"platform", "platformpluginpath", "platformtheme", "plugin", "display", "geometry",
+                  "session", "style", "stylesheet", "qwindowgeometry", "qwindowicon", "qwindowtitle",
+                  "qmljsdebugger", "dialogs", "fontengine", "name", "visual"},
+                 true);
+    addQtOptions({"reverse", "widgetcount", "nograb", "dograb", "sync"}, false);
 
     if (!parser.parse(arguments)) {
         if (!parser.unknownOptionNames().isEmpty())

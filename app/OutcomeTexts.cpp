@@ -1,5 +1,6 @@
 #include "app/OutcomeTexts.h"
 
+#include "app/AppIdentity.h"
 #include "app/ShellTexts.h"
 #include "paths/ProjectLayout.h"
 #include "platform/SystemError.h"
@@ -56,11 +57,21 @@ QString overrideNote()
         + qEnvironmentVariable(variable) + QStringLiteral(") – bitte prüfen Sie diese Angabe.");
 }
 
+// The port is held by what is no server of this project: said as the
+// status line says it, and what the command did not do.
+bool heldByStranger(const OperationOutcome &outcome)
+{
+    return outcome.holder && outcome.holder->pid && !outcome.holder->thisProject;
+}
+
 // The stop ended nothing and the port is still held. The stop script,
 // where it said something, knows best why; the holder is added unless it
 // named it already.
 QString stopLeftPortBusy(const OperationOutcome &outcome)
 {
+    if (heldByStranger(outcome))
+        return lines({outcome.failure ? failure(*outcome.failure) : QString(),
+                      occupied(*outcome.holder, outcome.port) + QStringLiteral(" – es wurde nicht beendet.")});
     const QString notStopped = port(outcome) + QStringLiteral(" ist noch belegt – der Server wurde nicht gestoppt.");
     const QString text = outcome.failure ? QString() : output(outcome.output);
     if (text.isEmpty())
@@ -89,20 +100,48 @@ QString endedAtOnce(const OperationOutcome &outcome)
 
 } // namespace
 
-QString statusLine(const ServerStatus &status, const QString &dashboardAddress)
+QString stateWords(const ServerStatus &status, qint64 port)
 {
     switch (status.state()) {
     case ServerStatus::State::Starting: return ShellTexts::startingLine();
+    case ServerStatus::State::Restarting: return ShellTexts::restartingLine();
     case ServerStatus::State::Stopping: return ShellTexts::stoppingLine();
     case ServerStatus::State::Launching:
         return QStringLiteral("Server startet … (PID ") + QString::number(status.pid.value_or(0)) + QLatin1Char(')');
     case ServerStatus::State::Unresponsive:
         return QStringLiteral("Server (PID ") + QString::number(status.pid.value_or(0))
             + QStringLiteral(") nimmt keine Verbindungen an");
-    case ServerStatus::State::Running:
+    case ServerStatus::State::Occupied: return occupied(*status.stranger, port);
+    case ServerStatus::State::Running: return ShellTexts::runningWords();
     case ServerStatus::State::Stopped: break;
     }
-    return ShellTexts::statusLine(status.running, dashboardAddress);
+    // Nothing is known before the first probe has answered.
+    return status.known ? ShellTexts::stoppedLine() : ShellTexts::statusLineInitial();
+}
+
+QString statusLine(const ServerStatus &status, const QString &dashboardAddress, qint64 port)
+{
+    if (status.state() == ServerStatus::State::Running)
+        return ShellTexts::statusLine(true, dashboardAddress);
+    return stateWords(status, port);
+}
+
+QString toolTip(const ServerStatus &status, qint64 port)
+{
+    return ShellTexts::toolTip(stateWords(status, port));
+}
+
+QString occupied(const PortHolder &holder, qint64 port)
+{
+    const QString held = QStringLiteral("Port ") + QString::number(port) + QStringLiteral(" belegt: ");
+    if (!holder.pid)
+        return held + QStringLiteral("Programm eines anderen Benutzers");
+    const QString process = QStringLiteral("PID ") + QString::number(*holder.pid);
+    const QString who = holder.otherProject
+        ? QStringLiteral("Berichtsserver aus ") + *holder.otherProject + QStringLiteral(" (") + process + QLatin1Char(')')
+        : holder.program ? *holder.program + QStringLiteral(" (") + process + QLatin1Char(')')
+                         : process;
+    return held + who + QStringLiteral(", nicht dieser Projektordner");
 }
 
 QString apiLine(ServerStatus::Api api)
@@ -127,9 +166,11 @@ QString message(const OperationOutcome &outcome)
                                             : QString()});
     case Kind::StartedNotListening:
         return QStringLiteral("Server gestartet (PID ") + QString::number(outcome.pid.value_or(0))
-            + QStringLiteral("), er nimmt aber noch keine Verbindungen an. Das Menü zeigt, sobald er auf ")
+            + QStringLiteral("), er nimmt aber noch keine Verbindungen an. Das Menü zeigt es an, sobald er auf ")
             + port(outcome) + QStringLiteral(" bereit ist.");
     case Kind::PortBusy:
+        if (heldByStranger(outcome))
+            return occupied(*outcome.holder, outcome.port) + QStringLiteral(" – der Server wurde nicht gestartet.");
         return withHolder(outcome, port(outcome) + QStringLiteral(" noch belegt – bitte zuerst stoppen."));
     case Kind::GeneratorFailed:
         return said(outcome, QStringLiteral("Generator fehlgeschlagen"));
@@ -184,7 +225,7 @@ QString failure(const RunFailure &failure)
                               "mit Homebrew (brew install python).\nGesucht in:\n")
                + failure.detail;
     case RunFailure::Kind::LogUnusable:
-        return QStringLiteral("Fehler: Das Server-Log ") + failure.path
+        return QStringLiteral("Das Server-Log ") + failure.path
             + QStringLiteral(" ist keine beschreibbare Datei. Der Server wurde nicht gestartet.");
     case RunFailure::Kind::TimedOut: {
         const int seconds = qMax(1, (failure.boundMs + 999) / 1000);
@@ -216,6 +257,58 @@ QString holder(const PortHolder &holder)
     const QString process = QStringLiteral("PID ") + QString::number(*holder.pid);
     return QStringLiteral("Belegt von: ")
         + (holder.program ? *holder.program + QStringLiteral(" (") + process + QLatin1Char(')') : process);
+}
+
+QString upgradeNoticeTitle(const ProjectUpgrade::Outcome &outcome)
+{
+    return outcome.newerVersion.isEmpty() ? QStringLiteral("Projektdateien aktualisiert")
+                                          : QStringLiteral("Projektdateien nicht aktualisiert");
+}
+
+QString upgradeNoticeText(const ProjectUpgrade::Outcome &outcome)
+{
+    const QString dataStays = QStringLiteral("Ihre Buchungen, Belege und Berichte bleiben, wie sie sind.");
+    if (!outcome.newerVersion.isEmpty()) {
+        return QStringLiteral("Die mitgelieferten Skripte im Projektordner stammen von einer neueren Version "
+                              "von Harlune (%1) als dieser (%2). Eine ältere Version ersetzt sie nicht: Sie "
+                              "bleiben, wie sie sind. ")
+                       .arg(outcome.newerVersion, QString::fromUtf8(AppIdentity::version))
+            + dataStays;
+    }
+    const bool allNew = outcome.kept.isEmpty() && outcome.deleted.isEmpty();
+    QStringList said{
+        (!outcome.failed.isEmpty() ? QStringLiteral("Nicht alle mitgelieferten Skripte im Projektordner "
+                                                    "sind auf den neuen Stand gebracht.")
+             : allNew ? QStringLiteral("Die mitgelieferten Skripte im Projektordner sind auf den neuen Stand "
+                                       "gebracht.")
+                      : QStringLiteral("Die mitgelieferten Skripte im Projektordner sind auf den neuen Stand "
+                                       "gebracht, bis auf die unten genannten."))
+        + QLatin1Char(' ') + dataStays};
+    if (!outcome.kept.isEmpty()) {
+        said << QString()
+              << QStringLiteral("Diese Dateien haben Sie selbst geändert; sie bleiben "
+                                "unverändert, die neue Fassung liegt daneben:");
+        for (const ProjectUpgrade::Kept &kept : outcome.kept)
+            said << QStringLiteral("• %1 → neu: %2").arg(kept.name, kept.beside);
+        said << QString()
+              << QStringLiteral("Ihren Fassungen fehlen die Korrekturen der neuen. Vergleichen "
+                                "Sie beide; brauchen Sie Ihre Änderung nicht mehr, ersetzen Sie "
+                                "die Datei durch die neue Fassung.");
+    }
+    if (!outcome.deleted.isEmpty()) {
+        said << QString() << QStringLiteral("Diese Dateien haben Sie gelöscht; sie bleiben gelöscht:");
+        for (const QString &name : outcome.deleted)
+            said << QStringLiteral("• ") + name;
+    }
+    if (!outcome.failed.isEmpty()) {
+        said << QString()
+              << QStringLiteral("Nicht aktualisiert werden konnten (Datenträger voll, fehlende "
+                                "Rechte oder ein fremder Eintrag unter dem Namen):");
+        for (const QString &name : outcome.failed)
+            said << QStringLiteral("• ") + name;
+        said << QStringLiteral("Beim nächsten Start versucht das Programm es erneut.");
+    }
+    return said.join(QLatin1Char('\n'));
 }
 
 QString output(const OutputText::Excerpt &excerpt)

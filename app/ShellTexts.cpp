@@ -17,22 +17,21 @@ QString itemTitle()
 QString accessibleName() { return QStringLiteral("Harlune"); }
 QString displayName() { return accessibleName(); }
 
-QString toolTip(bool running)
-{
-    return running ? QStringLiteral("Harlune – Server läuft")
-                   : QStringLiteral("Harlune – Server gestoppt");
-}
+QString toolTip(const QString &stateWords) { return accessibleName() + QStringLiteral(" – ") + stateWords; }
 
 QString statusLineInitial() { return QStringLiteral("Status…"); }
 
 QString statusLine(bool running, const QString &dashboardAddress)
 {
-    return running ? QStringLiteral("Server läuft auf ") + dashboardAddress
-                   : QStringLiteral("Server gestoppt");
+    return running ? runningWords() + QStringLiteral(" auf ") + dashboardAddress : stoppedLine();
 }
+
+QString runningWords() { return QStringLiteral("Server läuft"); }
+QString stoppedLine() { return QStringLiteral("Server gestoppt"); }
 
 QString startingLine() { return QStringLiteral("Server wird gestartet …"); }
 QString stoppingLine() { return QStringLiteral("Server wird gestoppt …"); }
+QString restartingLine() { return QStringLiteral("Server wird neu gestartet …"); }
 
 QString apiLineInitial() { return QStringLiteral("API: —"); }
 QString apiLineOffline() { return QStringLiteral("API: offline"); }
@@ -119,36 +118,15 @@ QString unexpectedStopText(std::optional<qint32> pid, const std::optional<QDateT
     return lines.join(QLatin1Char('\n'));
 }
 
-QString upgradeNoticeTitle() { return QStringLiteral("Projektdateien aktualisiert"); }
+QString quitLeavesServerTitle() { return QStringLiteral("Server läuft weiter"); }
 
-QString upgradeNoticeText(const QStringList &kept, const QStringList &failed)
+QString quitLeavesServerText(const QString &stopMessage, int seconds)
 {
-    QStringList lines{
-        (failed.isEmpty() ? QStringLiteral("Die mitgelieferten Skripte im Projektordner sind auf "
-                                           "den neuen Stand gebracht.")
-                          : QStringLiteral("Nicht alle mitgelieferten Skripte im Projektordner "
-                                           "sind auf den neuen Stand gebracht."))
-        + QStringLiteral(" Ihre Buchungen, Belege und Berichte bleiben, wie sie sind.")};
-    if (!kept.isEmpty()) {
-        lines << QString()
-              << QStringLiteral("Diese Dateien haben Sie selbst geändert; sie bleiben "
-                                "unverändert, die neue Fassung liegt daneben:");
-        for (const QString &name : kept)
-            lines << QStringLiteral("• %1 → neu: %1.neu").arg(name);
-        lines << QString()
-              << QStringLiteral("Ihren Fassungen fehlen die Korrekturen der neuen. Vergleichen "
-                                "Sie beide; brauchen Sie Ihre Änderung nicht mehr, ersetzen Sie "
-                                "die Datei durch die .neu-Datei.");
-    }
-    if (!failed.isEmpty()) {
-        lines << QString()
-              << QStringLiteral("Nicht aktualisiert werden konnten (Datenträger voll, fehlende "
-                                "Rechte oder ein fremder Eintrag unter dem Namen):");
-        for (const QString &name : failed)
-            lines << QStringLiteral("• ") + name;
-        lines << QStringLiteral("Beim nächsten Start versucht das Programm es erneut.");
-    }
-    return lines.join(QLatin1Char('\n'));
+    const QString cause = stopMessage.isEmpty()
+        ? QStringLiteral("Der Server ließ sich nicht innerhalb von %1 Sekunden stoppen.").arg(seconds)
+        : stopMessage;
+    return cause + QStringLiteral("\n\nHarlune wird jetzt beendet; der Server läuft möglicherweise weiter. "
+                                  "Starten Sie Harlune erneut, um ihn zu sehen und zu stoppen.");
 }
 
 QString startedTitle() { return QStringLiteral("Server gestartet"); }

@@ -15,15 +15,19 @@ namespace ShellTexts {
 QString buttonTitle();          // " Harlune"
 QString itemTitle();            // the item's name for the tray: "Harlune" but on macOS
 QString accessibleName();       // "Harlune"
-QString toolTip(bool running);  // "Harlune – Server läuft" / "… gestoppt"
+// "Harlune – " and the words the status line has for the server's state.
+QString toolTip(const QString &stateWords);
 QString displayName();          // the program as window titles name it
 
 // The two information lines at the top of the menu.
 QString statusLineInitial();    // "Status…"
 QString statusLine(bool running, const QString &dashboardAddress);
-// While a command of ours starts or stops the server.
+QString runningWords();         // "Server läuft", where the address is not shown
+QString stoppedLine();          // "Server gestoppt"
+// While a command of ours starts, stops or restarts the server.
 QString startingLine();         // "Server wird gestartet …"
 QString stoppingLine();         // "Server wird gestoppt …"
+QString restartingLine();       // "Server wird neu gestartet …"
 QString apiLineInitial();       // "API: —"
 QString apiLineOffline();
 QString apiLineOnline();
@@ -57,10 +61,10 @@ QString unexpectedStopTitle();
 QString unexpectedStopText(std::optional<qint32> pid, const std::optional<QDateTime> &since,
                            const QString &lastError, bool clickOpensLogs);
 
-// After the program's own files in the project folder were brought up to
-// date: which files the user changed and kept, which could not be updated.
-QString upgradeNoticeTitle();
-QString upgradeNoticeText(const QStringList &kept, const QStringList &failed);
+// Said when "Beenden" ends the program while its server may still run: what
+// the stop reported, or that it did not report within `seconds`.
+QString quitLeavesServerTitle();
+QString quitLeavesServerText(const QString &stopMessage, int seconds);
 
 // Alert titles after a server command.
 QString startedTitle();

@@ -52,7 +52,7 @@ int main(int argc, char *argv[])
     QTimer poll;
     poll.setInterval(5000);
     QObject::connect(&poll, &QTimer::timeout, &tray, [&tray, statusLine] {
-        tray.setToolTip(ShellTexts::toolTip(false));
+        tray.setToolTip(ShellTexts::toolTip(ShellTexts::stoppedLine()));
         statusLine->setText(ShellTexts::statusLine(false, QString()));
     });
     poll.start();

@@ -34,6 +34,9 @@ inline QString provisioningStaging() { return QStringLiteral(".harlune-provision
 // The record of the program's own files in the per-user data folder: the
 // packaged project they came from and a checksum of each (ProjectUpgrade).
 inline QString upgradeRecord() { return QStringLiteral(".harlune-projekt.json"); }
+// Held (flock) while the data folder is upgraded: instances with different
+// runtime folders may share one data folder.
+inline QString upgradeLock() { return QStringLiteral(".harlune-projekt.lock"); }
 // Beside a file the user changed, the new version goes under its name plus this.
 inline QString newVersionSuffix() { return QStringLiteral(".neu"); }
 // Top-level files of the packaged project that belong to the user once

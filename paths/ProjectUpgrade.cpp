@@ -9,13 +9,20 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMap>
+#include <QDeadlineTimer>
+#include <QFileInfo>
 #include <QMutex>
+#include <QThread>
+#include <QVersionNumber>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <optional>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 // Every file is replaced on its own through FileEntries::replaceAtomically,
 // so each name holds the old or the new version at any moment. The order of
@@ -42,7 +49,15 @@ struct Record
 {
     QByteArray fingerprint;
     QHash<QString, QByteArray> files;
+    QString programVersion;
+    // A packaged project an older program found and left alone: told once.
+    QByteArray declined;
+    QJsonObject json;
 };
+
+// A NAME.neu of the user's own is not ours to replace: the new version
+// goes under the next of these names that is free or ours.
+constexpr int besideNames = 9;
 
 QString childPath(const QString &directory, const QString &name)
 {
@@ -59,7 +74,8 @@ bool isProgramFileName(const QString &name)
     return !ProjectLayout::userDataFiles().contains(name)
            && !ProjectLayout::provisioningSkipList().contains(name)
            && name != ProjectLayout::provisioningMarker()
-           && name != ProjectLayout::provisioningStaging() && name != ProjectLayout::upgradeRecord();
+           && name != ProjectLayout::provisioningStaging() && name != ProjectLayout::upgradeRecord()
+           && name != ProjectLayout::upgradeLock();
 }
 
 // The program's own files of the packaged project, by name; nothing if the
@@ -103,7 +119,9 @@ std::optional<Record> readRecord(const QString &path)
     const QJsonObject json = QJsonDocument::fromJson(*text).object();
     if (json.value(QLatin1String("fingerprint")).toString().isEmpty())
         return std::nullopt; // unreadable: judged as if there were none
-    Record record{json.value(QLatin1String("fingerprint")).toString().toLatin1(), {}};
+    Record record{json.value(QLatin1String("fingerprint")).toString().toLatin1(), {},
+                  json.value(QLatin1String("programVersion")).toString(),
+                  json.value(QLatin1String("declined")).toString().toLatin1(), json};
     const QJsonObject files = json.value(QLatin1String("files")).toObject();
     for (auto file = files.begin(); file != files.end(); ++file)
         record.files.insert(file.key(), file.value().toString().toLatin1());
@@ -123,6 +141,56 @@ QByteArray recordText(const QByteArray &fingerprint, const QMap<QString, Package
             .toJson();
 }
 
+// A record written by a later version of the program than this one.
+bool isNewer(const QString &recordedVersion)
+{
+    const QVersionNumber recorded = QVersionNumber::fromString(recordedVersion);
+    return !recorded.isNull() && recorded > QVersionNumber::fromString(QLatin1String(HARLUNE_VERSION));
+}
+
+// An exclusive flock on a file of our own in the data folder, held while it
+// lives; the kernel lets go of it when a process ends however it ends.
+class UpgradeLock
+{
+public:
+    UpgradeLock(const QString &path, int waitMs)
+        : m_fd(::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644))
+    {
+        int error = m_fd < 0 ? errno : 0;
+        const QDeadlineTimer deadline(waitMs);
+        while (m_fd >= 0 && ::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno != EWOULDBLOCK) {
+                error = errno;
+                break;
+            }
+            if (deadline.hasExpired()) {
+                m_busy = true;
+                return;
+            }
+            QThread::msleep(lockPollMs);
+        }
+        // Only another holder keeps the upgrade off: a folder or file system
+        // where no lock can be had is upgraded as it was before locks.
+        if (error != 0)
+            qCWarning(lcPaths, "no lock on %s: %s", qUtf8Printable(path), strerror(error));
+    }
+    ~UpgradeLock()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Q_DISABLE_COPY_MOVE(UpgradeLock)
+
+    bool busy() const { return m_busy; }
+
+private:
+    static constexpr int lockPollMs = 20;
+    int m_fd = -1;
+    bool m_busy = false;
+};
+
 // One upgrade of one data folder.
 class Run
 {
@@ -138,8 +206,14 @@ public:
     void bringUpToDate(const QString &name, const PackagedFile &packaged)
     {
         const QString path = childPath(m_target, name);
-        if (!FileEntries::exists(path))
+        if (!FileEntries::exists(path)) {
+            // Placed once and gone since: the user deleted it, and it stays deleted.
+            if (m_record && m_record->files.contains(name)) {
+                m_outcome.deleted << name;
+                return;
+            }
             return place(path, packaged, m_outcome.added, name);
+        }
         // A link, a folder or a huge file under the name is the user's doing.
         const std::optional<QByteArray> current =
                 FileEntries::regularFileContent(path, maxProgramFileSize);
@@ -152,6 +226,8 @@ public:
             return; // the user's changes, and nothing new to offer beside them
         putBeside(name, path + ProjectLayout::newVersionSuffix(), packaged);
     }
+
+
 
     Outcome outcome() const { return m_outcome; }
     QString staging() const { return m_staging; }
@@ -191,26 +267,29 @@ private:
 
     void putBeside(const QString &name, const QString &besidePath, const PackagedFile &packaged)
     {
-        if (FileEntries::exists(besidePath)) {
-            const std::optional<QByteArray> beside =
-                    FileEntries::regularFileContent(besidePath, maxProgramFileSize);
-            const QByteArray besideChecksum = beside ? checksum(*beside) : QByteArray();
-            if (beside && besideChecksum == packaged.checksum) {
-                m_outcome.kept << name;
-                return;
+        for (int number = 1; number <= besideNames; ++number) {
+            const QString candidate = number == 1 ? besidePath : besidePath + QLatin1Char('.') + QString::number(number);
+            const Kept kept{name, QFileInfo(candidate).fileName()};
+            if (FileEntries::exists(candidate)) {
+                const std::optional<QByteArray> beside =
+                        FileEntries::regularFileContent(candidate, maxProgramFileSize);
+                const QByteArray besideChecksum = beside ? checksum(*beside) : QByteArray();
+                if (beside && besideChecksum == packaged.checksum) {
+                    m_outcome.kept << kept;
+                    return;
+                }
+                // Only a new version we put there earlier gives way to this one.
+                if (!beside || !isOurs(name, besideChecksum))
+                    continue;
             }
-            // Only a new version we put there earlier gives way to this one.
-            if (!beside || !isOurs(name, besideChecksum)) {
-                qCWarning(lcPaths, "%s is not ours; the new version of %s is not placed",
-                          qUtf8Printable(besidePath), qUtf8Printable(name));
-                m_outcome.failed << name;
-                return;
-            }
+            QStringList placed;
+            place(candidate, packaged, placed, name);
+            if (!placed.isEmpty())
+                m_outcome.kept << kept;
+            return;
         }
-        QStringList placed;
-        place(besidePath, packaged, placed, name);
-        if (!placed.isEmpty())
-            m_outcome.kept << name;
+        qCWarning(lcPaths, "no free name beside %s for its new version", qUtf8Printable(name));
+        m_outcome.failed << name;
     }
 
     const QString m_target;
@@ -245,7 +324,7 @@ Checksums earlierVersions()
     return parseChecksums(list.readAll());
 }
 
-Outcome upgrade(const QString &source, const QString &target, const Checksums &earlier)
+Outcome upgrade(const QString &source, const QString &target, const Checksums &earlier, int lockWait)
 {
     static QMutex mutex;
     const QMutexLocker locker(&mutex);
@@ -255,22 +334,45 @@ Outcome upgrade(const QString &source, const QString &target, const Checksums &e
         qCWarning(lcPaths, "cannot read the packaged project %s", qUtf8Printable(source));
         return {};
     }
+    // Another instance (another runtime folder, the same data folder) may
+    // be upgrading it: one at a time, and the second then finds it done.
+    const UpgradeLock lock(childPath(target, ProjectLayout::upgradeLock()), lockWait);
+    if (lock.busy()) {
+        qCWarning(lcPaths, "%s is being upgraded by another instance; left to it", qUtf8Printable(target));
+        return {};
+    }
     const QByteArray fingerprint = fingerprintOf(*packaged);
     const QString recordPath = childPath(target, ProjectLayout::upgradeRecord());
     const std::optional<Record> record = readRecord(recordPath);
     Run run(target, record, earlier);
     // What a run cut short left behind, even one that had written the record.
     FileEntries::remove(run.staging());
-    if (record && record->fingerprint == fingerprint)
+    if (record && (record->fingerprint == fingerprint || record->declined == fingerprint))
         return {};
+    // Another entry under the record's name is not ours to replace.
+    const bool recordIsOurs = !FileEntries::exists(recordPath)
+                              || FileEntries::regularFileContent(recordPath, maxProgramFileSize);
+
+    // Files of a newer program are not replaced by older ones: the newer
+    // program may be started again, and its files are the user's latest.
+    // The record keeps saying where they came from, and that this package
+    // was told of.
+    if (record && isNewer(record->programVersion)) {
+        Outcome outcome;
+        outcome.newerVersion = record->programVersion;
+        QJsonObject json = record->json;
+        json.insert(QLatin1String("declined"), QString::fromLatin1(fingerprint));
+        if (!recordIsOurs
+            || !FileEntries::replaceAtomically(run.staging(), recordPath, QJsonDocument(json).toJson(), 0644))
+            qCWarning(lcPaths, "cannot write %s", qUtf8Printable(recordPath));
+        FileEntries::remove(run.staging());
+        return outcome;
+    }
 
     for (auto file = packaged->cbegin(); file != packaged->cend(); ++file)
         run.bringUpToDate(file.key(), *file);
     Outcome outcome = run.outcome();
 
-    // Another entry under the record's name is not ours to replace.
-    const bool recordIsOurs = !FileEntries::exists(recordPath)
-                              || FileEntries::regularFileContent(recordPath, maxProgramFileSize);
     if (outcome.failed.isEmpty()
         && !(recordIsOurs
              && FileEntries::replaceAtomically(run.staging(), recordPath,

@@ -11,6 +11,10 @@ struct PortHolder
 {
     std::optional<qint32> pid;       // absent: a process of another user
     std::optional<QString> program;  // the name it gave itself, where known
+    // It runs this project's report server (serve.py of this project
+    // folder), or another project folder's: that folder.
+    bool thisProject = false;
+    std::optional<QString> otherProject = {};
 
     friend bool operator==(const PortHolder &, const PortHolder &) = default;
 };

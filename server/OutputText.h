@@ -72,8 +72,8 @@ public:
     // Reads the device to its end.
     void appendAll(QIODevice &device);
 
-    // Strict UTF-8 (empty when invalid), trimmed, shortened(); the lines
-    // that were never kept count as left out.
+    // UTF-8, each invalid sequence replaced by U+FFFD rather than dropped,
+    // trimmed, shortened(); the lines that were never kept count as left out.
     Excerpt text() const;
 
 private:

@@ -1,5 +1,7 @@
 #include "server/ServerManager.h"
 
+#include "platform/PortProbe.h"
+
 #include "paths/ProjectLayout.h"
 #include "server/ApiConnection.h"
 #include "server/OutputText.h"
@@ -59,6 +61,12 @@ void ServerManager::setLastLogLine(const QString &line)
 qint64 ServerManager::port() const
 {
     return m_state->config().port;
+}
+
+int ServerManager::stopBoundMs() const
+{
+    return m_state->config().stopScriptBoundMs + 2 * ServerConstants::stopGraceMs
+        + 4 * PortProbe::Sources{}.lsofTimeoutMs;
 }
 
 QString ServerManager::baseAddress() const

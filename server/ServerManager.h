@@ -74,6 +74,9 @@ public:
     void setLastLogLine(const QString &line);
 
     qint64 port() const;
+    // The longest a stop may take: its script's bound, its waits for the
+    // port and for a server that never listened, and the probes among them.
+    int stopBoundMs() const;
     QString baseAddress() const;   // "http://127.0.0.1:8765"
     QUrl dashboardUrl() const;     // base + "/"
     QUrl apiVersionUrl() const;    // base + "/api/version"

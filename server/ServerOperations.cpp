@@ -97,13 +97,15 @@ std::optional<OperationOutcome> startWork(const State &state, const Ticket &tick
     if (timedOut(stop))
         return outcome(state, Kind::ScriptTimedOut, stop);
     // With failure allowed the stop only fails when bash could not start;
-    // then nothing may have stopped, and a held port ends the attempt.
-    if (!stop.success) {
+    // then nothing may have stopped, and a held port ends the attempt. So
+    // does a program that is no server of this project, which no stop ends.
+    const PortStatus port = state->probePort();
+    if (port.isHeld()) {
         // Another user's listener counts as well, though it names nobody.
-        const PortStatus port = state->probePort();
-        if (port.isHeld()) {
+        const std::optional<PortHolder> holder = state->holder(port);
+        if (!stop.success || !holder->thisProject) {
             OperationOutcome busy = outcome(state, Kind::PortBusy);
-            busy.holder = ServerState::holder(port);
+            busy.holder = holder;
             return busy;
         }
     }
@@ -124,7 +126,7 @@ std::optional<OperationOutcome> startWork(const State &state, const Ticket &tick
         const bool ended = launch.kind == BackgroundLauncher::Launch::Kind::EndedAtOnce;
         OperationOutcome failed = outcome(state, ended ? Kind::ServerEndedAtOnce : Kind::ServerDidNotStart,
                                           {false, launch.logTail, std::nullopt, launch.failure});
-        failed.holder = ServerState::holder(state->probePort());
+        failed.holder = state->holder(state->probePort());
         return failed;
     }
     // Recorded before the state is looked at, so the report shows the new server.
@@ -168,7 +170,7 @@ std::optional<OperationOutcome> stopWork(const State &state, const Ticket &ticke
     OperationOutcome stopped = outcome(state, kind, result);
     stopped.endedSilent = silent;
     if (!free)
-        stopped.holder = ServerState::holder(port);
+        stopped.holder = state->holder(port);
     return stopped;
 }
 
@@ -226,10 +228,11 @@ void ServerManager::restartServer(Completion completion)
     serially(state, ticket, settling(*m_status, ServerStatus::Operation::Restart, completion),
              [state, ticket]() -> std::optional<OperationOutcome> {
                  // Not stopped for a start that cannot follow.
-                 if (std::optional<OperationOutcome> missing =
-                         incomplete(state, stopCommand() + startScripts()))
+                 if (std::optional<OperationOutcome> missing = incomplete(state, startScripts()))
                      return missing;
-                 if (!stopWork(state, ticket))
+                 // Without a stop script the restart is the start alone, as
+                 // strict as a start: a held port then ends it.
+                 if (!incomplete(state, stopCommand()) && !stopWork(state, ticket))
                      return std::nullopt;
                  return startWork(state, ticket);
              });

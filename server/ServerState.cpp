@@ -3,10 +3,14 @@
 #include "paths/ProjectPaths.h"
 #include "server/BackgroundLauncher.h"
 #include "server/CommandRunner.h"
+#include "paths/ProjectLayout.h"
 #include "platform/PortProbe.h"
+#include "platform/ProcessPlace.h"
 #include "server/ServerConstants.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QFileInfo>
 #include <QProcessEnvironment>
 
 #include <csignal>
@@ -87,9 +91,13 @@ std::optional<bool> ServerState::refresh(Silence *silence, bool atOnce)
     const std::optional<PortStatus> answer = askPort(atOnce);
     if (!answer)
         return std::nullopt;
-    // Only a fresh answer is adopted.
-    if (answer->pid)
+    // Only a fresh answer is adopted, and only a server of this project:
+    // another program on the port is shown as what it is.
+    if (answer->pid) {
+        if (!ofThisProject(*answer->pid))
+            return false;
         serverPID.set(answer->pid);
+    }
     return listenerRunning(*answer);
 }
 
@@ -112,6 +120,10 @@ std::optional<ServerObservation> ServerState::observe(bool atOnce)
     seen.running = *running;
     seen.pid = serverPID.get();
     seen.port = portStatus();
+    if (const std::optional<PortHolder> held = seen.running || seen.silence != Silence::None
+            ? std::nullopt : holder(seen.port);
+        held && !held->thisProject)
+        seen.stranger = held;
     return seen;
 }
 
@@ -142,7 +154,37 @@ bool ServerState::listenerRunning(const PortStatus &answer) const
     if (!answer.isUnknown())
         return answer.pid.has_value();
     const std::optional<qint32> last = portStatus().pid;
-    return last && PortProbe::isAlive(*last);
+    return last && PortProbe::isAlive(*last) && ofThisProject(*last);
+}
+
+std::optional<QString> ServerState::projectServedBy(qint32 pid)
+{
+    const std::optional<QStringList> arguments = ProcessPlace::arguments(pid);
+    const std::optional<QString> folder = ProcessPlace::workingFolder(pid);
+    return arguments && folder ? servedProject(*arguments, *folder) : std::nullopt;
+}
+
+bool ServerState::ofThisProject(qint32 pid) const
+{
+    const std::optional<QString> served = projectServedBy(pid);
+    return served && *served == QFileInfo(projectRoot()).canonicalFilePath();
+}
+
+std::optional<QString> ServerState::servedProject(const QStringList &arguments, const QString &workingFolder)
+{
+    // "python3 serve.py" in the project folder, as the program and a user in
+    // a terminal start it, or by a path from elsewhere.
+    if (arguments.size() < 2)
+        return std::nullopt;
+    const QString script = arguments.constLast();
+    if (QFileInfo(script).fileName() != ProjectLayout::serveScript()
+        || !QFileInfo(arguments.constFirst()).fileName().contains(QLatin1String("python"), Qt::CaseInsensitive))
+        return std::nullopt;
+    const QString path = QDir::isAbsolutePath(script) ? script : workingFolder + QLatin1Char('/') + script;
+    const QString folder = QFileInfo(path).absolutePath();
+    // Links in a path given by hand are resolved, as the kernel did for the working folder.
+    const QString canonical = QFileInfo(folder).canonicalFilePath();
+    return canonical.isEmpty() ? QDir::cleanPath(folder) : canonical;
 }
 
 PortStatus ServerState::probePort() const
@@ -163,11 +205,19 @@ std::optional<PortStatus> ServerState::askPort(bool atOnce) const
     return answer;
 }
 
-std::optional<PortHolder> ServerState::holder(const PortStatus &answer)
+std::optional<PortHolder> ServerState::holder(const PortStatus &answer) const
 {
     if (!answer.isHeld())
         return std::nullopt;
-    return PortHolder{answer.pid, answer.pid ? PortProbe::programName(*answer.pid) : std::nullopt};
+    PortHolder holder{answer.pid, answer.pid ? PortProbe::programName(*answer.pid) : std::nullopt};
+    if (!answer.pid)
+        return holder;
+    if (const std::optional<QString> served = projectServedBy(*answer.pid)) {
+        holder.thisProject = *served == QFileInfo(projectRoot()).canonicalFilePath();
+        if (!holder.thisProject)
+            holder.otherProject = served;
+    }
+    return holder;
 }
 
 std::optional<qint32> ServerState::pidOnPort() const

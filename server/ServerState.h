@@ -66,8 +66,13 @@ public:
     PortStatus probePort() const;
     // The last answer of the probe, Unknown until the first.
     PortStatus portStatus() const { return m_lastAnswer.get(); }
-    // Who holds the port by the answer: a name where this user can see it.
-    static std::optional<PortHolder> holder(const PortStatus &answer);
+    // Who holds the port by the answer: a name where this user can see it,
+    // and whether it is a report server of this project or of another.
+    std::optional<PortHolder> holder(const PortStatus &answer) const;
+    // The folder whose serve.py a process runs, judged by its command line
+    // and working folder as the stop script judges them; absent for any
+    // other program.
+    static std::optional<QString> servedProject(const QStringList &arguments, const QString &workingFolder);
     // The listener on the port that this user can see, asked now. Absent
     // also when only another user's process holds the port and when the
     // probe has no answer: who must not take those for a free port asks
@@ -95,6 +100,9 @@ private:
     // answer whom it named last, while that process lives.
     bool listenerRunning(const PortStatus &answer) const;
     static bool servedBy(const PortStatus &answer, qint32 pid);
+    // `pid` runs this project's serve.py: a server started by hand that is ours to show and stop.
+    bool ofThisProject(qint32 pid) const;
+    static std::optional<QString> projectServedBy(qint32 pid);
 
     const ServerManager::Config m_config;
     mutable Guarded<PortStatus> m_lastAnswer;

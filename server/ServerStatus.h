@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/PortStatus.h"
+#include "server/Outcome.h"
 
 #include <QtGlobal>
 
@@ -22,13 +23,15 @@ struct ServerObservation
     Silence silence = Silence::None;
     std::optional<qint32> pid; // the recorded server after the probe
     PortStatus port;           // the last answer about the port
+    // Not running: the port is held by what is no server of this project.
+    std::optional<PortHolder> stranger;
 };
 
 // What the shell shows about the server: handed out whole, by value, each
 // time something changed.
 struct ServerStatus
 {
-    enum class State { Stopped, Starting, Running, Stopping, Launching, Unresponsive };
+    enum class State { Stopped, Starting, Restarting, Running, Stopping, Launching, Unresponsive, Occupied };
     enum class Api {
         Unknown,  // no update yet, or a probe under way for the first time
         Offline,  // the server is stopped: nothing is asked
@@ -45,14 +48,16 @@ struct ServerStatus
     Operation underWay = Operation::None;
     std::optional<qint32> pid;
     PortStatus port;
+    std::optional<PortHolder> stranger;
     Api api = Api::Unknown;
 
     State state() const
     {
         switch (underWay) {
         case Operation::Start:
-        case Operation::Restart:
             return State::Starting;
+        case Operation::Restart:
+            return State::Restarting;
         case Operation::Stop:
             return State::Stopping;
         case Operation::None:
@@ -65,7 +70,7 @@ struct ServerStatus
         case Silence::Unresponsive: return State::Unresponsive;
         case Silence::None: break;
         }
-        return State::Stopped;
+        return stranger ? State::Occupied : State::Stopped;
     }
 
     friend bool operator==(const ServerStatus &, const ServerStatus &) = default;

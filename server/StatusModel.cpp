@@ -95,12 +95,16 @@ void StatusModel::apply(const ServerObservation &observation)
     status.silence = observation.silence;
     status.pid = observation.pid;
     status.port = observation.port;
+    status.stranger = observation.stranger;
+    // A server that has just come is asked once, looked at or not: the line
+    // is filled when the menu opens, even where the panel never says so.
+    const bool cameUp = observation.running && !m_status.running;
     if (!observation.running)
         status.api = ServerStatus::Api::Offline;
-    else if (status.api == ServerStatus::Api::Offline && !m_observed)
-        status.api = ServerStatus::Api::Unknown; // a server has come: not asked yet
+    else if (cameUp)
+        status.api = ServerStatus::Api::Unknown; // not asked yet
     setStatus(status);
-    if (observation.running && m_observed)
+    if (observation.running && (m_observed || cameUp))
         askApi();
     if (unexpected) {
         // The log is read on a worker: it lies in a folder we do not control.

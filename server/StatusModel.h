@@ -46,8 +46,10 @@ public:
     // A probe now, unless one is under way: then one more after it.
     void requestUpdate();
     // Whether anyone can see the status now (the menu is open). Only then is
-    // the server's interface asked, on every update and at once on opening:
+    // the server's interface asked on every update and at once on opening:
     // an answer nobody reads is a request for nothing every few seconds.
+    // Besides, it is asked once whenever the server turns up running, so the
+    // line is filled where a panel never tells of an opening.
     // Opening also brings a probe, unless the last is fresh. A look seen
     // begin where none will be seen to end lasts `atMostMs` (if not -1).
     void setObserved(bool observed, int atMostMs = -1);

@@ -66,10 +66,14 @@ struct Shell
         QList<QUrl> opened;
     };
 
-    Shell(quint16 port, const QString &root) : Shell(port, [root] { return root; }) {}
-    Shell(quint16 port, std::function<QString()> root)
+    Shell(quint16 port, const QString &root, int stopScriptBoundMs = ServerConstants::stopScriptBoundMs)
+        : Shell(port, [root] { return root; }, stopScriptBoundMs)
+    {
+    }
+    Shell(quint16 port, std::function<QString()> root, int stopScriptBoundMs = ServerConstants::stopScriptBoundMs)
         : manager(std::make_unique<ServerManager>(
-              ServerManager::Config{.port = port, .projectRoot = std::move(root), .lsofPath = {}, .apiTimeoutMs = 5000}))
+              ServerManager::Config{.port = port, .projectRoot = std::move(root), .lsofPath = {}, .apiTimeoutMs = 5000,
+                                    .stopScriptBoundMs = stopScriptBoundMs}))
         , delegate(std::make_unique<AppDelegate>(*manager))
     {
         const auto record = [this](const QUrl &url) { opened.append(url); };

@@ -1,5 +1,6 @@
 // The menu commands, chosen from the real menu in projects whose scripts run, and their alerts.
 
+#include "server/StatusModel.h"
 #include "tests/app/AppTestSupport.h"
 
 #include "platform/PortProbe.h"
@@ -30,7 +31,7 @@ private slots:
     {
         QTest::addColumn<QString>("entry");
         QTest::addColumn<QByteArray>("generatorFailure");
-        QTest::addColumn<bool>("listening");      // before: a listener the project's stop script leaves alone
+        QTest::addColumn<bool>("listening");      // before: another program listens, which the stop script leaves alone
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("message");     // a pattern, PORT for the port
         QTest::addColumn<bool>("runningAfter");   // as the menu shows it when the alert comes
@@ -49,10 +50,10 @@ private slots:
         row("restart fails", ShellTexts::restartEntry(), broken, false, "Fehler", broken, false, {"stop", "stop", "generate"});
         row("regeneration fails", ShellTexts::regenerateEntry(), broken, false, "Fehler", broken, false, {"generate"});
         // Touches no server: neither stops it nor looks whether it runs.
-        row("regeneration", ShellTexts::regenerateEntry(), {}, true, "Fertig", u"^Berichte neu generiert$"_s, true,
+        row("regeneration", ShellTexts::regenerateEntry(), {}, true, "Fertig", u"^Berichte neu generiert$"_s, false,
             {"generate"});
         row("stop leaves the port held", ShellTexts::stopEntry(), {}, true, "Hinweis",
-            u"^Port PORT ist noch belegt – der Server wurde nicht gestoppt\\.\nBelegt von: python3 \\(PID \\d+\\)$"_s, true,
+            u"^Port PORT belegt: python3 \\(PID \\d+\\), nicht dieser Projektordner – es wurde nicht beendet\\.$"_s, false,
             {"stop"});
     }
 
@@ -78,8 +79,15 @@ private slots:
         QCOMPARE(alert.title, title);
         QVERIFY2(QRegularExpression(message.replace(u"PORT"_s, QString::number(port))).match(alert.message).hasMatch(),
                  qPrintable(alert.message));
-        // Menu first, then the browser (only for a start that worked), then the alert.
-        QCOMPARE(alert.statusLine, runningAfter ? u"Server läuft auf http://127.0.0.1:%1/"_s.arg(port) : u"Server gestoppt"_s);
+        // Menu first, then the browser (only for a start that worked), then the
+        // alert. Another program on the port is named as the stop names it.
+        if (listening) {
+            QVERIFY2(QRegularExpression(u"^Port %1 belegt: python3 \\(PID \\d+\\), nicht dieser Projektordner$"_s.arg(port))
+                         .match(alert.statusLine).hasMatch(), qPrintable(alert.statusLine));
+            QVERIFY(entry != ShellTexts::stopEntry() || alert.message.startsWith(alert.statusLine));
+        } else {
+            QCOMPARE(alert.statusLine, runningAfter ? u"Server läuft auf http://127.0.0.1:%1/"_s.arg(port) : u"Server gestoppt"_s);
+        }
         QCOMPARE(alert.opened, title.endsWith(u"gestartet"_s) ? QList<QUrl>{QUrl(u"http://127.0.0.1:%1/"_s.arg(port))}
                                                               : QList<QUrl>());
         QCOMPARE(project.calls(), calls);
@@ -155,48 +163,67 @@ private slots:
 
     void quitEndsWithoutWaitingForWorkUnderWay_data()
     {
-        QTest::addColumn<bool>("serverRuns");
-        QTest::addColumn<QString>("hangs");  // the project file that hangs: stop.sh, the generator, serve.py
-        QTest::newRow("no server: at once") << false << u"generate_buchhaltung.py"_s;
-        // Not before its stop is over, though that leaves the port held.
-        QTest::newRow("server runs: stopped first") << true << u"generate_buchhaltung.py"_s;
-        QTest::newRow("server runs, stop hangs: ended after the grace") << true << u"stop.sh"_s;
-        QTest::newRow("start under way: called off") << false << u"generate_buchhaltung.py"_s;
+        QTest::addColumn<bool>("serverRuns"); // this project's server, started by hand
+        QTest::addColumn<QString>("hangs");   // the project file that hangs: stop.sh, the generator, serve.py
+        QTest::addColumn<bool>("said");       // the server outlives the program, and an alert says so
+        QTest::newRow("no server: at once") << false << u"generate_buchhaltung.py"_s << false;
+        QTest::newRow("server runs: stopped first") << true << u"generate_buchhaltung.py"_s << false;
+        // Waited for as long as the stop takes, not a fixed grace.
+        QTest::newRow("server runs, slow stop: waited for") << true << u"slow stop.sh"_s << false;
+        QTest::newRow("server runs, stop hangs: said, then ended") << true << u"stop.sh"_s << true;
+        QTest::newRow("start under way: called off") << false << u"generate_buchhaltung.py"_s << false;
         // Launched, never listening: the start still waits for it, and it ends with the start.
-        QTest::newRow("start under way, server launched: ended") << false << u"serve.py"_s;
+        QTest::newRow("start under way, server launched: ended") << false << u"serve.py"_s << false;
     }
 
     void quitEndsWithoutWaitingForWorkUnderWay()
     {
         QFETCH(bool, serverRuns);
         QFETCH(QString, hangs);
+        QFETCH(bool, said);
         const bool startUnderWay = QString(QTest::currentDataTag()).startsWith(u"start under way"_s);
-        ChildProcess listener;
-        const quint16 port = serverRuns ? startListener(listener) : freePort();
-        QVERIFY(port);
+        const quint16 port = freePort();
         Project project(port);
+        ChildProcess server;
+        if (serverRuns) {
+            server.setWorkingDirectory(project.root());
+            server.start(u"/usr/bin/python3"_s, {u"serve.py"_s});
+            QVERIFY(server.waitForReadyRead(patienceMs));
+        }
         const QString hanging = project.root() + u"/hanging.pid"_s;
-        QVERIFY(writeFile(project.root() + u"/"_s + hangs, hangs.endsWith(u".sh"_s)
-            ? QByteArray("/bin/sleep 60 & echo $! > hanging.pid; wait\n")
+        const QString file = project.root() + u"/"_s + hangs.section(u' ', -1);
+        QVERIFY(writeFile(file, hangs.startsWith(u"slow"_s) ? "/bin/sleep 3\n" + readFile(file)
+            : hangs.endsWith(u".sh"_s) ? QByteArray("/bin/sleep 60 & echo $! > hanging.pid; wait\n")
             : QByteArray("import os, time\nopen('hanging.pid', 'w').write(str(os.getpid()))\ntime.sleep(60)\n")));
-        Shell shell(port, project.root());
+        Shell shell(port, project.root(), 5000); // the slow stop ends within it, the hanging one not
         QSignalSpy terminations(shell.delegate.get(), &AppDelegate::terminationRequested);
+        bool aliveAtEnd = false;
+        QObject::connect(shell.delegate.get(), &AppDelegate::terminationRequested, [&] {
+            aliveAtEnd = serverRuns && PortProbe::isAlive(qint32(server.processId()));
+        });
         shell.launch();
+        QTRY_COMPARE_WITH_TIMEOUT(shell.manager->status().current().running, serverRuns, patienceMs);
         const qsizetype alertsBefore = shell.alerts.size();
         if (startUnderWay) {
             shell.entry(ShellTexts::startEntry())->trigger();
             QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(hanging), patienceMs);
         }
         shell.entry(ShellTexts::quitEntry())->trigger();
+        shell.entry(ShellTexts::quitEntry())->trigger(); // a second choice calls nothing off
         QCOMPARE(terminations.size(), serverRuns ? 0 : 1);
         QTRY_COMPARE_WITH_TIMEOUT(terminations.size(), 1, patienceMs);
-        // What hung has ended, so nothing is left to wait for; no alert.
+        // Never gone leaving our server running unsaid.
+        QCOMPARE(aliveAtEnd, said);
+        // What hung has ended, so nothing is left to wait for.
         QVERIFY(QThreadPool::globalInstance()->waitForDone(patienceMs));
         if (QFile::exists(hanging))
             QTRY_VERIFY_WITH_TIMEOUT(!PortProbe::isAlive(readFile(hanging).trimmed().toInt()), patienceMs);
         QVERIFY(serverRuns || startUnderWay || project.calls().isEmpty());
         QCoreApplication::processEvents(); // what was called off reports back now, if at all
-        QVERIFY(shell.alerts.size() == alertsBefore && shell.delegate->alerts().shown().isEmpty());
+        QCOMPARE(shell.alerts.size(), alertsBefore + (said ? 1 : 0));
+        QVERIFY(!said || shell.alerts.constLast().title == ShellTexts::quitLeavesServerTitle());
+        QVERIFY(shell.delegate->alerts().shown().isEmpty());
+        QCOMPARE(terminations.size(), 1);
     }
 };
 

@@ -2,6 +2,7 @@
 // behind its notices and menu labels (the desktop tests, tests/e2e, show
 // them for one log and one path only).
 
+#include "app/CommandLine.h"
 #include "app/MenuModel.h"
 #include "app/OutcomeTexts.h"
 #include "app/ShellTexts.h"
@@ -15,6 +16,7 @@
 using namespace Qt::StringLiterals;
 
 Q_DECLARE_METATYPE(OperationOutcome)
+Q_DECLARE_METATYPE(ServerStatus)
 
 class TestAppTexts : public QObject
 {
@@ -60,13 +62,26 @@ private slots:
         const RunFailure noRoot{RunFailure::Kind::RootMissing, u"/p/x"_s, {}};
         const PortHolder python{7, u"python3"_s};
         const PortHolder stranger{};
+        const PortHolder ours{7, u"python3"_s, true, {}};
+        const PortHolder otherProject{7, u"python3"_s, false, u"/p/alt"_s};
+        const auto occupiedBy = [](const PortHolder &holder) {
+            ServerStatus status;
+            status.known = true;
+            status.stranger = holder;
+            return OutcomeTexts::statusLine(status, u"http://127.0.0.1:8765/"_s, 8765);
+        };
         const auto add = [](const char *name, const OperationOutcome &outcome, const QString &message) {
             QTest::newRow(name) << outcome << message;
         };
         add("started, not listening", make(K::StartedNotListening), u"Server gestartet (PID 42), er nimmt aber noch keine "
-            u"Verbindungen an. Das Menü zeigt, sobald er auf Port 8765 bereit ist."_s);
-        add("port busy, named", make(K::PortBusy, {}, {}, python),
+            u"Verbindungen an. Das Menü zeigt es an, sobald er auf Port 8765 bereit ist."_s);
+        add("port busy, our own server", make(K::PortBusy, {}, {}, ours),
             u"Port 8765 noch belegt – bitte zuerst stoppen.\nBelegt von: python3 (PID 7)"_s);
+        // The status line's words, and what the command did not do.
+        add("port busy, another program", make(K::PortBusy, {}, {}, python),
+            occupiedBy(python) + u" – der Server wurde nicht gestartet."_s);
+        add("port busy, another project", make(K::PortBusy, {}, {}, otherProject),
+            occupiedBy(otherProject) + u" – der Server wurde nicht gestartet."_s);
         add("generator silent", make(K::GeneratorFailed), u"Generator fehlgeschlagen"_s);
         add("generator cannot run", make(K::GeneratorFailed, {}, RunFailure{RunFailure::Kind::ProgramMissing,
             u"/usr/bin/python3"_s, {}}), u"python3 nicht gefunden: /usr/bin/python3"_s);
@@ -85,7 +100,7 @@ private slots:
             u"/p/x"_s, u"stop.sh"_s}), u"Im Projektordner /p/x fehlt stop.sh.\nDer Ordner ist über HARLUNE_PROJECT "
             u"eingestellt (/p/x) – bitte prüfen Sie diese Angabe."_s);
         add("log unusable", make(K::ServerDidNotStart, {}, RunFailure{RunFailure::Kind::LogUnusable, u"/p/logs/server-app.log"_s,
-            {}, 0}), u"Fehler: Das Server-Log /p/logs/server-app.log ist keine beschreibbare Datei. Der Server wurde nicht gestartet."_s);
+            {}, 0}), u"Das Server-Log /p/logs/server-app.log ist keine beschreibbare Datei. Der Server wurde nicht gestartet."_s);
         OperationOutcome endedSilent = make(K::Stopped, u"Kein Server lief auf Port 8765."_s);
         endedSilent.endedSilent = 42;
         add("stopped one that never listened", endedSilent,
@@ -94,12 +109,15 @@ private slots:
         add("no server of ours, a stranger's port", make(K::PortHeldByOther, u"Kein Server lief auf Port 8765."_s, {}, stranger),
             u"Es lief kein Server dieses Programms auf Port 8765. Der Port ist von einem Programm eines anderen "
             u"Benutzers belegt; es wurde nicht beendet."_s);
-        const QString named = u"Port 8765 ist von python3 (PID 7) belegt – das ist nicht der Berichtsserver; er wurde nicht beendet."_s;
-        add("stop script names the holder", make(K::StopLeftPortBusy, named, {}, python), named);
-        add("stop script unnamed holder", make(K::StopLeftPortBusy, u"Kein Server lief auf Port 8765."_s, {}, python),
+        // Another program or project: said as the status line says it, whatever the script said.
+        add("stop, another project's server", make(K::StopLeftPortBusy, u"nicht der Berichtsserver"_s, {}, otherProject),
+            occupiedBy(otherProject) + u" – es wurde nicht beendet."_s);
+        const QString named = u"Server (PID 7) ließ sich nicht stoppen – Port 8765 ist noch belegt."_s;
+        add("stop script names our server", make(K::StopLeftPortBusy, named, {}, ours), named);
+        add("stop script unnamed holder", make(K::StopLeftPortBusy, u"Kein Server lief auf Port 8765."_s, {}, ours),
             u"Kein Server lief auf Port 8765.\nBelegt von: python3 (PID 7)"_s);
         add("stop script cannot run", make(K::StopLeftPortBusy, {}, RunFailure{RunFailure::Kind::LaunchError, u"/bin/bash"_s,
-            u"execvp: Permission denied"_s}, python), u"bash konnte nicht gestartet werden: Keine Berechtigung ("
+            u"execvp: Permission denied"_s}, ours), u"bash konnte nicht gestartet werden: Keine Berechtigung ("
             u"Permission denied)\nPort 8765 ist noch belegt – der Server wurde nicht gestoppt.\nBelegt von: python3 (PID 7)"_s);
         add("server cannot launch, disk full", make(K::ServerDidNotStart, {}, RunFailure{RunFailure::Kind::LaunchError,
             u"/usr/bin/python3"_s, u"No space left on device"_s}),
@@ -118,6 +136,100 @@ private slots:
         QByteArray(QTest::currentDataTag()).contains("HARLUNE_PROJECT") ? qputenv("HARLUNE_PROJECT", "/p/x")
                                                                        : qunsetenv("HARLUNE_PROJECT");
         QCOMPARE(OutcomeTexts::message(outcome), message);
+    }
+
+    // One status: the tool tip says what the status line says, whatever
+    // the state; the address alone is the menu's.
+    void oneStatusInTheMenuAndTheToolTip_data()
+    {
+        QTest::addColumn<ServerStatus>("status");
+        const auto make = [](bool running, Silence silence, ServerStatus::Operation underWay,
+                             std::optional<PortHolder> stranger = {}) {
+            ServerStatus status;
+            status.known = true;
+            status.running = running;
+            status.silence = silence;
+            status.underWay = underWay;
+            status.pid = 42;
+            status.stranger = stranger;
+            return status;
+        };
+        using Op = ServerStatus::Operation;
+        QTest::newRow("running") << make(true, Silence::None, Op::None);
+        QTest::newRow("stopped") << make(false, Silence::None, Op::None);
+        QTest::newRow("launched, not listening") << make(false, Silence::Starting, Op::None);
+        QTest::newRow("unresponsive") << make(false, Silence::Unresponsive, Op::None);
+        QTest::newRow("starting") << make(false, Silence::None, Op::Start);
+        QTest::newRow("stopping") << make(true, Silence::None, Op::Stop);
+        QTest::newRow("restarting") << make(true, Silence::None, Op::Restart);
+        QTest::newRow("another program") << make(false, Silence::None, Op::None, PortHolder{7, u"python3"_s, false, {}});
+        QTest::newRow("another user's program") << make(false, Silence::None, Op::None, PortHolder{});
+        QTest::newRow("not probed yet") << ServerStatus{};
+    }
+    void oneStatusInTheMenuAndTheToolTip()
+    {
+        QFETCH(ServerStatus, status);
+        const QString address = u"http://127.0.0.1:8765/"_s;
+        const QString line = OutcomeTexts::statusLine(status, address, 8765);
+        const QString tip = OutcomeTexts::toolTip(status, 8765);
+        QVERIFY2(tip.startsWith(u"Harlune – "_s), qPrintable(tip));
+        const QString words = tip.section(u" – "_s, 1);
+        QCOMPARE(status.state() == ServerStatus::State::Running ? words + u" auf "_s + address : words, line);
+        // The three kinds of state read differently; the words the guide quotes, once.
+        if (QTest::currentDataTag() == "running"_ba)
+            QCOMPARE(tip, u"Harlune – Server läuft"_s);
+        if (QTest::currentDataTag() == "stopped"_ba)
+            QCOMPARE(tip, u"Harlune – Server gestoppt"_s);
+        if (QTest::currentDataTag() == "another program"_ba)
+            QCOMPARE(line, u"Port 8765 belegt: python3 (PID 7), nicht dieser Projektordner"_s);
+        if (QTest::currentDataTag() == "restarting"_ba)
+            QVERIFY(line != OutcomeTexts::statusLine(ServerStatus{true, true, Silence::None, ServerStatus::Operation::Start,
+                                                                  {}, {}, {}, ServerStatus::Api::Unknown}, address, 8765));
+    }
+
+    // Qt's own options reach the application object; ours are still ours.
+    void commandLineLetsQtOptionsThrough_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("action");
+        const int tray = int(CommandLine::Action::RunTray);
+        const int reject = int(CommandLine::Action::Reject);
+        QTest::newRow("-style fusion") << QStringList{u"-style"_s, u"fusion"_s} << tray;
+        QTest::newRow("-style=fusion") << QStringList{u"-style=fusion"_s} << tray;
+        QTest::newRow("-stylesheet") << QStringList{u"-stylesheet"_s, u"/tmp/a.qss"_s} << tray;
+        QTest::newRow("-reverse") << QStringList{u"-reverse"_s} << tray;
+        QTest::newRow("platform and display") << QStringList{u"-platform"_s, u"xcb"_s, u"-display"_s, u":1"_s} << tray;
+        QTest::newRow("window title, session") << QStringList{u"-qwindowtitle"_s, u"X"_s, u"-session"_s, u"s1"_s} << tray;
+        QTest::newRow("with ours") << QStringList{u"-reverse"_s, u"--version"_s} << int(CommandLine::Action::ShowVersion);
+        QTest::newRow("unknown") << QStringList{u"-stil"_s, u"fusion"_s} << reject;
+        QTest::newRow("flag with a stray word") << QStringList{u"-reverse"_s, u"fusion"_s} << reject;
+    }
+    void commandLineLetsQtOptionsThrough()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, action);
+        QCOMPARE(int(CommandLine::parse(QStringList{u"harlune-kommandozentrale"_s} + arguments).action), action);
+    }
+
+    // The notice after an upgrade says what happened: all new, some kept or
+    // deleted, failures, or files of a newer program left alone.
+    void upgradeNoticeSaysWhatWasDone()
+    {
+        using ProjectUpgrade::Outcome;
+        const auto first = [](const Outcome &outcome) {
+            return OutcomeTexts::upgradeNoticeText(outcome).section(u'\n', 0, 0);
+        };
+        const Outcome allNew{{u"serve.py"_s}, {}, {}, {}, {}, {}};
+        const Outcome kept{{}, {}, {{u"stop.sh"_s, u"stop.sh.neu.2"_s}}, {}, {}, {}};
+        const Outcome deleted{{}, {}, {}, {}, {u"README.md"_s}, {}};
+        const Outcome failed{{}, {}, {}, {u"serve.py"_s}, {}, {}};
+        const Outcome newer{{}, {}, {}, {}, {}, u"9.1"_s};
+        // Kept or deleted files are no "everything brought up to date".
+        QVERIFY(first(kept) != first(allNew) && first(deleted) == first(kept) && first(failed) != first(kept));
+        QVERIFY(OutcomeTexts::upgradeNoticeText(kept).contains(u"stop.sh → neu: stop.sh.neu.2"_s));
+        QVERIFY(OutcomeTexts::upgradeNoticeText(deleted).contains(u"• README.md"_s));
+        QVERIFY(OutcomeTexts::upgradeNoticeText(newer).contains(u"9.1"_s) && first(newer) != first(allNew));
+        QVERIFY(OutcomeTexts::upgradeNoticeTitle(newer) != OutcomeTexts::upgradeNoticeTitle(kept));
     }
 
     void lastErrorLine_data()

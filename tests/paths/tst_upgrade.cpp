@@ -8,8 +8,14 @@
 #include "tests/paths/PathsTestSupport.h"
 
 #include <QCryptographicHash>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 static QByteArray sha(const QByteArray &content)
 {
@@ -90,7 +96,9 @@ private slots:
         writeFile(packaged("README.md"), "Lies mich");
         makeLink("meins.md", data("README.md"));
         const ProjectUpgrade::Checksums earlier = ProjectUpgrade::parseChecksums(readFile(m_history));
-        QCOMPARE(upgrade(earlier), (ProjectUpgrade::Outcome{{"serve.py"}, {"neu.py"}, {"README.md", "stop.sh"}, {}}));
+        QCOMPARE(upgrade(earlier), (ProjectUpgrade::Outcome{{"serve.py"}, {"neu.py"},
+                                                              {{"README.md", "README.md.neu"}, {"stop.sh", "stop.sh.neu"}},
+                                                              {}, {}, {}}));
         verifyUpgraded();
         QCOMPARE(QFile::symLinkTarget(data("README.md")), data("meins.md"));
         QCOMPARE(read("README.md.neu"), QByteArray("Lies mich"));
@@ -101,9 +109,63 @@ private slots:
 
         writeFile(packaged("serve.py"), "print('neuer')\n");
         writeFile(packaged("stop.sh"), "exit 2\n");
-        QCOMPARE(upgrade(), (ProjectUpgrade::Outcome{{"serve.py"}, {}, {"stop.sh"}, {}}));
+        QCOMPARE(upgrade(), (ProjectUpgrade::Outcome{{"serve.py"}, {}, {{"stop.sh", "stop.sh.neu"}}, {}, {}, {}}));
         QCOMPARE(read("serve.py"), QByteArray("print('neuer')\n"));
         QCOMPARE(read("stop.sh.neu"), QByteArray("exit 2\n"));
+    }
+
+    // Decided as a careful package manager does, and said: a NAME.neu of the
+    // user's own is left and the new version goes beside it under another
+    // name, once; a file the user deleted stays deleted; files of a newer
+    // program are not replaced by older ones (told once); while another
+    // instance holds the folder's lock nothing is touched.
+    void upgradeDecidesAsAPackageManager_data()
+    {
+        QTest::addColumn<QString>("situation");
+        for (const char *situation : {"own .neu", "deleted", "newer program", "locked"})
+            QTest::newRow(situation) << QString(situation);
+    }
+
+    void upgradeDecidesAsAPackageManager()
+    {
+        QFETCH(QString, situation);
+        preparePreviousVersion();
+        const ProjectUpgrade::Checksums earlier = ProjectUpgrade::parseChecksums(readFile(m_history));
+        upgrade(earlier);
+        const QByteArray newerServe = "print('neuer')\n";
+        writeFile(packaged("serve.py"), newerServe);
+        writeFile(packaged("stop.sh"), "exit 3\n");
+        writeFile(packaged("neu.py"), "neuer");
+        using Outcome = ProjectUpgrade::Outcome;
+        if (situation == "own .neu") {
+            writeFile(data("stop.sh.neu"), "meine Notizen");
+            QCOMPARE(upgrade(), (Outcome{{"neu.py", "serve.py"}, {}, {{"stop.sh", "stop.sh.neu.2"}}, {}, {}, {}}));
+            QCOMPARE(read("stop.sh.neu") + read("stop.sh.neu.2"), "meine Notizenexit 3\n");
+        } else if (situation == "deleted") {
+            QVERIFY(QFile::remove(data("neu.py")));
+            QCOMPARE(upgrade(), (Outcome{{"serve.py"}, {}, {{"stop.sh", "stop.sh.neu"}}, {}, {"neu.py"}, {}}));
+            QVERIFY(!QFileInfo::exists(data("neu.py")));
+        } else if (situation == "newer program") {
+            QFile record(data(ProjectLayout::upgradeRecord()));
+            QVERIFY(record.open(QIODevice::ReadOnly));
+            QJsonObject json = QJsonDocument::fromJson(record.readAll()).object();
+            record.close();
+            json.insert("programVersion", "99.0");
+            writeFile(record.fileName(), QJsonDocument(json).toJson());
+            QCOMPARE(upgrade(), (Outcome{{}, {}, {}, {}, {}, "99.0"}));
+            QCOMPARE(read("serve.py"), newServe);
+        } else {
+            const int lock = ::open(QFile::encodeName(data(ProjectLayout::upgradeLock())).constData(),
+                                    O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+            QVERIFY(lock >= 0 && ::flock(lock, LOCK_EX) == 0);
+            const QStringList before = snapshot(m_root.path(), true);
+            QCOMPARE(ProjectUpgrade::upgrade(packaged(""), m_context.appSupport, {}, 0), Outcome{});
+            QCOMPARE(snapshot(m_root.path(), true), before);
+            ::close(lock);
+            QCOMPARE(upgrade().replaced, (QStringList{"neu.py", "serve.py"}));
+        }
+        // Said once, not at every launch.
+        QCOMPARE(upgrade(), Outcome{});
     }
 
     // Each row cuts the upgrade short at every call of one kind in turn (a

@@ -194,7 +194,14 @@ private slots:
         QVERIFY(writeFile(config.lsofPath, "#!/bin/bash\ncd \"$(dirname \"$0\")\"\n"
                           "if [ -e hang ]; then echo $$ > pid; exec /bin/sleep 60; fi\nexec /usr/bin/lsof \"$@\"\n"));
         QFile::setPermissions(config.lsofPath, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        config.port = startListener(listener);
+        // This project's serve.py, started by hand in its folder.
+        QVERIFY(writeFile(dir.filePath("serve.py"), "import socket, time\ns = socket.create_server(('127.0.0.1', 0))\n"
+                                                    "print(s.getsockname()[1], flush=True)\ntime.sleep(120)\n"));
+        listener.setWorkingDirectory(dir.path());
+        listener.start("/usr/bin/python3", {"serve.py"});
+        QVERIFY(listener.waitForReadyRead(patienceMs));
+        config.port = listener.readLine().trimmed().toUShort();
+        config.projectRoot = [root = dir.path()] { return root; };
         config.procFolder = dir.filePath("kein-proc"); // lsof alone
         ServerManager manager(config);
         const PortStatus held = PortStatus::held(qint32(listener.processId()));

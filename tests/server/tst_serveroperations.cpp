@@ -1,6 +1,7 @@
 #include "server/ServerConstants.h"
 #include "platform/PortProbe.h"
 #include "server/ServerManager.h"
+#include "server/ServerState.h"
 #include "server/StatusModel.h"
 #include "ServerTestSupport.h"
 
@@ -204,6 +205,9 @@ private slots:
         // The stop's outcome is never reported, and the start runs its own stop.
         row("restart, generator fails", "restart", {{"stop.sh", "echo STOPP"}, {generator, "print('GEN-FEHLER')\nraise SystemExit(1)"}},
             K::GeneratorFailed, "GEN-FEHLER", -1, 2);
+        // Without a stop script a restart is as strict as a start, no stricter.
+        row("start, no stop script", "start", {{"no stop.sh", true}}, K::Started, "", -1, 0);
+        row("restart, no stop script", "restart", {{"no stop.sh", true}}, K::Started, "", -1, 0);
         row("regenerate", "regenerate", {{generator, "print('Bericht')"}}, K::Regenerated, "Bericht", -1, 0);
         row("regenerate, fails silently", "regenerate", {{generator, "raise SystemExit(4)"}}, K::RegenerationFailed, "", -1, 0);
         row("regenerate, no root", "regenerate", {{"lookup", 1}}, K::ProjectIncomplete, "", noRoot, 0);
@@ -272,13 +276,13 @@ private slots:
                                 : heldByOther ? Holder(PortHolder{}) : Holder());
         QCOMPARE(readFile(root() + "/stop-runs").count('\n'), stopRuns);
         // A start records its server and clears the error, a stop forgets the
-        // server and adopts whoever still holds the port; a failure changes nothing.
+        // server and adopts no program that is none of this project's (here
+        // the test itself holds the port); a failure changes nothing.
         const bool stops = (operation == "stop" || operation == "restart")
             && result.kind != OperationOutcome::Kind::ScriptTimedOut
-            && result.kind != OperationOutcome::Kind::ProjectIncomplete;
+            && result.kind != OperationOutcome::Kind::ProjectIncomplete && !setup.contains("no stop.sh");
         using Pid = std::optional<qint32>;
-        const Pid holderPid = holder.isListening() ? Pid(QCoreApplication::applicationPid()) : Pid();
-        QCOMPARE(manager.serverPID(), started ? Pid(started) : stops ? holderPid : Pid(recorded.processId()));
+        QCOMPARE(manager.serverPID(), started ? Pid(started) : stops ? Pid() : Pid(recorded.processId()));
         QCOMPARE(manager.lastError(), started ? std::nullopt : std::optional<QString>("alt"));
         QVERIFY(started || !QFile::exists(root() + "/served.txt"));
         // The last line of what the scripts said is kept.
@@ -338,6 +342,77 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!PortProbe::isAlive(pid) && !PortProbe::isAlive(child), patienceMs);
     }
 
+    // What listens on the port is shown as what it is: a server of this
+    // project started by hand is adopted and its interface asked once it
+    // runs, once each time it comes; another project's server or another
+    // program is named and left alone.
+    void listenerIsShownAsWhatItIs_data()
+    {
+        QTest::addColumn<QString>("where");   // the listener's working folder: "root", "other", "elsewhere"
+        QTest::addColumn<QString>("program"); // serve.py by that name or path, or "listener"
+        QTest::newRow("this project, started by hand") << "root" << "serve.py";
+        QTest::newRow("this project, by its full path") << "elsewhere" << "ROOT/serve.py";
+        QTest::newRow("another project's server") << "other" << "serve.py";
+        QTest::newRow("another program") << "elsewhere" << "listener";
+    }
+
+    void listenerIsShownAsWhatItIs()
+    {
+        QFETCH(QString, where);
+        QFETCH(QString, program);
+        QTemporaryDir other, elsewhere;
+        QVERIFY(writeFile(other.filePath("serve.py"), readFile(root() + "/serve.py")));
+        const QString folder = where == "root" ? root() : where == "other" ? other.path() : elsewhere.path();
+        ServerManager::Config config = this->config();
+        auto state = std::make_shared<ServerState>(config);
+        int asked = 0;
+        StatusModel model(state, [&asked](auto answer) { ++asked; answer(QString("5")); });
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("HARLUNE_HOST", "127.0.0.1");
+        environment.insert("HARLUNE_PORT", QString::number(config.port));
+        const auto launch = [&](ChildProcess &listener) {
+            listener.setWorkingDirectory(folder);
+            listener.setProcessEnvironment(environment);
+            if (program == "listener")
+                return startListener(listener, quint16(config.port)) == config.port;
+            listener.start("/usr/bin/python3", {QString(program).replace("ROOT", root())});
+            return listener.waitForReadyRead(patienceMs);
+        };
+        auto listener = std::make_unique<ChildProcess>();
+        QVERIFY(launch(*listener));
+        model.start();
+        QTRY_VERIFY_WITH_TIMEOUT(model.current().known, patienceMs);
+        const ServerStatus &status = model.current();
+        const qint32 pid = qint32(listener->processId());
+        if (program.endsWith("serve.py") && where != "other") {
+            QCOMPARE(status.state(), ServerStatus::State::Running);
+            QCOMPARE(status.pid, std::optional<qint32>(pid));
+            QTRY_COMPARE_WITH_TIMEOUT(asked, 1, patienceMs);
+            // Not again while nobody looks; once more when it comes again.
+            model.requestUpdate();
+            model.requestUpdate();
+            listener = std::make_unique<ChildProcess>();
+            QTRY_VERIFY_WITH_TIMEOUT((model.requestUpdate(), !model.current().running), patienceMs);
+            QCOMPARE(asked, 1);
+            QVERIFY(launch(*listener));
+            QTRY_VERIFY_WITH_TIMEOUT((model.requestUpdate(), model.current().running), patienceMs);
+            QTRY_COMPARE_WITH_TIMEOUT(asked, 2, patienceMs);
+            return;
+        }
+        QCOMPARE(status.state(), ServerStatus::State::Occupied);
+        QVERIFY(!status.pid && status.stranger);
+        QCOMPARE(*status.stranger, (PortHolder{pid, QString("python3"), false,
+                                               where == "other" ? std::optional(QFileInfo(other.path()).canonicalFilePath())
+                                                                : std::nullopt}));
+        QCOMPARE(asked, 0);
+        // The start says so and leaves it alone; so does the stop.
+        ServerManager manager(config);
+        const auto started = await([&](auto done) { manager.startServer(done); });
+        QCOMPARE(started->result.kind, OperationOutcome::Kind::PortBusy);
+        QCOMPARE(started->result.holder, status.stranger);
+        QVERIFY(!QFile::exists(root() + "/served.txt") && PortProbe::isAlive(pid));
+    }
+
     void serverOperationsRunOneAtATimeInOrder_data()
     {
         QTest::addColumn<QString>("second");
@@ -388,7 +463,7 @@ private slots:
         QCOMPARE(PortProbe::isAlive(firstPid), firstLives);
         QVERIFY(second != "restart" || (nextPid > 0 && nextPid != firstPid));
         if (second == "start")
-            QCOMPARE(next->result.holder, std::optional<PortHolder>(PortHolder{firstPid, QString("python3")}));
+            QCOMPARE(next->result.holder, std::optional<PortHolder>(PortHolder{firstPid, QString("python3"), true, {}}));
     }
 };
 
