@@ -388,7 +388,7 @@ private slots:
         QCOMPARE(PortProbe::isAlive(firstPid), firstLives);
         QVERIFY(second != "restart" || (nextPid > 0 && nextPid != firstPid));
         if (second == "start")
-            QCOMPARE(next->result.holder, std::optional<PortHolder>(PortHolder{firstPid, QString("python3")}));
+            QCOMPARE(next->result.holder, std::optional<PortHolder>(PortHolder{firstPid, processName(firstPid)}));
     }
 };
 
