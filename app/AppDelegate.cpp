@@ -7,6 +7,7 @@
 #include "app/ShellTexts.h"
 #include "paths/ProjectPaths.h"
 #include "platform/FileManagerReveal.h"
+#include "platform/ForegroundActivation.h"
 #include "platform/StatusNotifierWatch.h"
 #include "platform/TrayItemAsMenu.h"
 #include "server/StatusModel.h"
@@ -14,7 +15,6 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QDateTime>
-#include <QDesktopServices>
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -24,9 +24,16 @@ using MenuModel::Command;
 AppDelegate::AppDelegate(ServerManager &manager, QObject *parent)
     : QObject(parent)
     , m_manager(manager)
-    , m_urlOpener([](const QUrl &url) { QDesktopServices::openUrl(url); })
+    , m_urlOpener(&ForegroundActivation::openUrl)
     , m_alerts(new AlertPresenter(this))
 {
+    // Made before the event loop runs: macOS delivers a click on a notice
+    // that started the program while launching, to a listener set by then.
+    m_notifier = new DesktopNotifier(ShellTexts::accessibleName(),
+                                     QString::fromUtf8(AppIdentity::applicationId),
+                                     QString::fromUtf8(AppIdentity::applicationId), this);
+    connect(m_notifier, &DesktopNotifier::clicked, this, &AppDelegate::openLogs);
+    connect(m_notifier, &DesktopNotifier::unavailable, this, &AppDelegate::showTrayMessage);
 }
 
 AppDelegate::~AppDelegate()
@@ -127,11 +134,6 @@ void AppDelegate::setupMenuBar()
     });
     connect(m_statusMenu, &QMenu::aboutToHide, status, [status] { status->setObserved(false); });
 
-    m_notifier = new DesktopNotifier(ShellTexts::accessibleName(),
-                                     QString::fromUtf8(AppIdentity::applicationId),
-                                     QString::fromUtf8(AppIdentity::applicationId), this);
-    connect(m_notifier, &DesktopNotifier::clicked, this, &AppDelegate::openLogs);
-    connect(m_notifier, &DesktopNotifier::unavailable, this, &AppDelegate::showTrayMessage);
     // A panel that starts later gets an item at once; one that restarts gets
     // the item it had.
     auto *watch = new StatusNotifierWatch(this);
@@ -143,17 +145,11 @@ void AppDelegate::setupMenuBar()
 void AppDelegate::updateMenu()
 {
     const ServerStatus &status = m_manager.status().current();
-    if (!status.known && status.underWay == ServerStatus::Operation::None)
+    if (!status.hasUpdate())
         return; // "Status…" until the first probe has answered
     // In UTC: the local time zone is looked up (a file read) only when shown.
     m_runRecord.observe(status.running, status.pid, QDateTime::currentDateTimeUtc());
-    // Only a change is passed on: a StatusNotifier item announces every
-    // tool tip on the bus, and each panel then asks for it again.
-    const QString toolTip = OutcomeTexts::toolTip(status, m_manager.port());
-    if (m_statusItem && m_statusItem->toolTip() != toolTip)
-        m_statusItem->setToolTip(toolTip);
-    if (m_menuBarItem)
-        m_menuBarItem->setToolTip(toolTip);
+    updateToolTip();
     setEntryTitle(m_statusLineItem,
                   OutcomeTexts::statusLine(status, m_manager.dashboardUrl().toString(), m_manager.port()));
     // One server command at a time: the line above says which is under way.
@@ -224,7 +220,7 @@ void AppDelegate::regenerate()
     m_manager.regenerateReports(reportTo(Command::Regenerate));
 }
 
-void AppDelegate::openBrowser() { m_manager.openDashboard(); }
+void AppDelegate::openBrowser() { m_manager.openDashboard(ForegroundActivation::Front::Opened); }
 
 void AppDelegate::openBelege() { m_manager.openBelegeFolder(); }
 
@@ -233,7 +229,9 @@ void AppDelegate::openLogs() { m_manager.openLogsFolder(); }
 void AppDelegate::revealProject()
 {
     // Resolved now: the root may differ from the path the menu shows.
-    FileManagerReveal::reveal(m_manager.projectRoot(), m_urlOpener, this);
+    FileManagerReveal::reveal(
+            m_manager.projectRoot(),
+            [opener = m_urlOpener](const QUrl &folder) { opener(folder, ForegroundActivation::Front::Opened); }, this);
 }
 
 void AppDelegate::quitApp()
@@ -304,7 +302,7 @@ void AppDelegate::finishServerCommand(Command command, const OperationOutcome &d
     if (outcome.updateMenu)
         updateMenu();
     if (outcome.openDashboard)
-        m_manager.openDashboard();
+        m_manager.openDashboard(ForegroundActivation::Front::Program);
     AlertDialog *alert = m_alerts->show(AlertPresenter::Kind::Result, outcome.alertTitle, message);
     // The browser's window comes later than the alert that follows it.
     if (outcome.openDashboard)

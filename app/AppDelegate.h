@@ -91,6 +91,7 @@ private:
     void showTrayMessage(const QString &title, const QString &text);
     // Shows the server state the core last pushed.
     void updateMenu();
+    void updateToolTip();
     void showUnexpectedStopNotice(const QString &logEnding);
     void run(MenuModel::Command command);
     ServerManager::Completion reportTo(MenuModel::Command command);

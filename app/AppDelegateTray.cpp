@@ -21,7 +21,7 @@ void AppDelegate::createStatusItem()
         if (!m_menuBarItem)
             m_menuBarItem = new MenuBarItem(m_statusMenu, ShellTexts::buttonTitle(),
                                             ShellTexts::accessibleName(), this);
-        m_menuBarItem->setToolTip(OutcomeTexts::toolTip(m_manager.status().current(), m_manager.port()));
+        updateToolTip();
         return;
     }
     // A panel that comes back finds the item it had: Qt registers it again.
@@ -54,10 +54,26 @@ void AppDelegate::createStatusItem()
     connect(m_statusItem, &QSystemTrayIcon::messageClicked, this, &AppDelegate::openLogs);
     m_statusItem->setIcon(TrayIconImage::programIcon(
         QGuiApplication::palette().color(QPalette::WindowText)));
-    m_statusItem->setToolTip(OutcomeTexts::toolTip(m_manager.status().current(), m_manager.port()));
+    updateToolTip();
     // Shown even without a tray: the icon then appears once a tray starts.
     m_statusItem->show();
     TrayItemAsMenu::declare(m_statusItem);
+}
+
+void AppDelegate::updateToolTip()
+{
+    // None before the first update: "stopped" would be a guess, and on
+    // macOS the first probe takes a moment (lsof).
+    const ServerStatus &status = m_manager.status().current();
+    if (!status.hasUpdate())
+        return;
+    const QString tip = OutcomeTexts::toolTip(status, m_manager.port());
+    // Only a change is passed on: a StatusNotifier item announces every
+    // tool tip on the bus, and each panel then asks for it again.
+    if (m_statusItem && m_statusItem->toolTip() != tip)
+        m_statusItem->setToolTip(tip);
+    if (m_menuBarItem)
+        m_menuBarItem->setToolTip(tip);
 }
 
 void AppDelegate::setEntryTitle(QAction *action, const QString &title)

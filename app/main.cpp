@@ -4,12 +4,12 @@
 #include "app/ShellTexts.h"
 #include "app/SingleInstance.h"
 #include "app/TrayIconImage.h"
+#include "platform/ForegroundActivation.h"
 #include "platform/LaunchArguments.h"
 #include "platform/ReopenEvents.h"
 #include "server/ServerManager.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QPalette>
 #include <QTimer>
 
@@ -41,7 +41,7 @@ int main(int argc, char *argv[])
         return 0;
 
     ServerManager &manager = ServerManager::shared();
-    manager.setUrlOpener([](const QUrl &url) { QDesktopServices::openUrl(url); });
+    manager.setUrlOpener(&ForegroundActivation::openUrl);
 
     AppDelegate delegate(manager);
     delegate.setGreetsAtLaunch(!request.atLogin);

@@ -7,6 +7,13 @@
 set(HARLUNE_APP_ID "de.harlune.kommandozentrale")
 set(HARLUNE_EXECUTABLE "harlune-kommandozentrale")
 set(HARLUNE_BUNDLE_NAME "HarluneKommandozentrale")
+# The program's file as this system runs it: on macOS the bundle's
+# executable (Contents/MacOS), which takes the bundle's name.
+if(APPLE)
+    set(HARLUNE_PROGRAM_FILE ${HARLUNE_BUNDLE_NAME})
+else()
+    set(HARLUNE_PROGRAM_FILE ${HARLUNE_EXECUTABLE})
+endif()
 
 set(HARLUNE_NAME "Harlune Command Center")
 set(HARLUNE_NAME_DE "Harlune Kommandozentrale")

@@ -2,9 +2,9 @@
 
 namespace NoticeRoute {
 
-Route choose(bool hasBundleIdentifier, Permission permission)
+Route choose(bool hasBundleIdentifier, bool centreRefused, Permission permission)
 {
-    if (!hasBundleIdentifier)
+    if (!hasBundleIdentifier || centreRefused)
         return Route::Alert;
     switch (permission) {
     case Permission::Allowed: return Route::SystemNotice;

@@ -17,9 +17,13 @@ enum class Route {
     MenuOnly,     // nothing beyond the menu's status line
 };
 
-// Without a bundle, or before the user answered, the program's own alert
-// tells it, since nothing else would. A user who turned the program's
-// notices off is not overruled by an alert.
-Route choose(bool hasBundleIdentifier, Permission permission);
+// Without a bundle, before the user answered, or where the centre refused
+// the program (`centreRefused`: its request for permission ended in an
+// error, as for an unsigned or ad-hoc-signed bundle: "Notifications are not
+// allowed for this application"), the program's own alert tells it, since
+// nothing else would; what the settings then say is no answer of the
+// user's. A user who turned the program's notices off is not overruled by
+// an alert.
+Route choose(bool hasBundleIdentifier, bool centreRefused, Permission permission);
 
 } // namespace NoticeRoute

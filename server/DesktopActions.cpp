@@ -13,11 +13,11 @@ void ServerManager::setUrlOpener(UrlOpener opener)
     m_urlOpener = std::move(opener);
 }
 
-void ServerManager::openDashboard() const
+void ServerManager::openDashboard(ForegroundActivation::Front front) const
 {
     // Opened whether or not a server answers there.
     if (m_urlOpener)
-        m_urlOpener(dashboardUrl());
+        m_urlOpener(dashboardUrl(), front);
 }
 
 void ServerManager::openBelegeFolder() const
@@ -38,5 +38,5 @@ void ServerManager::openFolder(const QString &name) const
     if (const std::optional<QString> failure = MakePath::create(folder))
         qCWarning(lcServer, "Folder not created, opened all the same: %s", qUtf8Printable(*failure));
     if (m_urlOpener)
-        m_urlOpener(QUrl::fromLocalFile(folder));
+        m_urlOpener(QUrl::fromLocalFile(folder), ForegroundActivation::Front::Opened);
 }

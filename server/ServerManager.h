@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/ForegroundActivation.h"
 #include "platform/PortStatus.h"
 #include "server/Outcome.h"
 #include "server/ServerConstants.h"
@@ -30,9 +31,10 @@ public:
     using Completion = std::function<void(const OperationOutcome &outcome)>;
     // The body of a 200 answer to the version request, or nothing.
     using VersionCompletion = std::function<void(const std::optional<QString> &version)>;
-    // Hands a URL (web address or folder) to the desktop. The widget side
-    // installs QDesktopServices::openUrl; the core stays free of QtGui.
-    using UrlOpener = std::function<void(const QUrl &url)>;
+    // Hands a URL (web address or folder) to the desktop, to open in front
+    // or behind the alert that follows. The widget side installs
+    // ForegroundActivation::openUrl; the core stays free of QtGui.
+    using UrlOpener = std::function<void(const QUrl &url, ForegroundActivation::Front front)>;
 
     static constexpr qint64 defaultPort = 8765;
 
@@ -109,7 +111,7 @@ public:
     // there is no log.
     QString serverLogEnding() const;
 
-    void openDashboard() const;
+    void openDashboard(ForegroundActivation::Front front) const;
     void openBelegeFolder() const;
     void openLogsFolder() const;
     void setUrlOpener(UrlOpener opener);

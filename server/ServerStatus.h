@@ -43,6 +43,9 @@ struct ServerStatus
 
     // False until the first probe has answered.
     bool known = false;
+    // There is something to show: the first probe has answered, or a
+    // command of ours is under way (and says so).
+    bool hasUpdate() const { return known || underWay != Operation::None; }
     bool running = false;
     Silence silence = Silence::None;
     Operation underWay = Operation::None;

@@ -20,6 +20,10 @@ bool hasBundleIdentifier()
     return [NSBundle mainBundle].bundleIdentifier.length > 0;
 }
 
+// The centre answered the request for permission with an error: it will
+// not show this program's notices, whatever its settings say. Main thread only.
+bool centreRefused = false;
+
 NoticeRoute::Permission permissionOf(UNAuthorizationStatus status)
 {
     switch (status) {
@@ -77,16 +81,26 @@ void DesktopNotifier::listen()
     // The centre holds its delegate weakly: this one lives as long as the program.
     static HarluneNoticeDelegate *delegate = [[HarluneNoticeDelegate alloc] init];
     delegate->notifier = this;
+    // Before the application has finished launching, as the centre asks: a
+    // click on a notice that started the program is delivered then.
     UNUserNotificationCenter *center = [UNUserNotificationCenter currentNotificationCenter];
     center.delegate = delegate;
-    // Asked at launch rather than when a server has just ended: the
-    // system asks the user once, and the notice would wait for the answer.
-    [center requestAuthorizationWithOptions:UNAuthorizationOptionAlert
-                          completionHandler:^(BOOL granted, NSError *error) {
-                              if (!granted && error)
-                                  qCWarning(lcPlatform) << "notices not allowed:"
-                                                        << QString::fromNSString(error.localizedDescription);
-                          }];
+    // Asked at launch rather than when a server has just ended: the system
+    // asks the user once, and the notice would wait for the answer. Asked
+    // from the running event loop, where the system's question can show.
+    QMetaObject::invokeMethod(this, [center] {
+        [center requestAuthorizationWithOptions:UNAuthorizationOptionAlert
+                              completionHandler:^(BOOL granted, NSError *error) {
+                                  (void)granted; // "no" without an error is the user's answer
+                                  if (!error)
+                                      return;
+                                  const QString reason = QString::fromNSString(error.localizedDescription);
+                                  dispatch_async(dispatch_get_main_queue(), ^{
+                                      qCWarning(lcPlatform) << "notices refused by the system:" << reason;
+                                      centreRefused = true;
+                                  });
+                              }];
+    }, Qt::QueuedConnection);
 }
 
 void DesktopNotifier::notify(const QString &title, const Body &body, const QString &actionLabel)
@@ -95,7 +109,7 @@ void DesktopNotifier::notify(const QString &title, const Body &body, const QStri
     const auto route = [notifier, title, body, actionLabel](NoticeRoute::Permission permission) {
         if (!notifier)
             return;
-        switch (NoticeRoute::choose(hasBundleIdentifier(), permission)) {
+        switch (NoticeRoute::choose(hasBundleIdentifier(), centreRefused, permission)) {
         case NoticeRoute::Route::SystemNotice:
             notifier->send(title, body, actionLabel, {});
             return;

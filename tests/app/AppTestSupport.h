@@ -76,7 +76,10 @@ struct Shell
                                     .stopScriptBoundMs = stopScriptBoundMs}))
         , delegate(std::make_unique<AppDelegate>(*manager))
     {
-        const auto record = [this](const QUrl &url) { opened.append(url); };
+        const auto record = [this](const QUrl &url, ForegroundActivation::Front front) {
+            opened.append(url);
+            fronts.append(front);
+        };
         manager->setUrlOpener(record);
         delegate->setUrlOpener(record);
         QObject::connect(&hand, &QTimer::timeout, [this] { answerAlert(); });
@@ -123,6 +126,7 @@ struct Shell
     }
 
     QList<QUrl> opened;
+    QList<ForegroundActivation::Front> fronts; // of each in `opened`
     QList<Alert> alerts;
     QString answer = ShellTexts::okButton();
     std::unique_ptr<ServerManager> manager;

@@ -28,6 +28,7 @@ int main(int argc, char *argv[])
     const QCoreApplication application(argc, argv);
     out << ProjectPaths::bundleDir() << '\n' << ProjectPaths::appSupport() << '\n';
     qputenv("XDG_DATA_HOME", "/anderswo");
+    qputenv("HOME", "/anderswo");
     out << ProjectPaths::appSupport() << '\n' << ProjectPaths::buchhaltungRoot() << '\n';
     qputenv(ProjectLayout::projectOverrideVariable(), "/zweites");
     out << ProjectPaths::buchhaltungRoot() << '\n';

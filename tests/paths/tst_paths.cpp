@@ -6,7 +6,6 @@
 #include "tests/paths/PathsTestSupport.h"
 
 #include <QDir>
-#include <QLocalServer>
 #include <QRegularExpression>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -20,7 +19,7 @@
 namespace {
 
 // What a complete provisioning of the packaged project laid out below leaves on top level.
-const QStringList provisioned{".Git", ".env", ".harlune-initialized", "MacOS", "aktuell",
+const QStringList provisioned{".env", ".harlune-initialized", "MacOS", "aktuell",
                               "generate_buchhaltung.py", "lib", "serve.py", "stop.sh", "verwaist"};
 
 } // namespace
@@ -44,8 +43,9 @@ private slots:
     {
         QVERIFY(QDir(m_root.path()).removeRecursively());
         // Skip-list names are dropped on top level only, case-sensitively, even as files.
-        for (const char *path : {"serve.py", "generate_buchhaltung.py", "macos", ".git/HEAD",
-                                 "__pycache__/serve.pyc", "MacOS/Info.txt", ".Git", ".env",
+        // No name here differs from another by case alone: APFS would take them for one.
+        for (const char *path : {"serve.py", "generate_buchhaltung.py", "__pycache__", ".git/HEAD",
+                                 "MacOS/Info.txt", ".env",
                                  "lib/.git/config", "lib/__pycache__/m.pyc", "lib/macos/readme",
                                  "lib/sub/tief.txt"})
             writeFile(packaged(path), path);
@@ -129,22 +129,32 @@ private slots:
     }
 
     // The probe runs through a symbolic link: its bundle directory must be
-    // its real folder. Its per-user data folder follows XDG_DATA_HOME as
-    // found at the first use; the override is read untrimmed, relative to
-    // the real working directory, and read again on every resolution.
+    // its real folder. Its per-user data folder follows the home folder
+    // (Linux: XDG_DATA_HOME) as found at the first use; the override is read
+    // untrimmed, relative to the real working directory, and read again on
+    // every resolution.
     void realProcessFeedsTheContext()
     {
         const QString root = QFileInfo(m_root.path()).canonicalFilePath();
         makeLink(HARLUNE_PATHS_PROBE, root + "/probe-link");
         QVERIFY(QDir().mkpath(root + "/arbeit"));
         QProcess probe;
-        probe.start("/usr/bin/env", {"-C", root + "/arbeit", "XDG_DATA_HOME=" + root + "/xdg",
-                                     "HARLUNE_PROJECT= eigene/", root + "/probe-link"});
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("HOME", root + "/heim");
+        environment.insert("XDG_DATA_HOME", root + "/xdg");
+        environment.insert("HARLUNE_PROJECT", " eigene/");
+        probe.setProcessEnvironment(environment);
+        probe.setWorkingDirectory(root + "/arbeit");
+        probe.start(root + "/probe-link", {});
         QVERIFY(probe.waitForFinished(20000));
         QCOMPARE(probe.exitCode(), 0);
 
         const QString realFolder = QFileInfo(HARLUNE_PATHS_PROBE).canonicalPath();
+#ifdef Q_OS_MACOS
+        const QString appSupport = root + "/heim/Library/Application Support/Harlune-Buchhaltung";
+#else
         const QString appSupport = root + "/xdg/Harlune-Buchhaltung";
+#endif
         const QStringList expected{realFolder, realFolder, appSupport, appSupport,
                                    root + "/arbeit/ eigene", "/zweites", ""};
         QCOMPARE(QString::fromUtf8(probe.readAllStandardOutput()).split('\n'), expected);
@@ -161,8 +171,12 @@ private slots:
         writeFile(copied("MacOS/eigen.txt"), "mine");
         makeLink("nirgends", copied("stop.sh"));
         QCOMPARE(::mkfifo(QFile::encodeName(packaged("rohr")).constData(), 0600), 0);
-        QLocalServer socket;
-        QVERIFY(socket.listen(packaged("lib/sub/steckdose")));
+        // Bound by a name relative to its folder: the whole path would pass
+        // the 103 bytes a socket address holds on macOS below its temporary folder.
+        QProcess binder;
+        binder.setWorkingDirectory(packaged("lib/sub"));
+        binder.start("/usr/bin/python3", {"-c", "import socket; socket.socket(socket.AF_UNIX).bind('steckdose')"});
+        QVERIFY(binder.waitForFinished(20000) && binder.exitCode() == 0);
         for (int i = 0; i < 300; ++i)
             writeFile(packaged("lib/viele/datei-" + QString::number(i)), QByteArray(512, 'x'));
 
@@ -173,8 +187,8 @@ private slots:
         for (std::future<QString> &other : others)
             QCOMPARE(other.get(), m_context.appSupport);
         QCOMPARE(entries(m_context.appSupport), provisioned);
-        socket.close();
-        for (const char *name : {".Git", ".env", "aktuell", "generate_buchhaltung.py", "lib", "verwaist"})
+        QVERIFY(QFile::remove(packaged("lib/sub/steckdose"))); // the copy of lib has none
+        for (const char *name : {".env", "aktuell", "generate_buchhaltung.py", "lib", "verwaist"})
             verifySameAsPackaged(name);
         QCOMPARE(readFile(copied("serve.py")), QByteArray("mine"));
         QCOMPARE(entries(copied("MacOS")), QStringList{"eigen.txt"});

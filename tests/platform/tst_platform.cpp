@@ -105,21 +105,30 @@ private slots:
     }
 
     // Where the notice of a server that ended by itself goes, by (started
-    // from its .app, the user's answer to the system's question); and the
-    // activation call macOS 14 honours (alerts stayed behind the browser).
+    // from its .app, the centre refused the program, the user's answer to
+    // the system's question); and the activation call macOS 14 honours
+    // (alerts stayed behind the browser).
     void macOsNoticeAndActivationFollowTheSystem()
     {
         using P = NoticeRoute::Permission;
         using R = NoticeRoute::Route;
-        const struct { bool bundle; P answer; R route; } routes[] = {
-            {true, P::Allowed, R::SystemNotice}, {true, P::Denied, R::MenuOnly}, // turned off: not overruled
-            {true, P::NotAnswered, R::Alert}, {false, P::Allowed, R::Alert}};   // no bundle: no centre to ask
+        const struct { bool bundle; bool refused; P answer; R route; } routes[] = {
+            {true, false, P::Allowed, R::SystemNotice}, {true, false, P::Denied, R::MenuOnly}, // turned off: not overruled
+            {true, false, P::NotAnswered, R::Alert}, {false, false, P::Allowed, R::Alert}, // no bundle: no centre to ask
+            {true, true, P::Denied, R::Alert}, {true, true, P::Allowed, R::Alert}};        // unsigned: never shown there
         for (const auto &row : routes)
-            QCOMPARE(NoticeRoute::choose(row.bundle, row.answer), row.route);
+            QCOMPARE(NoticeRoute::choose(row.bundle, row.refused, row.answer), row.route);
         using C = ForegroundActivation::Call;
         for (const auto &[major, call] : {std::pair{11, C::ActivateIgnoringOtherApps},
                                           {13, C::ActivateIgnoringOtherApps}, {14, C::Activate}, {26, C::Activate}})
             QCOMPARE(ForegroundActivation::callFor(major), call);
+        // Only a web page that an alert of the program's follows opens behind it.
+        using F = ForegroundActivation::Front;
+        const struct { const char *url; F front; bool behind; } openings[] = {
+            {"http://127.0.0.1:8765/", F::Program, true}, {"https://127.0.0.1:8765/", F::Program, true},
+            {"http://127.0.0.1:8765/", F::Opened, false}, {"file:///tmp/logs", F::Program, false}};
+        for (const auto &row : openings)
+            QCOMPARE(ForegroundActivation::opensBehind(QUrl(QString::fromLatin1(row.url)), row.front), row.behind);
     }
 
     void runningProgramIsFound()

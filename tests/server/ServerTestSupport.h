@@ -59,6 +59,19 @@ inline quint16 startListener(QProcess &process, quint16 port = 0, const QStringL
     return process.waitForReadyRead(patienceMs) ? quint16(process.readLine().trimmed().toUInt()) : 0;
 }
 
+// The name the system gives process `pid`, as ps shows it: the program's
+// file name ("python3" on Linux; macOS names the framework Python "Python").
+inline QString processName(qint64 pid)
+{
+    QProcess ps;
+    ps.start(QStringLiteral("/bin/ps"), {QStringLiteral("-o"), QStringLiteral("comm="), QStringLiteral("-p"),
+                                         QString::number(pid)});
+    if (!ps.waitForFinished(patienceMs))
+        return {};
+    const QString command = QString::fromUtf8(ps.readAllStandardOutput()).trimmed();
+    return command.mid(command.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
 // Answers every request on 127.0.0.1 with fixed bytes; with an empty answer
 // it reads and keeps silent. Closes each connection after its answer unless
 // told to keep them open.

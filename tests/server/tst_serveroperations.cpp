@@ -463,7 +463,7 @@ private slots:
         QCOMPARE(PortProbe::isAlive(firstPid), firstLives);
         QVERIFY(second != "restart" || (nextPid > 0 && nextPid != firstPid));
         if (second == "start")
-            QCOMPARE(next->result.holder, std::optional<PortHolder>(PortHolder{firstPid, QString("python3"), true, {}}));
+            QCOMPARE(next->result.holder, std::optional<PortHolder>(PortHolder{firstPid, processName(firstPid), true, {}}));
     }
 };
 
