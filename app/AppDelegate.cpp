@@ -7,8 +7,6 @@
 #include "app/ShellTexts.h"
 #include "paths/ProjectPaths.h"
 #include "platform/FileManagerReveal.h"
-#include "platform/StatusNotifierWatch.h"
-#include "platform/TrayItemAsMenu.h"
 #include "server/StatusModel.h"
 
 #include <QAbstractButton>
@@ -33,6 +31,7 @@ AppDelegate::~AppDelegate()
 {
     // The tray icon and the menu-bar item refer to the menu; let them go first.
     delete m_menuBarItem;
+    delete m_trayItem;
     delete m_statusItem;
     delete m_statusMenu;
 }
@@ -116,15 +115,10 @@ void AppDelegate::setupMenuBar()
         }
     }
     // What the user reads when the menu opens is never older than a second,
-    // and the server's interface is asked while it is open. Panels that show
-    // the menu over D-Bus may never say it closed (waybar asks
-    // AboutToShowGroup on opening and sends nothing on closing): there a
-    // look lasts a minute, or until the next opening.
+    // and the server's interface is asked while it is open (for a panel's
+    // own menu: createStatusItem).
     StatusModel *status = &m_manager.status();
-    connect(m_statusMenu, &QMenu::aboutToShow, status, [this, status] {
-        const bool overDBus = m_statusItem && TrayItemAsMenu::isExported(m_statusItem);
-        status->setObserved(true, overDBus ? lookOverDBusMs : -1);
-    });
+    connect(m_statusMenu, &QMenu::aboutToShow, status, [status] { status->setObserved(true); });
     connect(m_statusMenu, &QMenu::aboutToHide, status, [status] { status->setObserved(false); });
 
     m_notifier = new DesktopNotifier(ShellTexts::accessibleName(),
@@ -132,12 +126,7 @@ void AppDelegate::setupMenuBar()
                                      QString::fromUtf8(AppIdentity::applicationId), this);
     connect(m_notifier, &DesktopNotifier::clicked, this, &AppDelegate::openLogs);
     connect(m_notifier, &DesktopNotifier::unavailable, this, &AppDelegate::showTrayMessage);
-    // A panel that starts later gets an item at once; one that restarts gets
-    // the item it had.
-    auto *watch = new StatusNotifierWatch(this);
-    connect(watch, &StatusNotifierWatch::hostAppeared, this, &AppDelegate::createStatusItem);
-    if (StatusNotifierWatch::itemCanShowNow())
-        createStatusItem();
+    createStatusItem();
 }
 
 void AppDelegate::updateMenu()
@@ -151,6 +140,8 @@ void AppDelegate::updateMenu()
     // tool tip on the bus, and each panel then asks for it again.
     if (m_statusItem && m_statusItem->toolTip() != ShellTexts::toolTip(status.running))
         m_statusItem->setToolTip(ShellTexts::toolTip(status.running));
+    if (m_trayItem)
+        m_trayItem->setToolTip(ShellTexts::toolTip(status.running));
     if (m_menuBarItem)
         m_menuBarItem->setToolTip(ShellTexts::toolTip(status.running));
     setEntryTitle(m_statusLineItem, OutcomeTexts::statusLine(status, m_manager.dashboardUrl().toString()));
@@ -183,8 +174,10 @@ void AppDelegate::showTrayMessage(const QString &title, const QString &text)
         return;
     }
     // Where the tray cannot show messages the user learns it from the menu.
-    if (m_statusItem && m_statusItem->supportsMessages())
+    if (m_statusItem && m_statusItem->supportsMessages()) {
+        m_trayMessageShown = true;
         m_statusItem->showMessage(title, text, QSystemTrayIcon::Warning);
+    }
 }
 
 void AppDelegate::run(Command command)

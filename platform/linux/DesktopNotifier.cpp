@@ -4,6 +4,7 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
 #include <QVariantMap>
 
 namespace {
@@ -27,6 +28,10 @@ void DesktopNotifier::listen()
                 SLOT(onActionInvoked(uint, QString)));
     bus.connect(service, path, interface, QStringLiteral("NotificationClosed"), this,
                 SLOT(onClosed(uint, uint)));
+    // A service that restarts counts its ids afresh: the number of our
+    // notice may then be another program's.
+    auto *restarts = new QDBusServiceWatcher(service, bus, QDBusServiceWatcher::WatchForOwnerChange, this);
+    connect(restarts, &QDBusServiceWatcher::serviceOwnerChanged, this, [this] { m_shownId = 0; });
 }
 
 void DesktopNotifier::notify(const QString &title, const Body &body, const QString &actionLabel)
