@@ -150,6 +150,24 @@ QVariantMap filtered(QVariantMap properties, const QStringList &names)
 
 } // namespace
 
+QString introspection(const QDBusMessage &call, const QString &interfaceXml)
+{
+    if (call.interface() != QLatin1String("org.freedesktop.DBus.Introspectable")
+        || call.member() != QLatin1String("Introspect"))
+        return {};
+    return QStringLiteral(R"xml(<!DOCTYPE node PUBLIC "-//freedesktop//DTD D-BUS Object Introspection 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/introspect.dtd">
+<node>
+<interface name="org.freedesktop.DBus.Introspectable">
+  <method name="Introspect"><arg name="xml_data" type="s" direction="out"/></method>
+</interface>
+<interface name="org.freedesktop.DBus.Properties">
+  <method name="Get"><arg name="interface_name" type="s" direction="in"/><arg name="property_name" type="s" direction="in"/><arg name="value" type="v" direction="out"/></method>
+  <method name="GetAll"><arg name="interface_name" type="s" direction="in"/><arg name="values" type="a{sv}" direction="out"/></method>
+</interface>
+)xml") + interfaceXml + QStringLiteral("</node>\n");
+}
+
 DBusMenuExporter::DBusMenuExporter(const QDBusConnection &connection, QObject *parent)
     : QDBusVirtualObject(parent)
     , m_connection(connection)
@@ -284,6 +302,8 @@ void DBusMenuExporter::answer(const QDBusMessage &call)
     const QVariantList arguments = call.arguments();
     const auto reply = [&](const QVariantList &values) { m_connection.send(call.createReply(values)); };
     const auto refuse = [&](const QString &why) { m_connection.send(call.createErrorReply(invalidArgs, why)); };
+    if (const QString xml = introspection(call, introspect(QString())); !xml.isNull())
+        return reply({xml});
     if (call.interface() == propertiesInterface) {
         const QVariantMap menuProperties{
             {QStringLiteral("Version"), 3u},

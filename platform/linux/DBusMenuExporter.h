@@ -11,6 +11,11 @@
 class QAction;
 class QDBusMessage;
 
+// The answer to Introspect for an object of ours with the interface
+// `interfaceXml` (its <interface> element); a virtual object gets the call
+// itself. Null where `call` is not an Introspect call.
+QString introspection(const QDBusMessage &call, const QString &interfaceXml);
+
 // The tray item's menu as com.canonical.dbusmenu, made from a list of
 // actions: id 0 the root, each entry an id of its own for as long as its
 // action is in the list. An entry's properties are sent as they are, all of

@@ -200,7 +200,9 @@ void ItemObject::answer(const QDBusMessage &call)
     const QString signature = call.signature();
     const QVariantList arguments = call.arguments();
     QDBusMessage reply = call.createReply();
-    if (call.interface() == propertiesInterface) {
+    if (const QString xml = introspection(call, introspect(QString())); !xml.isNull()) {
+        reply = call.createReply(xml);
+    } else if (call.interface() == propertiesInterface) {
         const QVariantMap all = properties();
         if (member == QLatin1String("GetAll") && signature == QLatin1String("s"))
             reply = call.createReply(all);
