@@ -21,11 +21,46 @@ public slots:
     void ShowItems(const QStringList &uris, const QString &) { shown.append(uris); }
 };
 
+// A panel's watcher: the items that registered with it.
+class WatcherService : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+
+public:
+    QStringList items;
+
+public slots:
+    void RegisterStatusNotifierItem(const QString &service) { items.append(service); }
+};
+
 class TestAppCommands : public QObject
 {
     Q_OBJECT
 
 private slots:
+    // Qt's tray icon serves only while no panel takes the program's own
+    // item: one that comes later replaces it, and it is back when the panel
+    // is gone. Never both, never neither.
+    void trayIconOnlyWhileNoPanelTakesTheItem()
+    {
+        const quint16 port = freePort();
+        Project project(port);
+        Shell shell(port, project.root());
+        shell.launch();
+        QVERIFY(shell.delegate->statusItem());
+        QDBusConnection panel = QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"panel"_s);
+        WatcherService watcher;
+        QVERIFY(panel.registerObject(u"/StatusNotifierWatcher"_s, &watcher, QDBusConnection::ExportAllSlots));
+        QVERIFY(panel.registerService(u"org.kde.StatusNotifierWatcher"_s));
+        QTRY_COMPARE_WITH_TIMEOUT(watcher.items, QStringList{QDBusConnection::sessionBus().baseService()}, patienceMs);
+        QTRY_VERIFY_WITH_TIMEOUT(!shell.delegate->statusItem(), patienceMs);
+        QVERIFY(panel.unregisterService(u"org.kde.StatusNotifierWatcher"_s));
+        QTRY_VERIFY_WITH_TIMEOUT(shell.delegate->statusItem(), patienceMs);
+        QCOMPARE(shell.delegate->statusItem()->contextMenu(), shell.delegate->statusMenu());
+        QDBusConnection::disconnectFromBus(u"panel"_s);
+    }
+
     void commandOutcomes_data()
     {
         QTest::addColumn<QString>("entry");
