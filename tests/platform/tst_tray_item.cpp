@@ -91,7 +91,7 @@ QDBusConnection connection(const QString &name)
     return QDBusConnection::connectToBus(QDBusConnection::SessionBus, name);
 }
 
-// Property `name` of the object at `path` as a plain variant.
+// A value as it came, out of the variant D-Bus wraps it in.
 QVariant plain(const QVariant &value)
 {
     return value.canConvert<QDBusVariant>() ? value.value<QDBusVariant>().variant() : value;
