@@ -8,8 +8,6 @@
 #include "paths/ProjectPaths.h"
 #include "platform/FileManagerReveal.h"
 #include "platform/ForegroundActivation.h"
-#include "platform/StatusNotifierWatch.h"
-#include "platform/TrayItemAsMenu.h"
 #include "server/StatusModel.h"
 
 #include <QAbstractButton>
@@ -40,6 +38,7 @@ AppDelegate::~AppDelegate()
 {
     // The tray icon and the menu-bar item refer to the menu; let them go first.
     delete m_menuBarItem;
+    delete m_trayItem;
     delete m_statusItem;
     delete m_statusMenu;
 }
@@ -123,23 +122,13 @@ void AppDelegate::setupMenuBar()
         }
     }
     // What the user reads when the menu opens is never older than a second,
-    // and the server's interface is asked while it is open. Panels that show
-    // the menu over D-Bus may never say it closed (waybar asks
-    // AboutToShowGroup on opening and sends nothing on closing): there a
-    // look lasts a minute, or until the next opening.
+    // and the server's interface is asked while it is open (for a panel's
+    // own menu: createStatusItem).
     StatusModel *status = &m_manager.status();
-    connect(m_statusMenu, &QMenu::aboutToShow, status, [this, status] {
-        const bool overDBus = m_statusItem && TrayItemAsMenu::isExported(m_statusItem);
-        status->setObserved(true, overDBus ? lookOverDBusMs : -1);
-    });
+    connect(m_statusMenu, &QMenu::aboutToShow, status, [status] { status->setObserved(true); });
     connect(m_statusMenu, &QMenu::aboutToHide, status, [status] { status->setObserved(false); });
 
-    // A panel that starts later gets an item at once; one that restarts gets
-    // the item it had.
-    auto *watch = new StatusNotifierWatch(this);
-    connect(watch, &StatusNotifierWatch::hostAppeared, this, &AppDelegate::createStatusItem);
-    if (StatusNotifierWatch::itemCanShowNow())
-        createStatusItem();
+    createStatusItem();
 }
 
 void AppDelegate::updateMenu()
@@ -181,8 +170,10 @@ void AppDelegate::showTrayMessage(const QString &title, const QString &text)
         return;
     }
     // Where the tray cannot show messages the user learns it from the menu.
-    if (m_statusItem && m_statusItem->supportsMessages())
+    if (m_statusItem && m_statusItem->supportsMessages()) {
+        m_trayMessageShown = true;
         m_statusItem->showMessage(title, text, QSystemTrayIcon::Warning);
+    }
 }
 
 void AppDelegate::run(Command command)

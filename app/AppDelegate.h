@@ -5,6 +5,7 @@
 #include "app/StopNotice.h"
 #include "platform/DesktopNotifier.h"
 #include "platform/MenuBarItem.h"
+#include "platform/StatusNotifierItem.h"
 #include "paths/ProjectUpgrade.h"
 #include "server/ServerManager.h"
 #include "server/ServerStatus.h"
@@ -56,7 +57,8 @@ public:
     // selected. Defaults to the desktop's URL handler.
     void setUrlOpener(ServerManager::UrlOpener opener);
 
-    // Read access for tools and tests.
+    // Read access for tools and tests. The tray icon is Qt's, made only
+    // where no StatusNotifier panel takes the program's own item.
     QSystemTrayIcon *statusItem() const { return m_statusItem; }
     QMenu *statusMenu() const { return m_statusMenu; }
     QAction *statusLineItem() const { return m_statusLineItem; }
@@ -84,6 +86,7 @@ signals:
 private:
     void setupMenuBar();
     void createStatusItem();
+    void createTrayIcon();
     // Sets the entry's text so that the tray shows `title` unchanged.
     void setEntryTitle(QAction *action, const QString &title);
     bool trayAvailable() const;
@@ -107,7 +110,9 @@ private:
     ServerManager::UrlOpener m_urlOpener;
     AlertPresenter *m_alerts; // a child of this
 
+    QPointer<StatusNotifierItem> m_trayItem; // the program's own, where panels take one
     QPointer<QSystemTrayIcon> m_statusItem;
+    bool m_trayMessageShown = false; // a balloon of ours is up
     QPointer<MenuBarItem> m_menuBarItem; // instead of the tray icon where there is a menu bar
     QPointer<QMenu> m_statusMenu; // a widget, so owned by hand, not by this
     QPointer<QAction> m_statusLineItem;

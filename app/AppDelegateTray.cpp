@@ -1,17 +1,27 @@
-// The tray item of AppDelegate: made, and made again for a panel that
-// came later, and the menu's texts as that tray shows them.
+// The tray item of AppDelegate: the program's own item where panels take
+// StatusNotifier items (Linux), the macOS menu-bar item, and Qt's tray icon
+// only where neither is there (an XEmbed tray).
 #include "app/AppDelegate.h"
 
+#include "app/AppIdentity.h"
 #include "app/OutcomeTexts.h"
 #include "app/ShellTexts.h"
 #include "app/TrayIconImage.h"
-#include "platform/TrayItemAsMenu.h"
 #include "platform/TrayMenu.h"
 #include "server/StatusModel.h"
 
 #include <QCursor>
 #include <QGuiApplication>
 #include <QPalette>
+
+namespace {
+
+QIcon trayIcon()
+{
+    return TrayIconImage::programIcon(QGuiApplication::palette().color(QPalette::WindowText));
+}
+
+} // namespace
 
 void AppDelegate::createStatusItem()
 {
@@ -24,40 +34,58 @@ void AppDelegate::createStatusItem()
         updateToolTip();
         return;
     }
-    // A panel that comes back finds the item it had: Qt registers it again.
-    // A fresh one beside it would race it into the panel, and the panel
-    // would keep the one that is gone (GNOME's extension re-enabled).
-    if (TrayItemAsMenu::isExported(m_statusItem))
+    if (!StatusNotifierItem::isSupported()) {
+        createTrayIcon();
         return;
-    delete m_statusItem;
-    m_statusItem = new QSystemTrayIcon(this);
-    // First: how the tray shows the texts depends on the tray it goes to.
-    m_statusItem->setContextMenu(m_statusMenu);
-    for (QAction *action : m_statusMenu->actions())
-        setEntryTitle(action, action->data().toString());
+    }
+    // Made once; it finds every panel that comes, and a panel that comes
+    // back finds the item it had.
+    m_trayItem = new StatusNotifierItem(QString::fromUtf8(AppIdentity::applicationId), ShellTexts::itemTitle(),
+                                        m_statusMenu->actions(), this);
+    m_trayItem->setIcon(trayIcon());
+    updateToolTip();
+    // Panels that show the menu may never say it closed (waybar asks
+    // AboutToShowGroup on opening and sends nothing on closing): there a
+    // look lasts a minute, or until the next opening.
+    StatusModel *status = &m_manager.status();
+    connect(m_trayItem, &StatusNotifierItem::menuOpened, status, [status] { status->setObserved(true, lookOverDBusMs); });
+    connect(m_trayItem, &StatusNotifierItem::menuClosed, status, [status] { status->setObserved(false); });
+    connect(m_trayItem, &StatusNotifierItem::contextMenuRequested, m_statusMenu,
+            [menu = m_statusMenu](const QPoint &at) { menu->popup(at); });
+    // Qt's icon only while no panel takes the item; one that comes later
+    // replaces it, or both would show.
+    connect(m_trayItem, &StatusNotifierItem::watcherPresent, this, [this](bool present) {
+        if (present)
+            delete m_statusItem;
+        else if (!m_statusItem && StatusNotifierItem::otherTrayPossible())
+            createTrayIcon();
+    });
+}
 
+void AppDelegate::createTrayIcon()
+{
+    m_statusItem = new QSystemTrayIcon(this);
+    m_statusItem->setContextMenu(m_statusMenu);
     // An XEmbed tray reports a left click only as Trigger and opens the
     // context menu on the right button alone; users expect either to work.
-    // StatusNotifier hosts show their own menu on either (the item is a
-    // menu); a menu of ours would have no place beside their icon.
     if (TrayMenu::popUpOnTrigger()) {
-        connect(m_statusItem, &QSystemTrayIcon::activated, this,
-                [this](QSystemTrayIcon::ActivationReason reason) {
-                    if (reason != QSystemTrayIcon::Trigger
-                        || MenuModel::textStyle(*m_statusMenu) != MenuModel::TextStyle::Widget)
-                        return;
-                    const QRect icon = m_statusItem->geometry();
-                    m_statusMenu->popup(icon.isValid() ? icon.bottomLeft() : QCursor::pos());
-                });
+        connect(m_statusItem, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+            if (reason != QSystemTrayIcon::Trigger)
+                return;
+            const QRect icon = m_statusItem->geometry();
+            m_statusMenu->popup(icon.isValid() ? icon.bottomLeft() : QCursor::pos());
+        });
     }
-    // The only message the icon shows is the unexpected stop; its cause is in the logs.
-    connect(m_statusItem, &QSystemTrayIcon::messageClicked, this, &AppDelegate::openLogs);
-    m_statusItem->setIcon(TrayIconImage::programIcon(
-        QGuiApplication::palette().color(QPalette::WindowText)));
+    // Only a balloon of ours opens the logs: it is shown where the desktop
+    // has no notification service, and tells of the unexpected stop.
+    connect(m_statusItem, &QSystemTrayIcon::messageClicked, this, [this] {
+        if (std::exchange(m_trayMessageShown, false))
+            openLogs();
+    });
+    m_statusItem->setIcon(trayIcon());
     updateToolTip();
     // Shown even without a tray: the icon then appears once a tray starts.
     m_statusItem->show();
-    TrayItemAsMenu::declare(m_statusItem);
 }
 
 void AppDelegate::updateToolTip()
@@ -72,19 +100,19 @@ void AppDelegate::updateToolTip()
     // tool tip on the bus, and each panel then asks for it again.
     if (m_statusItem && m_statusItem->toolTip() != tip)
         m_statusItem->setToolTip(tip);
+    if (m_trayItem)
+        m_trayItem->setToolTip(tip);
     if (m_menuBarItem)
         m_menuBarItem->setToolTip(tip);
 }
 
 void AppDelegate::setEntryTitle(QAction *action, const QString &title)
 {
-    action->setData(title);
-    const MenuModel::TextStyle style =
-            m_statusItem ? MenuModel::textStyle(*m_statusMenu) : MenuModel::TextStyle::Widget;
-    action->setText(MenuModel::actionText(title, style));
+    action->setText(MenuModel::actionText(title));
 }
 
 bool AppDelegate::trayAvailable() const
 {
-    return m_menuBarItem || (m_statusItem && QSystemTrayIcon::isSystemTrayAvailable());
+    return m_menuBarItem || (m_trayItem && m_trayItem->isRegistered())
+        || (m_statusItem && QSystemTrayIcon::isSystemTrayAvailable());
 }

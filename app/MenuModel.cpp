@@ -1,9 +1,6 @@
 #include "app/MenuModel.h"
 
 #include "app/ShellTexts.h"
-#include "platform/TrayMenu.h"
-
-#include <QMenu>
 
 namespace MenuModel {
 
@@ -40,24 +37,9 @@ QList<Entry> entries(const QString &projectRoot)
     };
 }
 
-TextStyle textStyle(QMenu &menu)
+QString actionText(const QString &title)
 {
-    return TrayMenu::followsDBusMenuRules(menu.platformMenu() != nullptr) ? TextStyle::DBusMenu
-                                                                           : TextStyle::Widget;
-}
-
-QString actionText(const QString &title, TextStyle style)
-{
-    QString text = title;
-    if (style == TextStyle::Widget)
-        return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
-    // Underscores doubled, as a label without an access key wants. Qt turns
-    // the first '&' of the text into the access-key marker and the tray item
-    // drops every access key from what hosts get: where the title has a '&',
-    // our own in front takes that turn, and the title's pass as they are.
-    const bool ampersand = text.contains(QLatin1Char('&'));
-    text.replace(QLatin1Char('_'), QStringLiteral("__"));
-    return ampersand ? text.prepend(QLatin1Char('&')) : text;
+    return QString(title).replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
 
 Outcome outcome(Command which, bool success)

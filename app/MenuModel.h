@@ -5,8 +5,6 @@
 
 #include <optional>
 
-class QMenu;
-
 // What the tray menu holds and what follows from each command's outcome,
 // kept apart from the widgets so it can be checked without a display.
 namespace MenuModel {
@@ -36,21 +34,11 @@ struct Entry
 // The fifteen entries, top to bottom, as built at launch.
 QList<Entry> entries(const QString &projectRoot);
 
-// How the tray shows the texts of its menu. A menu drawn by Qt (an XEmbed
-// tray, macOS) takes '&' as the mnemonic marker and "&&" as an ampersand.
-// A menu exported over D-Bus (StatusNotifierItem trays: dbusmenu) takes '_'
-// as the marker and "__" as an underscore; Qt turns only the first '&' of
-// the text into '_' and passes everything else on as it is, and the tray
-// item (platform/TrayItemAsMenu) drops the access key it makes.
-enum class TextStyle { Widget, DBusMenu };
-
-// The style of the tray that shows `menu`, known once it is the tray
-// icon's context menu.
-TextStyle textStyle(QMenu &menu);
-
-// A title as a menu action must be given it so that the tray shows it
-// unchanged, neither losing characters to nor gaining a mnemonic marker.
-QString actionText(const QString &title, TextStyle style);
+// A title as a menu action must be given it so that every tray shows it
+// unchanged: Qt's menus take '&' as the mnemonic marker and "&&" as an
+// ampersand, and so does the tray item's exported menu (which writes each
+// label in its hosts' form itself).
+QString actionText(const QString &title);
 
 // What the shell does once a server command has reported back.
 struct Outcome

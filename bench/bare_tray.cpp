@@ -32,7 +32,7 @@ int main(int argc, char *argv[])
             menu.addSeparator();
             continue;
         }
-        QAction *action = menu.addAction(MenuModel::actionText(entry.title, MenuModel::TextStyle::Widget));
+        QAction *action = menu.addAction(MenuModel::actionText(entry.title));
         action->setEnabled(entry.command.has_value());
         if (entry.kind == MenuModel::EntryKind::StatusLine)
             statusLine = action;

@@ -2,28 +2,27 @@
 
 namespace DBusMenuLabel {
 
-QString withoutAccessKey(const QString &label)
+QString fromActionText(const QString &actionText)
 {
-    QString shown;
-    shown.reserve(label.size());
-    for (qsizetype i = 0; i < label.size(); ++i) {
-        if (label.at(i) != QLatin1Char('_')) {
-            shown.append(label.at(i));
-        } else if (i + 1 < label.size() && label.at(i + 1) == QLatin1Char('_')) {
-            shown.append(QStringLiteral("__"));
-            ++i;
-        }
+    QString text;
+    text.reserve(actionText.size());
+    for (qsizetype i = 0; i < actionText.size(); ++i) {
+        if (actionText.at(i) == QLatin1Char('&') && i + 1 < actionText.size())
+            ++i; // "&&" is a '&', "&x" an access key on x
+        text.append(actionText.at(i));
     }
-    return shown;
+    return text;
 }
 
-QString forGnomeShell(const QString &label)
+QString encoded(const QString &text)
 {
-    QString text = withoutAccessKey(label).replace(QStringLiteral("__"), QStringLiteral("_"));
+    return QString(text).replace(QLatin1Char('_'), QStringLiteral("__"));
+}
+
+QString forGnomeShell(const QString &text)
+{
     const bool onlyUnderscores = text.count(QLatin1Char('_')) == text.size();
-    if (text.contains(QLatin1Char('_')) && !onlyUnderscores)
-        text.prepend(QLatin1Char('_'));
-    return text;
+    return text.contains(QLatin1Char('_')) && !onlyUnderscores ? QLatin1Char('_') + text : text;
 }
 
 } // namespace DBusMenuLabel

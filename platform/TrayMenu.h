@@ -9,12 +9,6 @@ namespace TrayMenu {
 // any click by itself.
 bool popUpOnTrigger();
 
-// The menu's texts follow the D-Bus menu rules ('_' marks, "__" is a
-// literal underscore) rather than Qt's ('&'): on Linux only when a tray
-// exports the menu over D-Bus, which gives the menu a platform menu. The
-// macOS native menu strips '&' markers as Qt's own menu does.
-bool followsDBusMenuRules(bool hasPlatformMenu);
-
 // The item sits in the macOS menu bar, showing its title, beside the
 // program's Dock icon; elsewhere a panel's tray shows its icon, and there
 // is no Dock.

@@ -1,9 +1,12 @@
 #include "platform/DesktopNotifier.h"
 
+#include "platform/PlatformLog.h"
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
 #include <QVariantMap>
 
 namespace {
@@ -27,6 +30,13 @@ void DesktopNotifier::listen()
                 SLOT(onActionInvoked(uint, QString)));
     bus.connect(service, path, interface, QStringLiteral("NotificationClosed"), this,
                 SLOT(onClosed(uint, uint)));
+    // A service that restarts counts its ids afresh: the number of our
+    // notice may then be another program's.
+    auto *restarts = new QDBusServiceWatcher(service, bus, QDBusServiceWatcher::WatchForOwnerChange, this);
+    connect(restarts, &QDBusServiceWatcher::serviceOwnerChanged, this, [this](const QString &, const QString &, const QString &owner) {
+        qCDebug(lcPlatform) << "notice: the notification service is now" << owner;
+        m_shownId = 0;
+    });
 }
 
 void DesktopNotifier::notify(const QString &title, const Body &body, const QString &actionLabel)
@@ -75,6 +85,7 @@ void DesktopNotifier::send(const QString &title, const Body &body, const QString
 
 void DesktopNotifier::onActionInvoked(uint id, const QString &action)
 {
+    qCDebug(lcPlatform) << "notice: action" << action << "on" << id << "of the service; ours:" << m_shownId;
     if (id == m_shownId && m_shownId != 0 && action == defaultAction)
         emit clicked();
 }

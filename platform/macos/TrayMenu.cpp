@@ -4,12 +4,6 @@ namespace TrayMenu {
 
 bool popUpOnTrigger() { return false; }
 
-bool followsDBusMenuRules(bool hasPlatformMenu)
-{
-    (void)hasPlatformMenu; // every menu has one there
-    return false;
-}
-
 bool isMenuBarWithDock() { return true; }
 
 } // namespace TrayMenu

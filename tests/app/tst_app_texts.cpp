@@ -7,7 +7,6 @@
 #include "app/OutcomeTexts.h"
 #include "app/ShellTexts.h"
 #include "app/StopNotice.h"
-#include "platform/DBusMenuLabel.h"
 #include "platform/DesktopNotifier.h"
 #include "server/StopWatch.h"
 
@@ -279,61 +278,6 @@ private slots:
         QCOMPARE(record.since(), launch.addSecs(10));
         record.observe(true, 11, launch.addSecs(15));
         QCOMPARE(record.since(), launch.addSecs(10));
-    }
-
-    // The D-Bus menu: Qt's exporter turns the first '&' into the access-key
-    // marker, the tray item drops access keys; what hosts get must show the
-    // title as it is ("__" is one underscore) with no key for any mix.
-    void labelsForTheDBusMenu_data()
-    {
-        QTest::addColumn<QString>("title");
-        QTest::addColumn<QString>("widget");
-        QTest::addColumn<QString>("exported");
-        QTest::newRow("plain") << u"Beenden"_s << u"Beenden"_s << u"Beenden"_s;
-        QTest::newRow("underscores") << u"a_b_c"_s << u"a_b_c"_s << u"a__b__c"_s;
-        QTest::newRow("underscore first") << u"x_mit && y"_s << u"x_mit &&&& y"_s << u"x__mit && y"_s;
-        QTest::newRow("ampersand first") << u"/tmp/a & b_c"_s << u"/tmp/a && b_c"_s << u"/tmp/a & b__c"_s;
-        QTest::newRow("at the ends") << u"&_x_&"_s << u"&&_x_&&"_s << u"&__x__&"_s;
-        QTest::newRow("runs") << u"__&&__"_s << u"__&&&&__"_s << u"____&&____"_s;
-        QTest::newRow("two underscores") << u"Zwei_Unter_striche"_s << u"Zwei_Unter_striche"_s
-                                         << u"Zwei__Unter__striche"_s;
-    }
-    void labelsForTheDBusMenu()
-    {
-        QFETCH(QString, title);
-        QFETCH(QString, widget);
-        QFETCH(QString, exported);
-        QCOMPARE(MenuModel::actionText(title, MenuModel::TextStyle::Widget), widget);
-        QString qtLabel = MenuModel::actionText(title, MenuModel::TextStyle::DBusMenu);
-        if (const qsizetype first = qtLabel.indexOf(u'&'); first >= 0 && first < qtLabel.size() - 1)
-            qtLabel[first] = u'_';
-        QCOMPARE(DBusMenuLabel::withoutAccessKey(qtLabel), exported);
-        // GNOME Shell's extension drops the first '_' that stands before another character.
-        QString gnomeShows = DBusMenuLabel::forGnomeShell(qtLabel);
-        for (qsizetype i = 0; i + 1 < gnomeShows.size(); ++i) {
-            if (gnomeShows.at(i) == u'_' && gnomeShows.at(i + 1) != u'_') {
-                gnomeShows.remove(i, 1);
-                break;
-            }
-        }
-        QCOMPARE(gnomeShows, title);
-    }
-
-    // Whatever access keys a label has, none is left, and nothing else goes.
-    void accessKeysDropped_data()
-    {
-        QTest::addColumn<QString>("label");
-        QTest::addColumn<QString>("shown");
-        QTest::newRow("none") << u"Daten: /a & b__c"_s << u"Daten: /a & b__c"_s;
-        QTest::newRow("first") << u"_Beenden"_s << u"Beenden"_s;
-        QTest::newRow("several") << u"_a _b__c_"_s << u"a b__c"_s;
-        QTest::newRow("odd run") << u"a___b"_s << u"a__b"_s;
-    }
-    void accessKeysDropped()
-    {
-        QFETCH(QString, label);
-        QFETCH(QString, shown);
-        QCOMPARE(DBusMenuLabel::withoutAccessKey(label), shown);
     }
 };
 

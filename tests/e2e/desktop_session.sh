@@ -161,9 +161,9 @@ is_sharp() {
     awk -v e="$edges" 'BEGIN { exit !(e < 3) }'
 }
 
-# The item's Id and Title: the program's name, no macOS label space.
+# The item's Id, the application's, and Title: the program's name, no macOS label space.
 item_is_named_harlune() {
-    [ "$(item_property Id)" = "(<'Harlune'>,)" ] || fail "the item's Id is $(item_property Id)"
+    [ "$(item_property Id)" = "(<'de.harlune.kommandozentrale'>,)" ] || fail "the item's Id is $(item_property Id)"
     [ "$(item_property Title)" = "(<'Harlune'>,)" ] || fail "the item's Title is $(item_property Title)"
 }
 

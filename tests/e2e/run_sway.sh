@@ -23,7 +23,7 @@ export WAYLAND_DISPLAY=wayland-1 SWAYSOCK
 SWAYSOCK=$(ls "$XDG_RUNTIME_DIR"/sway-ipc.*)
 session_start wayvnc -u "$work/vnc.sock"
 session_start dunst
-watch_notices
+watch_notices "type='signal',interface='org.freedesktop.Notifications'"
 hand() { /usr/bin/python3 "$here/rfb_hand.py" "$work/vnc.sock" "$@"; }
 wait_for 20 test -S "$work/vnc.sock"
 # waybar's default look (its dark bar), only its tray in it
