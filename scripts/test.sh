@@ -2,7 +2,7 @@
 # Installs what is missing, builds, and runs every test through ctest.
 # With --asan the same tests run on the AddressSanitizer/UBSan build; with
 # --tsan the core's tests (platform, paths, server) on the ThreadSanitizer
-# build.
+# build. HARLUNE_WERROR=ON in the environment makes warnings errors, as in CI.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 preset=default

@@ -54,9 +54,21 @@ private slots:
         using K = OperationOutcome::Kind;
         QTest::addColumn<OperationOutcome>("outcome");
         QTest::addColumn<QString>("message");
+        // Field by field, so that an absent failure or holder is never copied:
+        // GCC 14 takes the copy of an empty optional<PortHolder> for a read of
+        // its uninitialised contents (-Wmaybe-uninitialized).
         const auto make = [](K kind, QString output = {}, std::optional<RunFailure> failure = {},
                              std::optional<PortHolder> holder = {}) {
-            return OperationOutcome{kind, 8765, 42, OutputText::shortened(output), failure, holder, false, {}};
+            OperationOutcome outcome;
+            outcome.kind = kind;
+            outcome.port = 8765;
+            outcome.pid = 42;
+            outcome.output = OutputText::shortened(output);
+            if (failure)
+                outcome.failure = *failure;
+            if (holder)
+                outcome.holder = *holder;
+            return outcome;
         };
         const RunFailure noRoot{RunFailure::Kind::RootMissing, u"/p/x"_s, {}};
         const PortHolder python{7, u"python3"_s};
