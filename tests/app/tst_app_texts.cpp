@@ -154,15 +154,20 @@ private slots:
     void oneStatusInTheMenuAndTheToolTip_data()
     {
         QTest::addColumn<ServerStatus>("status");
-        const auto make = [](bool running, Silence silence, ServerStatus::Operation underWay,
-                             std::optional<PortHolder> stranger = {}) {
+        // Field by field, as with the outcomes above: GCC takes a defaulted
+        // empty optional holder for a read of uninitialised memory.
+        const auto make = [](bool running, Silence silence, ServerStatus::Operation underWay) {
             ServerStatus status;
             status.known = true;
             status.running = running;
             status.silence = silence;
             status.underWay = underWay;
             status.pid = 42;
-            status.stranger = stranger;
+            return status;
+        };
+        const auto heldBy = [&make](const PortHolder &holder) {
+            ServerStatus status = make(false, Silence::None, ServerStatus::Operation::None);
+            status.stranger.emplace(holder);
             return status;
         };
         using Op = ServerStatus::Operation;
@@ -173,8 +178,8 @@ private slots:
         QTest::newRow("starting") << make(false, Silence::None, Op::Start);
         QTest::newRow("stopping") << make(true, Silence::None, Op::Stop);
         QTest::newRow("restarting") << make(true, Silence::None, Op::Restart);
-        QTest::newRow("another program") << make(false, Silence::None, Op::None, PortHolder{7, u"python3"_s, false, {}});
-        QTest::newRow("another user's program") << make(false, Silence::None, Op::None, PortHolder{});
+        QTest::newRow("another program") << heldBy(PortHolder{7, u"python3"_s, false, {}});
+        QTest::newRow("another user's program") << heldBy(PortHolder{});
         QTest::newRow("not probed yet") << ServerStatus{};
     }
     void oneStatusInTheMenuAndTheToolTip()
