@@ -3,24 +3,39 @@
 # Sourced after x11_session.sh, whose workspace and helpers it shares.
 
 SESSION_PIDS=()
-shots=${HARLUNE_SHOTS:-/work/shots}
+# Where the screenshots are kept for a look: beside the program's build.
+shots=${HARLUNE_SHOTS:-$(dirname "$program")/../e2e-shots}
 
 # Like run_isolated, but as an unprivileged user (sway refuses to run as
-# root), created here when we are root.
+# root), created here when we are root. That user may not read the checkout
+# or the build (a clone in /root or in a private home): it gets a copy of
+# these helpers and of the program ($2) in a folder of its own, and hands
+# the screenshots back through it. $1 is the calling script, beside us.
 run_as_desktop_user() {
     [ -n "${HARLUNE_SESSION:-}" ] && return
     if [ "$(id -u)" -ne 0 ]; then
         run_isolated "$@"
         return
     fi
-    local user=harlune-e2e
+    local user=harlune-e2e status=0
     id "$user" >/dev/null 2>&1 ||
         useradd --system --no-create-home --home-dir /nonexistent --shell /usr/sbin/nologin "$user" 2>/dev/null ||
         id "$user" >/dev/null || fail "cannot create the user $user"
-    mkdir -p "$shots" && chmod 1777 "$shots" 2>/dev/null || true
-    exec unshare -n -- bash -c '/usr/sbin/ip link set lo up &&
+    stage=$(mktemp -d /tmp/harlune-desktop.XXXXXX)
+    trap 'rm -rf "$stage"' EXIT
+    trap 'exit 143' TERM INT HUP
+    cp -r "$session_helpers" "$stage/e2e"
+    cp "$2" "$stage/program"
+    mkdir "$stage/shots"
+    chown -R "$user:" "$stage"
+    cd "$stage"
+    HARLUNE_SHOTS=$stage/shots unshare -n -- bash -c '/usr/sbin/ip link set lo up &&
         exec setpriv --reuid="$0" --regid="$0" --init-groups env HOME=/nonexistent HARLUNE_SESSION=namespace \
-            dbus-run-session --config-file="$1" -- bash "${@:2}"' "$user" "$session_helpers/session-bus.conf" "$@"
+            dbus-run-session --config-file="$1" -- bash "${@:2}"' "$user" "$stage/e2e/session-bus.conf" \
+        "$stage/e2e/$(basename "$1")" "$stage/program" "${@:3}" || status=$?
+    mkdir -p "$shots"
+    find "$stage/shots" -maxdepth 1 -type f -name '*.png' -exec cp {} "$shots/" \;
+    exit "$status"
 }
 
 # Runs "$@" in the background as part of the session, its output in
@@ -59,7 +74,7 @@ shoot() {
     *:) import -window root "$work/$1.png" ;;
     *) grim "$work/$1.png" ;;
     esac
-    cp "$work/$1.png" "$shots/desktop-$1.png" 2>/dev/null || true
+    mkdir -p "$shots" && cp "$work/$1.png" "$shots/desktop-$1.png"
 }
 
 pixels() { /usr/bin/python3 "$session_helpers/pixels.py" "$@"; }
