@@ -50,7 +50,7 @@ ok, value = ast.literal_eval(sys.stdin.read().replace("(true,", "(True,", 1).rep
 value = json.loads(value) if ok and value else value
 print(value if isinstance(value, str) else json.dumps(value)) if ok else sys.exit(value)'
 }
-wait_for 30 eval 'shell "Main.layoutManager._startingUp === false" 2>/dev/null | grep -qx true' ||
+wait_for 60 eval 'shell "Main.layoutManager._startingUp === false" 2>/dev/null | grep -qx true' ||
     fail "GNOME Shell did not start"
 export WAYLAND_DISPLAY=wayland-0
 # GNOME's notification service, which serves only while the Shell is there
