@@ -66,6 +66,8 @@ make_base() {
         { tail -n 20 "$cache/debootstrap.log" >&2 && return 1; }
     printf '%s\n' "deb $mirror trixie main" "deb $mirror trixie-updates main" \
         "deb ${mirror%/debian}/debian-security trixie-security main" >"$root/etc/apt/sources.list"
+    # A root for tests: dpkg need not sync each file to disk.
+    echo force-unsafe-io >"$root/etc/dpkg/dpkg.cfg.d/harlune-unsafe-io"
     # Packages are installed, never started as services.
     printf '#!/bin/sh\nexit 101\n' >"$root/usr/sbin/policy-rc.d"
     chmod 755 "$root/usr/sbin/policy-rc.d"

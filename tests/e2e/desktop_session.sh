@@ -23,7 +23,6 @@ run_as_desktop_user() {
         id "$user" >/dev/null || fail "cannot create the user $user"
     stage=$(mktemp -d /tmp/harlune-desktop.XXXXXX)
     trap 'rm -rf "$stage"' EXIT
-    trap 'exit 143' TERM INT HUP
     cp -r "$session_helpers" "$stage/e2e"
     cp "$2" "$stage/program"
     mkdir "$stage/shots"
@@ -32,7 +31,12 @@ run_as_desktop_user() {
     HARLUNE_SHOTS=$stage/shots unshare -n -- bash -c '/usr/sbin/ip link set lo up &&
         exec setpriv --reuid="$0" --regid="$0" --init-groups env HOME=/nonexistent HARLUNE_SESSION=namespace \
             dbus-run-session --config-file="$1" -- bash "${@:2}"' "$user" "$stage/e2e/session-bus.conf" \
-        "$stage/e2e/$(basename "$1")" "$stage/program" "${@:3}" || status=$?
+        "$stage/e2e/$(basename "$1")" "$stage/program" "${@:3}" &
+    # A time-out's signal goes on to the test in the session, which then
+    # cleans up, and to the session's bus.
+    session=$!
+    trap 'kill $(ps -o pid= --ppid "$session") "$session" 2>/dev/null; wait "$session"; exit 143' TERM INT HUP
+    wait "$session" || status=$?
     mkdir -p "$shots"
     find "$stage/shots" -maxdepth 1 -type f -name '*.png' -exec cp {} "$shots/" \;
     exit "$status"
@@ -127,14 +131,20 @@ server_dies() {
     ! grep -q 'GET /api' "$work/notice" || fail "the notice shows request lines: $(cat "$work/notice")"
 }
 
-# The labels of the item's menu as hosts get them, one a line.
-menu_labels() {
+# The item's menu as GetLayout gives it, $1 levels deep (-1: all).
+menu_layout() {
     local item menu
     item=$(registered_items | head -n 1)
     menu=$(item_property Menu | grep -o "/[^']*")
     gdbus call --session --dest "${item%%/*}" --object-path "$menu" \
-        --method com.canonical.dbusmenu.GetLayout 0 'int32 -1' '[]' | grep -o "'label': <'[^']*'>" | sed "s/^'label': <'//; s/'>\$//"
+        --method com.canonical.dbusmenu.GetLayout 0 "int32 $1" '[]'
 }
+
+# The labels of the item's menu as hosts get them, one a line.
+menu_labels() { menu_layout -1 | grep -o "'label': <'[^']*'>" | sed "s/^'label': <'//; s/'>\$//"; }
+
+# How many entries the item's menu has at its top.
+menu_entries() { menu_layout 1 | grep -o '<(' | wc -l; }
 
 # The data path, '&' before '_' in it, reaches the hosts as it is: with no
 # access key (which GTK hosts would make of the '&'), "__" for each '_'.

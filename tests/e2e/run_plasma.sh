@@ -39,16 +39,64 @@ host_registered() {
 }
 wait_for 60 host_registered || fail "plasmashell's tray did not register as a host"
 wait_for 30 name_owned org.freedesktop.Notifications || fail "plasmashell serves no notices"
-# The panel, at the bottom: drawn when its pixels stop changing.
-panel_top=$((height - 60))
-sleep_until_still() {
-    shoot "$1-a" && wait_for 30 eval 'shoot "$1" && ! changed_box "$1-a" "$1" 0 "$panel_top" "$width" "$height" >/dev/null ||
-        { cp "$work/$1.png" "$work/$1-a.png" && false; }'
+# The panel, at the bottom, is drawn: its pixels stopped changing.
+panel_top=$((height - 80))
+panel_still() {
+    shoot "$1" && ! changed_box "$1-before" "$1" 0 "$panel_top" "$width" "$height" >/dev/null ||
+        { cp "$work/$1.png" "$work/$1-before.png" && false; }
 }
-sleep_until_still plasma-empty || fail "the panel did not settle"
+shoot plasma-empty-before
+wait_for 60 panel_still plasma-empty || fail "Plasma's panel did not settle"
 
 env HARLUNE_PROJECT="$project" "$program" >"$work/program.out" 2>&1 &
 PROGRAM_PID=$!
 wait_for 30 item_registered || fail "the item did not register with Plasma"
 item_is_named_harlune
-labels_are_verbatim
+dismiss_alert '^Harlune Buchhaltung läuft'
+
+# --- the fifteen entries, verbatim: no access key, "__" for each '_' of
+# the data path, its '&' and "&&" as they are
+wait_for 10 eval '[ "$(menu_labels | head -n 1)" = "Server gestoppt" ]' ||
+    fail "the menu shows no status: $(menu_labels)"
+diff -u <(printf '%s\n' 'Server gestoppt' 'API: offline' 'Server starten' 'Server stoppen' 'Server neu starten' \
+    'Berichte neu generieren' 'Dashboard im Browser' 'Belege-Upload öffnen' 'Logs-Ordner öffnen' \
+    "Daten: ${project//_/__}" 'Beenden') <(menu_labels) || fail "Plasma gets other labels"
+[ "$(menu_entries)" -eq 15 ] || fail "the menu has $(menu_entries) entries, not 15"
+
+# --- the icon in Plasma's tray: what came into the panel
+wait_for 20 eval 'shoot plasma-item && changed_box plasma-empty plasma-item 0 "$panel_top" "$width" "$height" >"$work/item"' ||
+    fail "no icon appeared in the panel"
+read -r x y w h <"$work/item"
+echo "icon in the panel: ${w}x${h} at $x,$y"
+icon_x=$((x + w / 2)) icon_y=$((y + h / 2))
+
+# --- a left click opens the menu above the icon; "Server starten", the
+# first entry that can be chosen, starts the server
+xdotool mousemove --sync "$icon_x" "$icon_y" click 1
+wait_for 10 eval 'shoot plasma-menu && changed_box plasma-item plasma-menu $((icon_x < 400 ? 0 : icon_x - 400)) 0 "$width" "$panel_top" >"$work/menu"' ||
+    fail "a left click opened no menu"
+read -r x y w h <"$work/menu"
+echo "menu: ${w}x${h} at $x,$y"
+[ "$h" -gt 200 ] || fail "what opened is no menu of fifteen entries (${w}x${h})"
+xdotool key Down Return
+dismiss_alert '^Server gestartet'
+wait_for 20 server_answers || fail "the server does not answer"
+
+# --- a server that ends by itself: one notice, Plasma's popup, and a click
+# on it opens the logs folder
+shoot plasma-before-notice
+server_dies
+wait_for 20 eval 'shoot plasma-notice && changed_box plasma-before-notice plasma-notice $((width / 2)) 0 "$width" "$panel_top" >"$work/box"' ||
+    fail "Plasma shows no notice"
+read -r x y w h <"$work/box"
+xdotool mousemove --sync $((x + w / 2)) $((y + h / 2)) click 1
+wait_for 10 grep -q '/logs' "$work/browser.log" || fail "a click on the notice did not open the logs folder"
+
+# --- "Beenden", the last entry
+xdotool mousemove --sync "$icon_x" "$icon_y" click 1
+wait_for 10 eval 'shoot plasma-menu-again && changed_box plasma-item plasma-menu-again 0 0 "$width" "$panel_top" >/dev/null' ||
+    fail "a left click opened no menu"
+xdotool key Up Return
+program_ends
+echo "PASS: KDE Plasma 6: the item in the tray, fifteen entries verbatim, a left click opens the menu," \
+    "a notice that opens the logs"
