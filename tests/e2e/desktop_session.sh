@@ -24,14 +24,15 @@ run_as_desktop_user() {
     stage=$(mktemp -d /tmp/harlune-desktop.XXXXXX)
     trap 'rm -rf "$stage"' EXIT
     cp -r "$session_helpers" "$stage/e2e"
-    cp "$2" "$stage/program"
+    mkdir "$stage/bin"
+    cp "$2" "$stage/bin/"
     mkdir "$stage/shots"
     chown -R "$user:" "$stage"
     cd "$stage"
     HARLUNE_SHOTS=$stage/shots unshare -n -- bash -c '/usr/sbin/ip link set lo up &&
         exec setpriv --reuid="$0" --regid="$0" --init-groups env HOME=/nonexistent HARLUNE_SESSION=namespace \
             dbus-run-session --config-file="$1" -- bash "${@:2}"' "$user" "$stage/e2e/session-bus.conf" \
-        "$stage/e2e/$(basename "$1")" "$stage/program" "${@:3}" &
+        "$stage/e2e/$(basename "$1")" "$stage/bin/$(basename "$2")" "${@:3}" &
     # A time-out's signal goes on to the test in the session, which then
     # cleans up, and to the session's bus.
     session=$!
