@@ -27,7 +27,7 @@ in_root() {
 }
 
 # The mounts below $1, deepest first.
-mounts_below() { awk -v top="$1/" 'index($2 "/", top) == 1 { print $2 }' /proc/self/mounts | sort -r; }
+mounts_below() { awk -v top="$1/" 'index($2, top) == 1 { print $2 }' /proc/self/mounts | sort -r; }
 
 # Processes whose root is the trixie root: ours, started in it.
 processes_in_root() {

@@ -27,8 +27,14 @@ export XDG_CURRENT_DESKTOP=KDE XDG_SESSION_DESKTOP=KDE XDG_SESSION_TYPE=x11 KDE_
 session_start Xvfb -displayfd 3 -screen 0 "${width}x${height}x24" -nolisten tcp 3>"$work/display"
 wait_for 20 test -s "$work/display"
 export DISPLAY=:$(cat "$work/display")
+# The bus here starts nothing by itself: what a Plasma session's bus would
+# start for plasmashell, which will not load without its activities.
+libexec=/usr/lib/x86_64-linux-gnu/libexec
 session_start kwin_x11
+session_start "$libexec/kactivitymanagerd"
+session_start "$libexec/kglobalacceld"
 session_start kded6
+wait_for 30 name_owned org.kde.ActivityManager || fail "no activity manager"
 session_start plasmashell --no-respawn
 watch_notices
 wait_for 60 name_owned org.kde.StatusNotifierWatcher || fail "Plasma's StatusNotifier watcher did not come up"
