@@ -35,7 +35,8 @@ session_start "$libexec/kactivitymanagerd"
 session_start "$libexec/kglobalacceld"
 session_start kded6
 wait_for 30 name_owned org.kde.ActivityManager || fail "no activity manager"
-session_start plasmashell --no-respawn
+# Xvfb has no GPU: Qt Quick draws in software, or the panel stays black.
+QT_QUICK_BACKEND=software session_start plasmashell --no-respawn
 watch_notices
 wait_for 60 name_owned org.kde.StatusNotifierWatcher || fail "Plasma's StatusNotifier watcher did not come up"
 host_registered() {
