@@ -19,6 +19,8 @@ set(HARLUNE_NAME "Harlune Command Center")
 set(HARLUNE_NAME_DE "Harlune Kommandozentrale")
 set(HARLUNE_SUMMARY "Start, stop and watch the local bookkeeping report server")
 set(HARLUNE_SUMMARY_DE "Den Berichtsserver der lokalen Buchhaltung starten, stoppen und beobachten")
+# The project's web site and its maintainer.
+set(HARLUNE_HOMEPAGE "https://harlune.de/")
 set(HARLUNE_MAINTAINER "Harlune Kommandozentrale <kommandozentrale@harlune.de>")
 
 # When this version was released (seconds since 1970, UTC); the package

@@ -22,13 +22,25 @@ packages=(
     # service (gjs), settings (dconf), and the screen stream its
     # remote-desktop pointer needs (pipewire)
     gnome-shell gnome-shell-extension-appindicator gjs dconf-service pipewire
-    # the guide's pictures from the running program
-    chromium
+    # the guide's pictures from the running program (its sandbox helper
+    # where unprivileged user namespaces are not allowed)
+    chromium chromium-sandbox
     # cutting a process short at any system call (the upgrade test)
     strace
     # its own network namespace, where the fixed port 8765 is always free
     iproute2 util-linux
 )
+
+# KDE Plasma for its desktop test, only when asked (it is large; CI's
+# Debian 13 root asks): kwin on X11 and plasmashell with its tray (Debian 12:
+# Plasma 5 and kded5, Debian 13: Plasma 6 and kded6), and KDE's Qt 6
+# platform theme, as a Plasma user has it.
+if [ "${HARLUNE_E2E_PLASMA:-}" = 1 ]; then
+    kded=kded6
+    . /etc/os-release
+    [ "${VERSION_ID%%.*}" != 12 ] || kded=kded5
+    packages+=(plasma-desktop plasma-workspace kwin-x11 plasma-integration "$kded")
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -3,24 +3,44 @@
 # Sourced after x11_session.sh, whose workspace and helpers it shares.
 
 SESSION_PIDS=()
-shots=${HARLUNE_SHOTS:-/work/shots}
+# Where the screenshots are kept for a look: beside the program's build.
+shots=${HARLUNE_SHOTS:-$(dirname "$program")/../e2e-shots}
 
 # Like run_isolated, but as an unprivileged user (sway refuses to run as
-# root), created here when we are root.
+# root), created here when we are root. That user may not read the checkout
+# or the build (a clone in /root or in a private home): it gets a copy of
+# these helpers and of the program ($2) in a folder of its own, and hands
+# the screenshots back through it. $1 is the calling script, beside us.
 run_as_desktop_user() {
     [ -n "${HARLUNE_SESSION:-}" ] && return
     if [ "$(id -u)" -ne 0 ]; then
         run_isolated "$@"
         return
     fi
-    local user=harlune-e2e
+    local user=harlune-e2e status=0
     id "$user" >/dev/null 2>&1 ||
         useradd --system --no-create-home --home-dir /nonexistent --shell /usr/sbin/nologin "$user" 2>/dev/null ||
         id "$user" >/dev/null || fail "cannot create the user $user"
-    mkdir -p "$shots" && chmod 1777 "$shots" 2>/dev/null || true
-    exec unshare -n -- bash -c '/usr/sbin/ip link set lo up &&
+    stage=$(mktemp -d /tmp/harlune-desktop.XXXXXX)
+    trap 'rm -rf "$stage"' EXIT
+    cp -r "$session_helpers" "$stage/e2e"
+    mkdir "$stage/bin"
+    cp "$2" "$stage/bin/"
+    mkdir "$stage/shots"
+    chown -R "$user:" "$stage"
+    cd "$stage"
+    HARLUNE_SHOTS=$stage/shots unshare -n -- bash -c '/usr/sbin/ip link set lo up &&
         exec setpriv --reuid="$0" --regid="$0" --init-groups env HOME=/nonexistent HARLUNE_SESSION=namespace \
-            dbus-run-session --config-file="$1" -- bash "${@:2}"' "$user" "$session_helpers/session-bus.conf" "$@"
+            dbus-run-session --config-file="$1" -- bash "${@:2}"' "$user" "$stage/e2e/session-bus.conf" \
+        "$stage/e2e/$(basename "$1")" "$stage/bin/$(basename "$2")" "${@:3}" &
+    # A time-out's signal goes on to the test in the session, which then
+    # cleans up, and to the session's bus.
+    session=$!
+    trap 'kill $(ps -o pid= --ppid "$session") "$session" 2>/dev/null; wait "$session"; exit 143' TERM INT HUP
+    wait "$session" || status=$?
+    mkdir -p "$shots"
+    find "$stage/shots" -maxdepth 1 -type f -name '*.png' -exec cp {} "$shots/" \;
+    exit "$status"
 }
 
 # Runs "$@" in the background as part of the session, its output in
@@ -59,7 +79,7 @@ shoot() {
     *:) import -window root "$work/$1.png" ;;
     *) grim "$work/$1.png" ;;
     esac
-    cp "$work/$1.png" "$shots/desktop-$1.png" 2>/dev/null || true
+    mkdir -p "$shots" && cp "$work/$1.png" "$shots/desktop-$1.png"
 }
 
 pixels() { /usr/bin/python3 "$session_helpers/pixels.py" "$@"; }
@@ -112,14 +132,20 @@ server_dies() {
     ! grep -q 'GET /api' "$work/notice" || fail "the notice shows request lines: $(cat "$work/notice")"
 }
 
-# The labels of the item's menu as hosts get them, one a line.
-menu_labels() {
+# The item's menu as GetLayout gives it, $1 levels deep (-1: all).
+menu_layout() {
     local item menu
     item=$(registered_items | head -n 1)
     menu=$(item_property Menu | grep -o "/[^']*")
     gdbus call --session --dest "${item%%/*}" --object-path "$menu" \
-        --method com.canonical.dbusmenu.GetLayout 0 'int32 -1' '[]' | grep -o "'label': <'[^']*'>" | sed "s/^'label': <'//; s/'>\$//"
+        --method com.canonical.dbusmenu.GetLayout 0 "int32 $1" '[]'
 }
+
+# The labels of the item's menu as hosts get them, one a line.
+menu_labels() { menu_layout -1 | grep -o "'label': <'[^']*'>" | sed "s/^'label': <'//; s/'>\$//"; }
+
+# How many entries the item's menu has at its top.
+menu_entries() { menu_layout 1 | grep -o '<(' | wc -l; }
 
 # The data path, '&' before '_' in it, reaches the hosts as it is: with no
 # access key (which GTK hosts would make of the '&'), "__" for each '_'.

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The tray program on GNOME Shell 43 (headless, Wayland) with Debian's
+# The tray program on GNOME Shell 43 or 48 (headless, Wayland) with Debian's
 # AppIndicator extension, GNOME's own notification service, clicked through
 # mutter's remote-desktop pointer; what the Shell shows is read from it
 # (org.gnome.Shell.Eval, Screenshot: a test extension switches on the
@@ -26,8 +26,16 @@ wait_for 10 test -s "$work/system-bus"
 DBUS_SYSTEM_BUS_ADDRESS=$(head -n 1 "$work/system-bus") && export DBUS_SYSTEM_BUS_ADDRESS
 session_start /usr/libexec/dconf-service
 wait_for 10 name_owned ca.desrt.dconf
+# GNOME 45 and later load ES modules only: their extensions, and the
+# notification service, which imports modules; 43 and 44 the older scripts.
+shell_version=$(gnome-shell --version | grep -o '[0-9]*' | head -n 1)
 mkdir -p "$XDG_DATA_HOME/gnome-shell/extensions"
 cp -r "$here/gnome/harlune-hand@harlune.de" "$XDG_DATA_HOME/gnome-shell/extensions/"
+as_module=-m
+if [ "$shell_version" -lt 45 ]; then
+    cp "$here/gnome/legacy/extension.js" "$XDG_DATA_HOME/gnome-shell/extensions/harlune-hand@harlune.de/"
+    as_module=''
+fi
 gsettings set org.gnome.shell enabled-extensions "['$indicators', 'harlune-hand@harlune.de']"
 session_start gnome-shell --headless --wayland --no-x11 --virtual-monitor "${width}x800"
 # pipewire carries the screen stream the pointer's positions refer to
@@ -42,11 +50,11 @@ ok, value = ast.literal_eval(sys.stdin.read().replace("(true,", "(True,", 1).rep
 value = json.loads(value) if ok and value else value
 print(value if isinstance(value, str) else json.dumps(value)) if ok else sys.exit(value)'
 }
-wait_for 30 eval 'shell "Main.layoutManager._startingUp === false" 2>/dev/null | grep -qx true' ||
+wait_for 60 eval 'shell "Main.layoutManager._startingUp === false" 2>/dev/null | grep -qx true' ||
     fail "GNOME Shell did not start"
 export WAYLAND_DISPLAY=wayland-0
 # GNOME's notification service, which serves only while the Shell is there
-session_start gjs /usr/share/gnome-shell/org.gnome.Shell.Notifications
+session_start gjs $as_module /usr/share/gnome-shell/org.gnome.Shell.Notifications
 # Our item's panel button and its menu; the windows of our program.
 shell 'globalThis.harlune = {
     item: () => Object.entries(Main.panel.statusArea).find(([id]) => id.startsWith("appindicator-"))?.[1],
@@ -136,13 +144,19 @@ wait_for 10 eval '[ "$(shell "harlune.item()._indicator.supportsActivation")" = 
 # on it opens the logs folder
 shell 'Main.panel.menuManager.activeMenu?.close(); true' >/dev/null
 server_dies
-# (the Shell's own notice of its unsafe mode may come first)
+# (the Shell's own notices may come first: of its unsafe mode, and on GNOME
+# 48 "Screen Lock disabled"). The tray's state
+# SHOWN is 2 in GNOME 43 and 48 alike; 45 and later do not reach the Shell's
+# modules through imports.ui.
+# Closes the Shell's own banner where one holds ours back, as its close
+# button would.
 banner() {
-    shell 'Main.messageTray._notification?.title === "Server unerwartet beendet"
-        && Main.messageTray._notificationState === imports.ui.messageTray.State.SHOWN
-        ? harlune.box(Main.messageTray._bannerBin) : ""' | grep .
+    shell '(tray => tray._notificationState !== 2 ? ""
+        : tray._notification.title === "Server unerwartet beendet" ? harlune.box(tray._bannerBin)
+        : (tray._notification.destroy(), ""))(Main.messageTray)' | grep .
 }
-wait_for 20 eval 'banner >"$work/banner"' || fail "GNOME shows no banner for the notice"
+wait_for 40 eval 'banner >"$work/banner"' ||
+    fail "GNOME shows no banner for the notice: $(shell 'Main.messageTray._notification?.title + " " + Main.messageTray._notificationState')"
 shoot gnome-notice
 click_box "$(cat "$work/banner")"
 wait_for 10 grep -q '/logs' "$work/browser.log" || fail "a click on the notice did not open the logs folder"

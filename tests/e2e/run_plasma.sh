@@ -1,0 +1,123 @@
+#!/usr/bin/env bash
+# The tray program on KDE Plasma 6 (kwin on X11 under Xvfb, plasmashell with
+# its system tray and its notices, kded's StatusNotifier watcher), started
+# as in a Plasma session: XDG_CURRENT_DESKTOP=KDE with KDE's Qt platform
+# theme. Used by mouse through xdotool, checked in screenshots:
+#   bash tests/e2e/run_plasma.sh build/bin/harlune-kommandozentrale
+set -euo pipefail
+
+program=$(readlink -f "$1")
+here=$(dirname "$0")
+# shellcheck source=x11_session.sh
+source "$here/x11_session.sh"
+# shellcheck source=desktop_session.sh
+source "$here/desktop_session.sh"
+theme=/usr/lib/x86_64-linux-gnu/qt6/plugins/platformthemes/KDEPlasmaPlatformTheme6.so
+if ! command -v plasmashell >/dev/null || ! command -v kwin_x11 >/dev/null || [ ! -e "$theme" ]; then
+    echo "SKIP: no KDE Plasma 6 here (plasmashell, kwin_x11, plasma-integration)"
+    exit 77
+fi
+run_as_desktop_user "$0" "$program"
+prepare_workspace harlune-plasma
+trap end_desktop_session EXIT
+width=1280 height=800
+export XDG_CURRENT_DESKTOP=KDE XDG_SESSION_DESKTOP=KDE XDG_SESSION_TYPE=x11 KDE_FULL_SESSION=true \
+    KDE_SESSION_VERSION=6 DESKTOP_SESSION=plasma QT_QPA_PLATFORM=xcb
+
+session_start Xvfb -displayfd 3 -screen 0 "${width}x${height}x24" -nolisten tcp 3>"$work/display"
+wait_for 20 test -s "$work/display"
+export DISPLAY=:$(cat "$work/display")
+# The bus here starts nothing by itself: what a Plasma session's bus would
+# start for plasmashell, which will not load without its activities.
+libexec=/usr/lib/x86_64-linux-gnu/libexec
+session_start kwin_x11
+session_start "$libexec/kactivitymanagerd"
+session_start "$libexec/kglobalacceld"
+session_start kded6
+wait_for 30 name_owned org.kde.ActivityManager || fail "no activity manager"
+# Xvfb has no GPU: Qt Quick draws in software, or the panel stays black.
+QT_QUICK_BACKEND=software session_start plasmashell --no-respawn
+watch_notices
+wait_for 60 name_owned org.kde.StatusNotifierWatcher || fail "Plasma's StatusNotifier watcher did not come up"
+host_registered() {
+    gdbus call --session --dest org.kde.StatusNotifierWatcher --object-path /StatusNotifierWatcher \
+        --method org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher IsStatusNotifierHostRegistered |
+        grep -q true
+}
+wait_for 60 host_registered || fail "plasmashell's tray did not register as a host"
+wait_for 30 name_owned org.freedesktop.Notifications || fail "plasmashell serves no notices"
+# The panel, at the bottom, is drawn (no longer black) and settled: its
+# pixels stopped changing.
+panel_top=$((height - 80))
+panel_still() {
+    shoot "$1" && ! changed_box "$1-before" "$1" 0 "$panel_top" "$width" "$height" >/dev/null &&
+        convert "$work/$1.png" -crop "${width}x80+0+$panel_top" -format '%[fx:mean > 0.2]' info: | grep -qx 1 ||
+        { cp "$work/$1.png" "$work/$1-before.png" && false; }
+}
+shoot plasma-empty-before
+wait_for 90 panel_still plasma-empty || fail "Plasma's panel was not drawn"
+# Plasma's welcome window on a first start: closed, as a new user would.
+if wait_for 20 visible_window '^Welcome Center$' >/dev/null; then
+    xdotool windowclose "$(visible_window '^Welcome Center$')"
+    wait_for 10 window_gone '^Welcome Center$'
+fi
+shoot plasma-empty
+
+env HARLUNE_PROJECT="$project" "$program" >"$work/program.out" 2>&1 &
+PROGRAM_PID=$!
+wait_for 30 item_registered || fail "the item did not register with Plasma"
+item_is_named_harlune
+dismiss_alert '^Harlune Buchhaltung läuft'
+
+# --- the fifteen entries, verbatim: no access key, "__" for each '_' of
+# the data path, its '&' and "&&" as they are
+wait_for 10 eval '[ "$(menu_labels | head -n 1)" = "Server gestoppt" ]' ||
+    fail "the menu shows no status: $(menu_labels)"
+diff -u <(printf '%s\n' 'Server gestoppt' 'API: offline' 'Server starten' 'Server stoppen' 'Server neu starten' \
+    'Berichte neu generieren' 'Dashboard im Browser' 'Belege-Upload öffnen' 'Logs-Ordner öffnen' \
+    "Daten: ${project//_/__}" 'Beenden') <(menu_labels) || fail "Plasma gets other labels"
+[ "$(menu_entries)" -eq 15 ] || fail "the menu has $(menu_entries) entries, not 15"
+
+# --- the icon in Plasma's tray: what came into the panel
+wait_for 20 eval 'shoot plasma-item && changed_box plasma-empty plasma-item 0 "$panel_top" "$width" "$height" >"$work/item"' ||
+    fail "no icon appeared in the panel"
+read -r x y w h <"$work/item"
+# Ours comes first in the tray and moves the others on: the left square of
+# what changed.
+echo "icon in the panel: ${h}x${h} at $x,$y"
+icon_x=$((x + h / 2)) icon_y=$((y + h / 2))
+
+# --- a left click opens the menu above the icon; "Server starten", the
+# first entry that can be chosen, starts the server
+xdotool mousemove --sync "$icon_x" "$icon_y" click 1
+wait_for 10 eval 'shoot plasma-menu && changed_box plasma-item plasma-menu $((icon_x < 300 ? 0 : icon_x - 300)) 0 "$width" "$panel_top" >"$work/menu"' ||
+    fail "a left click opened no menu"
+read -r x y w h <"$work/menu"
+echo "menu: ${w}x${h} at $x,$y"
+[ "$h" -gt 200 ] || fail "what opened is no menu of fifteen entries (${w}x${h})"
+xdotool key Down Return
+dismiss_alert '^Server gestartet'
+wait_for 20 server_answers || fail "the server does not answer"
+
+# --- a server that ends by itself: one notice, Plasma's popup, and a click
+# on it opens the logs folder
+shoot plasma-before-notice
+server_dies
+# Plasma's popup, in the corner above the tray, once it stopped fading in
+notice_settled() {
+    shoot plasma-notice && changed_box plasma-before-notice plasma-notice $((width - 400)) 0 "$width" "$panel_top" >"$work/box" &&
+        cmp -s "$work/box" "$work/box-before" || { cp "$work/box" "$work/box-before" 2>/dev/null; false; }
+}
+wait_for 20 notice_settled || fail "Plasma shows no notice"
+read -r x y w h <"$work/box"
+xdotool mousemove --sync $((x + w / 2)) $((y + h / 2)) click 1
+wait_for 10 grep -q '/logs' "$work/browser.log" || fail "a click on the notice did not open the logs folder"
+
+# --- "Beenden", the last entry
+xdotool mousemove --sync "$icon_x" "$icon_y" click 1
+wait_for 10 eval 'shoot plasma-menu-again && changed_box plasma-item plasma-menu-again 0 0 "$width" "$panel_top" >/dev/null' ||
+    fail "a left click opened no menu"
+xdotool key Up Return
+program_ends
+echo "PASS: KDE Plasma 6: the item in the tray, fifteen entries verbatim, a left click opens the menu," \
+    "a notice that opens the logs"
