@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/PortStatus.h"
+#include "platform/ProcessHandle.h"
 
 #include <QtGlobal>
 
@@ -22,6 +23,9 @@ struct ServerObservation
     Silence silence = Silence::None;
     std::optional<qint32> pid; // the recorded server after the probe
     PortStatus port;           // the last answer about the port
+    // The recorded server and the port's holder by their identities: what
+    // to watch for its end, and whom the server's interface is asked of.
+    std::optional<ProcessHandle> process, holder;
 };
 
 // What the shell shows about the server: handed out whole, by value, each

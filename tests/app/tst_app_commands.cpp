@@ -193,7 +193,7 @@ private slots:
         // What hung has ended, so nothing is left to wait for; no alert.
         QVERIFY(QThreadPool::globalInstance()->waitForDone(patienceMs));
         if (QFile::exists(hanging))
-            QTRY_VERIFY_WITH_TIMEOUT(!PortProbe::isAlive(readFile(hanging).trimmed().toInt()), patienceMs);
+            QTRY_VERIFY_WITH_TIMEOUT(!alive(readFile(hanging).trimmed().toInt()), patienceMs);
         QVERIFY(serverRuns || startUnderWay || project.calls().isEmpty());
         QCoreApplication::processEvents(); // what was called off reports back now, if at all
         QVERIFY(shell.alerts.size() == alertsBefore && shell.delegate->alerts().shown().isEmpty());

@@ -1,5 +1,6 @@
 #include "server/ApiProbe.h"
 #include "server/ServerManager.h"
+#include "server/StatusModel.h"
 #include "ServerTestSupport.h"
 
 using namespace ServerTestSupport;
@@ -73,6 +74,14 @@ private slots:
             State::Broken, V(), false);
         row("not HTTP", "SSH-2.0-OpenSSH\r\n\r\n", false, State::Broken, V(), false);
         row("head without end", "HTTP/1.1 200 OK\r\nX: " + QByteArray(9000, 'x'), false, State::Broken, V(), false);
+        // A few interim answers are passed over; a flood of them, or of
+        // short header lines, is no answer of the report server's.
+        row("interim answers, a few", QByteArray("HTTP/1.1 100 Continue\r\n\r\n").repeated(4) + answer("200 OK", "v5"),
+            false, State::Complete, "v5", false);
+        row("interim answers, a flood", QByteArray("HTTP/1.1 100 Continue\r\n\r\n").repeated(5) + answer("200 OK", "v5"),
+            false, State::Broken, V(), false);
+        row("short header lines, a flood", "HTTP/1.1 200 OK\r\n" + QByteArray("X: y\r\n").repeated(4000), false,
+            State::Broken, V(), false);
         // Longer than the limit: its first 64 KiB are its text, however it is framed.
         const QByteArray large(limit + 1, 'v');
         const V first = QString(limit, 'v');
@@ -127,6 +136,70 @@ private slots:
         QCOMPARE(await([&](auto done) { manager.fetchAPIVersion(done); })->version, version);
         QVERIFY2(responder.received().startsWith("GET /api/version HTTP/1.1\r\nHost: 127.0.0.1:"),
                  responder.received());
+    }
+
+    // A server that keeps the head coming a line at a time, never to its
+    // end: the request ends at its deadline all the same.
+    void requestHasADeadline()
+    {
+        QTcpServer dripper;
+        QVERIFY(dripper.listen(QHostAddress::LocalHost));
+        QTimer drip;
+        QList<QTcpSocket *> clients;
+        connect(&dripper, &QTcpServer::newConnection, [&] {
+            clients.append(dripper.nextPendingConnection());
+            clients.constLast()->write("HTTP/1.1 200 OK\r\n");
+        });
+        connect(&drip, &QTimer::timeout, [&] {
+            for (QTcpSocket *client : std::as_const(clients))
+                client->write("X: y\r\n");
+        });
+        drip.start(50);
+        ServerManager::Config config;
+        config.port = dripper.serverPort();
+        config.apiTimeoutMs = patienceMs;
+        config.apiDeadlineMs = 500;
+        ServerManager manager(config);
+        QCOMPARE(await([&](auto done) { manager.fetchAPIVersion(done); })->version, std::nullopt);
+    }
+
+    // The port changes hands while a connection to its first holder stays
+    // open: the next request goes to the new holder, not along the old one.
+    void connectionGoesWithThePortsHolder()
+    {
+        const QString serve = QStringLiteral(R"(
+import http.server, socket, sys, threading
+class H(http.server.BaseHTTPRequestHandler):
+    protocol_version = 'HTTP/1.1'
+    def do_GET(self):
+        body = sys.argv[2].encode(); print('GET', flush=True)
+        self.send_response(200); self.send_header('Content-Length', str(len(body))); self.end_headers()
+        self.wfile.write(body)
+    def log_message(self, *a): pass
+s = http.server.ThreadingHTTPServer(('127.0.0.1', int(sys.argv[1])), H)
+threading.Thread(target=s.serve_forever, daemon=True).start()
+print(s.server_address[1], flush=True)
+sys.stdin.readline(); s.socket.close(); print('closed', flush=True)  # the kept connection stays served
+sys.stdin.readline()
+)");
+        ChildProcess first, second;
+        first.start("/usr/bin/python3", {"-c", serve, "0", "A"});
+        QVERIFY(first.waitForReadyRead(patienceMs));
+        ServerManager::Config config;
+        config.port = first.readLine().trimmed().toInt();
+        ServerManager manager(config);
+        StatusModel &status = manager.status();
+        status.setObserved(true);
+        QTRY_COMPARE_WITH_TIMEOUT(status.current().api, ServerStatus::Api::Online, patienceMs);
+        QTRY_VERIFY_WITH_TIMEOUT(first.readAll().contains("GET"), patienceMs);
+        first.write("\n");
+        QTRY_VERIFY_WITH_TIMEOUT(first.readAll().contains("closed"), patienceMs);
+        second.start("/usr/bin/python3", {"-c", serve, QString::number(config.port), "B"});
+        QVERIFY(second.waitForReadyRead(patienceMs));
+        second.readAll();
+        status.requestUpdate();
+        QTRY_VERIFY_WITH_TIMEOUT(second.readAll().contains("GET"), patienceMs);
+        QVERIFY(!first.readAll().contains("GET"));
     }
 
     // One connection for many requests; one the server closed is replaced
