@@ -122,6 +122,10 @@ Started start(const QString &program, const QStringList &arguments, const QStrin
     if (intermediate < 0)
         return {std::nullopt, 0, errno};
     if (intermediate == 0) {
+        // Only we may hold the other ends: the reads below end when we let go.
+        ::close(number.read.fd);
+        ::close(failure.read.fd);
+        ::close(release.write.fd);
         ::setsid();
         const pid_t server = ::fork();
         if (server == 0) {
