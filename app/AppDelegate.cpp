@@ -1,6 +1,7 @@
 #include "app/AppDelegate.h"
 
 #include "app/AlertDialog.h"
+#include "app/AppLog.h"
 #include "app/AlertPresenter.h"
 #include "app/AppIdentity.h"
 #include "app/OutcomeTexts.h"
@@ -160,6 +161,8 @@ void AppDelegate::updateMenu()
             entry->setEnabled(status.underWay == ServerStatus::Operation::None);
     }
     setEntryTitle(m_apiLineItem, OutcomeTexts::apiLine(status.api));
+    // With its time, for measuring how soon the menu follows the server.
+    qCDebug(lcApp, "Menu shows: %s", qUtf8Printable(OutcomeTexts::statusLine(status, m_manager.dashboardUrl().toString())));
 }
 
 void AppDelegate::showUnexpectedStopNotice(const QString &logEnding)
@@ -168,6 +171,7 @@ void AppDelegate::showUnexpectedStopNotice(const QString &logEnding)
                  error = StopNotice::lastErrorLine(logEnding)](bool clickable) {
         return ShellTexts::unexpectedStopText(pid, since, error, clickable);
     };
+    qCDebug(lcApp, "Notice: %s", qUtf8Printable(ShellTexts::unexpectedStopTitle()));
     m_notifier->notify(ShellTexts::unexpectedStopTitle(), text, ShellTexts::logsEntry());
 }
 
