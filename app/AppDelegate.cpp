@@ -1,6 +1,7 @@
 #include "app/AppDelegate.h"
 
 #include "app/AlertDialog.h"
+#include "app/AppLog.h"
 #include "app/AlertPresenter.h"
 #include "app/AppIdentity.h"
 #include "app/OutcomeTexts.h"
@@ -139,14 +140,16 @@ void AppDelegate::updateMenu()
     // In UTC: the local time zone is looked up (a file read) only when shown.
     m_runRecord.observe(status.running, status.pid, QDateTime::currentDateTimeUtc());
     updateToolTip();
-    setEntryTitle(m_statusLineItem,
-                  OutcomeTexts::statusLine(status, m_manager.dashboardUrl().toString(), m_manager.port()));
+    const QString statusLine = OutcomeTexts::statusLine(status, m_manager.dashboardUrl().toString(), m_manager.port());
+    setEntryTitle(m_statusLineItem, statusLine);
     // One server command at a time: the line above says which is under way.
     for (QAction *entry : std::as_const(m_serverEntries)) {
         if (entry)
             entry->setEnabled(status.underWay == ServerStatus::Operation::None);
     }
     setEntryTitle(m_apiLineItem, OutcomeTexts::apiLine(status.api));
+    // With its time, for measuring how soon the menu follows the server.
+    qCDebug(lcApp, "Menu shows: %s", qUtf8Printable(statusLine));
 }
 
 void AppDelegate::showUnexpectedStopNotice(const QString &logEnding)
@@ -155,6 +158,7 @@ void AppDelegate::showUnexpectedStopNotice(const QString &logEnding)
                  error = StopNotice::lastErrorLine(logEnding)](bool clickable) {
         return ShellTexts::unexpectedStopText(pid, since, error, clickable);
     };
+    qCDebug(lcApp, "Notice: %s", qUtf8Printable(ShellTexts::unexpectedStopTitle()));
     m_notifier->notify(ShellTexts::unexpectedStopTitle(), text, ShellTexts::logsEntry());
 }
 

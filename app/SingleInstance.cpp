@@ -11,6 +11,7 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
+#include <QTimer>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,6 +22,13 @@ const QByteArray reopenMessage = QByteArrayLiteral("reopen\n");
 constexpr int connectTimeoutMs = 2000;
 constexpr int writeTimeoutMs = 2000;
 constexpr int lockTimeoutMs = 5000;
+// The channel carries one short line from a start of the program: a few
+// connections at once, each for a moment and a line, are all it needs. More
+// would let one stuck or hostile client use up the program's memory or
+// descriptors.
+constexpr int connectionLimit = 8;
+constexpr int messageDeadlineMs = 2000;
+constexpr qsizetype lineLimit = 64;
 
 } // namespace
 
@@ -121,11 +129,29 @@ void SingleInstance::acceptConnections()
             client->deleteLater();
             continue;
         }
+        if (m_clients >= connectionLimit) {
+            qCWarning(lcApp, "Single instance: %d connections open already, one more refused", m_clients);
+            client->abort();
+            client->deleteLater();
+            continue;
+        }
+        ++m_clients;
+        connect(client, &QObject::destroyed, this, [this] { --m_clients; });
         connect(client, &QLocalSocket::disconnected, client, &QObject::deleteLater);
+        client->setReadBufferSize(lineLimit);
+        QTimer::singleShot(messageDeadlineMs, client, [client] {
+            client->abort();
+            client->deleteLater();
+        });
         // The message may arrive with the connection or a moment later.
         auto readMessage = [this, client] {
-            if (!client->canReadLine())
+            if (!client->canReadLine()) {
+                if (client->bytesAvailable() >= lineLimit) {
+                    client->abort();
+                    client->deleteLater();
+                }
                 return;
+            }
             const bool reopen = client->readLine() == reopenMessage;
             client->disconnectFromServer();
             // Queued: the reopen shows a modal alert, and the socket must be

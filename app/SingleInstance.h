@@ -9,6 +9,8 @@ class QLocalServer;
 // a folder that belongs to the user alone; a later start hands it a reopen
 // there and ends. Both ends make sure the other one is the same user: a
 // stranger's socket is never handed a reopen, a stranger's reopen is ignored.
+// The channel is bounded: a few connections at a time, a short line each,
+// within a short time.
 class SingleInstance : public QObject
 {
     Q_OBJECT
@@ -49,4 +51,5 @@ private:
 
     const QString m_socketPath;
     QLocalServer *m_server = nullptr;
+    int m_clients = 0; // connections open now
 };

@@ -39,6 +39,8 @@ run_isolated "$0" "$program" "$bare" "$idle_seconds" "$launches" "$rounds"
 start_session harlune-bench
 cp -R "$repo/resources/buchhaltung" "$work/shipped"
 export HARLUNE_PROJECT="$work/shipped"
+# The program's lines about its menu and notices, with their times of day.
+export TZ=UTC QT_LOGGING_RULES='harlune.app.debug=true' QT_MESSAGE_PATTERN='%{time hh:mm:ss.zzz} %{message}'
 BARE_PID='' LAUNCHED=''
 trap 'status=$?; stop_pid "$BARE_PID"; stop_pid "$LAUNCHED"; (exit "$status"); end_session' EXIT
 
@@ -152,6 +154,23 @@ ours_started_kib=$(memory_kib "$PROGRAM_PID" VmRSS)
 ours_peak_kib=$(memory_kib "$PROGRAM_PID" VmHWM)
 bare_peak_kib=$(memory_kib "$BARE_PID" VmHWM)
 
+# The server dies: how soon the menu and the notice follow (the program's
+# own log lines, with their times, against the moment of the kill).
+server_pid=$(/usr/bin/lsof -t -iTCP:$port -sTCP:LISTEN | head -1)
+killed_ms=$(date +%s%3N)
+kill -KILL "$server_pid"
+noticed() { grep -q 'Notice: Server unerwartet beendet' "$work/program.out"; }
+wait_for 20 noticed
+since_kill() { # milliseconds from the kill to the last line that says $1
+    grep -a "$1" "$work/program.out" | tail -1 | awk -v k="$killed_ms" '{
+        split($1, t, /[:.]/); print (t[1] * 3600000 + t[2] * 60000 + t[3] * 1000 + t[4]) - k % 86400000 }'
+}
+menu_ms=$(since_kill 'Menu shows: Server gestoppt')
+notice_ms=$(since_kill 'Notice: Server unerwartet beendet')
+dismiss_alert '^Server unerwartet beendet' 2>/dev/null || true
+choose_from_menu Down Return
+dismiss_alert '^Server gestartet'
+
 choose_from_menu Up Return
 program_ended() { ! kill -0 "$PROGRAM_PID" 2>/dev/null; }
 wait_for 30 program_ended
@@ -170,5 +189,6 @@ row "idle CPU over ${idle_seconds} s, server stopped" "$stopped_ours" "$stopped_
 row "idle CPU over ${idle_seconds} s, server running" "$running_ours" "$running_bare" ms "<= 2"
 row "peak resident memory (VmHWM)" "$ours_peak_kib" "$bare_peak_kib" KiB ""
 echo "program after the \"Server gestartet\" alert: $ours_started_kib KiB resident"
+echo "server killed: the menu said \"Server gestoppt\" after $menu_ms ms, the notice came after $notice_ms ms"
 awk -v s="${stopped_ours%% *}" -v r="${running_ours%% *}" -v t="$idle_seconds" 'BEGIN {
     printf "program, CPU per 5-s update (all threads): %.2f ms server stopped, %.2f ms running\n", s / (t / 5), r / (t / 5) }'

@@ -13,4 +13,9 @@ void markCloseOnExec();
 // (/proc/self/fd, /dev/fd), where the kernel cannot do it in one call.
 void markCloseOnExecListedIn(const char *descriptorFolder);
 
+// A pipe whose ends are close-on-exec from the start, so that no child
+// another thread starts meanwhile holds one open; false (errno set) when
+// none could be made.
+bool closeOnExecPipe(int ends[2]);
+
 } // namespace ChildDescriptors

@@ -9,6 +9,10 @@
 #include <limits>
 #include <memory>
 
+#include <cerrno>
+#include <csignal>
+#include <unistd.h>
+
 // lsof's part of the port probe: the same program and output on every
 // system that has it.
 namespace PortProbe {
@@ -32,7 +36,7 @@ PortStatus askLsof(const QString &lsofPath, qint64 port, int timeoutMs)
     auto lsof = std::make_unique<QProcess>();
     lsof->setProgram(lsofPath);
     // -n -P: no name lookups, which could wait on the network.
-    lsof->setArguments({QStringLiteral("-n"), QStringLiteral("-P"), QStringLiteral("-t"),
+    lsof->setArguments({QStringLiteral("-n"), QStringLiteral("-P"), QStringLiteral("-Fpn"),
                         QStringLiteral("-iTCP:") + QString::number(port),
                         QStringLiteral("-sTCP:LISTEN")});
     lsof->setStandardInputFile(QProcess::nullDevice());
@@ -62,48 +66,65 @@ PortStatus askLsof(const QString &lsofPath, qint64 port, int timeoutMs)
     }
     // lsof exits 1 when nothing matches; only what it printed counts.
     const QByteArray output = lsof->readAllStandardOutput();
-    if (const std::optional<qint32> pid = parsePid(output))
-        return PortStatus::held(pid);
-    if (output.trimmed().isEmpty())
-        return PortStatus::free();
-    qCWarning(lcPlatform, "Port %lld: lsof's answer makes no sense: %s", port, output.left(200).constData());
-    return PortStatus::unknown();
+    const PortStatus answer = parseLsof(output);
+    if (answer.isUnknown())
+        qCWarning(lcPlatform, "Port %lld: lsof's answer makes no sense: %s", port, output.left(200).constData());
+    return answer;
 }
 
-std::optional<qint32> parsePid(const QByteArray &lsofOutput)
+namespace {
+
+// Decimal digits only, within signed 32 bits, above zero.
+std::optional<qint32> processNumber(QStringView digits)
+{
+    qint64 value = 0;
+    for (const QChar c : digits) {
+        if (c < u'0' || c > u'9' || (value = value * 10 + (c.unicode() - u'0')) > std::numeric_limits<qint32>::max())
+            return std::nullopt;
+    }
+    return digits.isEmpty() || value == 0 ? std::nullopt : std::optional(qint32(value));
+}
+
+} // namespace
+
+PortStatus parseLsof(const QByteArray &lsofOutput)
 {
     const std::optional<QString> text = StrictUtf8::decode(lsofOutput);
     if (!text)
-        return std::nullopt;
-    // QString::trimmed drops exactly the white space meant here: the Z
-    // categories, U+0009..U+000D and U+0085.
-    const QStringList lines = text->trimmed().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    if (lines.isEmpty())
-        return std::nullopt;
-    const QString &line = lines.constFirst();
-
-    qsizetype index = 0;
-    bool negative = false;
-    if (line.startsWith(QLatin1Char('+')) || line.startsWith(QLatin1Char('-'))) {
-        negative = line.front() == QLatin1Char('-');
-        index = 1;
+        return PortStatus::unknown();
+    // "p1234", then its files: "f3", "n127.0.0.1:8765". A connection to
+    // 127.0.0.1 reaches a listener on that address first, else one on
+    // every address ("*", either family); one on [::1] or another address
+    // it never reaches.
+    std::optional<qint32> process, onLoopback, onEvery;
+    for (const QStringView line : QStringView(*text).split(u'\n', Qt::SkipEmptyParts)) {
+        const QStringView value = line.sliced(1);
+        switch (line.front().unicode()) {
+        case u'p':
+            if (!(process = processNumber(value)))
+                return PortStatus::unknown();
+            break;
+        case u'f':
+            break;
+        case u'n': {
+            const qsizetype colon = value.lastIndexOf(u':');
+            if (!process || colon < 0)
+                return PortStatus::unknown();
+            const QStringView address = value.first(colon);
+            std::optional<qint32> &slot = address == u"127.0.0.1" || address == u"[::ffff:127.0.0.1]" ? onLoopback
+                : address == u"*"                                                                  ? onEvery
+                                                                                                   : process;
+            if (&slot != &process && (!slot || *process < *slot))
+                slot = process;
+            break;
+        }
+        default:
+            return PortStatus::unknown();
+        }
     }
-    if (index == line.size())
-        return std::nullopt;
-
-    // Accumulate towards the sign so that the lowest value fits as well.
-    const qint64 limit = negative ? -qint64(std::numeric_limits<qint32>::min())
-                                  : qint64(std::numeric_limits<qint32>::max());
-    qint64 magnitude = 0;
-    for (; index < line.size(); ++index) {
-        const char16_t c = line.at(index).unicode();
-        if (c < u'0' || c > u'9')
-            return std::nullopt;
-        magnitude = magnitude * 10 + (c - u'0');
-        if (magnitude > limit)
-            return std::nullopt;
-    }
-    return qint32(negative ? -magnitude : magnitude);
+    if (const std::optional<qint32> holder = onLoopback ? onLoopback : onEvery)
+        return PortStatus::held(holder);
+    return PortStatus::free();
 }
 
 bool descendsFrom(qint32 pid, qint32 ancestor)
@@ -116,6 +137,18 @@ bool descendsFrom(qint32 pid, qint32 ancestor)
         at = parentOf(*at);
     }
     return false;
+}
+
+std::optional<qint32> sessionOf(qint32 pid)
+{
+    const pid_t session = pid > 0 ? ::getsid(pid) : -1;
+    return session > 0 ? std::optional(qint32(session)) : std::nullopt;
+}
+
+bool groupLives(qint32 group)
+{
+    // Signal 0 only asks; another user's member makes it say EPERM.
+    return group > 0 && (::kill(-pid_t(group), 0) == 0 || errno == EPERM);
 }
 
 } // namespace PortProbe

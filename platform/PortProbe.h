@@ -41,32 +41,32 @@ PortStatus probe(const Sources &sources, qint64 port);
 // only probe() can tell.
 std::optional<PortStatus> probeAtOnce(const Sources &sources, qint64 port);
 
-// lsof alone, for the process listening on the port (connected clients,
-// such as a browser holding a keep-alive connection, are left out). An lsof
-// that has not ended within `timeoutMs` is killed: no answer, as when it
-// cannot start or its output makes no sense.
+// lsof alone, for the process listening where a connection to 127.0.0.1
+// on the port arrives (connected clients, such as a browser holding a
+// keep-alive connection, and listeners on other addresses are left out). An
+// lsof that has not ended within `timeoutMs` is killed: no answer, as when
+// it cannot start or its output makes no sense.
 PortStatus askLsof(const QString &lsofPath, qint64 port, int timeoutMs);
 
-// The process identifier on the first line of lsof's output: an optional
-// single sign and decimal digits only, within signed 32 bits. Anything else
-// on that line makes it absent; later lines are never looked at.
-std::optional<qint32> parsePid(const QByteArray &lsofOutput);
+// lsof's field output (-F pn) for the listeners on one port: held by the
+// lowest process listening on 127.0.0.1 itself, or else on every address;
+// free when none of them does; unknown when the output is not such a list
+// (a process identifier is a decimal number within signed 32 bits).
+PortStatus parseLsof(const QByteArray &lsofOutput);
 
 // The name the process gave itself (Linux: /proc/<pid>/comm, macOS: its
 // process name); absent when the process is gone.
 std::optional<QString> programName(qint32 pid);
-
-// kill(pid, 0) succeeds and the process is no zombie: one that has ended
-// stays a zombie until its parent reaps it (for the detached server: init,
-// which can take a second or two), and kill() still finds it meanwhile.
-// Identifiers of zero and below name process groups, not processes, and
-// count as dead.
-bool isAlive(qint32 pid);
 
 // The parent of a live process; absent when it is gone or cannot be seen.
 std::optional<qint32> parentOf(qint32 pid);
 // `pid` is `ancestor` or one of its descendants (a server that forks and
 // listens in a child).
 bool descendsFrom(qint32 pid, qint32 ancestor);
+// The session a live process belongs to; absent when it is gone.
+std::optional<qint32> sessionOf(qint32 pid);
+// A process is left in the process group: its number is then nobody
+// else's, and no signal is sent to find out.
+bool groupLives(qint32 group);
 
 } // namespace PortProbe

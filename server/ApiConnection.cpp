@@ -10,7 +10,7 @@
 #include <QNetworkProxy>
 #include <QTcpSocket>
 
-ApiConnection::ApiConnection(QUrl address, int timeoutMs, QObject *parent)
+ApiConnection::ApiConnection(QUrl address, int timeoutMs, int deadlineMs, QObject *parent)
     : QObject(parent)
     , m_address(std::move(address))
     , m_request("GET " + m_address.path(QUrl::FullyEncoded).toLatin1() + " HTTP/1.1\r\nHost: "
@@ -22,6 +22,14 @@ ApiConnection::ApiConnection(QUrl address, int timeoutMs, QObject *parent)
     m_idle.setInterval(timeoutMs);
     connect(&m_idle, &QTimer::timeout, this, [this] {
         qCDebug(lcServer, "Version request: no traffic for %d ms", m_idle.interval());
+        finish(std::nullopt, false);
+    });
+    // Traffic alone must not keep it: a server can drip a line of its head
+    // every few seconds for ever.
+    m_deadline.setSingleShot(true);
+    m_deadline.setInterval(deadlineMs);
+    connect(&m_deadline, &QTimer::timeout, this, [this] {
+        qCDebug(lcServer, "Version request: no answer within %d ms", m_deadline.interval());
         finish(std::nullopt, false);
     });
 }
@@ -40,11 +48,20 @@ void ApiConnection::fetch(Answer answer)
         send();
 }
 
+void ApiConnection::forget()
+{
+    if (m_waiting.isEmpty())
+        dropConnection();
+    else
+        finish(std::nullopt, false);
+}
+
 void ApiConnection::send()
 {
     m_response = {};
     m_answerStarted = false;
     m_idle.start();
+    m_deadline.start();
     m_onKeptConnection = m_socket && m_socket->state() == QAbstractSocket::ConnectedState;
     if (m_onKeptConnection)
         writeRequest();
@@ -129,6 +146,7 @@ void ApiConnection::peerClosed()
 void ApiConnection::finish(const std::optional<QString> &version, bool keepConnection)
 {
     m_idle.stop();
+    m_deadline.stop();
     if (!keepConnection)
         dropConnection();
     const QList<Answer> answers = std::exchange(m_waiting, {});
@@ -172,6 +190,13 @@ void ServerManager::fetchAPIVersion(VersionCompletion completion)
     // Owned by the application, so it goes when the application goes (its
     // unanswered completions with it); the next request builds a new one.
     if (!m_api)
-        m_api = new ApiConnection(address, m_state->config().apiTimeoutMs, application);
+        m_api = new ApiConnection(address, m_state->config().apiTimeoutMs, m_state->config().apiDeadlineMs,
+                                  application);
     m_api->fetch(std::move(completion));
+}
+
+void ServerManager::forgetApiConnection()
+{
+    if (m_api)
+        m_api->forget();
 }

@@ -25,13 +25,17 @@ class ApiConnection : public QObject
 public:
     using Answer = std::function<void(const std::optional<QString> &version)>;
 
-    // `timeoutMs`: how long the request may go without any traffic.
-    ApiConnection(QUrl address, int timeoutMs, QObject *parent = nullptr);
+    // `timeoutMs`: how long the request may go without any traffic;
+    // `deadlineMs`: how long it may take in all.
+    ApiConnection(QUrl address, int timeoutMs, int deadlineMs, QObject *parent = nullptr);
     ~ApiConnection() override;
 
     // Answers later, on the main thread, exactly once. Asked while a request
     // is under way, it is answered with that request's answer.
     void fetch(Answer answer);
+    // Lets go of the kept connection; a request under way is answered
+    // with no answer.
+    void forget();
 
 private:
     void send();
@@ -45,6 +49,7 @@ private:
     const QUrl m_address;
     const QByteArray m_request;
     QTimer m_idle;
+    QTimer m_deadline;
     QPointer<QTcpSocket> m_socket;
     ApiProbe::Response m_response;
     QList<Answer> m_waiting;

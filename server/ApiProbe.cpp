@@ -15,6 +15,11 @@ namespace {
 // A status line, header or chunk-size line longer than this is no answer of
 // the report server's: it is not buffered further.
 constexpr qsizetype lineLimit = 8 * 1024;
+// The head as a whole, interim answers' included, and how many interim
+// answers may come before the answer: a server that floods either is not
+// the report server, and is not read on.
+constexpr qsizetype headLimit = 16 * 1024;
+constexpr int interimLimit = 4;
 
 // Decimal or hexadecimal digits only, within qint64; absent otherwise.
 std::optional<qint64> number(QByteArrayView digits, int base)
@@ -108,6 +113,8 @@ std::optional<QByteArray> Response::takeLine()
 Response::State Response::readHead()
 {
     while (const std::optional<QByteArray> line = takeLine()) {
+        if ((m_headSize += line->size() + 1) > headLimit)
+            return fail();
         if (m_status == 0) {
             // "HTTP/1.1 200 OK": a version we speak, three digits, a reason or none.
             const bool shaped = line->size() >= 12 && line->startsWith("HTTP/1.") && line->at(8) == ' '
@@ -149,6 +156,8 @@ Response::State Response::readHead()
         }
         // The end of a head: an interim answer is followed by the real one.
         if (m_status < 200) {
+            if (++m_interim > interimLimit)
+                return fail();
             m_status = 0;
             continue;
         }

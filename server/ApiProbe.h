@@ -9,7 +9,8 @@ namespace ApiProbe {
 
 // One HTTP/1.x answer to the version request, read as its bytes arrive.
 // Framed by Content-Length, by chunks, or by the end of the connection;
-// answers with 1xx are passed over. What is kept of the body never exceeds
+// answers with 1xx are passed over, a few of them. A head (interim answers'
+// included) larger than 16 KiB breaks the answer. What is kept of the body never exceeds
 // ServerConstants::apiAnswerLimit: a longer one is cut off there and counts
 // as complete, its first bytes being its text.
 class Response
@@ -52,6 +53,8 @@ private:
     QByteArray m_pending; // bytes received and not yet read
     QByteArray m_body;
     int m_status = 0;
+    qsizetype m_headSize = 0; // of every head so far, interim answers' too
+    int m_interim = 0;        // interim (1xx) answers passed over
     bool m_closeAfter = false;
     bool m_cutOff = false;
     bool m_closeDelimited = false;

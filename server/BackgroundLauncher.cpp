@@ -2,6 +2,7 @@
 
 #include "paths/ProjectLayout.h"
 #include "platform/ChildDescriptors.h"
+#include "platform/DetachedLaunch.h"
 #include "platform/MakePath.h"
 #include "platform/PortProbe.h"
 #include "server/CommandRunner.h"
@@ -10,8 +11,8 @@
 #include "server/ServerConstants.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 
 #include <cerrno>
 #include <csignal>
@@ -27,9 +28,8 @@ namespace {
 // Creates the log folder and file as needed and moves an overgrown log
 // aside; false in `rotated` when that failed. The log is opened without
 // waiting (a FIFO in its place would block the open for ever) and used only
-// when it is a regular file, or a link to one. The detached start refuses to
-// start the child at all when its output file will not open, so this is
-// checked first.
+// when it is a regular file, or a link to one: checked before anything is
+// launched.
 bool prepareLog(const QString &root, const QString &logPath, bool &rotated)
 {
     if (const std::optional<QString> failure = MakePath::create(root + QLatin1Char('/') + ProjectLayout::logsFolder()))
@@ -73,9 +73,8 @@ OutputText::Excerpt logTail(const QString &logPath, qint64 offset)
 } // namespace
 
 Launch startBackground(const QStringList &command, const QString &root,
-                            const QProcessEnvironment &environment,
-                            const ListeningCheck &listening,
-                            const Dispatch::Cancellation::Ticket &ticket)
+                       const QProcessEnvironment &environment, const PortHolder &holder,
+                       const Dispatch::Cancellation::Ticket &ticket)
 {
     using Kind = Launch::Kind;
     if (command.isEmpty())
@@ -86,43 +85,61 @@ Launch startBackground(const QStringList &command, const QString &root,
     const std::optional<QString> program = CommandRunner::programPath(command.constFirst());
     if (!program)
         return {Kind::Failed, std::nullopt, {}, CommandRunner::noInterpreter()};
-    QProcess server;
-    server.setProgram(*program);
-    server.setArguments(command.mid(1));
-    server.setWorkingDirectory(root);
-    server.setProcessEnvironment(environment);
-    server.setStandardInputFile(QProcess::nullDevice());
-    server.setProcessChannelMode(QProcess::MergedChannels);
     const QString logPath = root + QLatin1Char('/') + ProjectLayout::serverLog();
     bool rotated = true;
     if (!prepareLog(root, logPath, rotated))
         return {Kind::Failed, std::nullopt, {}, RunFailure{RunFailure::Kind::LogUnusable, logPath, {}, 0}};
-    server.setStandardOutputFile(logPath, QIODevice::Append);
     const qint64 logStart = QFileInfo(logPath).size();
     ChildDescriptors::markCloseOnExec();
 
-    qint64 launched = 0;
-    if (!server.startDetached(&launched))
-        return {Kind::Failed, std::nullopt, {}, CommandRunner::launchFailure(server.program(), server.errorString())};
-    const qint32 pid = qint32(launched);
-    if (!ticket.track(pid, SIGTERM))
+    const DetachedLaunch::Started started =
+        DetachedLaunch::start(*program, command.mid(1), root, environment.toStringList(), logPath);
+    if (!started.process)
+        return {Kind::Failed, std::nullopt, {}, CommandRunner::launchFailure(*program, qt_error_string(started.error))};
+    const ProcessHandle &process = *started.process;
+    if (!ticket.track(process, SIGTERM))
         return {Kind::CalledOff, std::nullopt, {}, std::nullopt};
 
+    // The listener is the server's when it descends from it, or, once the
+    // process we launched has ended, when it is of the session it began.
+    const auto listener = [&]() -> std::optional<qint32> {
+        const std::optional<qint32> pid = holder();
+        if (pid && (PortProbe::sessionOf(*pid) == started.session
+                    || (PortProbe::descendsFrom(*pid, process.pid()) && process.isAlive())))
+            return pid;
+        return std::nullopt;
+    };
+    std::optional<qint32> listens;
     bool ended = false;
-    bool listens = false;
-    Dispatch::waitUntil([&] { return (ended = !PortProbe::isAlive(pid)) || (listens = listening(pid)); },
-                        ServerConstants::startWaitMs, ticket);
-    ticket.untrack(pid);
+    // A server that forks may end its first process at once while the child
+    // goes on to listen: the port is watched a while longer, unless nothing
+    // is left of its group (an ended process counts until it is reaped).
+    QElapsedTimer sinceEnd;
+    Dispatch::waitUntil([&] {
+        if ((listens = listener()))
+            return true;
+        if (process.isAlive())
+            return false;
+        if (!sinceEnd.isValid())
+            sinceEnd.start();
+        return ended = !PortProbe::groupLives(started.session) || sinceEnd.hasExpired(ServerConstants::forkGraceMs);
+    }, ServerConstants::startWaitMs, ticket);
+    ticket.untrack(process);
     if (ticket.cancelled()) {
         // The server is no group leader: its group is that of the
         // intermediate process of the detached start.
-        if (!ended)
-            ::kill(pid, SIGTERM);
+        process.signal(SIGTERM);
         return {Kind::CalledOff, std::nullopt, {}, std::nullopt};
     }
-    if (ended)
+    std::optional<ProcessHandle> server = process;
+    if (listens && !process.isAlive()) {
+        // Known by its session, which no stranger joins.
+        server = ProcessHandle::open(*listens);
+        ended = !server || PortProbe::sessionOf(*listens) != started.session;
+    }
+    if (ended || !server->isAlive())
         return {Kind::EndedAtOnce, std::nullopt, logTail(logPath, logStart), std::nullopt};
-    return {listens ? Kind::Running : Kind::NotListening, pid, {}, std::nullopt, !rotated};
+    return {listens ? Kind::Running : Kind::NotListening, server, {}, std::nullopt, !rotated};
 }
 
 } // namespace BackgroundLauncher

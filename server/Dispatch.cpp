@@ -102,6 +102,7 @@ struct Cancellation::Shared
     QMutex mutex;
     quint64 generation = 0;
     QHash<qint64, int> groups; // process (and its group, if it leads one) → signal
+    QList<std::pair<ProcessHandle, int>> processes;
 };
 
 Cancellation::Cancellation()
@@ -122,6 +123,9 @@ void Cancellation::cancelAll()
     for (auto it = m_shared->groups.cbegin(); it != m_shared->groups.cend(); ++it)
         signalProcess(it.key(), it.value());
     m_shared->groups.clear();
+    for (const auto &[process, signal] : std::as_const(m_shared->processes))
+        process.signal(signal);
+    m_shared->processes.clear();
 }
 
 Cancellation::Ticket::Ticket(std::shared_ptr<Shared> shared, quint64 generation)
@@ -158,6 +162,27 @@ void Cancellation::Ticket::untrack(qint64 group) const
         return;
     QMutexLocker lock(&m_shared->mutex);
     m_shared->groups.remove(group);
+}
+
+bool Cancellation::Ticket::track(const ProcessHandle &process, int signal) const
+{
+    if (!m_shared)
+        return true;
+    QMutexLocker lock(&m_shared->mutex);
+    if (m_generation != m_shared->generation) {
+        process.signal(signal);
+        return false;
+    }
+    m_shared->processes.append({process, signal});
+    return true;
+}
+
+void Cancellation::Ticket::untrack(const ProcessHandle &process) const
+{
+    if (!m_shared)
+        return;
+    QMutexLocker lock(&m_shared->mutex);
+    m_shared->processes.removeIf([&process](const auto &tracked) { return tracked.first == process; });
 }
 
 bool waitUntil(const std::function<bool()> &condition, int timeoutMs,

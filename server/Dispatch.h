@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/ProcessHandle.h"
+
 #include <QtGlobal>
 
 #include <functional>
@@ -56,6 +58,10 @@ public:
         // already: it has been sent the signal at once.
         bool track(qint64 group, int signal) const;
         void untrack(qint64 group) const;
+        // The same for a process we did not start as a child (the detached
+        // server): signalled through its handle, never by its number.
+        bool track(const ProcessHandle &process, int signal) const;
+        void untrack(const ProcessHandle &process) const;
 
     private:
         friend class Cancellation;

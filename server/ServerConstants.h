@@ -34,6 +34,9 @@ inline constexpr int pollStepMs = 50;
 // How long a start waits for its server to listen or to end. The shipped
 // server listens within a tenth of a second; a slow one counts as started.
 inline constexpr int startWaitMs = 5000;
+// How long the port is watched after the launched process has ended, for a
+// child it started to listen.
+inline constexpr int forkGraceMs = 1000;
 // Until then a server of ours that lives but does not listen yet is shown
 // as starting; after it, as one that takes no connections.
 inline constexpr int startPlausibleMs = 60 * 1000;

@@ -22,7 +22,17 @@ ServerManager::ServerManager()
 
 ServerManager::ServerManager(Config config)
     : m_state(std::make_shared<ServerState>(std::move(config)))
-    , m_status(std::make_unique<StatusModel>(m_state, [this](auto answer) { fetchAPIVersion(answer); }))
+    , m_status(std::make_unique<StatusModel>(StatusModel::Probes{
+          .observeAtOnce = [state = m_state] { return state->observeAtOnce(); },
+          .observe = [state = m_state] { return state->observe(); },
+          .logEnding =
+              [state = m_state] {
+                  return OutputText::fileEnding(state->projectRoot() + QLatin1Char('/') + ProjectLayout::serverLog(),
+                                                StatusModel::stopLogLines);
+              },
+          .fetchVersion = [this](auto answer) { fetchAPIVersion(answer); },
+          .holderChanged = [this] { forgetApiConnection(); },
+      }))
 {
 }
 
@@ -30,12 +40,12 @@ ServerManager::~ServerManager() = default;
 
 std::optional<qint32> ServerManager::serverPID() const
 {
-    return m_state->serverPID.get();
+    return m_state->serverPID();
 }
 
 void ServerManager::setServerPID(std::optional<qint32> pid)
 {
-    m_state->serverPID.set(pid);
+    m_state->server.set(pid ? ProcessHandle::open(*pid) : std::nullopt);
 }
 
 std::optional<QString> ServerManager::lastError() const

@@ -48,6 +48,8 @@ public:
         QString lsofPath;
         // Inactivity timeout of the version request.
         int apiTimeoutMs = 30000;
+        // The longest one version request may take, whatever trickles in.
+        int apiDeadlineMs = 5000;
         // Empty: the platform's process file system (/proc on Linux, none
         // elsewhere). One that cannot be read leaves the port to lsof. (The
         // initialiser lets designated initialisers leave it out quietly.)
@@ -69,6 +71,7 @@ public:
 
     // State; every access is atomic, no lock is held while a child runs.
     std::optional<qint32> serverPID() const;
+    // Records the live process that has the number now (none if there is none).
     void setServerPID(std::optional<qint32> pid);
     std::optional<QString> lastError() const;
     void setLastError(std::optional<QString> error);
@@ -117,12 +120,16 @@ public:
     void setUrlOpener(UrlOpener opener);
 
     // Must be called on the main thread. The request gives up after
-    // Config::apiTimeoutMs without traffic. Without an application object
+    // Config::apiTimeoutMs without traffic, and after Config::apiDeadlineMs
+    // in all. Without an application object
     // there is no later main-loop turn, so the (absent) answer comes at once.
     void fetchAPIVersion(VersionCompletion completion);
 
 private:
     void openFolder(const QString &name) const;
+    // The connection kept for the version request goes: the port's holder
+    // is another process now.
+    void forgetApiConnection();
 
     // Fields, port probe and command runner. Work on the worker pool and the
     // reply steps hold it too, so an operation in flight never outlives it.

@@ -116,12 +116,11 @@ std::optional<OperationOutcome> startWork(const State &state, const Ticket &tick
     if (!generated.success)
         return outcome(state, timedOut(generated) ? Kind::ScriptTimedOut : Kind::GeneratorFailed, generated);
 
-    const BackgroundLauncher::Launch launch = state->startBackground(
-        serverCommand(), [state](qint32 pid) { return state->servesPort(pid); }, ticket);
+    const BackgroundLauncher::Launch launch = state->startBackground(serverCommand(), ticket);
     if (launch.kind == BackgroundLauncher::Launch::Kind::CalledOff)
         return std::nullopt;
     const bool listens = launch.kind == BackgroundLauncher::Launch::Kind::Running;
-    if ((!listens && launch.kind != BackgroundLauncher::Launch::Kind::NotListening) || !launch.pid) {
+    if ((!listens && launch.kind != BackgroundLauncher::Launch::Kind::NotListening) || !launch.process) {
         // A port someone else holds is the usual reason; say who it is.
         const bool ended = launch.kind == BackgroundLauncher::Launch::Kind::EndedAtOnce;
         OperationOutcome failed = outcome(state, ended ? Kind::ServerEndedAtOnce : Kind::ServerDidNotStart,
@@ -130,11 +129,11 @@ std::optional<OperationOutcome> startWork(const State &state, const Ticket &tick
         return failed;
     }
     // Recorded before the state is looked at, so the report shows the new server.
-    state->serverPID.set(*launch.pid);
-    state->launched.set(ServerState::Launched{*launch.pid, QDeadlineTimer::current().deadline(), listens});
+    state->server.set(launch.process);
+    state->launched.set(ServerState::Launched{*launch.process, QDeadlineTimer::current().deadline(), listens});
     state->lastError.set(std::nullopt);
     OperationOutcome started = outcome(state, listens ? Kind::Started : Kind::StartedNotListening);
-    started.pid = launch.pid;
+    started.pid = launch.process->pid();
     started.logNotRotated = launch.logNotRotated;
     return started;
 }
@@ -148,7 +147,7 @@ std::optional<OperationOutcome> stopWork(const State &state, const Ticket &ticke
         return std::nullopt;
     if (timedOut(result))
         return outcome(state, Kind::ScriptTimedOut, result);
-    state->serverPID.set(std::nullopt);
+    state->server.set(std::nullopt);
     // Whatever the script said or whether it ran at all: the stop worked
     // when nothing listens on the port any more.
     // No answer from the probe leaves it to the script, which waits for

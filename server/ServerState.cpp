@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QProcessEnvironment>
 
+#include <algorithm>
 #include <csignal>
 
 ServerState::ServerState(ServerManager::Config config)
@@ -25,24 +26,31 @@ QString ServerState::projectRoot() const
     return m_config.projectRoot ? m_config.projectRoot() : ProjectPaths::buchhaltungRoot();
 }
 
+std::optional<qint32> ServerState::serverPID() const
+{
+    const std::optional<ProcessHandle> recorded = server.get();
+    return recorded ? std::optional(recorded->pid()) : std::nullopt;
+}
+
 bool ServerState::isRunning() const
 {
-    const std::optional<qint32> recorded = serverPID.get();
+    const std::optional<ProcessHandle> recorded = server.get();
     const PortStatus answer = probePort();
-    if (recorded && PortProbe::isAlive(*recorded) && (answer.isUnknown() || servedBy(answer, *recorded)))
+    if (recorded && recorded->isAlive() && (answer.isUnknown() || servedBy(answer, *recorded)))
         return true;
     return listenerRunning(answer);
 }
 
-bool ServerState::servedBy(const PortStatus &answer, qint32 pid)
+bool ServerState::servedBy(const PortStatus &answer, const ProcessHandle &process)
 {
-    // A server may fork and listen in its child.
-    return answer.pid && PortProbe::descendsFrom(*answer.pid, pid);
+    // A server may fork and listen in its child. Its number leads to it
+    // only while it lives.
+    return answer.pid && PortProbe::descendsFrom(*answer.pid, process.pid()) && process.isAlive();
 }
 
-bool ServerState::servesPort(qint32 pid) const
+bool ServerState::servesPort(const ProcessHandle &process) const
 {
-    return servedBy(probePort(), pid);
+    return servedBy(probePort(), process);
 }
 
 bool ServerState::refreshStatus(Silence *silence)
@@ -55,10 +63,10 @@ std::optional<bool> ServerState::refresh(Silence *silence, bool atOnce)
     // Whatever is done here before a probe that cannot answer at once is
     // done again, to the same end, by the probe that can.
     // Usually the same process, asked about once.
-    const std::optional<qint32> recorded = serverPID.get();
-    const bool recordedAlive = recorded && PortProbe::isAlive(*recorded);
+    const std::optional<ProcessHandle> recorded = server.get();
+    const bool recordedAlive = recorded && recorded->isAlive();
     if (const std::optional<Launched> ours = launched.get();
-        ours && !(ours->pid == recorded ? recordedAlive : PortProbe::isAlive(ours->pid)))
+        ours && !(ours->process == recorded ? recordedAlive : ours->process.isAlive()))
         launched.replaceIf(ours, std::nullopt);
     // A live recorded server runs only while the port is its own: a process
     // alone serves nobody.
@@ -71,7 +79,7 @@ std::optional<bool> ServerState::refresh(Silence *silence, bool atOnce)
             if (answer->isUnknown())
                 return true;
             if (servedBy(*answer, *recorded)) {
-                if (std::optional<Launched> ours = launched.get(); ours && ours->pid == *recorded && !ours->listened) {
+                if (std::optional<Launched> ours = launched.get(); ours && ours->process == *recorded && !ours->listened) {
                     Launched heard = *ours;
                     heard.listened = true;
                     launched.replaceIf(ours, heard);
@@ -79,24 +87,25 @@ std::optional<bool> ServerState::refresh(Silence *silence, bool atOnce)
                 return true;
             }
             const std::optional<Launched> ours = launched.get();
-            const bool young = ours && ours->pid == *recorded
+            const bool young = ours && ours->process == *recorded
                 && QDeadlineTimer::current().deadline() - ours->atMs < ServerConstants::startPlausibleMs;
             if (silence)
                 *silence = young ? Silence::Starting : Silence::Unresponsive;
             return false;
         }
         // A start may have recorded its server meanwhile.
-        serverPID.replaceIf(recorded, std::nullopt);
+        server.replaceIf(recorded, std::nullopt);
     }
     const std::optional<PortStatus> answer = askPort(atOnce);
     if (!answer)
         return std::nullopt;
-    // Only a fresh answer is adopted, and only a server of this project:
-    // another program on the port is shown as what it is.
+    // Only a fresh answer is adopted, only a server of this project (another
+    // program on the port is shown as what it is), and only the process it named.
     if (answer->pid) {
         if (!ofThisProject(*answer->pid))
             return false;
-        serverPID.set(answer->pid);
+        if (const std::optional<ProcessHandle> holder = m_lastHolder.get(); holder && holder->pid() == answer->pid)
+            server.set(holder);
     }
     return listenerRunning(*answer);
 }
@@ -118,12 +127,14 @@ std::optional<ServerObservation> ServerState::observe(bool atOnce)
     if (!running)
         return std::nullopt;
     seen.running = *running;
-    seen.pid = serverPID.get();
+    seen.process = server.get();
+    seen.pid = serverPID();
     seen.port = portStatus();
     if (const std::optional<PortHolder> held = seen.running || seen.silence != Silence::None
             ? std::nullopt : holder(seen.port);
         held && !held->thisProject)
         seen.stranger = held;
+    seen.holder = m_lastHolder.get();
     return seen;
 }
 
@@ -132,19 +143,19 @@ std::optional<qint32> ServerState::endSilentLaunch(const Dispatch::Cancellation:
     const std::optional<Launched> ours = launched.get();
     if (!ours)
         return std::nullopt;
-    const qint32 pid = ours->pid;
+    const ProcessHandle &process = ours->process;
     std::optional<qint32> ended;
-    if (PortProbe::isAlive(pid) && !servesPort(pid)) {
+    if (process.isAlive() && !servesPort(process)) {
         // What listened in a child and lost it to the stop script is no
         // server that never listened, though it must end all the same.
         if (!ours->listened)
-            ended = pid;
+            ended = process.pid();
         // Only the process itself: it leads no group of its own.
-        ::kill(pid, SIGTERM);
-        if (!Dispatch::waitUntil([pid] { return !PortProbe::isAlive(pid); }, graceMs, ticket))
-            ::kill(pid, SIGKILL);
+        process.signal(SIGTERM);
+        if (!Dispatch::waitUntil([&process] { return !process.isAlive(); }, graceMs, ticket))
+            process.signal(SIGKILL);
     }
-    if (!PortProbe::isAlive(pid))
+    if (!process.isAlive())
         launched.replaceIf(ours, std::nullopt);
     return ended;
 }
@@ -153,8 +164,8 @@ bool ServerState::listenerRunning(const PortStatus &answer) const
 {
     if (!answer.isUnknown())
         return answer.pid.has_value();
-    const std::optional<qint32> last = portStatus().pid;
-    return last && PortProbe::isAlive(*last) && ofThisProject(*last);
+    const std::optional<ProcessHandle> last = m_lastHolder.get();
+    return last && last->isAlive() && ofThisProject(last->pid());
 }
 
 std::optional<QString> ServerState::projectServedBy(qint32 pid)
@@ -173,13 +184,20 @@ bool ServerState::ofThisProject(qint32 pid) const
 std::optional<QString> ServerState::servedProject(const QStringList &arguments, const QString &workingFolder)
 {
     // "python3 serve.py" in the project folder, as the program and a user in
-    // a terminal start it, or by a path from elsewhere.
-    if (arguments.size() < 2)
-        return std::nullopt;
-    const QString script = arguments.constLast();
-    if (QFileInfo(script).fileName() != ProjectLayout::serveScript()
+    // a terminal start it, or by a path from elsewhere, with the
+    // interpreter's options before it and the server's own after it. What
+    // runs code given as text or a module ("-c", "-m", "-") is no script.
+    if (arguments.isEmpty()
         || !QFileInfo(arguments.constFirst()).fileName().contains(QLatin1String("python"), Qt::CaseInsensitive))
         return std::nullopt;
+    const auto first = std::find_if(arguments.cbegin() + 1, arguments.cend(),
+                                    [](const QString &argument) { return !argument.startsWith(QLatin1Char('-')); });
+    const bool codeGiven = std::any_of(arguments.cbegin() + 1, first, [](const QString &option) {
+        return option == QLatin1String("-") || option.startsWith(QLatin1String("-c")) || option.startsWith(QLatin1String("-m"));
+    });
+    if (first == arguments.cend() || codeGiven || QFileInfo(*first).fileName() != ProjectLayout::serveScript())
+        return std::nullopt;
+    const QString script = *first;
     const QString path = QDir::isAbsolutePath(script) ? script : workingFolder + QLatin1Char('/') + script;
     const QString folder = QFileInfo(path).absolutePath();
     // Links in a path given by hand are resolved, as the kernel did for the working folder.
@@ -198,10 +216,19 @@ std::optional<PortStatus> ServerState::askPort(bool atOnce) const
         .procFolder = m_config.procFolder.isEmpty() ? ServerConstants::procFolder() : m_config.procFolder,
         .lsofPath = m_config.lsofPath.isEmpty() ? ServerConstants::lsofPath() : m_config.lsofPath,
     };
+    const ProcessHandle::Moment asked = ProcessHandle::now();
     const std::optional<PortStatus> answer =
         atOnce ? PortProbe::probeAtOnce(sources, m_config.port) : PortProbe::probe(sources, m_config.port);
-    if (answer && !answer->isUnknown())
+    if (answer && !answer->isUnknown()) {
         m_lastAnswer.set(*answer);
+        // The same process while it lives; a number the answer gives anew
+        // is taken only from a process that already existed when asked.
+        const std::optional<ProcessHandle> last = m_lastHolder.get();
+        if (!answer->pid)
+            m_lastHolder.set(std::nullopt);
+        else if (!(last && last->pid() == *answer->pid && last->isAlive()))
+            m_lastHolder.set(ProcessHandle::open(*answer->pid, asked));
+    }
     return answer;
 }
 
@@ -238,12 +265,12 @@ ShellResult ServerState::runShell(const QStringList &command, bool allowFailure,
 }
 
 BackgroundLauncher::Launch ServerState::startBackground(const QStringList &command,
-                                         const BackgroundLauncher::ListeningCheck &listening,
-                                         const Dispatch::Cancellation::Ticket &ticket) const
+                                                       const Dispatch::Cancellation::Ticket &ticket) const
 {
     // The server listens where the program looks for it, whatever the
     // program's own environment says.
     const QProcessEnvironment environment =
         CommandRunner::serverEnvironment(QProcessEnvironment::systemEnvironment(), m_config.port);
-    return BackgroundLauncher::startBackground(command, projectRoot(), environment, listening, ticket);
+    return BackgroundLauncher::startBackground(command, projectRoot(), environment,
+                                               [this] { return probePort().pid; }, ticket);
 }

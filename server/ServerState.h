@@ -4,6 +4,7 @@
 #include "server/Dispatch.h"
 #include "server/Guarded.h"
 #include "platform/PortStatus.h"
+#include "platform/ProcessHandle.h"
 #include "server/Outcome.h"
 #include "server/ServerManager.h"
 #include "server/ServerStatus.h"
@@ -26,7 +27,8 @@ public:
 
     // Written from the main thread and from workers; no invariant spans two
     // of them, so each guards itself.
-    Guarded<std::optional<qint32>> serverPID;
+    // The recorded server, launched or found on the port, by its identity.
+    Guarded<std::optional<ProcessHandle>> server;
     Guarded<std::optional<QString>> lastError;
     Guarded<QString> lastLogLine;
 
@@ -34,7 +36,7 @@ public:
     // process a stop ends itself when it never listened.
     struct Launched
     {
-        qint32 pid = 0;
+        ProcessHandle process;
         qint64 atMs = 0; // QDeadlineTimer::current() at its launch
         bool listened = false; // it, or a child of it, has held the port
         friend bool operator==(const Launched &, const Launched &) = default;
@@ -42,13 +44,14 @@ public:
     Guarded<std::optional<Launched>> launched;
 
     QString projectRoot() const;
+    std::optional<qint32> serverPID() const;
 
     bool isRunning() const;
     // True when the recorded server holds the port; `silence` tells about a
     // recorded one that lives but does not.
     bool refreshStatus(Silence *silence = nullptr);
-    // The port, asked now, is held by `pid` or by a process it started.
-    bool servesPort(qint32 pid) const;
+    // The port, asked now, is held by the live `process` or by one it started.
+    bool servesPort(const ProcessHandle &process) const;
     // Ends the server we launched if it lives and never took the port (no
     // stop script finds it); waits for it within `graceMs`.
     // The identifier of the process ended, if one was.
@@ -83,8 +86,7 @@ public:
                          const Dispatch::Cancellation::Ticket &ticket = {}, int boundMs = -1);
     // Blocks until the server listens, has ended, or the bounded wait is over.
     BackgroundLauncher::Launch startBackground(const QStringList &command,
-                                const BackgroundLauncher::ListeningCheck &listening,
-                                const Dispatch::Cancellation::Ticket &ticket = {}) const;
+                                               const Dispatch::Cancellation::Ticket &ticket = {}) const;
 
     // Every long operation takes a ticket; quitting voids them all.
     Dispatch::Cancellation cancellation;
@@ -99,11 +101,14 @@ private:
     // Running from the port alone: whom the probe names now, or with no
     // answer whom it named last, while that process lives.
     bool listenerRunning(const PortStatus &answer) const;
-    static bool servedBy(const PortStatus &answer, qint32 pid);
+    static bool servedBy(const PortStatus &answer, const ProcessHandle &process);
     // `pid` runs this project's serve.py: a server started by hand that is ours to show and stop.
     bool ofThisProject(qint32 pid) const;
     static std::optional<QString> projectServedBy(qint32 pid);
 
     const ServerManager::Config m_config;
     mutable Guarded<PortStatus> m_lastAnswer;
+    // The process the last answer named, by its identity: kept while it
+    // lives, taken anew only for one that existed when the probe asked.
+    mutable Guarded<std::optional<ProcessHandle>> m_lastHolder;
 };

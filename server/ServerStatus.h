@@ -2,6 +2,7 @@
 
 #include "platform/PortStatus.h"
 #include "server/Outcome.h"
+#include "platform/ProcessHandle.h"
 
 #include <QtGlobal>
 
@@ -25,6 +26,9 @@ struct ServerObservation
     PortStatus port;           // the last answer about the port
     // Not running: the port is held by what is no server of this project.
     std::optional<PortHolder> stranger;
+    // The recorded server and the port's holder by their identities: what
+    // to watch for its end, and whom the server's interface is asked of.
+    std::optional<ProcessHandle> process, holder;
 };
 
 // What the shell shows about the server: handed out whole, by value, each

@@ -1,20 +1,20 @@
 #include "server/StatusModel.h"
 
-#include "paths/ProjectLayout.h"
 #include "server/Dispatch.h"
-#include "server/OutputText.h"
-#include "server/ServerState.h"
 
-StatusModel::StatusModel(std::shared_ptr<ServerState> state, VersionFetch fetchVersion, QObject *parent)
+#include <QSocketNotifier>
+
+StatusModel::StatusModel(Probes probes, QObject *parent)
     : QObject(parent)
-    , m_state(std::move(state))
-    , m_fetchVersion(std::move(fetchVersion))
+    , m_probes(std::move(probes))
 {
     m_pollTimer.setInterval(pollIntervalMs);
     connect(&m_pollTimer, &QTimer::timeout, this, &StatusModel::requestUpdate);
     m_lookEnds.setSingleShot(true);
     connect(&m_lookEnds, &QTimer::timeout, this, [this] { m_observed = false; });
 }
+
+StatusModel::~StatusModel() = default;
 
 void StatusModel::start()
 {
@@ -34,18 +34,21 @@ void StatusModel::requestUpdate()
         return;
     }
     // Mostly the kernel answers at once: no hop to a worker and back for that.
-    if (const std::optional<ServerObservation> observation = m_state->observeAtOnce()) {
+    if (const std::optional<ServerObservation> observation = m_probes.observeAtOnce()) {
         apply(*observation);
         return;
     }
     m_probing = true;
-    Dispatch::toWorker([state = m_state, self = QPointer(this)] {
-        const ServerObservation observation = state->observe();
-        Dispatch::toMain([self, observation] {
+    Dispatch::toWorker([observe = m_probes.observe, epoch = m_epoch, self = QPointer(this)] {
+        const ServerObservation observation = observe();
+        Dispatch::toMain([self, observation, epoch] {
             if (!self)
                 return;
             self->m_probing = false;
-            self->apply(observation);
+            // Asked before a command began or ended: the command's own
+            // answer, or a later one, tells what is true now.
+            if (epoch == self->m_epoch)
+                self->apply(observation);
             if (std::exchange(self->m_probeAgain, false))
                 self->requestUpdate();
         });
@@ -68,6 +71,7 @@ void StatusModel::setObserved(bool observed, int atMostMs)
 
 void StatusModel::operationBegan(ServerStatus::Operation operation)
 {
+    ++m_epoch;
     ++m_underWay;
     m_stopWatch.ownCommandBegan();
     ServerStatus status = m_status;
@@ -77,6 +81,7 @@ void StatusModel::operationBegan(ServerStatus::Operation operation)
 
 void StatusModel::operationEnded(const ServerObservation &observation)
 {
+    ++m_epoch;
     m_underWay = qMax(0, m_underWay - 1);
     m_stopWatch.ownCommandEnded();
     if (m_underWay == 0)
@@ -87,6 +92,14 @@ void StatusModel::operationEnded(const ServerObservation &observation)
 void StatusModel::apply(const ServerObservation &observation)
 {
     m_sinceAnswer.start();
+    if (observation.holder != m_holder) {
+        // Answers of the one before are no answers of this one's.
+        ++m_epoch;
+        if (m_probes.holderChanged)
+            m_probes.holderChanged();
+        m_holder = observation.holder;
+    }
+    watch(observation);
     // A server that does not listen has not gone away.
     const bool unexpected = m_stopWatch.observe(observation.running || observation.silence != Silence::None);
     ServerStatus status = m_status;
@@ -108,9 +121,8 @@ void StatusModel::apply(const ServerObservation &observation)
         askApi();
     if (unexpected) {
         // The log is read on a worker: it lies in a folder we do not control.
-        Dispatch::toWorker([state = m_state, self = QPointer(this)] {
-            const QString ending = OutputText::fileEnding(
-                state->projectRoot() + QLatin1Char('/') + ProjectLayout::serverLog(), stopLogLines);
+        Dispatch::toWorker([logEnding = m_probes.logEnding, self = QPointer(this)] {
+            const QString ending = logEnding();
             Dispatch::toMain([self, ending] {
                 if (self)
                     emit self->unexpectedStop(ending);
@@ -119,13 +131,37 @@ void StatusModel::apply(const ServerObservation &observation)
     }
 }
 
+void StatusModel::watch(const ServerObservation &observation)
+{
+    std::vector<ProcessHandle> wanted;
+    for (const std::optional<ProcessHandle> &process : {observation.process, observation.holder}) {
+        if (process && process->endDescriptor() >= 0 && std::find(wanted.begin(), wanted.end(), *process) == wanted.end())
+            wanted.push_back(*process);
+    }
+    std::erase_if(m_watches, [&wanted](const Watch &watch) {
+        return std::find(wanted.begin(), wanted.end(), watch.process) == wanted.end();
+    });
+    for (const ProcessHandle &process : wanted) {
+        if (std::any_of(m_watches.begin(), m_watches.end(), [&process](const Watch &w) { return w.process == process; }))
+            continue;
+        // Readable from the moment the process ends, and from then on: one
+        // update for it, and the next observation no longer names it.
+        auto notifier = std::make_unique<QSocketNotifier>(process.endDescriptor(), QSocketNotifier::Read);
+        connect(notifier.get(), &QSocketNotifier::activated, this, [this, notifier = notifier.get()] {
+            notifier->setEnabled(false);
+            requestUpdate();
+        });
+        m_watches.push_back({process, std::move(notifier)});
+    }
+}
+
 void StatusModel::askApi()
 {
-    if (!m_fetchVersion)
+    if (!m_probes.fetchVersion)
         return;
     // Keeps the previous API state until the answer; the last answer wins.
-    m_fetchVersion([self = QPointer(this)](const std::optional<QString> &version) {
-        if (!self)
+    m_probes.fetchVersion([self = QPointer(this), epoch = m_epoch](const std::optional<QString> &version) {
+        if (!self || epoch != self->m_epoch)
             return;
         ServerStatus answered = self->m_status;
         // A server gone meanwhile has no interface, whatever it said last.

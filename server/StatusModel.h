@@ -12,14 +12,18 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
-class ServerState;
+class QSocketNotifier;
 
-// The server's state as the shell sees it, probed every poll interval and
-// when asked. What the kernel tells at once is read on the main thread;
-// probes that would look through every process or wait for lsof run on the
-// worker pool, and their answers are applied on the main thread, which never
-// waits for one. Each change is pushed whole.
+// The server's state as the shell sees it, probed every poll interval, when
+// asked, and as soon as a watched process ends. What the kernel tells at once
+// is read on the main thread; probes that would look through every process or
+// wait for lsof run on the worker pool, and their answers are applied on the
+// main thread, which never waits for one. An answer is applied only if no
+// command of ours began or ended, and the port did not change hands, since
+// it was asked for: what it says may no longer be true. Each change is
+// pushed whole.
 class StatusModel : public QObject
 {
     Q_OBJECT
@@ -35,7 +39,24 @@ public:
 
     using VersionFetch = std::function<void(std::function<void(const std::optional<QString> &)>)>;
 
-    StatusModel(std::shared_ptr<ServerState> state, VersionFetch fetchVersion, QObject *parent = nullptr);
+    // Where the answers come from. The first is asked on the main thread,
+    // the blocking two on workers.
+    struct Probes
+    {
+        // The state where it is to be had at once; absent where only
+        // `observe` can tell.
+        std::function<std::optional<ServerObservation>()> observeAtOnce;
+        std::function<ServerObservation()> observe;
+        // The last lines of the server's log.
+        std::function<QString()> logEnding;
+        VersionFetch fetchVersion;
+        // The port's holder is another process now: whatever was kept for
+        // the one before (a connection to it) is not kept for this one.
+        std::function<void()> holderChanged;
+    };
+
+    explicit StatusModel(Probes probes, QObject *parent = nullptr);
+    ~StatusModel() override;
 
     const ServerStatus &current() const { return m_status; }
     const QTimer *pollTimer() const { return &m_pollTimer; }
@@ -69,9 +90,20 @@ private:
     void apply(const ServerObservation &observation);
     void askApi();
     void setStatus(const ServerStatus &status);
+    // Watches the processes the observation names for their end.
+    void watch(const ServerObservation &observation);
 
-    const std::shared_ptr<ServerState> m_state;
-    const VersionFetch m_fetchVersion;
+    const Probes m_probes;
+    // Counts the commands' beginnings and ends and the port's changes of
+    // hands: an answer asked for under another count is out of date.
+    quint64 m_epoch = 0;
+    std::optional<ProcessHandle> m_holder;
+    struct Watch
+    {
+        ProcessHandle process;
+        std::unique_ptr<QSocketNotifier> notifier;
+    };
+    std::vector<Watch> m_watches;
     QTimer m_pollTimer;
     QTimer m_lookEnds;
     ServerStatus m_status;

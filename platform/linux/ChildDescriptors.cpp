@@ -4,6 +4,8 @@
 
 #include <cerrno>
 
+#include <fcntl.h>
+
 #include <linux/close_range.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -17,6 +19,11 @@ void markCloseOnExec()
         return;
     qCDebug(lcPlatform, "close_range refused (%s), walking /proc/self/fd", qUtf8Printable(qt_error_string(errno)));
     markCloseOnExecListedIn("/proc/self/fd");
+}
+
+bool closeOnExecPipe(int ends[2])
+{
+    return ::pipe2(ends, O_CLOEXEC) == 0;
 }
 
 } // namespace ChildDescriptors

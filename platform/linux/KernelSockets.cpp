@@ -1,5 +1,7 @@
 #include "platform/linux/KernelSockets.h"
 
+#include <QtEndian>
+
 #include <algorithm>
 #include <array>
 #include <limits>
@@ -79,13 +81,19 @@ std::optional<quint64> listenerInode(QByteArrayView line, quint16 port)
     if (!fields[0].endsWith(':') || fields[stateField] != listenState)
         return std::nullopt;
 
-    // "0100007F:1F90" (IPv4) or 32 hex digits and the port (IPv6).
+    // "0100007F:1F90" (IPv4) or 32 hex digits and the port (IPv6), each
+    // word in the kernel's byte order. Only a listener that a connection to
+    // 127.0.0.1 can reach counts: on that address, or on every address.
     const QByteArrayView local = fields[localField];
     const qsizetype colon = local.lastIndexOf(':');
-    if (colon != 8 && colon != 32)
-        return std::nullopt;
-    const QByteArrayView address = local.first(colon);
-    if (!std::all_of(address.begin(), address.end(), [](char c) { return digitValue(c, 16) >= 0; }))
+    const QByteArrayView address = local.first(qMax<qsizetype>(colon, 0));
+    const auto word = [](quint32 value) {
+        return QByteArray::number(qToBigEndian(value), 16).rightJustified(8, '0').toUpper();
+    };
+    const QByteArray loopback = word(0x7F000001);
+    const bool reached = address == loopback || address == "00000000" || address == QByteArray(32, '0')
+        || address == QByteArray("0000000000000000" + word(0x0000FFFF) + loopback);
+    if (!reached)
         return std::nullopt;
     const std::optional<quint64> localPort = number(local.sliced(colon + 1), 16, 0xFFFF);
     if (localPort != port)
@@ -214,37 +222,9 @@ bool send(KeptNetlink &netlink, quint16 type, quint16 flags, const Request &requ
     return netlink.fd() >= 0 && ::send(netlink.fd(), &message, sizeof message, 0) == ssize_t(sizeof message);
 }
 
-// The listeners on the port that one dump request of `type` lists, into
-// `inodes`; false when the kernel would not say.
-template<typename Request>
-bool dumpListeners(KeptNetlink &netlink, quint16 type, const Request &request, quint16 port, QList<quint64> &inodes)
-{
-    if (!send(netlink, type, NLM_F_DUMP, request))
-        return false;
-
-    alignas(nlmsghdr) std::array<char, 32768> buffer;
-    for (;;) {
-        ssize_t got = 0;
-        if (!receive(netlink, buffer, got))
-            return false;
-        for (auto *header = reinterpret_cast<const nlmsghdr *>(buffer.data()); NLMSG_OK(header, got);
-             header = NLMSG_NEXT(header, got)) {
-            if (header->nlmsg_type == NLMSG_DONE)
-                return true;
-            if (header->nlmsg_type == NLMSG_ERROR)
-                return false;
-            if (header->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg)))
-                continue;
-            const auto *socket = static_cast<const inet_diag_msg *>(NLMSG_DATA(header));
-            if (socket->idiag_state == TCP_LISTEN && ntohs(socket->id.idiag_sport) == port)
-                inodes.append(socket->idiag_inode);
-        }
-    }
-}
-
 } // namespace
 
-std::optional<quint64> loopbackListener(quint16 port)
+std::optional<QList<quint64>> loopbackListener(quint16 port)
 {
     KeptNetlink &netlink = keptNetlink();
     inet_diag_req_v2 request{};
@@ -264,37 +244,21 @@ std::optional<quint64> loopbackListener(quint16 port)
     if (!receive(netlink, buffer, got))
         return std::nullopt;
     const auto *header = reinterpret_cast<const nlmsghdr *>(buffer.data());
-    // An error (no such socket) comes as its own message, as an answer would.
-    if (!NLMSG_OK(header, got) || header->nlmsg_type != SOCK_DIAG_BY_FAMILY
-        || header->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg)))
+    if (!NLMSG_OK(header, got))
+        return std::nullopt;
+    // An error comes as its own message, as an answer would; "no such
+    // socket" is an answer: nothing listens there.
+    if (header->nlmsg_type == NLMSG_ERROR) {
+        const bool none = header->nlmsg_len >= NLMSG_LENGTH(sizeof(nlmsgerr))
+            && static_cast<const nlmsgerr *>(NLMSG_DATA(header))->error == -ENOENT;
+        return none ? std::optional(QList<quint64>()) : std::nullopt;
+    }
+    if (header->nlmsg_type != SOCK_DIAG_BY_FAMILY || header->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg)))
         return std::nullopt;
     const auto *socket = static_cast<const inet_diag_msg *>(NLMSG_DATA(header));
     if (socket->idiag_state != TCP_LISTEN || ntohs(socket->id.idiag_sport) != port)
-        return std::nullopt;
-    return socket->idiag_inode;
-}
-
-std::optional<QList<quint64>> listeningInodes(quint16 port)
-{
-    KeptNetlink &netlink = keptNetlink();
-    QList<quint64> inodes;
-    // Each request walks the kernel's whole table of listeners, every
-    // bucket of it (tens of thousands on a large machine). The older
-    // request asks for both families in one walk, the newer one per family.
-    inet_diag_req both{};
-    both.idiag_states = 1U << TCP_LISTEN;
-    if (dumpListeners(netlink, TCPDIAG_GETSOCK, both, port, inodes))
-        return inodes;
-    inodes.clear();
-    for (const quint8 family : {quint8(AF_INET), quint8(AF_INET6)}) {
-        inet_diag_req_v2 one{};
-        one.sdiag_family = family;
-        one.sdiag_protocol = IPPROTO_TCP;
-        one.idiag_states = 1U << TCP_LISTEN;
-        if (!dumpListeners(netlink, SOCK_DIAG_BY_FAMILY, one, port, inodes))
-            return std::nullopt;
-    }
-    return inodes;
+        return QList<quint64>();
+    return QList<quint64>{socket->idiag_inode};
 }
 
 QList<quint64> listenersInTable(QByteArrayView table, quint16 port)

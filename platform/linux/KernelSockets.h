@@ -12,16 +12,11 @@
 // as lsof sees it.
 namespace KernelSockets {
 
-// The inodes of the sockets in the LISTEN state on `port` (any local
-// address, IPv4 and IPv6), from the kernel's socket diagnostics (netlink).
-// Only listeners are asked for, so the kernel does not walk its table of
-// connections, which /proc/net/tcp does on every read (milliseconds on a
-// machine with a large one). Absent where the kernel offers no such
-// interface (socket diagnostics not built in).
-std::optional<QList<quint64>> listeningInodes(quint16 port);
-
-// The same from the tables below the process file system (`procFolder`/
-// net/tcp and net/tcp6), where netlink is not to be had. Absent when a table
+// The inodes of the sockets listening on `port` where a connection to
+// 127.0.0.1 can reach them (on that address or on every address), from the
+// tables below the process file system (`procFolder`/net/tcp and net/tcp6),
+// where netlink is not to be had: reading them walks the kernel's table of
+// connections. Absent when a table
 // cannot be read; a missing net/tcp6 is a kernel without IPv6 and counts as
 // empty.
 std::optional<QList<quint64>> listeningInodes(const QByteArray &procFolder, quint16 port);
@@ -31,10 +26,10 @@ std::optional<QList<quint64>> listeningInodes(const QByteArray &procFolder, quin
 // are passed over.
 QList<quint64> listenersInTable(QByteArrayView table, quint16 port);
 
-// The inode of the listener that a connection to 127.0.0.1:`port` reaches,
-// found by that address in one lookup of the kernel's, where listeningInodes()
-// walks its whole table. Absent when none does or the kernel would not say.
-std::optional<quint64> loopbackListener(quint16 port);
+// The inode of the listener that a connection to 127.0.0.1:`port` reaches
+// (none: an empty list), found by that address in one lookup of the
+// kernel's socket diagnostics (netlink). Absent when it would not say.
+std::optional<QList<quint64>> loopbackListener(quint16 port);
 
 // The lowest process identifier whose open files (`procFolder`/PID/fd)
 // include one of the sockets, as lsof lists its processes in ascending

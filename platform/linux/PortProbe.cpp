@@ -2,6 +2,7 @@
 
 #include "platform/PlatformLog.h"
 #include "platform/linux/KernelSockets.h"
+#include "platform/ProcessHandle.h"
 
 #include <QFile>
 #include <QMutex>
@@ -67,24 +68,27 @@ struct KnownHolder
     QByteArray procFolder;
     qint64 port = -1;
     QList<quint64> inodes;
-    qint32 pid = 0;
+    std::optional<ProcessHandle> process;
 };
 
 QMutex knownLock;
 KnownHolder known;
 
+// The holder found before, while it lives: its number is not another's then.
+std::optional<ProcessHandle> knownProcess(const QByteArray &proc, qint64 port, const QList<quint64> *inodes)
+{
+    const QMutexLocker locker(&knownLock);
+    if (known.procFolder != proc || known.port != port || !known.process || (inodes && known.inodes != *inodes))
+        return std::nullopt;
+    return known.process;
+}
+
 std::optional<qint32> knownHolder(const QByteArray &proc, qint64 port, const QList<quint64> &inodes)
 {
-    qint32 pid = 0;
-    {
-        const QMutexLocker locker(&knownLock);
-        if (known.procFolder != proc || known.port != port || known.inodes != inodes)
-            return std::nullopt;
-        pid = known.pid;
-    }
-    if (!KernelSockets::holdsOne(proc, pid, inodes))
+    const std::optional<ProcessHandle> process = knownProcess(proc, port, &inodes);
+    if (!process || !KernelSockets::holdsOne(proc, process->pid(), inodes) || !process->isAlive())
         return std::nullopt;
-    return pid;
+    return process->pid();
 }
 
 // The holder found last, asked about as cheaply as the kernel allows: the
@@ -94,17 +98,15 @@ std::optional<qint32> knownHolder(const QByteArray &proc, qint64 port, const QLi
 // still serving: only a holder can pass a socket on.
 std::optional<qint32> confirmedHolder(const QByteArray &proc, qint64 port)
 {
-    KnownHolder holder;
-    {
-        const QMutexLocker locker(&knownLock);
-        if (known.procFolder != proc || known.port != port || known.pid <= 0)
-            return std::nullopt;
-        holder = known;
-    }
-    const std::optional<quint64> inode = KernelSockets::loopbackListener(quint16(port));
-    if (!inode || !holder.inodes.contains(*inode) || !isAlive(holder.pid))
+    const std::optional<ProcessHandle> process = knownProcess(proc, port, nullptr);
+    if (!process)
         return std::nullopt;
-    return holder.pid;
+    const std::optional<QList<quint64>> inode = KernelSockets::loopbackListener(quint16(port));
+    // Alive, and as lsof would see it: a process this user may signal.
+    if (!inode || inode->isEmpty() || knownProcess(proc, port, &*inode) != process || !process->isAlive()
+        || !process->signal(0))
+        return std::nullopt;
+    return process->pid();
 }
 
 // How far a probe may go for its answer.
@@ -128,9 +130,10 @@ std::optional<PortStatus> ask(const Sources &sources, qint64 port, Reach reach)
         qCDebug(lcPlatform, "Port %lld: no process file system at %s, asking lsof", port, proc.constData());
         return askLsof(sources.lsofPath, port, sources.lsofTimeoutMs);
     }
-    std::optional<QList<quint64>> inodes = KernelSockets::listeningInodes(quint16(port));
+    // Only the listener that a connection to 127.0.0.1 reaches decides:
+    // one on [::1] or another address serves nobody who asks there.
+    std::optional<QList<quint64>> inodes = KernelSockets::loopbackListener(quint16(port));
     if (!inodes) {
-        // Reading the tables walks every connection the kernel has.
         if (atOnce)
             return std::nullopt;
         qCDebug(lcPlatform, "Port %lld: no socket diagnostics from the kernel, reading %s/net/tcp",
@@ -148,9 +151,14 @@ std::optional<PortStatus> ask(const Sources &sources, qint64 port, Reach reach)
         return PortStatus::held(pid);
     if (atOnce)
         return std::nullopt;
+    const ProcessHandle::Moment asked = ProcessHandle::now();
     if (const std::optional<qint32> pid = KernelSockets::lowestHolder(proc, *inodes)) {
-        const QMutexLocker locker(&knownLock);
-        known = {proc, port, *inodes, *pid};
+        // Kept by its identity: the one found, if it existed when we looked.
+        std::optional<ProcessHandle> process = ProcessHandle::open(*pid, asked);
+        if (process && KernelSockets::holdsOne(proc, *pid, *inodes)) {
+            const QMutexLocker locker(&knownLock);
+            known = {proc, port, *inodes, std::move(process)};
+        }
         return PortStatus::held(pid);
     }
     // Held for certain; lsof may still name a holder the scan missed.
@@ -184,112 +192,6 @@ std::optional<QString> programName(qint32 pid)
     if (name.isEmpty())
         return std::nullopt;
     return name;
-}
-
-namespace {
-
-// Handles (pidfds) on the few processes asked about lately, the server
-// among them, asked on every update: while a handle stays open its process
-// keeps its number, so a poll on it answers in one call what kill() and the
-// stat file take seven for.
-class ProcessHandles
-{
-public:
-    ProcessHandles()
-    {
-        // Whether kill() may reach a process depends on who asks, and a
-        // child forked from us may become another user: it starts with none.
-        ::pthread_atfork([] { instance().m_lock.lock(); }, [] { instance().m_lock.unlock(); }, [] {
-            for (Handle &handle : instance().m_handles)
-                release(handle);
-            instance().m_lock.unlock();
-        });
-    }
-    Q_DISABLE_COPY_MOVE(ProcessHandles)
-    ~ProcessHandles()
-    {
-        for (Handle &handle : m_handles)
-            release(handle);
-    }
-
-    static ProcessHandles &instance()
-    {
-        static ProcessHandles handles;
-        return handles;
-    }
-
-    // Absent where the kernel hands out no such handles.
-    std::optional<bool> isAlive(qint32 pid)
-    {
-        const QMutexLocker locker(&m_lock);
-        const auto found = std::find_if(m_handles.begin(), m_handles.end(),
-                                        [pid](const Handle &h) { return h.fd >= 0 && h.pid == pid; });
-        if (found != m_handles.end() && alive(*found))
-            return true;
-        // New, or its process has ended and the number may be another's by now.
-        Handle &handle = found != m_handles.end() ? *found : m_handles[m_next++ % m_handles.size()];
-        release(handle);
-        const int fd = int(::syscall(SYS_pidfd_open, pid, 0));
-        if (fd < 0)
-            return errno == ESRCH ? std::optional(false) : std::nullopt;
-        // As kill(pid, 0) tells it: a process of another user counts as none.
-        if (::kill(pid, 0) != 0) {
-            ::close(fd);
-            return false;
-        }
-        handle = {pid, fd};
-        // A zombie has a handle too, which reports it ended.
-        return alive(handle);
-    }
-
-private:
-    struct Handle
-    {
-        qint32 pid = 0;
-        int fd = -1;
-    };
-
-    static bool alive(const Handle &handle)
-    {
-        pollfd ended{handle.fd, POLLIN, 0};
-        int ready = 0;
-        do {
-            ready = ::poll(&ended, 1, 0);
-        } while (ready < 0 && errno == EINTR);
-        return ready == 0;
-    }
-
-    static void release(Handle &handle)
-    {
-        if (handle.fd >= 0)
-            ::close(handle.fd);
-        handle = {};
-    }
-
-    QMutex m_lock;
-    std::array<Handle, 4> m_handles;
-    std::size_t m_next = 0;
-};
-
-} // namespace
-
-bool isAlive(qint32 pid)
-{
-    if (pid <= 0)
-        return false;
-    if (const std::optional<bool> alive = ProcessHandles::instance().isAlive(pid))
-        return *alive;
-    if (::kill(pid, 0) != 0)
-        return false;
-    // /proc tells a zombie ("pid (name) Z …", the name may hold anything,
-    // the state follows its last ')').
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return true; // /proc not mounted: kill() is all there is
-    const QByteArray line = stat.read(1024);
-    const qsizetype close = line.lastIndexOf(')');
-    const char state = close >= 0 && close + 2 < line.size() ? line.at(close + 2) : 'X';
-    return state != 'Z' && state != 'X';
 }
 
 std::optional<qint32> parentOf(qint32 pid)

@@ -1,7 +1,5 @@
 #include "platform/PortProbe.h"
 
-#include <csignal>
-
 #include <libproc.h>
 #include <sys/proc_info.h>
 #include <sys/proc.h>
@@ -37,17 +35,6 @@ std::optional<QString> programName(qint32 pid)
     if (text.isEmpty())
         return std::nullopt;
     return text;
-}
-
-bool isAlive(qint32 pid)
-{
-    if (pid <= 0 || ::kill(pid, 0) != 0)
-        return false;
-    proc_bsdshortinfo info{};
-    const int size = ::proc_pidinfo(pid, PROC_PIDT_SHORTBSDINFO, 0, &info, sizeof info);
-    if (size != int(sizeof info))
-        return true; // kill() found it; libproc would not say more
-    return info.pbsi_status != SZOMB;
 }
 
 std::optional<qint32> parentOf(qint32 pid)

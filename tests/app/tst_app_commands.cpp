@@ -4,6 +4,7 @@
 #include "tests/app/AppTestSupport.h"
 
 #include "platform/PortProbe.h"
+#include "platform/ProcessHandle.h"
 
 using namespace AppTestSupport;
 using ForegroundActivation::Front;
@@ -175,7 +176,8 @@ private slots:
         QSignalSpy terminations(shell.delegate.get(), &AppDelegate::terminationRequested);
         bool aliveAtEnd = false;
         QObject::connect(shell.delegate.get(), &AppDelegate::terminationRequested, [&] {
-            aliveAtEnd = serverRuns && PortProbe::isAlive(qint32(server.processId()));
+            const auto process = ProcessHandle::ofUnreaped(qint32(server.processId()));
+            aliveAtEnd = serverRuns && process && process->isAlive();
         });
         shell.launch();
         QTRY_COMPARE_WITH_TIMEOUT(shell.manager->status().current().running, serverRuns, patienceMs);
@@ -193,7 +195,7 @@ private slots:
         // What hung has ended, so nothing is left to wait for.
         QVERIFY(QThreadPool::globalInstance()->waitForDone(patienceMs));
         if (QFile::exists(hanging))
-            QTRY_VERIFY_WITH_TIMEOUT(!PortProbe::isAlive(readFile(hanging).trimmed().toInt()), patienceMs);
+            QTRY_VERIFY_WITH_TIMEOUT(!alive(readFile(hanging).trimmed().toInt()), patienceMs);
         QVERIFY(serverRuns || startUnderWay || project.calls().isEmpty());
         QCoreApplication::processEvents(); // what was called off reports back now, if at all
         QCOMPARE(shell.alerts.size(), alertsBefore + (said ? 1 : 0));

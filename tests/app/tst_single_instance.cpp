@@ -4,6 +4,7 @@
 #include "app/SingleInstance.h"
 #include "tests/server/ServerTestSupport.h"
 
+#include <QLocalSocket>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
@@ -37,6 +38,33 @@ private slots:
             QVERIFY(!SingleInstance(path).claim());
             QTRY_COMPARE_WITH_TIMEOUT(reopens.size(), later, patienceMs);
         }
+    }
+
+    // Clients that never finish their line, or send one without end, are
+    // let go of soon, and many at once do not crowd out a later start.
+    void channelIsBounded()
+    {
+        QTemporaryDir runtime;
+        const QString path = runtime.filePath(u"instance.socket"_s);
+        SingleInstance first(path);
+        QSignalSpy reopens(&first, &SingleInstance::reopenRequested);
+        QVERIFY(first.claim());
+        std::vector<std::unique_ptr<QLocalSocket>> idle;
+        for (int i = 0; i < 40; ++i) {
+            idle.push_back(std::make_unique<QLocalSocket>());
+            idle.back()->connectToServer(path);
+            QVERIFY(idle.back()->waitForConnected(patienceMs));
+        }
+        QLocalSocket endless;
+        endless.connectToServer(path);
+        QVERIFY(endless.waitForConnected(patienceMs));
+        const QByteArray chunk(64 * 1024, 'x');
+        QTRY_VERIFY_WITH_TIMEOUT((endless.write(chunk), endless.state() == QLocalSocket::UnconnectedState), patienceMs);
+        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(idle.begin(), idle.end(), [](const auto &socket) {
+                                     return socket->state() == QLocalSocket::UnconnectedState;
+                                 }), patienceMs);
+        QVERIFY(!SingleInstance(path).claim());
+        QTRY_COMPARE_WITH_TIMEOUT(reopens.size(), 1, patienceMs);
     }
 
     // A socket's path must fit its address: 103 bytes on macOS (whose own

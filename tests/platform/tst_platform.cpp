@@ -6,7 +6,7 @@
 #include "platform/LaunchArguments.h"
 #include "platform/MakePath.h"
 #include "platform/NoticeRoute.h"
-#include "platform/PortProbe.h"
+#include "platform/ProcessHandle.h"
 #include "platform/PythonChoice.h"
 #include "platform/UserFolders.h"
 
@@ -136,26 +136,36 @@ private slots:
         QCOMPARE(Executable::path(), QFileInfo(QCoreApplication::applicationFilePath()).canonicalFilePath());
     }
 
-    // A process that has ended is a zombie until its parent reaps it, and
-    // kill() still finds it then; it counts as ended all the same.
-    void livenessCountsZombiesAsEnded()
+    // A process is known by its identity: one that has ended stays ended
+    // (a zombie until its parent reaps it, then a number for another), and
+    // one found by its number is the one that existed at the moment asked.
+    void processHandleKnowsItsProcess()
     {
-        QVERIFY(PortProbe::isAlive(qint32(::getpid())));
-        // kill() with 0 and -1 addresses process groups, which as root "succeeds".
-        QVERIFY(!PortProbe::isAlive(0) && !PortProbe::isAlive(-1));
-        QVERIFY(::geteuid() == 0 || !PortProbe::isAlive(1)); // root may signal any process
-
+        QVERIFY(ProcessHandle::open(qint32(::getpid())));
+        QVERIFY(!ProcessHandle::open(0) && !ProcessHandle::open(-1));
+        const ProcessHandle::Moment before = ProcessHandle::now();
+        int gate[2];
+        QVERIFY(::pipe(gate) == 0);
         const pid_t child = ::fork();
-        if (child == 0)
-            ::_exit(0);
+        if (child == 0) {
+            ::close(gate[1]);
+            char byte = 0;
+            ::_exit(int(::read(gate[0], &byte, 1)));
+        }
         QVERIFY(child > 0);
+        ::close(gate[0]);
+        QVERIFY(!ProcessHandle::open(child, before)); // younger than the moment
+        QVERIFY(ProcessHandle::open(qint32(::getppid()), before));
+        const std::optional<ProcessHandle> handle = ProcessHandle::open(child);
+        QVERIFY(handle && handle->isAlive() && handle->pid() == child && handle == ProcessHandle::open(child));
+        ::close(gate[1]);
         siginfo_t info{};
         // Waits for its end but leaves it unreaped: a zombie for certain.
         QCOMPARE(::waitid(P_PID, id_t(child), &info, WEXITED | WNOWAIT), 0);
         QCOMPARE(::kill(child, 0), 0);
-        QVERIFY(!PortProbe::isAlive(child));
+        QVERIFY(!handle->isAlive() && !ProcessHandle::open(child) && ProcessHandle::ofUnreaped(child));
         QCOMPARE(::waitpid(child, nullptr, 0), child);
-        QVERIFY(!PortProbe::isAlive(child));
+        QVERIFY(!handle->isAlive() && !handle->signal(0) && !ProcessHandle::open(child));
     }
 
     void foldersAreMadeOrTheReasonIsGiven()

@@ -3,6 +3,7 @@
 // Helpers shared by the server tests: files, free ports, listener processes,
 // a tiny HTTP peer and a recorder for completions.
 
+#include "platform/ProcessHandle.h"
 #include "server/Outcome.h"
 
 #include <QtNetwork>
@@ -26,6 +27,12 @@ inline QByteArray readFile(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A live process has the number now.
+inline bool alive(qint64 pid)
+{
+    return ProcessHandle::open(qint32(pid)).has_value();
 }
 
 // A port nothing listens on right now (the kernel's choice, released again).

@@ -1,5 +1,6 @@
 #include "server/ApiProbe.h"
 #include "server/ServerManager.h"
+#include "server/StatusModel.h"
 #include "ServerTestSupport.h"
 
 using namespace ServerTestSupport;
@@ -73,6 +74,14 @@ private slots:
             State::Broken, V(), false);
         row("not HTTP", "SSH-2.0-OpenSSH\r\n\r\n", false, State::Broken, V(), false);
         row("head without end", "HTTP/1.1 200 OK\r\nX: " + QByteArray(9000, 'x'), false, State::Broken, V(), false);
+        // A few interim answers are passed over; a flood of them, or of
+        // short header lines, is no answer of the report server's.
+        row("interim answers, a few", QByteArray("HTTP/1.1 100 Continue\r\n\r\n").repeated(4) + answer("200 OK", "v5"),
+            false, State::Complete, "v5", false);
+        row("interim answers, a flood", QByteArray("HTTP/1.1 100 Continue\r\n\r\n").repeated(5) + answer("200 OK", "v5"),
+            false, State::Broken, V(), false);
+        row("short header lines, a flood", "HTTP/1.1 200 OK\r\n" + QByteArray("X: y\r\n").repeated(4000), false,
+            State::Broken, V(), false);
         // Longer than the limit: its first 64 KiB are its text, however it is framed.
         const QByteArray large(limit + 1, 'v');
         const V first = QString(limit, 'v');
@@ -127,6 +136,79 @@ private slots:
         QCOMPARE(await([&](auto done) { manager.fetchAPIVersion(done); })->version, version);
         QVERIFY2(responder.received().startsWith("GET /api/version HTTP/1.1\r\nHost: 127.0.0.1:"),
                  responder.received());
+    }
+
+    // A server that keeps the head coming a line at a time, never to its
+    // end: the request ends at its deadline all the same.
+    void requestHasADeadline()
+    {
+        QTcpServer dripper;
+        QVERIFY(dripper.listen(QHostAddress::LocalHost));
+        QTimer drip;
+        QList<QTcpSocket *> clients;
+        connect(&dripper, &QTcpServer::newConnection, [&] {
+            clients.append(dripper.nextPendingConnection());
+            clients.constLast()->write("HTTP/1.1 200 OK\r\n");
+        });
+        connect(&drip, &QTimer::timeout, [&] {
+            for (QTcpSocket *client : std::as_const(clients))
+                client->write("X: y\r\n");
+        });
+        drip.start(50);
+        ServerManager::Config config;
+        config.port = dripper.serverPort();
+        config.apiTimeoutMs = patienceMs;
+        config.apiDeadlineMs = 500;
+        ServerManager manager(config);
+        QCOMPARE(await([&](auto done) { manager.fetchAPIVersion(done); })->version, std::nullopt);
+    }
+
+    // The port changes hands while a connection to its first holder stays
+    // open: the next request goes to the new holder, not along the old one.
+    void connectionGoesWithThePortsHolder()
+    {
+        // "A" lets go of its listener after the first connection and serves
+        // that one on; "B" serves every connection.
+        const QString serve = QStringLiteral(R"(
+import socket, sys, threading
+def serve(c):
+    buf = b''
+    while True:
+        d = c.recv(4096)
+        if not d: return
+        buf += d
+        while b'\r\n\r\n' in buf:
+            buf = buf.split(b'\r\n\r\n', 1)[1]; print('GET', flush=True)
+            c.sendall(b'HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\n' + sys.argv[2].encode())
+l = socket.create_server(('127.0.0.1', int(sys.argv[1])))
+print(l.getsockname()[1], flush=True)
+if sys.argv[2] == 'A':
+    c = l.accept()[0]; l.close(); print('closed', flush=True); serve(c)
+while True: threading.Thread(target=serve, args=(l.accept()[0],), daemon=True).start()
+)");
+        // Both are this project's server, as the program would adopt it.
+        QTemporaryDir project;
+        QVERIFY(writeFile(project.filePath("serve.py"), serve.toUtf8()));
+        ChildProcess first, second;
+        first.setWorkingDirectory(project.path());
+        second.setWorkingDirectory(project.path());
+        first.start("/usr/bin/python3", {"serve.py", "0", "A"});
+        QVERIFY(first.waitForReadyRead(patienceMs));
+        ServerManager::Config config;
+        config.projectRoot = [root = project.path()] { return root; };
+        config.port = first.readLine().trimmed().toInt();
+        ServerManager manager(config);
+        StatusModel &status = manager.status();
+        status.setObserved(true);
+        QByteArray firstSaid, secondSaid;
+        QTRY_VERIFY_WITH_TIMEOUT(status.current().api == ServerStatus::Api::Online
+                                     && (firstSaid += first.readAll()).contains("GET"), patienceMs);
+        QTRY_VERIFY_WITH_TIMEOUT((firstSaid += first.readAll()).contains("closed"), patienceMs);
+        second.start("/usr/bin/python3", {"serve.py", QString::number(config.port), "B"});
+        QVERIFY(second.waitForReadyRead(patienceMs));
+        status.requestUpdate();
+        QTRY_VERIFY_WITH_TIMEOUT((secondSaid += second.readAll()).contains("GET"), patienceMs);
+        QCOMPARE((firstSaid + first.readAll()).count("GET"), 1);
     }
 
     // One connection for many requests; one the server closed is replaced

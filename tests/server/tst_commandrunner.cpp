@@ -116,7 +116,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!readFile(root() + "/sleeper").isEmpty(), patienceMs);
         cancellation.cancelAll();
         QVERIFY(worker->wait(patienceMs));
-        QTRY_VERIFY_WITH_TIMEOUT(!PortProbe::isAlive(readFile(root() + "/sleeper").trimmed().toInt()),
+        QTRY_VERIFY_WITH_TIMEOUT(!alive(readFile(root() + "/sleeper").trimmed().toInt()),
                                  patienceMs);
         // A ticket taken afterwards is good.
         QCOMPARE(run({"run.sh"}, false, cancellation.ticket()).result.success, true);

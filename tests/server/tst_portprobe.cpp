@@ -1,4 +1,5 @@
 #include "platform/PortProbe.h"
+#include "platform/ProcessHandle.h"
 #include "platform/linux/KernelSockets.h"
 #include "server/ServerManager.h"
 #include "ServerTestSupport.h"
@@ -33,6 +34,13 @@ if mode == 'client-lower':  # the listener's process is younger than its client
     r, w = os.pipe(); holder = forked()
     if holder == 0: s = listener(); os.write(w, b'%d' % s.getsockname()[1]); time.sleep(120)
     port = int(os.read(r, 16)); client = socket.create_connection(('127.0.0.1', port))
+elif mode == 'v6-stranger':  # another program on [::1], older; ours on 127.0.0.1
+    try: s = listener(V6, '::1', 1)
+    except OSError: s = None
+    port, holder = s.getsockname()[1] if s else 0, 0
+    r, w = os.pipe(); holder = forked() if s else 0
+    if s and holder == 0: t = socket.create_server(('127.0.0.1', port)); os.write(w, b'1'); time.sleep(120)
+    s and os.read(r, 1)
 elif mode == 'time-wait':  # the accepting side closes first and keeps TIME_WAIT
     s = listener(); port, holder = s.getsockname()[1], 0
     c = socket.create_connection(('127.0.0.1', port)); a = s.accept()[0]
@@ -43,7 +51,8 @@ else:
               'bound': lambda: listener(listen=False),
               'nobody': lambda: socket.create_server(('127.0.0.1', 0))}.get(mode, listener)()
     except OSError: s = None
-    port, holder = s.getsockname()[1] if s else 0, 0 if mode == 'bound' else holder
+    # A listener on [::1] alone is reached by nobody who asks 127.0.0.1.
+    port, holder = s.getsockname()[1] if s else 0, 0 if mode in ('bound', 'v6-only') else holder
     if mode == 'shared':  # parent and child hold it; PIDs wrap, so either may be lower
         child = forked(); child or time.sleep(120); holder = min(holder, child)
 print('%d %d' % (port, holder), flush=True)
@@ -61,23 +70,27 @@ class PortProbeTest : public QObject
     Q_OBJECT
 
 private slots:
-    void parsesOnlyAStrictFirstLineOfLsof_data()
+    void readsLsofsListeners_data()
     {
         QTest::addColumn<QByteArray>("output");
-        QTest::addColumn<std::optional<qint32>>("pid");
-        using P = std::optional<qint32>;
-        QTest::newRow("first of two, blank around") << QByteArray(" \n\t +12\n34 \r\n\n") << P(12);
-        QTest::newRow("letter, valid second line") << QByteArray("12a\n34\n") << P();
-        QTest::newRow("carriage return inside") << QByteArray("12\r\n34") << P();
-        QTest::newRow("above max") << QByteArray("2147483648") << P();
-        QTest::newRow("not UTF-8") << QByteArray("12\xff\n") << P();
+        QTest::addColumn<PortStatus>("answer");
+        QTest::newRow("none") << QByteArray() << PortStatus::free();
+        QTest::newRow("on [::1] only") << QByteArray("p12\nf3\nn[::1]:8765\n") << PortStatus::free();
+        QTest::newRow("every address") << QByteArray("p12\nf3\nn*:8765\n") << PortStatus::held(12);
+        QTest::newRow("127.0.0.1 before every address")
+            << QByteArray("p7\nf3\nn*:8765\np12\nf4\nn127.0.0.1:8765\np9\nf3\nn[::1]:8765\n") << PortStatus::held(12);
+        QTest::newRow("lowest of two") << QByteArray("p30\nn*:8765\np20\nn*:8765\n") << PortStatus::held(20);
+        QTest::newRow("number above 32 bits") << QByteArray("p2147483648\nn*:8765\n") << PortStatus::unknown();
+        QTest::newRow("name before a process") << QByteArray("n*:8765\n") << PortStatus::unknown();
+        QTest::newRow("unknown field") << QByteArray("p12\nx\n") << PortStatus::unknown();
+        QTest::newRow("not UTF-8") << QByteArray("p12\xff\n") << PortStatus::unknown();
     }
 
-    void parsesOnlyAStrictFirstLineOfLsof()
+    void readsLsofsListeners()
     {
         QFETCH(QByteArray, output);
-        QFETCH(std::optional<qint32>, pid);
-        QCOMPARE(PortProbe::parsePid(output), pid);
+        QFETCH(PortStatus, answer);
+        QCOMPARE(PortProbe::parseLsof(output), answer);
     }
 
     void readsOnlyWholeListenerRows_data()
@@ -88,8 +101,11 @@ private slots:
         const QByteArray v4 = "   0: 0100007F:1F90 00000000:0000 0A 00000000:00000000 00:00000000 00000000  1000"
                               "        0 4242 1 0000000000000000 100 0 0 10 0\n";
         const auto v4With = [&v4](const char *from, const char *to) { return QByteArray(v4).replace(from, to); };
-        QTest::newRow("header, IPv4, IPv6") << "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when "
-                                               "retrnsmt   uid  timeout inode\n" + v4 + v4With("0100007F:", "0000000000000000000000000000000A:") << I{4242, 4242};
+        QTest::newRow("header, IPv4, IPv6 every address") << "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when "
+                                               "retrnsmt   uid  timeout inode\n" + v4 + v4With("0100007F:", "00000000000000000000000000000000:") << I{4242, 4242};
+        // Where a connection to 127.0.0.1 never arrives.
+        QTest::newRow("IPv6 loopback") << v4With("0100007F:", "00000000000000000000000001000000:") << I{};
+        QTest::newRow("other IPv4 address") << v4With("0100007F:", "0101A8C0:") << I{};
         QTest::newRow("other port") << v4With(":1F90", ":1F91") << I{};
         QTest::newRow("TIME_WAIT") << v4With(" 0A ", " 06 ") << I{};
         QTest::newRow("cut off, no line feed") << v4.chopped(1) << I{};
@@ -113,7 +129,7 @@ private slots:
     void answersAsLsofDoes_data()
     {
         QTest::addColumn<QString>("mode");
-        for (const char *mode : {"", "v4", "v6-only", "dual-stack", "client-lower", "bound", "time-wait", "shared", "nobody"})
+        for (const char *mode : {"", "v4", "v6-only", "v6-stranger", "dual-stack", "client-lower", "bound", "time-wait", "shared", "nobody"})
             QTest::newRow(*mode ? mode : "nothing listening") << QString::fromLatin1(mode);
     }
 
@@ -143,16 +159,13 @@ private slots:
                 QTextStream(process.readLine()) >> port >> holder;
             }
             const std::optional<qint32> expected = holder ? std::optional(holder) : std::nullopt;
-            QProcess lsof;
-            lsof.start("/usr/bin/lsof", {"-t", "-iTCP:" + QString::number(port), "-sTCP:LISTEN"});
-            QVERIFY(lsof.waitForFinished(patienceMs));
-            QCOMPARE(PortProbe::parsePid(lsof.readAllStandardOutput()), expected);
             const PortStatus answer = expected ? PortStatus::held(expected) : PortStatus::free();
+            QCOMPARE(PortProbe::askLsof("/usr/bin/lsof", port, patienceMs), answer);
             QCOMPARE(PortProbe::probe(procAlone, port), answer);
             // The next update has it at once, without a look at every process.
             QCOMPARE(PortProbe::probeAtOnce(procAlone, port), std::optional(answer));
         }
-        QCOMPARE(KernelSockets::listeningInodes(QByteArray("/proc"), port), KernelSockets::listeningInodes(port));
+        QCOMPARE(KernelSockets::listeningInodes(QByteArray("/proc"), port), KernelSockets::loopbackListener(port));
         if (mode == u"nobody") { // a third user can look into neither: held, by a process it cannot name
             QTemporaryDir dir; // lsof through a wrapper that counts its runs, for that user
             const PortProbe::Sources counting{"/proc", dir.filePath("lsof")};
@@ -169,14 +182,14 @@ private slots:
                 bool ok = setresgid(65533, 65533, 65533) == 0 && setresuid(65533, 65533, 65533) == 0
                     && PortProbe::probe(procAlone, port) == PortStatus::held({}) && !PortProbe::probeAtOnce(procAlone, port);
                 // lsof once for that socket; a connection makes the holder listen anew, and that is asked about.
-                const auto before = KernelSockets::listeningInodes(port);
+                const auto before = KernelSockets::loopbackListener(port);
                 ok = ok && runsAfterProbe() == 1 && runsAfterProbe() == 1;
                 const int client = ::socket(AF_INET, SOCK_STREAM, 0);
                 const sockaddr_in address{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
                 ok = ok && ::connect(client, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
                 const QDeadlineTimer deadline(patienceMs);
-                while (ok && !deadline.hasExpired() && (KernelSockets::listeningInodes(port) == before
-                                                        || KernelSockets::listeningInodes(port)->isEmpty()))
+                while (ok && !deadline.hasExpired() && (KernelSockets::loopbackListener(port) == before
+                                                        || KernelSockets::loopbackListener(port)->isEmpty()))
                     QThread::msleep(10);
                 _exit(ok && runsAfterProbe() == 2 && runsAfterProbe() == 2 ? 0 : 1);
             }
@@ -214,7 +227,7 @@ private slots:
         QVERIFY(writeFile(dir.filePath("hang"), ""));
         QVERIFY(manager.refreshStatus());
         const qint32 hung = readFile(dir.filePath("pid")).trimmed().toInt();
-        QVERIFY(hung > 0 && !PortProbe::isAlive(hung));
+        QVERIFY(hung > 0 && !ProcessHandle::open(hung));
         QCOMPARE(manager.portStatus(), held);
         QCOMPARE(manager.serverPID(), std::nullopt); // nothing adopted from an old answer
         // The last answer stands only while the process it named lives.

@@ -5,7 +5,10 @@
 #include "server/StatusModel.h"
 #include "ServerTestSupport.h"
 
+#include <QWaitCondition>
+
 #include <atomic>
+#include <sys/wait.h>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -266,7 +269,7 @@ private slots:
         QVERIFY(!QFileInfo::exists(root() + "/fehlt"));
         // What a script that had to be ended had started is gone too.
         if (QFile::exists(root() + "/sleeper"))
-            QTRY_VERIFY_WITH_TIMEOUT(!PortProbe::isAlive(readFile(root() + "/sleeper").trimmed().toInt()), patienceMs);
+            QTRY_VERIFY_WITH_TIMEOUT(!alive(readFile(root() + "/sleeper").trimmed().toInt()), patienceMs);
         // Whoever holds the port is named: here the test itself.
         using Holder = std::optional<PortHolder>;
         const bool portNamed = result.kind == OperationOutcome::Kind::PortBusy
@@ -302,6 +305,11 @@ private slots:
                           "    open('child', 'w').write(str(os.getpid()))\n"
                           "time.sleep(120)\n") << true;
         QTest::newRow("shipped project") << QByteArray("shipped") << true;
+        // Its first process ends at once, and only later does the child listen.
+        QTest::newRow("first process ends, its child listens")
+            << QByteArray("import os, socket, time\nif os.fork() != 0:\n    os._exit(0)\ntime.sleep(0.3)\n"
+                          "s = socket.create_server(('127.0.0.1', int(os.environ['HARLUNE_PORT'])))\n"
+                          "open('child', 'w').write(str(os.getpid()))\ntime.sleep(120)\n") << true;
     }
 
     void startedServersAreTrackedAndStopped()
@@ -331,15 +339,16 @@ private slots:
         const ServerStatus status = manager.status().current();
         QCOMPARE(status.running, listens);
         QCOMPARE(status.state(), listens ? ServerStatus::State::Running : ServerStatus::State::Launching);
-        QCOMPARE(status.pid, std::optional<qint32>(pid));
         const qint32 child = readFile(root() + "/child").toInt();
         QCOMPARE(child > 0, serve.contains("fork"));
+        // Where the first process ended, the server is the child that listens.
+        QCOMPARE(status.pid, std::optional<qint32>(serve.contains("_exit") ? child : pid));
         // The stop ends what we launched, listener or not.
         const auto stopped = await([&](auto done) { manager.stopServer(done); });
         QVERIFY2(stopped->result.kind == OperationOutcome::Kind::Stopped && !manager.isRunning(),
                  qPrintable(joined(stopped->result.output)));
         QCOMPARE(stopped->result.endedSilent, listens ? std::nullopt : std::optional<qint32>(pid));
-        QTRY_VERIFY_WITH_TIMEOUT(!PortProbe::isAlive(pid) && !PortProbe::isAlive(child), patienceMs);
+        QTRY_VERIFY_WITH_TIMEOUT(!alive(pid) && !alive(child), patienceMs);
     }
 
     // What listens on the port is shown as what it is: a server of this
@@ -352,6 +361,7 @@ private slots:
         QTest::addColumn<QString>("program"); // serve.py by that name or path, or "listener"
         QTest::newRow("this project, started by hand") << "root" << "serve.py";
         QTest::newRow("this project, by its full path") << "elsewhere" << "ROOT/serve.py";
+        QTest::newRow("this project, with options") << "root" << "-u serve.py --verbose";
         QTest::newRow("another project's server") << "other" << "serve.py";
         QTest::newRow("another program") << "elsewhere" << "listener";
     }
@@ -366,7 +376,13 @@ private slots:
         ServerManager::Config config = this->config();
         auto state = std::make_shared<ServerState>(config);
         int asked = 0;
-        StatusModel model(state, [&asked](auto answer) { ++asked; answer(QString("5")); });
+        StatusModel model(StatusModel::Probes{
+            .observeAtOnce = [state] { return state->observeAtOnce(); },
+            .observe = [state] { return state->observe(); },
+            .logEnding = [] { return QString(); },
+            .fetchVersion = [&asked](auto answer) { ++asked; answer(QString("5")); },
+            .holderChanged = {},
+        });
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("HARLUNE_HOST", "127.0.0.1");
         environment.insert("HARLUNE_PORT", QString::number(config.port));
@@ -375,7 +391,7 @@ private slots:
             listener.setProcessEnvironment(environment);
             if (program == "listener")
                 return startListener(listener, quint16(config.port)) == config.port;
-            listener.start("/usr/bin/python3", {QString(program).replace("ROOT", root())});
+            listener.start("/usr/bin/python3", QString(program).replace("ROOT", root()).split(' '));
             return listener.waitForReadyRead(patienceMs);
         };
         auto listener = std::make_unique<ChildProcess>();
@@ -384,7 +400,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(model.current().known, patienceMs);
         const ServerStatus &status = model.current();
         const qint32 pid = qint32(listener->processId());
-        if (program.endsWith("serve.py") && where != "other") {
+        if (program.contains("serve.py") && where != "other") {
             QCOMPARE(status.state(), ServerStatus::State::Running);
             QCOMPARE(status.pid, std::optional<qint32>(pid));
             QTRY_COMPARE_WITH_TIMEOUT(asked, 1, patienceMs);
@@ -410,7 +426,7 @@ private slots:
         const auto started = await([&](auto done) { manager.startServer(done); });
         QCOMPARE(started->result.kind, OperationOutcome::Kind::PortBusy);
         QCOMPARE(started->result.holder, status.stranger);
-        QVERIFY(!QFile::exists(root() + "/served.txt") && PortProbe::isAlive(pid));
+        QVERIFY(!QFile::exists(root() + "/served.txt") && listener->state() == QProcess::Running);
     }
 
     void serverOperationsRunOneAtATimeInOrder_data()
@@ -460,10 +476,126 @@ private slots:
         QCOMPARE(int(next->result.kind), kind);
         QCOMPARE(manager.isRunning(), runningAfter);
         // The restart ended the first server and started another.
-        QCOMPARE(PortProbe::isAlive(firstPid), firstLives);
+        QCOMPARE(alive(firstPid), firstLives);
         QVERIFY(second != "restart" || (nextPid > 0 && nextPid != firstPid));
         if (second == "start")
             QCOMPARE(next->result.holder, std::optional<PortHolder>(PortHolder{firstPid, processName(firstPid), true, {}}));
+    }
+
+    // The server's end is seen when it happens, not at the next update:
+    // nothing polls here.
+    void serverEndIsSeenAtOnce()
+    {
+        ServerManager manager(config());
+        const auto started = await([&](auto done) { manager.startServer(done); });
+        const qint32 pid = startedPid(*started);
+        QVERIFY(pid > 0 && manager.status().current().running);
+        manager.status().stop();
+        QSignalSpy stops(&manager.status(), &StatusModel::unexpectedStop);
+        QVERIFY(::kill(pid, SIGKILL) == 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!manager.status().current().running && stops.size() == 1, patienceMs);
+    }
+
+    // The server ends and a stranger gets its number before anything looks:
+    // the stranger is neither taken for the server nor signalled by a stop.
+    // In a process-number space of our own, where the next number can be
+    // chosen; we are its first process and reap what ends in it.
+    void reusedNumberIsAStranger()
+    {
+        if (!qEnvironmentVariableIsSet("HARLUNE_TEST_PID_SPACE")) {
+            if (::geteuid() != 0)
+                QSKIP("only root can choose the next process number");
+            ChildProcess inner;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert("HARLUNE_TEST_PID_SPACE", "1");
+            inner.setProcessEnvironment(environment);
+            inner.setProcessChannelMode(QProcess::MergedChannels);
+            inner.start("/usr/bin/unshare", {"--pid", "--fork", "--mount-proc", QCoreApplication::applicationFilePath(),
+                                            "reusedNumberIsAStranger"});
+            QVERIFY(inner.waitForFinished(patienceMs));
+            const QByteArray said = inner.readAll();
+            if (said.contains("SKIP"))
+                QSKIP(said.constData());
+            QVERIFY2(inner.exitCode() == 0 && said.contains("PASS   : ServerOperationsTest::reusedNumberIsAStranger()"), said);
+            return;
+        }
+        ServerManager manager(config());
+        const auto started = await([&](auto done) { manager.startServer(done); });
+        const qint32 pid = startedPid(*started);
+        QVERIFY(pid > 0);
+        manager.status().stop();
+        QVERIFY(::kill(pid, SIGKILL) == 0 && ::waitpid(pid, nullptr, 0) == pid);
+        QFile next("/proc/sys/kernel/ns_last_pid");
+        if (!next.open(QIODevice::WriteOnly) || next.write(QByteArray::number(pid - 1)) <= 0)
+            QSKIP("the next process number cannot be chosen here");
+        next.close();
+        ChildProcess stranger;
+        stranger.start("/bin/sleep", {"60"});
+        QVERIFY(stranger.waitForStarted() && stranger.processId() == pid);
+        // Asked now, before any event of the program ran.
+        QVERIFY(!manager.refreshStatus());
+        QCOMPARE(manager.serverPID(), std::nullopt);
+        const auto stopped = await([&](auto done) { manager.stopServer(done); });
+        QCOMPARE(stopped->result.endedSilent, std::nullopt);
+        QVERIFY(stranger.state() == QProcess::Running && !stranger.waitForFinished(200));
+    }
+
+    // A probe asked before a command began lands after the command's own
+    // answer: it is out of date and changes nothing, and the next answer
+    // raises no notice of an unexpected stop.
+    void lateAnswerDoesNotUndoACommand()
+    {
+        struct Gate
+        {
+            QMutex lock;
+            QWaitCondition opened;
+            bool open = false;
+            int asked = 0;
+        };
+        auto gate = std::make_shared<Gate>();
+        auto running = std::make_shared<std::atomic<bool>>(true);
+        StatusModel model(StatusModel::Probes{
+            .observeAtOnce = [] { return std::optional<ServerObservation>(); },
+            .observe = [gate, running] {
+                const bool was = *running;
+                QMutexLocker locker(&gate->lock);
+                ++gate->asked;
+                while (!gate->open)
+                    gate->opened.wait(&gate->lock);
+                gate->open = false;
+                ServerObservation seen;
+                seen.running = was;
+                return seen;
+            },
+            .logEnding = [] { return QString(); },
+            .fetchVersion = {},
+            .holderChanged = {},
+        });
+        QSignalSpy stops(&model, &StatusModel::unexpectedStop);
+        const auto release = [&gate] {
+            QMutexLocker locker(&gate->lock);
+            gate->open = true;
+            gate->opened.wakeAll();
+        };
+        model.requestUpdate();
+        release();
+        QTRY_VERIFY_WITH_TIMEOUT(model.current().running, patienceMs);
+        model.requestUpdate(); // asks while the server runs, and is slow to answer
+        QTRY_COMPARE_WITH_TIMEOUT((QMutexLocker(&gate->lock), gate->asked), 2, patienceMs);
+        model.operationBegan(ServerStatus::Operation::Stop);
+        *running = false;
+        model.operationEnded(ServerObservation());
+        QVERIFY(!model.current().running);
+        // Each request waits for the answer before it: the next one asked
+        // means the one before has landed.
+        for (int asked = 3; asked <= 4; ++asked) {
+            model.requestUpdate();
+            release();
+            QTRY_COMPARE_WITH_TIMEOUT((QMutexLocker(&gate->lock), gate->asked), asked, patienceMs);
+            QVERIFY(!model.current().running);
+        }
+        release();
+        QCOMPARE(stops.size(), 0);
     }
 };
 
