@@ -3,6 +3,7 @@
 #include <csignal>
 
 #include <libproc.h>
+#include <sys/proc.h>
 #include <sys/proc_info.h>
 #include <sys/time.h>
 
