@@ -143,6 +143,9 @@ wait_for 10 eval '[ "$(shell "harlune.item()._indicator.supportsActivation")" = 
 # --- a server that ends by itself: one notice, GNOME's banner, and a click
 # on it opens the logs folder
 shell 'Main.panel.menuManager.activeMenu?.close(); true' >/dev/null
+# The notice now follows the server's end at once: let the menu be gone
+# first, as a user's would be.
+wait_for 10 eval '! menu_open' || fail "the menu did not close"
 server_dies
 # (the Shell's own notices may come first: of its unsafe mode, and on GNOME
 # 48 "Screen Lock disabled"). The tray's state

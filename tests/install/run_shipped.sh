@@ -21,7 +21,7 @@ port_taken && fail "port $port is in use before the start"
 env -u HARLUNE_PROJECT "$program" >"$work/program.out" 2>&1 &
 PROGRAM_PID=$!
 dismiss_alert '^Harlune Buchhaltung läuft'
-diff -r -x .harlune-initialized -x .harlune-projekt.json "$packaged" "$data" || fail "the data folder is no copy of $packaged"
+diff -r -x .harlune-initialized -x .harlune-projekt.json -x .harlune-projekt.lock "$packaged" "$data" || fail "the data folder is no copy of $packaged"
 grep -q '"serve.py"' "$data/.harlune-projekt.json" || fail "no record of the program's own files"
 choose_from_menu Down Return
 wait_for 30 visible_window '^Server gestartet' >/dev/null || fail 'no alert "Server gestartet"'
