@@ -197,7 +197,7 @@ std::optional<QString> ServerState::servedProject(const QStringList &arguments, 
     });
     if (first == arguments.cend() || codeGiven || QFileInfo(*first).fileName() != ProjectLayout::serveScript())
         return std::nullopt;
-    const QString script = *first;
+    const QString &script = *first;
     const QString path = QDir::isAbsolutePath(script) ? script : workingFolder + QLatin1Char('/') + script;
     const QString folder = QFileInfo(path).absolutePath();
     // Links in a path given by hand are resolved, as the kernel did for the working folder.

@@ -577,11 +577,15 @@ private slots:
             gate->open = true;
             gate->opened.wakeAll();
         };
+        const auto askedSoFar = [&gate] {
+            QMutexLocker locker(&gate->lock);
+            return gate->asked;
+        };
         model.requestUpdate();
         release();
         QTRY_VERIFY_WITH_TIMEOUT(model.current().running, patienceMs);
         model.requestUpdate(); // asks while the server runs, and is slow to answer
-        QTRY_COMPARE_WITH_TIMEOUT((QMutexLocker(&gate->lock), gate->asked), 2, patienceMs);
+        QTRY_COMPARE_WITH_TIMEOUT(askedSoFar(), 2, patienceMs);
         model.operationBegan(ServerStatus::Operation::Stop);
         *running = false;
         model.operationEnded(ServerObservation());
@@ -591,7 +595,7 @@ private slots:
         for (int asked = 3; asked <= 4; ++asked) {
             model.requestUpdate();
             release();
-            QTRY_COMPARE_WITH_TIMEOUT((QMutexLocker(&gate->lock), gate->asked), asked, patienceMs);
+            QTRY_COMPARE_WITH_TIMEOUT(askedSoFar(), asked, patienceMs);
             QVERIFY(!model.current().running);
         }
         release();
