@@ -35,6 +35,18 @@ public:
         return true;
     }
 
+    // Empties an optional value only while it still is `expected`. (An
+    // empty optional moved in instead would do the same, but GCC 14 then
+    // warns that the moved-from payload may be uninitialized.)
+    bool resetIf(const T &expected)
+    {
+        QMutexLocker lock(&m_mutex);
+        if (!(m_value == expected))
+            return false;
+        m_value.reset();
+        return true;
+    }
+
 private:
     mutable QMutex m_mutex;
     T m_value;

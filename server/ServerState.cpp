@@ -67,7 +67,7 @@ std::optional<bool> ServerState::refresh(Silence *silence, bool atOnce)
     const bool recordedAlive = recorded && recorded->isAlive();
     if (const std::optional<Launched> ours = launched.get();
         ours && !(ours->process == recorded ? recordedAlive : ours->process.isAlive()))
-        launched.replaceIf(ours, std::nullopt);
+        launched.resetIf(ours);
     // A live recorded server runs only while the port is its own: a process
     // alone serves nobody.
     if (recorded) {
@@ -94,7 +94,7 @@ std::optional<bool> ServerState::refresh(Silence *silence, bool atOnce)
             return false;
         }
         // A start may have recorded its server meanwhile.
-        server.replaceIf(recorded, std::nullopt);
+        server.resetIf(recorded);
     }
     const std::optional<PortStatus> answer = askPort(atOnce);
     if (!answer)
@@ -156,7 +156,7 @@ std::optional<qint32> ServerState::endSilentLaunch(const Dispatch::Cancellation:
             process.signal(SIGKILL);
     }
     if (!process.isAlive())
-        launched.replaceIf(ours, std::nullopt);
+        launched.resetIf(ours);
     return ended;
 }
 
