@@ -131,11 +131,12 @@ choose_entry 'Server starten'
 answer_alert 'Server gestartet'
 wait_for 20 server_answers || fail "the server does not answer"
 
-# --- a double click asks the item to Activate: the item, a menu, has
-# nothing to activate and says so, and the Shell then opens the menu on
-# each press without holding it back for a second one; no window of ours
+# --- a double click: the item, a menu, has nothing to activate, and the
+# Shell knows it -- from the item's introspection (the extension of GNOME
+# 48) or from the refused Activate of a first double click (that of 43) --
+# and then opens the menu on each press without holding it back for a
+# second one; no window of ours
 click_box "$icon" 1 2
-wait_for 10 grep -q 'member=Activate' "$work/dbus-monitor.log" || fail "a double click did not reach the program"
 wait_for 10 eval '[ "$(shell "harlune.item()._indicator.supportsActivation")" = false ]' ||
     fail "the Shell still takes the item for one to activate"
 [ -z "$(windows)" ] || fail "a double click opened a window: $(windows)"
@@ -146,20 +147,28 @@ shell 'Main.panel.menuManager.activeMenu?.close(); true' >/dev/null
 # The notice now follows the server's end at once: let the menu be gone
 # first, as a user's would be.
 wait_for 10 eval '! menu_open' || fail "the menu did not close"
+# The Shell's own notices (of its unsafe mode, and on GNOME 48 "Screen Lock
+# disabled") came at its start and stay while no user is active: closed now,
+# before ours is due. One closed while ours waits behind it would hold ours
+# back: the Shell then hides its banner from within its own state check and
+# does not look at the queue again until something else happens.
+shell_notices_closed() {
+    [ "$(shell '(t => { [...t._notificationQueue, t._notification].forEach(n => n?.destroy());
+        return t._notificationState === 0 && t._notificationQueue.length === 0; })(Main.messageTray)')" = true ]
+}
+wait_for 10 shell_notices_closed || fail "the Shell's own notices stayed"
 server_dies
-# (the Shell's own notices may come first: of its unsafe mode, and on GNOME
-# 48 "Screen Lock disabled"). The tray's state
-# SHOWN is 2 in GNOME 43 and 48 alike; 45 and later do not reach the Shell's
-# modules through imports.ui.
-# Closes the Shell's own banner where one holds ours back, as its close
-# button would.
+# Our banner, where the Shell shows it (the tray's state SHOWN is 2 in GNOME
+# 43 and 48 alike; 45 and later do not reach the Shell's modules through
+# imports.ui).
 banner() {
-    shell '(tray => tray._notificationState !== 2 ? ""
-        : tray._notification.title === "Server unerwartet beendet" ? harlune.box(tray._bannerBin)
-        : (tray._notification.destroy(), ""))(Main.messageTray)' | grep .
+    shell '(t => t._notificationState === 2 && t._notification.title === "Server unerwartet beendet"
+        ? harlune.box(t._bannerBin) : "")(Main.messageTray)' | grep .
 }
 wait_for 40 eval 'banner >"$work/banner"' ||
-    fail "GNOME shows no banner for the notice: $(shell 'Main.messageTray._notification?.title + " " + Main.messageTray._notificationState')"
+    fail "GNOME shows no banner for the notice: $(shell '(t => JSON.stringify({state: t._notificationState,
+        shown: t._notification?.title, queue: t._notificationQueue.map(n => n.title), blocked: t._bannerBlocked,
+        busy: t._busy, fullscreen: Main.layoutManager.primaryMonitor.inFullscreen}))(Main.messageTray)')"
 shoot gnome-notice
 click_box "$(cat "$work/banner")"
 wait_for 10 grep -q '/logs' "$work/browser.log" || fail "a click on the notice did not open the logs folder"
