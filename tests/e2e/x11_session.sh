@@ -139,9 +139,11 @@ prepare_workspace() {
         "echo \$! >>'$work/browser.pids'" >"$BROWSER"
     chmod +x "$BROWSER"
     printf '%s\n' '[Desktop Entry]' 'Type=Application' 'Name=Recorder' "Exec=$BROWSER %u" \
-        'MimeType=x-scheme-handler/http;inode/directory;' >"$XDG_DATA_HOME/applications/harlune-test-browser.desktop"
+        'MimeType=x-scheme-handler/http;x-scheme-handler/https;inode/directory;' \
+        >"$XDG_DATA_HOME/applications/harlune-test-browser.desktop"
+    # (KDE's KIO asks for the https handler when it opens an http address.)
     printf '%s\n' '[Default Applications]' 'x-scheme-handler/http=harlune-test-browser.desktop' \
-        'inode/directory=harlune-test-browser.desktop' \
+        'x-scheme-handler/https=harlune-test-browser.desktop' 'inode/directory=harlune-test-browser.desktop' \
         >"$XDG_CONFIG_HOME/mimeapps.list"
 }
 
