@@ -30,7 +30,7 @@ clone=/root/harlune
 step() { printf '\n=== %s (%s)\n' "$*" "$(date -u +%T)"; }
 in_root() {
     chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
-        DEBIAN_FRONTEND=noninteractive CI="${CI:-}" "$@"
+        DEBIAN_FRONTEND=noninteractive CI="${CI:-}" HARLUNE_WERROR="${HARLUNE_WERROR:-}" "$@"
 }
 
 # The mounts below $1, deepest first.
@@ -75,6 +75,10 @@ make_base() {
         "deb ${mirror%/debian}/debian-security trixie-security main" >"$root/etc/apt/sources.list"
     # A root for tests: dpkg need not sync each file to disk.
     echo force-unsafe-io >"$root/etc/dpkg/dpkg.cfg.d/harlune-unsafe-io"
+    # Only what setup.sh names and what that depends on: a desktop's
+    # recommended extras would double the packages and the time on a fresh
+    # machine, and a package our tests need but do not name would go unseen.
+    echo 'APT::Install-Recommends "false";' >"$root/etc/apt/apt.conf.d/90harlune-no-recommends"
     # Packages are installed, never started as services.
     printf '#!/bin/sh\nexit 101\n' >"$root/usr/sbin/policy-rc.d"
     chmod 755 "$root/usr/sbin/policy-rc.d"
