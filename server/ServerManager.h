@@ -7,7 +7,6 @@
 #include "server/ServerConstants.h"
 #include "server/ShellResult.h"
 
-#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -152,5 +151,6 @@ private:
     Dispatch::Workers m_regenerations{1};
     // Main thread only.
     UrlOpener m_urlOpener;
-    QPointer<ApiConnection> m_api;
+    // Goes with the manager: a request still waiting is not answered.
+    std::unique_ptr<ApiConnection> m_api;
 };
