@@ -40,7 +40,9 @@ int main(int argc, char *argv[])
     if (!instance.claim())
         return 0;
 
-    ServerManager &manager = ServerManager::shared();
+    // The one manager of the run. Made inside the application object's
+    // lifetime and gone before it: its workers have ended by then.
+    ServerManager manager;
     manager.setUrlOpener(&ForegroundActivation::openUrl);
 
     AppDelegate delegate(manager);

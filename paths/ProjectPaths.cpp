@@ -31,6 +31,12 @@ bool holdsServeScript(const QString &directory)
     return QFileInfo::exists(directory + QLatin1Char('/') + ProjectLayout::serveScript());
 }
 
+// HARLUNE_PROJECT, set and not empty, names the root.
+bool overridden(const ProjectPaths::Context &context)
+{
+    return context.overrideRoot && !context.overrideRoot->isEmpty();
+}
+
 } // namespace
 
 QString ProjectPaths::buchhaltungRoot()
@@ -38,19 +44,29 @@ QString ProjectPaths::buchhaltungRoot()
     return buchhaltungRoot(processContext());
 }
 
+QString ProjectPaths::provision()
+{
+    return provision(processContext());
+}
+
+QString ProjectPaths::provision(const Context &context)
+{
+    if (const std::optional<QString> packaged = copiedProject(context))
+        Provisioning::syncBundledToAppSupport(*packaged, context.appSupport);
+    return buchhaltungRoot(context);
+}
+
 QString ProjectPaths::buchhaltungRoot(const Context &context)
 {
-    if (context.overrideRoot && !context.overrideRoot->isEmpty()) {
+    if (overridden(context)) {
         // Taken as given: neither trimmed, nor tilde-expanded, nor tested.
         const QString &value = *context.overrideRoot;
         return withoutTrailingSeparator(QDir::isAbsolutePath(value)
                                             ? value
                                             : QDir(context.currentDir).absoluteFilePath(value));
     }
-    if (const std::optional<QString> packaged = bundledResourceRoot(context)) {
-        Provisioning::syncBundledToAppSupport(*packaged, context.appSupport);
+    if (bundledResourceRoot(context))
         return withoutTrailingSeparator(context.appSupport);
-    }
     if (const std::optional<QString> checkout = developmentProjectRoot(context))
         return *checkout;
     return withoutTrailingSeparator(context.currentDir);
@@ -64,9 +80,7 @@ ProjectUpgrade::Outcome ProjectPaths::upgradePackagedProject()
 ProjectUpgrade::Outcome ProjectPaths::upgradePackagedProject(const Context &context,
                                                              const ProjectUpgrade::Checksums &earlier)
 {
-    if (context.overrideRoot && !context.overrideRoot->isEmpty())
-        return {};
-    const std::optional<QString> packaged = bundledResourceRoot(context);
+    const std::optional<QString> packaged = copiedProject(context);
     if (!packaged)
         return {};
     // A first start provisions here; the upgrade then only writes its record.
@@ -75,6 +89,11 @@ ProjectUpgrade::Outcome ProjectPaths::upgradePackagedProject(const Context &cont
                            + ProjectLayout::provisioningMarker()))
         return {};
     return ProjectUpgrade::upgrade(*packaged, withoutTrailingSeparator(context.appSupport), earlier);
+}
+
+std::optional<QString> ProjectPaths::copiedProject(const Context &context)
+{
+    return overridden(context) ? std::nullopt : bundledResourceRoot(context);
 }
 
 std::optional<QString> ProjectPaths::bundledResourceRoot(const Context &context)

@@ -6,7 +6,9 @@
 #include <optional>
 
 // Decides which directory is the bookkeeping project root, afresh on every
-// call, and fills the per-user data folder from the packaged copy on first use.
+// call, and fills the per-user data folder from the packaged copy when asked
+// to: at launch (upgradePackagedProject) and by the commands that run the
+// project's scripts (provision), never by a mere look-up.
 //
 // Resolution order: the HARLUNE_PROJECT override, the packaged project
 // (provisioned into appSupport(), which is then the answer), a development
@@ -27,8 +29,17 @@ public:
     ProjectPaths() = delete;
 
     // The project root as an absolute path without a trailing separator.
+    // Writes nothing: the per-user data folder is the answer for a packaged
+    // project whether or not it is filled yet.
     static QString buchhaltungRoot();
     static QString buchhaltungRoot(const Context &context);
+
+    // The same root, with the per-user data folder filled first where it is
+    // the root and lacks its marker: the first start, or a folder deleted
+    // (or its marker, to have missing files restored) while the program
+    // runs. Entries already there are never replaced.
+    static QString provision();
+    static QString provision(const Context &context);
 
     // Brings the program's own files in the per-user data folder up to the
     // packaged project, once it is provisioned; does nothing under the
@@ -53,6 +64,9 @@ public:
     static constexpr int developmentWalkLevels = 8;
 
 private:
+    // The packaged project the per-user data folder is a copy of, unless
+    // the override names the root.
+    static std::optional<QString> copiedProject(const Context &context);
     // The packaged project folder, if it holds "serve.py".
     static std::optional<QString> bundledResourceRoot(const Context &context);
     // The nearest directory above the bundle directory holding "serve.py".

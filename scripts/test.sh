@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test through ctest.
 # With --asan the same tests run on the AddressSanitizer/UBSan build; with
-# --tsan the core's tests (platform, paths, server) on the ThreadSanitizer
+# --tsan the Qt tests of the core and the app on the ThreadSanitizer
 # build. HARLUNE_WERROR=ON in the environment makes warnings errors, as in CI.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -187,11 +187,9 @@ void ServerManager::fetchAPIVersion(VersionCompletion completion)
         });
         return;
     }
-    // Owned by the application, so it goes when the application goes (its
-    // unanswered completions with it); the next request builds a new one.
     if (!m_api)
-        m_api = new ApiConnection(address, m_state->config().apiTimeoutMs, m_state->config().apiDeadlineMs,
-                                  application);
+        m_api = std::make_unique<ApiConnection>(address, m_state->config().apiTimeoutMs,
+                                                m_state->config().apiDeadlineMs);
     m_api->fetch(std::move(completion));
 }
 

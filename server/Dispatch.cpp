@@ -8,31 +8,13 @@
 #include <QMetaObject>
 #include <QMutex>
 #include <QThread>
-#include <QThreadPool>
 
 #include <csignal>
-#include <deque>
 #include <unistd.h>
-#include <mutex>
 
 namespace Dispatch {
 
 namespace {
-
-// A stop script or generator that hangs must not hold up every later
-// command; on a two-core machine the pool would otherwise run only two.
-constexpr int minimumWorkers = 16;
-
-QThreadPool &workerPool()
-{
-    static std::once_flag widened;
-    QThreadPool *pool = QThreadPool::globalInstance();
-    std::call_once(widened, [pool] {
-        if (pool->maxThreadCount() < minimumWorkers)
-            pool->setMaxThreadCount(minimumWorkers);
-    });
-    return *pool;
-}
 
 // A process that leads its group takes the whole group with it; a detached
 // server does not lead one (Qt's detached start forks once more after
@@ -47,9 +29,25 @@ void signalProcess(qint64 pid, int signal)
 
 } // namespace
 
-void toWorker(std::function<void()> task)
+Workers::Workers(int threads)
 {
-    workerPool().start(std::move(task));
+    m_pool.setMaxThreadCount(threads);
+    m_pool.setExpiryTimeout(idleThreadMs);
+}
+
+Workers::~Workers()
+{
+    m_pool.waitForDone();
+}
+
+void Workers::post(std::function<void()> task)
+{
+    m_pool.start(std::move(task));
+}
+
+bool Workers::waitForDone(int timeoutMs)
+{
+    return m_pool.waitForDone(timeoutMs);
 }
 
 void toMain(std::function<void()> task)
@@ -58,43 +56,6 @@ void toMain(std::function<void()> task)
     if (!application)
         return;
     QMetaObject::invokeMethod(application, std::move(task), Qt::QueuedConnection);
-}
-
-struct SerialQueue::Shared
-{
-    QMutex mutex;
-    std::deque<std::function<void()>> tasks;
-    bool draining = false;
-};
-
-SerialQueue::SerialQueue()
-    : m_shared(std::make_shared<Shared>())
-{
-}
-
-void SerialQueue::post(std::function<void()> task)
-{
-    {
-        QMutexLocker lock(&m_shared->mutex);
-        m_shared->tasks.push_back(std::move(task));
-        if (std::exchange(m_shared->draining, true))
-            return; // the worker draining the queue takes it
-    }
-    toWorker([shared = m_shared] {
-        for (;;) {
-            std::function<void()> next;
-            {
-                QMutexLocker lock(&shared->mutex);
-                if (shared->tasks.empty()) {
-                    shared->draining = false;
-                    return;
-                }
-                next = std::move(shared->tasks.front());
-                shared->tasks.pop_front();
-            }
-            next();
-        }
-    });
 }
 
 struct Cancellation::Shared

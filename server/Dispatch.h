@@ -2,40 +2,45 @@
 
 #include "platform/ProcessHandle.h"
 
+#include <QThreadPool>
 #include <QtGlobal>
 
 #include <functional>
 #include <memory>
 
-// The two hops of every long operation: work on the shared worker pool,
-// the answer back on the main thread; and the means to call work off.
+// The two hops of every long operation: work on worker threads of its
+// owner's, the answer back on the main thread; and the means to call work off.
 namespace Dispatch {
 
-// Never runs the task on the calling thread. The tasks mostly wait for child
-// processes, so the pool is widened to let several run side by side rather
-// than queue behind each other.
-void toWorker(std::function<void()> task);
-
-// Runs the task later on the main thread, in an event of its own. Without an
-// application object there is no main loop, and the task is dropped: the
-// application's destructor clears it first and then waits for the pool, so
-// work still running at the end finishes without answering.
-void toMain(std::function<void()> task);
-
-// Runs tasks on the worker pool one after another, in the order posted,
-// on one worker at a time however many are waiting.
-class SerialQueue
+// Worker threads owned by the object whose work they run, so that no task
+// outlives what it uses: the destructor waits for every task posted. Tasks
+// never run on the calling thread; a thread idle for a while ends.
+class Workers
 {
-    struct Shared;
-
 public:
-    SerialQueue();
-    Q_DISABLE_COPY_MOVE(SerialQueue)
+    // How long a thread waits for its next task before it ends.
+    static constexpr int idleThreadMs = 30000;
+
+    // `threads`: how many tasks run side by side at most; later ones wait
+    // their turn in the order posted. One thread runs them one after another.
+    explicit Workers(int threads);
+    // Waits for every task posted, running or waiting.
+    ~Workers();
+    Q_DISABLE_COPY_MOVE(Workers)
+
     void post(std::function<void()> task);
+    // Blocks until no task runs or waits, or `timeoutMs` is over; true in the
+    // first case. For the end and for tests: the main thread of a running
+    // program never waits for a worker.
+    bool waitForDone(int timeoutMs);
 
 private:
-    const std::shared_ptr<Shared> m_shared;
+    QThreadPool m_pool;
 };
+
+// Runs the task later on the main thread, in an event of its own. Without an
+// application object there is no main loop, and the task is dropped.
+void toMain(std::function<void()> task);
 
 // Calls off work in flight, so that quitting does not wait for it. Each
 // operation takes a ticket when it is asked for; cancelAll() voids every

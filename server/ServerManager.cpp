@@ -9,11 +9,7 @@
 #include "server/ServerState.h"
 #include "server/StatusModel.h"
 
-ServerManager &ServerManager::shared()
-{
-    static ServerManager instance;
-    return instance;
-}
+#include <QDeadlineTimer>
 
 ServerManager::ServerManager()
     : ServerManager(Config())
@@ -37,6 +33,14 @@ ServerManager::ServerManager(Config config)
 }
 
 ServerManager::~ServerManager() = default;
+
+bool ServerManager::waitForWorkers(int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    return m_serverOperations.waitForDone(int(deadline.remainingTime()))
+        && m_regenerations.waitForDone(int(deadline.remainingTime()))
+        && m_status->waitForWorkers(int(deadline.remainingTime()));
+}
 
 std::optional<qint32> ServerManager::serverPID() const
 {

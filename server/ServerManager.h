@@ -3,10 +3,10 @@
 #include "platform/ForegroundActivation.h"
 #include "platform/PortStatus.h"
 #include "server/Outcome.h"
+#include "server/Dispatch.h"
 #include "server/ServerConstants.h"
 #include "server/ShellResult.h"
 
-#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -21,8 +21,10 @@ class ServerState;
 class StatusModel;
 
 // The one object through which the shell controls the local report server.
-// Long operations run on the worker pool and report once, on the main thread,
-// through their completion; status queries are synchronous.
+// The program makes one, in main(), inside the application object's
+// lifetime. Long operations run on worker threads of its own and report
+// once, on the main thread, through their completion; status queries are
+// synchronous. Gone, it has waited for its work in flight.
 class ServerManager
 {
 public:
@@ -42,7 +44,9 @@ public:
     struct Config
     {
         qint64 port = defaultPort;
-        // Empty: ProjectPaths::buchhaltungRoot(), resolved afresh each time.
+        // Empty: ProjectPaths::buchhaltungRoot(), resolved afresh each time
+        // (and the data folder provisioned anew by the commands that run the
+        // project's scripts, should it have gone). Given: taken as it is.
         std::function<QString()> projectRoot;
         // Empty: the platform's lsof (/usr/sbin/lsof on macOS, /usr/bin/lsof elsewhere).
         QString lsofPath;
@@ -59,13 +63,12 @@ public:
         int generatorBoundMs = ServerConstants::generatorBoundMs;
     };
 
-    // Created on first use (thread-safe), lives until the process ends.
-    static ServerManager &shared();
-
     // Two constructors: a default argument cannot use Config's member
     // initialisers while ServerManager is still incomplete.
     ServerManager();
     explicit ServerManager(Config config);
+    // Waits for the work in flight: what is not called off finishes, and
+    // never answers.
     ~ServerManager();
     Q_DISABLE_COPY_MOVE(ServerManager)
 
@@ -97,7 +100,7 @@ public:
     // The last answer of the port probe (Unknown until the first): tells a
     // free port from one held by another user's process.
     PortStatus portStatus() const;
-    // The same state, probed on the worker pool and pushed to the main
+    // The same state, probed on workers and pushed to the main
     // thread: what the shell shows. Lives as long as the manager.
     StatusModel &status() const;
 
@@ -125,17 +128,29 @@ public:
     // there is no later main-loop turn, so the (absent) answer comes at once.
     void fetchAPIVersion(VersionCompletion completion);
 
+    // Blocks until none of the manager's work runs or waits, or `timeoutMs`
+    // is over; true in the first case. For tests: the program's main thread
+    // never waits for a worker while it runs.
+    bool waitForWorkers(int timeoutMs);
+
 private:
     void openFolder(const QString &name) const;
     // The connection kept for the version request goes: the port's holder
     // is another process now.
     void forgetApiConnection();
 
-    // Fields, port probe and command runner. Work on the worker pool and the
+    // Fields, port probe and command runner. Work on the workers and the
     // reply steps hold it too, so an operation in flight never outlives it.
     const std::shared_ptr<ServerState> m_state;
     const std::unique_ptr<StatusModel> m_status;
+    // One thread each: start, stop and restart run one at a time in the
+    // order asked for, and so do regenerations (two generators would write
+    // the same reports); a hanging script of one never holds up the other.
+    // Declared after what their work uses, so they wait for it first.
+    Dispatch::Workers m_serverOperations{1};
+    Dispatch::Workers m_regenerations{1};
     // Main thread only.
     UrlOpener m_urlOpener;
-    QPointer<ApiConnection> m_api;
+    // Goes with the manager: a request still waiting is not answered.
+    std::unique_ptr<ApiConnection> m_api;
 };

@@ -1,5 +1,5 @@
-// The four long operations. Each returns at once; its work step runs on the
-// worker pool and its reply step calls the completion once, on the main
+// The four long operations. Each returns at once; its work step runs on a
+// worker of the manager's and its reply step calls the completion once, on the main
 // thread. They hold the shared state, not the manager, so a reply step still
 // finds everything it needs whatever happened to the manager meanwhile.
 // Work called off by cancelOperations() stops and never replies.
@@ -58,10 +58,11 @@ OperationOutcome outcome(const State &state, Kind kind, const ShellResult &resul
 }
 
 // The scripts a command needs, looked for before anything runs: a root
-// that is not there is never made into an empty project.
+// that is not there is never made into an empty project. A data folder
+// deleted while the program runs is filled again first, as at launch.
 std::optional<OperationOutcome> incomplete(const State &state, const QStringList &scripts)
 {
-    const std::optional<RunFailure> missing = CommandRunner::checkScripts(state->projectRoot(), scripts);
+    const std::optional<RunFailure> missing = CommandRunner::checkScripts(state->provisionedRoot(), scripts);
     if (!missing)
         return std::nullopt;
     OperationOutcome made = outcome(state, Kind::ProjectIncomplete);
@@ -175,10 +176,10 @@ std::optional<OperationOutcome> stopWork(const State &state, const Ticket &ticke
 
 // Runs the steps after every server operation asked for earlier has ended:
 // one server operation at a time, in the order they were asked for.
-void serially(const State &state, const Ticket &ticket, const Finish &finish,
+void serially(Dispatch::Workers &serverOperations, const State &state, const Ticket &ticket, const Finish &finish,
               std::function<std::optional<OperationOutcome>()> steps)
 {
-    state->serverOperations.post([state, ticket, finish, steps] {
+    serverOperations.post([state, ticket, finish, steps] {
         if (ticket.cancelled())
             return;
         if (const std::optional<OperationOutcome> done = steps())
@@ -207,7 +208,7 @@ void ServerManager::startServer(Completion completion)
 {
     const State state = m_state;
     const Ticket ticket = state->cancellation.ticket();
-    serially(state, ticket, settling(*m_status, ServerStatus::Operation::Start, completion),
+    serially(m_serverOperations, state, ticket, settling(*m_status, ServerStatus::Operation::Start, completion),
              [state, ticket] { return startWork(state, ticket); });
 }
 
@@ -215,7 +216,7 @@ void ServerManager::stopServer(Completion completion)
 {
     const State state = m_state;
     const Ticket ticket = state->cancellation.ticket();
-    serially(state, ticket, settling(*m_status, ServerStatus::Operation::Stop, completion),
+    serially(m_serverOperations, state, ticket, settling(*m_status, ServerStatus::Operation::Stop, completion),
              [state, ticket] { return stopWork(state, ticket); });
 }
 
@@ -224,7 +225,7 @@ void ServerManager::restartServer(Completion completion)
     const State state = m_state;
     const Ticket ticket = state->cancellation.ticket();
     // The stop's own outcome is not reported; the start runs whatever it was.
-    serially(state, ticket, settling(*m_status, ServerStatus::Operation::Restart, completion),
+    serially(m_serverOperations, state, ticket, settling(*m_status, ServerStatus::Operation::Restart, completion),
              [state, ticket]() -> std::optional<OperationOutcome> {
                  // Not stopped for a start that cannot follow.
                  if (std::optional<OperationOutcome> missing = incomplete(state, startScripts()))
@@ -243,7 +244,7 @@ void ServerManager::regenerateReports(Completion completion)
     const Ticket ticket = state->cancellation.ticket();
     const Finish finish = settling(*m_status, ServerStatus::Operation::None, completion);
     // One at a time: two generators would write the same reports.
-    state->regenerations.post([state, ticket, finish] {
+    m_regenerations.post([state, ticket, finish] {
         if (ticket.cancelled())
             return;
         if (std::optional<OperationOutcome> missing = incomplete(state, {ProjectLayout::generatorScript()})) {

@@ -26,6 +26,11 @@ QString ServerState::projectRoot() const
     return m_config.projectRoot ? m_config.projectRoot() : ProjectPaths::buchhaltungRoot();
 }
 
+QString ServerState::provisionedRoot() const
+{
+    return m_config.projectRoot ? m_config.projectRoot() : ProjectPaths::provision();
+}
+
 std::optional<qint32> ServerState::serverPID() const
 {
     const std::optional<ProcessHandle> recorded = server.get();

@@ -15,7 +15,7 @@
 #include <optional>
 
 // What ServerManager knows and the blocking steps its operations are built
-// of. Shared between the manager, work in flight on the worker pool and the
+// of. Shared between the manager, work in flight on its workers and the
 // reply steps waiting on the main thread.
 class ServerState
 {
@@ -43,7 +43,11 @@ public:
     };
     Guarded<std::optional<Launched>> launched;
 
+    // Looked up afresh; writes nothing.
     QString projectRoot() const;
+    // The same, with the per-user data folder filled first should it lack
+    // its copy of the packaged project (ProjectPaths::provision).
+    QString provisionedRoot() const;
     std::optional<qint32> serverPID() const;
 
     bool isRunning() const;
@@ -90,9 +94,6 @@ public:
 
     // Every long operation takes a ticket; quitting voids them all.
     Dispatch::Cancellation cancellation;
-    // Start, stop and restart run one at a time, in the order asked for.
-    Dispatch::SerialQueue serverOperations;
-    Dispatch::SerialQueue regenerations;
 
 private:
     std::optional<bool> refresh(Silence *silence, bool atOnce);

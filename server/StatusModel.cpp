@@ -39,7 +39,7 @@ void StatusModel::requestUpdate()
         return;
     }
     m_probing = true;
-    Dispatch::toWorker([observe = m_probes.observe, epoch = m_epoch, self = QPointer(this)] {
+    m_workers.post([observe = m_probes.observe, epoch = m_epoch, self = QPointer(this)] {
         const ServerObservation observation = observe();
         Dispatch::toMain([self, observation, epoch] {
             if (!self)
@@ -121,7 +121,7 @@ void StatusModel::apply(const ServerObservation &observation)
         askApi();
     if (unexpected) {
         // The log is read on a worker: it lies in a folder we do not control.
-        Dispatch::toWorker([logEnding = m_probes.logEnding, self = QPointer(this)] {
+        m_workers.post([logEnding = m_probes.logEnding, self = QPointer(this)] {
             const QString ending = logEnding();
             Dispatch::toMain([self, ending] {
                 if (self)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "server/Dispatch.h"
 #include "server/ServerStatus.h"
 #include "server/StopWatch.h"
 
@@ -19,7 +20,7 @@ class QSocketNotifier;
 // The server's state as the shell sees it, probed every poll interval, when
 // asked, and as soon as a watched process ends. What the kernel tells at once
 // is read on the main thread; probes that would look through every process or
-// wait for lsof run on the worker pool, and their answers are applied on the
+// wait for lsof run on its own workers, and their answers are applied on the
 // main thread, which never waits for one. An answer is applied only if no
 // command of ours began or ended, and the port did not change hands, since
 // it was asked for: what it says may no longer be true. Each change is
@@ -60,6 +61,9 @@ public:
 
     const ServerStatus &current() const { return m_status; }
     const QTimer *pollTimer() const { return &m_pollTimer; }
+    // Blocks until no probe or log reading runs or waits, or `timeoutMs`
+    // is over; true in the first case. For tests and the end.
+    bool waitForWorkers(int timeoutMs) { return m_workers.waitForDone(timeoutMs); }
 
     // A probe now and then one every poll interval; stop() ends the polling.
     void start();
@@ -113,4 +117,7 @@ private:
     bool m_probing = false;
     bool m_probeAgain = false;
     int m_underWay = 0;
+    // The probe (one at a time) and the log readings beside it, so that
+    // neither waits for the other. Last, so it waits for them first.
+    Dispatch::Workers m_workers{2};
 };

@@ -193,7 +193,7 @@ private slots:
         // Never gone leaving our server running unsaid.
         QCOMPARE(aliveAtEnd, said);
         // What hung has ended, so nothing is left to wait for.
-        QVERIFY(QThreadPool::globalInstance()->waitForDone(patienceMs));
+        QVERIFY(shell.manager->waitForWorkers(patienceMs));
         if (QFile::exists(hanging))
             QTRY_VERIFY_WITH_TIMEOUT(!alive(readFile(hanging).trimmed().toInt()), patienceMs);
         QVERIFY(serverRuns || startUnderWay || project.calls().isEmpty());

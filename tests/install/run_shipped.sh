@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # An installed program with an empty data folder, driven through its tray:
 # the first start fills the data folder from the installed project, "Server
-# starten" brings up the shipped server, "Beenden" stops it.
+# starten" fills it again after it was deleted and brings up the shipped
+# server, "Beenden" stops it.
 #   bash tests/install/run_shipped.sh /usr/bin/harlune-kommandozentrale
 set -euo pipefail
 program=$1 # run through its link, as a user does
@@ -23,6 +24,9 @@ PROGRAM_PID=$!
 dismiss_alert '^Harlune Buchhaltung läuft'
 diff -r -x .harlune-initialized -x .harlune-projekt.json -x .harlune-projekt.lock "$packaged" "$data" || fail "the data folder is no copy of $packaged"
 grep -q '"serve.py"' "$data/.harlune-projekt.json" || fail "no record of the program's own files"
+# Deleted while the program runs, the data folder is filled again by the
+# next command that runs the project's scripts.
+rm -r "$data"
 choose_from_menu Down Return
 wait_for 30 visible_window '^Server gestartet' >/dev/null || fail 'no alert "Server gestartet"'
 wait_for 20 server_answers || fail "the shipped server does not answer"
@@ -31,4 +35,4 @@ choose_from_menu Up Return
 wait_for 30 eval '! kill -0 "$PROGRAM_PID" 2>/dev/null' || fail "the program did not end"
 PROGRAM_PID=''
 wait_for 20 eval '! port_taken' || fail "the shipped server still listens after quitting"
-echo "PASS: $program provisions, starts the shipped server and stops it"
+echo "PASS: $program provisions (again after a deletion), starts the shipped server and stops it"

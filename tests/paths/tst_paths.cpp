@@ -1,5 +1,5 @@
 // The project root: its resolution, in a prepared tree and in a real process,
-// and the provisioning of the per-user data folder that it sets off.
+// and the provisioning of the per-user data folder, which a look-up never sets off.
 
 #include "paths/ProjectLayout.h"
 #include "paths/ProjectPaths.h"
@@ -35,7 +35,7 @@ class TestPaths : public QObject
 
     QString copied(const QString &name) const { return m_context.appSupport + "/" + name; }
     QString packaged(const QString &name) const { return m_context.bundleDir + "/Resources/buchhaltung/" + name; }
-    void resolve() { QCOMPARE(ProjectPaths::buchhaltungRoot(m_context), m_context.appSupport); }
+    void resolve() { QCOMPARE(ProjectPaths::provision(m_context), m_context.appSupport); }
     void verifySameAsPackaged(const QString &name) { QCOMPARE(snapshot(copied(name)), snapshot(packaged(name))); }
 
 private slots:
@@ -125,6 +125,8 @@ private slots:
         if (expected.startsWith('d'))
             expected = levels[expected.mid(1).toInt()];
         QCOMPARE(ProjectPaths::buchhaltungRoot(context), expected);
+        QVERIFY(!QFileInfo::exists(m_context.appSupport));
+        QCOMPARE(ProjectPaths::provision(context), expected);
         QCOMPARE(entries(m_context.appSupport), provisionedHere);
     }
 
@@ -182,7 +184,7 @@ private slots:
 
         std::vector<std::future<QString>> others;
         for (int i = 0; i < 3; ++i)
-            others.push_back(std::async(std::launch::async, [this] { return ProjectPaths::buchhaltungRoot(m_context); }));
+            others.push_back(std::async(std::launch::async, [this] { return ProjectPaths::provision(m_context); }));
         resolve();
         for (std::future<QString> &other : others)
             QCOMPARE(other.get(), m_context.appSupport);
