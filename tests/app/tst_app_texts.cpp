@@ -212,7 +212,8 @@ private slots:
         QTest::newRow("space") << u"a b"_s;
         QTest::newRow("percent") << u"50%c"_s;
         QTest::newRow("dollar, backquote") << u"$HOME`id`"_s;
-        QTest::newRow("backslash") << u"a\\b"_s;
+        // GLib lets a lone backslash or a bare "$" through; not one that escapes the next character.
+        QTest::newRow("backslash before a dollar") << u"a\\$b"_s;
     }
     void autostartEntryRunsTheProgramItNames()
     {
