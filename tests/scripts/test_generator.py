@@ -109,7 +109,8 @@ class Reports(ProjectCase):
     def test_a_credit_note_lowers_its_expense_account_in_every_part_of_the_page(self):
         self.generate()  # the shipped journal's credit note of 2024-03-14; the sums are the units' test
         for shown in ('<td class="datum">März 2024</td><td [^>]*>360,00 €</td><td [^>]*>461,50 €</td>',
-                      "März 2024 – Ausgaben: 461,50 €", 'Bürobedarf</a></td><td [^>]*>3</td><td[^>]*></td><td [^>]*>95,40 €'):
+                      "März 2024 – Ausgaben: 461,50 €", 'Bürobedarf</a></td><td [^>]*>3</td><td[^>]*></td><td [^>]*>95,40 €',
+                      '<a href="zusammenfassung.json">Zusammenfassung als JSON</a></p>\n</body>\n</html>\n\\Z'):
             self.assertRegex(self.page(), shown)
 
     def test_pair_from_one_run_even_when_runs_are_killed_and_leftovers_go(self):
