@@ -18,6 +18,16 @@ ServerObservation seen(bool running)
     return observation;
 }
 
+// Probes that answer at once, as the kernel mostly does, with `running`.
+StatusModel::Probes answeringAtOnce(const bool &running, StatusModel::VersionFetch fetch = {}, const QString &log = {})
+{
+    return {.observeAtOnce = [&running] { return std::optional(seen(running)); },
+            .observe = {},
+            .logEnding = [log] { return log; },
+            .fetchVersion = std::move(fetch),
+            .holderChanged = {}};
+}
+
 // A probe on a worker that answers only when let: requests made meanwhile
 // find a probe under way. Each answer is what was true when it was asked,
 // with the number of the probe as the PID.
@@ -84,13 +94,7 @@ private slots:
         bool running = false;
         std::vector<std::function<void(const std::optional<QString> &)>> pending;
         int fetches = 0;
-        StatusModel model(StatusModel::Probes{
-            .observeAtOnce = [&running] { return std::optional(seen(running)); },
-            .observe = {},
-            .logEnding = [] { return QString(); },
-            .fetchVersion = [&](auto answer) { ++fetches, pending.push_back(std::move(answer)); },
-            .holderChanged = {},
-        });
+        StatusModel model(answeringAtOnce(running, [&](auto answer) { ++fetches, pending.push_back(std::move(answer)); }));
         for (const QChar event : events) {
             switch (event.toLatin1()) {
             case 'r': case 's': running = event == u'r'; model.requestUpdate(); break;
@@ -138,13 +142,7 @@ private slots:
     void unexpectedStopCarriesTheLog()
     {
         bool running = true;
-        StatusModel model(StatusModel::Probes{
-            .observeAtOnce = [&running] { return std::optional(seen(running)); },
-            .observe = {},
-            .logEnding = [] { return u"OSError: x"_s; },
-            .fetchVersion = {},
-            .holderChanged = {},
-        });
+        StatusModel model(answeringAtOnce(running, {}, u"OSError: x"_s));
         QSignalSpy stops(&model, &StatusModel::unexpectedStop);
         model.requestUpdate();
         running = false;
@@ -198,13 +196,8 @@ private slots:
     // A look seen begin where none will be seen to end lasts its bound.
     void aLookEndsByItself()
     {
-        StatusModel model(StatusModel::Probes{
-            .observeAtOnce = [] { return std::optional(seen(false)); },
-            .observe = {},
-            .logEnding = [] { return QString(); },
-            .fetchVersion = {},
-            .holderChanged = {},
-        });
+        const bool running = false;
+        StatusModel model(answeringAtOnce(running));
         model.setObserved(true, 50);
         QVERIFY(model.isObserved());
         QTRY_VERIFY_WITH_TIMEOUT(!model.isObserved(), patienceMs);
