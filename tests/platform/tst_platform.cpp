@@ -148,6 +148,8 @@ private slots:
         const qint64 port = listener.readLine().trimmed().toLongLong();
         QCOMPARE(PortProbe::askLsof(PortProbe::systemSources().lsofPath, port, 20000),
                  PortStatus::held(qint32(listener.processId())));
+        listener.kill();
+        listener.waitForFinished();
     }
 
     // A process is known by its identity: one that has ended stays ended
