@@ -51,7 +51,8 @@ BACKUP = BUILD / "mutate-backup"
 LAYERS = [
     ("platform", "platform", ["tst_platform"]),
     ("paths", "paths", ["tst_paths", "tst_upgrade"]),
-    ("server", "server", ["tst_apiprobe", "tst_commandrunner", "tst_portprobe", "tst_serveroperations"]),
+    ("server", "server", ["tst_apiprobe", "tst_commandrunner", "tst_portprobe", "tst_serveroperations",
+                "tst_statusmodel"]),
     ("app", "app", ["tst_app_texts", "tst_single_instance", "tst_app_shell", "tst_app_commands"]),
 ]
 # stop.sh, the shell script, has its own test (scripts_stop), not one of these.

@@ -2,14 +2,16 @@
 // behind its notices and menu labels (the desktop tests, tests/e2e, show
 // them for one log and one path only).
 
+#include "app/Autostart.h"
 #include "app/CommandLine.h"
 #include "app/MenuModel.h"
 #include "app/OutcomeTexts.h"
 #include "app/ShellTexts.h"
 #include "app/StopNotice.h"
-#include "platform/DesktopNotifier.h"
-#include "server/StopWatch.h"
 
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -22,33 +24,6 @@ class TestAppTexts : public QObject
     Q_OBJECT
 
 private slots:
-    void unexpectedStopIsToldOncePerStopNobodyHereCaused_data()
-    {
-        // r/s: an update finds the server running/stopped; b/e: a command of
-        // ours that may stop it begins/reports back.
-        QTest::addColumn<QString>("events");
-        QTest::addColumn<QString>("notices"); // '1' where an update gives one
-        QTest::newRow("killed from outside, once") << u"rrss"_s << u"0010"_s;
-        QTest::newRow("launch with it stopped") << u"ss"_s << u"00"_s;
-        QTest::newRow("stop, tick under way") << u"rbses"_s << u"0-0-0"_s;
-        QTest::newRow("stop, update on its report") << u"rbes"_s << u"0--0"_s;
-        QTest::newRow("restart, then killed") << u"rbsrers"_s << u"0-00-01"_s;
-    }
-
-    void unexpectedStopIsToldOncePerStopNobodyHereCaused()
-    {
-        QFETCH(QString, events);
-        QFETCH(QString, notices);
-        StopWatch watch;
-        for (qsizetype i = 0; i < events.size(); ++i) {
-            switch (events[i].toLatin1()) {
-            case 'b': watch.ownCommandBegan(); break;
-            case 'e': watch.ownCommandEnded(); break;
-            default: QCOMPARE(watch.observe(events[i] == u'r'), notices[i] == u'1');
-            }
-        }
-    }
-
     void commandOutcomesInWords_data()
     {
         using K = OperationOutcome::Kind;
@@ -91,27 +66,14 @@ private slots:
         // The status line's words, and what the command did not do.
         add("port busy, another program", make(K::PortBusy, {}, {}, python),
             occupiedBy(python) + u" – der Server wurde nicht gestartet."_s);
-        add("port busy, another project", make(K::PortBusy, {}, {}, otherProject),
-            occupiedBy(otherProject) + u" – der Server wurde nicht gestartet."_s);
         add("generator silent", make(K::GeneratorFailed), u"Generator fehlgeschlagen"_s);
-        add("generator cannot run", make(K::GeneratorFailed, {}, RunFailure{RunFailure::Kind::ProgramMissing,
-            u"/usr/bin/python3"_s, {}}), u"python3 nicht gefunden: /usr/bin/python3"_s);
-        add("no Python 3 (macOS)", make(K::ServerDidNotStart, {}, RunFailure{RunFailure::Kind::NoInterpreter, {},
-            u"/usr/bin/python3\n/opt/homebrew/bin/python3"_s}),
-            u"Kein nutzbares Python 3 gefunden. Bitte installieren Sie die Befehlszeilenwerkzeuge von Apple (im "
-            u"Terminal: xcode-select --install) oder Python 3 von python.org oder mit Homebrew (brew install python)."
-            u"\nGesucht in:\n/usr/bin/python3\n/opt/homebrew/bin/python3"_s);
         add("ended at once", make(K::ServerEndedAtOnce, u"kaputt"_s, {}, PortHolder{7, {}}),
             u"serve.py hat sich gleich nach dem Start beendet.\nLetzte Zeilen aus logs/server-app.log:\nkaputt\n"
             u"Belegt von: PID 7"_s);
-        add("did not start", make(K::ServerDidNotStart, {}, noRoot),
-            u"Der Projektordner /p/x ist nicht vorhanden."_s);
         // Rows naming HARLUNE_PROJECT run with it set.
         add("script missing, HARLUNE_PROJECT", make(K::ProjectIncomplete, {}, RunFailure{RunFailure::Kind::ScriptMissing,
             u"/p/x"_s, u"stop.sh"_s}), u"Im Projektordner /p/x fehlt stop.sh.\nDer Ordner ist über HARLUNE_PROJECT "
             u"eingestellt (/p/x) – bitte prüfen Sie diese Angabe."_s);
-        add("log unusable", make(K::ServerDidNotStart, {}, RunFailure{RunFailure::Kind::LogUnusable, u"/p/logs/server-app.log"_s,
-            {}, 0}), u"Das Server-Log /p/logs/server-app.log ist keine beschreibbare Datei. Der Server wurde nicht gestartet."_s);
         OperationOutcome endedSilent = make(K::Stopped, u"Kein Server lief auf Port 8765."_s);
         endedSilent.endedSilent = 42;
         add("stopped one that never listened", endedSilent,
@@ -130,12 +92,6 @@ private slots:
         add("stop script cannot run", make(K::StopLeftPortBusy, {}, RunFailure{RunFailure::Kind::LaunchError, u"/bin/bash"_s,
             u"execvp: Permission denied"_s}, ours), u"bash konnte nicht gestartet werden: Keine Berechtigung ("
             u"Permission denied)\nPort 8765 ist noch belegt – der Server wurde nicht gestoppt.\nBelegt von: python3 (PID 7)"_s);
-        add("server cannot launch, disk full", make(K::ServerDidNotStart, {}, RunFailure{RunFailure::Kind::LaunchError,
-            u"/usr/bin/python3"_s, u"No space left on device"_s}),
-            u"python3 konnte nicht gestartet werden: Kein Speicherplatz mehr frei (No space left on device)"_s);
-        add("regeneration failed silently", make(K::RegenerationFailed), u"Generator fehlgeschlagen"_s);
-        add("stop script ended at its bound", make(K::ScriptTimedOut, {}, RunFailure{RunFailure::Kind::TimedOut,
-            u"stop.sh"_s, {}, 30000}), u"stop.sh lief länger als 30 Sekunden und wurde deshalb abgebrochen."_s);
         add("regeneration, 61 lines", make(K::RegenerationFailed, u"x\n"_s.repeated(60) + u"y"_s),
             u"x\n"_s.repeated(30) + u"[… 1 Zeile ausgelassen …]\n"_s + u"x\n"_s.repeated(29) + u"y"_s);
     }
@@ -248,6 +204,46 @@ private slots:
         QVERIFY(OutcomeTexts::upgradeNoticeTitle(newer) != OutcomeTexts::upgradeNoticeTitle(kept));
     }
 
+    // The login entry as a desktop reads it (GLib's gio): the program runs
+    // from its own path, however odd, with the login option.
+    void autostartEntryRunsTheProgramItNames_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("space") << u"a b"_s;
+        QTest::newRow("percent") << u"50%c"_s;
+        QTest::newRow("dollar, backquote") << u"$HOME`id`"_s;
+        // GLib lets a lone backslash or a bare "$" through; not one that escapes the next character.
+        QTest::newRow("backslash before a dollar") << u"a\\$b"_s;
+    }
+    void autostartEntryRunsTheProgramItNames()
+    {
+        QFETCH(QString, folder);
+        if (!QFileInfo(u"/usr/bin/gio"_s).isExecutable())
+            QSKIP("needs /usr/bin/gio (libglib2.0-bin)");
+        QTemporaryDir dir;
+        const QString program = dir.filePath(folder + u"/prog"_s), said = dir.filePath(u"said"_s);
+        QFile script(program);
+        QVERIFY(QDir().mkpath(QFileInfo(program).path()) && script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\nprintf '%s|' \"$0\" \"$@\" > \"$SAID\"\n");
+        script.close();
+        QVERIFY(script.setPermissions(script.permissions() | QFile::ExeOwner));
+        // GLib looks for the program before it turns "%%" into "%": only that look finds this link.
+        QVERIFY(!folder.contains(u'%') || QFile::link(QFileInfo(program).path(), dir.filePath(folder.replace(u"%"_s, u"%%"_s))));
+        QFile entry(dir.filePath(u"x.desktop"_s));
+        QVERIFY(entry.open(QIODevice::WriteOnly) && entry.write(Autostart::entryText(program).toUtf8()) > 0);
+        entry.close();
+        QProcess gio;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"SAID"_s, said);
+        gio.setProcessEnvironment(environment);
+        gio.start(u"/usr/bin/gio"_s, {u"launch"_s, entry.fileName()});
+        QVERIFY(gio.waitForFinished(20000) && gio.exitCode() == 0);
+        QFile answer(said);
+        QTRY_VERIFY_WITH_TIMEOUT(answer.size() > 0, 20000);
+        QVERIFY(answer.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(answer.readAll()), program + u"|--login|"_s);
+    }
+
     void lastErrorLine_data()
     {
         QTest::addColumn<QString>("log");
@@ -280,7 +276,6 @@ private slots:
         QCOMPARE(ShellTexts::unexpectedStopText({}, QDateTime(QDate(2026, 12, 6), QTime(23, 10)), {}, false),
                  u"Der Berichtsserver läuft nicht mehr.\nEr lief seit 06.12.2026, 23:10 Uhr.\n"
                  u"Sein Log nennt keinen Fehler."_s);
-        QCOMPARE(DesktopNotifier::escapedForMarkup(u"<b>a & b</b>"_s), u"&lt;b&gt;a &amp; b&lt;/b&gt;"_s);
     }
 
     void runRecordKnowsOnlyStartsItSaw()

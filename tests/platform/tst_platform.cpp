@@ -6,12 +6,14 @@
 #include "platform/LaunchArguments.h"
 #include "platform/MakePath.h"
 #include "platform/NoticeRoute.h"
+#include "platform/PortProbe.h"
 #include "platform/ProcessHandle.h"
 #include "platform/PythonChoice.h"
 #include "platform/UserFolders.h"
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -134,6 +136,20 @@ private slots:
     void runningProgramIsFound()
     {
         QCOMPARE(Executable::path(), QFileInfo(QCoreApplication::applicationFilePath()).canonicalFilePath());
+    }
+
+    // The real lsof on a real listener: the holder by its process number.
+    void lsofNamesTheListener()
+    {
+        QProcess listener;
+        listener.start("/usr/bin/python3", {"-c", "import socket, time\ns = socket.create_server(('127.0.0.1', 0))\n"
+                                                  "print(s.getsockname()[1], flush=True)\ntime.sleep(60)\n"});
+        QVERIFY(listener.waitForReadyRead(20000));
+        const qint64 port = listener.readLine().trimmed().toLongLong();
+        QCOMPARE(PortProbe::askLsof(PortProbe::systemSources().lsofPath, port, 20000),
+                 PortStatus::held(qint32(listener.processId())));
+        listener.kill();
+        listener.waitForFinished();
     }
 
     // A process is known by its identity: one that has ended stays ended

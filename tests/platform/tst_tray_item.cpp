@@ -50,12 +50,14 @@ class NoticeService : public QObject
 
 public:
     uint lastId = 0;
+    QString lastBody;
 
 public slots:
-    QStringList GetCapabilities() { return {u"actions"_s, u"body"_s}; }
-    uint Notify(const QString &, uint replaces, const QString &, const QString &, const QString &,
+    QStringList GetCapabilities() { return {u"actions"_s, u"body"_s, u"body-markup"_s}; }
+    uint Notify(const QString &, uint replaces, const QString &, const QString &, const QString &body,
                 const QStringList &, const QVariantMap &, int)
     {
+        lastBody = body;
         return replaces ? replaces : ++lastId;
     }
 };
@@ -232,8 +234,9 @@ private slots:
         QVERIFY(QDBusConnection::sessionBus().connect(QString(), QString(), u"org.freedesktop.Notifications"_s,
                                                       u"ActionInvoked"_s, this, SLOT(heardHere(QDBusMessage))));
         m_heardHere = 0;
-        notifier.notify(u"Titel"_s, [](bool) { return u"Text"_s; }, u"Öffnen"_s);
+        notifier.notify(u"Titel"_s, [](bool) { return u"<b>a & b</b>"_s; }, u"Öffnen"_s);
         QTRY_COMPARE_WITH_TIMEOUT(service.lastId, 41u, patienceMs);
+        QCOMPARE(service.lastBody, u"&lt;b&gt;a &amp; b&lt;/b&gt;"_s); // a log line's text, no markup of its own
         const auto invoke = [&desktop](uint id, const QString &action) {
             desktop.send(QDBusMessage::createSignal(u"/org/freedesktop/Notifications"_s,
                                                     u"org.freedesktop.Notifications"_s, u"ActionInvoked"_s)

@@ -106,16 +106,12 @@ class Reports(ProjectCase):
             self.assertTrue(line[1] < line[0] < line[2], line)  # running balance 750,00 €, 850,00 €, 599,50 €
         self.assertIn("Ausgaben (Skala links)", wide)
 
-    def test_a_credit_note_lowers_its_expense_account_in_every_part_of_the_reports(self):
-        self.assertIn("2024-03-14;Gutschrift Rücksendung Toner;Bürobedarf;18,50;", (self.root / "buchungen.csv").read_text())
-        self.generate()
-        s, page = self.summary(), self.page()
-        self.assertEqual((s["einnahmen"], s["ausgaben"], s["monate"]["2024-03"]), ("2930.00", "1695.18", {
-            "einnahmen": "360.00", "ausgaben": "461.50", "saldo": "-101.50"}))
-        self.assertEqual(re.findall(r'<strong class="">([^<]*)</strong>', page), ["2.930,00 €", "1.695,18 €", "1.234,82 €"])
+    def test_a_credit_note_lowers_its_expense_account_in_every_part_of_the_page(self):
+        self.generate()  # the shipped journal's credit note of 2024-03-14; the sums are the units' test
         for shown in ('<td class="datum">März 2024</td><td [^>]*>360,00 €</td><td [^>]*>461,50 €</td>',
-                      "März 2024 – Ausgaben: 461,50 €", 'Bürobedarf</a></td><td [^>]*>3</td><td[^>]*></td><td [^>]*>95,40 €'):
-            self.assertRegex(page, shown)
+                      "März 2024 – Ausgaben: 461,50 €", 'Bürobedarf</a></td><td [^>]*>3</td><td[^>]*></td><td [^>]*>95,40 €',
+                      '<a href="zusammenfassung.json">Zusammenfassung als JSON</a></p>\n</body>\n</html>\n\\Z'):
+            self.assertRegex(self.page(), shown)
 
     def test_pair_from_one_run_even_when_runs_are_killed_and_leftovers_go(self):
         self.write_journal(*(f"2024-{i % 12 + 1:02d}-01;Text {i};Konto {i % 7};{i},50;" for i in range(20000)))

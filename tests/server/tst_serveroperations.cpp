@@ -5,8 +5,6 @@
 #include "server/StatusModel.h"
 #include "ServerTestSupport.h"
 
-#include <QWaitCondition>
-
 #include <atomic>
 #include <sys/wait.h>
 #include <csignal>
@@ -538,68 +536,6 @@ private slots:
         const auto stopped = await([&](auto done) { manager.stopServer(done); });
         QCOMPARE(stopped->result.endedSilent, std::nullopt);
         QVERIFY(stranger.state() == QProcess::Running && !stranger.waitForFinished(200));
-    }
-
-    // A probe asked before a command began lands after the command's own
-    // answer: it is out of date and changes nothing, and the next answer
-    // raises no notice of an unexpected stop.
-    void lateAnswerDoesNotUndoACommand()
-    {
-        struct Gate
-        {
-            QMutex lock;
-            QWaitCondition opened;
-            bool open = false;
-            int asked = 0;
-        };
-        auto gate = std::make_shared<Gate>();
-        auto running = std::make_shared<std::atomic<bool>>(true);
-        StatusModel model(StatusModel::Probes{
-            .observeAtOnce = [] { return std::optional<ServerObservation>(); },
-            .observe = [gate, running] {
-                const bool was = *running;
-                QMutexLocker locker(&gate->lock);
-                ++gate->asked;
-                while (!gate->open)
-                    gate->opened.wait(&gate->lock);
-                gate->open = false;
-                ServerObservation seen;
-                seen.running = was;
-                return seen;
-            },
-            .logEnding = [] { return QString(); },
-            .fetchVersion = {},
-            .holderChanged = {},
-        });
-        QSignalSpy stops(&model, &StatusModel::unexpectedStop);
-        const auto release = [&gate] {
-            QMutexLocker locker(&gate->lock);
-            gate->open = true;
-            gate->opened.wakeAll();
-        };
-        const auto askedSoFar = [&gate] {
-            QMutexLocker locker(&gate->lock);
-            return gate->asked;
-        };
-        model.requestUpdate();
-        release();
-        QTRY_VERIFY_WITH_TIMEOUT(model.current().running, patienceMs);
-        model.requestUpdate(); // asks while the server runs, and is slow to answer
-        QTRY_COMPARE_WITH_TIMEOUT(askedSoFar(), 2, patienceMs);
-        model.operationBegan(ServerStatus::Operation::Stop);
-        *running = false;
-        model.operationEnded(ServerObservation());
-        QVERIFY(!model.current().running);
-        // Each request waits for the answer before it: the next one asked
-        // means the one before has landed.
-        for (int asked = 3; asked <= 4; ++asked) {
-            model.requestUpdate();
-            release();
-            QTRY_COMPARE_WITH_TIMEOUT(askedSoFar(), asked, patienceMs);
-            QVERIFY(!model.current().running);
-        }
-        release();
-        QCOMPARE(stops.size(), 0);
     }
 };
 
