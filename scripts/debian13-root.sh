@@ -33,8 +33,8 @@ in_root() {
         DEBIAN_FRONTEND=noninteractive CI="${CI:-}" HARLUNE_WERROR="${HARLUNE_WERROR:-}" "$@"
 }
 
-# The mounts below $1, deepest first.
-mounts_below() { awk -v top="$1/" 'index($2, top) == 1 { print $2 }' /proc/self/mounts | sort -r; }
+# The mounts at and below $1, deepest first.
+mounts_below() { awk -v top="$1/" 'index($2 "/", top) == 1 { print $2 }' /proc/self/mounts | sort -r; }
 
 # Processes whose root is the trixie root: ours, started in it.
 processes_in_root() {
@@ -87,6 +87,9 @@ make_base() {
 
 mount_all() {
     local dir
+    # The root is a mount of its own, as / is on a machine: tests that make
+    # a mount namespace's mounts private need / to be a mount point.
+    mount --bind "$root" "$root"
     mount -t proc proc "$root/proc"
     for dir in sys dev; do
         mount --rbind "/$dir" "$root/$dir" && mount --make-rslave "$root/$dir"

@@ -10,6 +10,8 @@ packages=(
     lsof python3 xdg-utils dbus fonts-dejavu-core adwaita-icon-theme libqt6svg6
     # the project's stop script checked under a shell without bash-4 features
     dash
+    # the install test compares the packaged project with the checkout's files
+    git
     # installing and packaging: the package, its checks, desktop file checks
     dpkg-dev file lintian desktop-file-utils appstream
     # the end-to-end tests: a display, an XEmbed tray, a hand on mouse and keys
