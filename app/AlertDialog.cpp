@@ -164,12 +164,9 @@ void AlertDialog::fitMessageToScreen()
     if (scrollsSideways)
         height += m_messageArea->horizontalScrollBar()->sizeHint().height();
     const bool scrollsDown = height > maxHeight;
-    const int scrollBarWidth =
-        scrollsDown ? m_messageArea->verticalScrollBar()->sizeHint().width() : 0;
+    const int scrollBarWidth = scrollsDown ? m_messageArea->verticalScrollBar()->sizeHint().width() : 0;
 
-    m_messageArea->setVerticalScrollBarPolicy(scrollsDown ? Qt::ScrollBarAlwaysOn
-                                                          : Qt::ScrollBarAlwaysOff);
-    m_messageArea->setHorizontalScrollBarPolicy(scrollsSideways ? Qt::ScrollBarAlwaysOn
-                                                                : Qt::ScrollBarAlwaysOff);
+    m_messageArea->setVerticalScrollBarPolicy(scrollsDown ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+    m_messageArea->setHorizontalScrollBarPolicy(scrollsSideways ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
     m_messageArea->setFixedSize(width + scrollBarWidth, qMin(height, maxHeight));
 }

@@ -1,9 +1,9 @@
 #include "app/AppDelegate.h"
 
 #include "app/AlertDialog.h"
-#include "app/AppLog.h"
 #include "app/AlertPresenter.h"
 #include "app/AppIdentity.h"
+#include "app/AppLog.h"
 #include "app/OutcomeTexts.h"
 #include "app/ShellTexts.h"
 #include "paths/ProjectPaths.h"
@@ -28,8 +28,7 @@ AppDelegate::AppDelegate(ServerManager &manager, QObject *parent)
 {
     // Made before the event loop runs: macOS delivers a click on a notice
     // that started the program while launching, to a listener set by then.
-    m_notifier = new DesktopNotifier(ShellTexts::accessibleName(),
-                                     QString::fromUtf8(AppIdentity::applicationId),
+    m_notifier = new DesktopNotifier(ShellTexts::accessibleName(), QString::fromUtf8(AppIdentity::applicationId),
                                      QString::fromUtf8(AppIdentity::applicationId), this);
     connect(m_notifier, &DesktopNotifier::clicked, this, &AppDelegate::openLogs);
     connect(m_notifier, &DesktopNotifier::unavailable, this, &AppDelegate::showTrayMessage);
@@ -44,15 +43,9 @@ AppDelegate::~AppDelegate()
     delete m_statusMenu;
 }
 
-void AppDelegate::setUrlOpener(ServerManager::UrlOpener opener)
-{
-    m_urlOpener = std::move(opener);
-}
+void AppDelegate::setUrlOpener(ServerManager::UrlOpener opener) { m_urlOpener = std::move(opener); }
 
-bool AppDelegate::isWelcomePending() const
-{
-    return m_welcomeTimer && m_welcomeTimer->isActive();
-}
+bool AppDelegate::isWelcomePending() const { return m_welcomeTimer && m_welcomeTimer->isActive(); }
 
 void AppDelegate::applicationDidFinishLaunching()
 {
@@ -83,15 +76,9 @@ bool AppDelegate::applicationShouldHandleReopen(bool /*hasVisibleWindows*/)
     return true;
 }
 
-void AppDelegate::applicationWillTerminate()
-{
-    m_manager.status().stop();
-}
+void AppDelegate::applicationWillTerminate() { m_manager.status().stop(); }
 
-const QTimer *AppDelegate::pollTimer() const
-{
-    return m_manager.status().pollTimer();
-}
+const QTimer *AppDelegate::pollTimer() const { return m_manager.status().pollTimer(); }
 
 void AppDelegate::setupMenuBar()
 {
@@ -115,11 +102,9 @@ void AppDelegate::setupMenuBar()
         case MenuModel::EntryKind::Command:
             if (MenuModel::changesServer(*entry.command))
                 m_serverEntries.append(action);
-            connect(action, &QAction::triggered, this,
-                    [this, command = *entry.command] { run(command); });
+            connect(action, &QAction::triggered, this, [this, command = *entry.command] { run(command); });
             break;
-        case MenuModel::EntryKind::Separator:
-            break;
+        case MenuModel::EntryKind::Separator: break;
         }
     }
     // What the user reads when the menu opens is never older than a second,
@@ -154,10 +139,8 @@ void AppDelegate::updateMenu()
 
 void AppDelegate::showUnexpectedStopNotice(const QString &logEnding)
 {
-    auto text = [pid = m_runRecord.pid(), since = m_runRecord.since(),
-                 error = StopNotice::lastErrorLine(logEnding)](bool clickable) {
-        return ShellTexts::unexpectedStopText(pid, since, error, clickable);
-    };
+    auto text = [pid = m_runRecord.pid(), since = m_runRecord.since(), error = StopNotice::lastErrorLine(logEnding)](
+                        bool clickable) { return ShellTexts::unexpectedStopText(pid, since, error, clickable); };
     qCDebug(lcApp, "Notice: %s", qUtf8Printable(ShellTexts::unexpectedStopTitle()));
     m_notifier->notify(ShellTexts::unexpectedStopTitle(), text, ShellTexts::logsEntry());
 }
@@ -195,25 +178,13 @@ void AppDelegate::run(Command command)
     }
 }
 
-void AppDelegate::startServer()
-{
-    m_manager.startServer(reportTo(Command::StartServer));
-}
+void AppDelegate::startServer() { m_manager.startServer(reportTo(Command::StartServer)); }
 
-void AppDelegate::stopServer()
-{
-    m_manager.stopServer(reportTo(Command::StopServer));
-}
+void AppDelegate::stopServer() { m_manager.stopServer(reportTo(Command::StopServer)); }
 
-void AppDelegate::restartServer()
-{
-    m_manager.restartServer(reportTo(Command::RestartServer));
-}
+void AppDelegate::restartServer() { m_manager.restartServer(reportTo(Command::RestartServer)); }
 
-void AppDelegate::regenerate()
-{
-    m_manager.regenerateReports(reportTo(Command::Regenerate));
-}
+void AppDelegate::regenerate() { m_manager.regenerateReports(reportTo(Command::Regenerate)); }
 
 void AppDelegate::openBrowser() { m_manager.openDashboard(ForegroundActivation::Front::Opened); }
 
@@ -333,8 +304,8 @@ void AppDelegate::showTrayMissingNotice()
     if (trayAvailable())
         return;
     m_alerts->show(AlertPresenter::Kind::TrayMissing, ShellTexts::trayMissingTitle(),
-                   ShellTexts::trayMissingText(qEnvironmentVariable("XDG_CURRENT_DESKTOP")),
-                   ShellTexts::quitEntry(), [self = QPointer(this)](bool quitChosen) {
+                   ShellTexts::trayMissingText(qEnvironmentVariable("XDG_CURRENT_DESKTOP")), ShellTexts::quitEntry(),
+                   [self = QPointer(this)](bool quitChosen) {
                        if (self && quitChosen)
                            self->quitApp();
                    });

@@ -3,10 +3,10 @@
 #include "app/AlertPresenter.h"
 #include "app/MenuModel.h"
 #include "app/StopNotice.h"
+#include "paths/ProjectUpgrade.h"
 #include "platform/DesktopNotifier.h"
 #include "platform/MenuBarItem.h"
 #include "platform/StatusNotifierItem.h"
-#include "paths/ProjectUpgrade.h"
 #include "server/ServerManager.h"
 #include "server/ServerStatus.h"
 
@@ -112,9 +112,9 @@ private:
 
     QPointer<StatusNotifierItem> m_trayItem; // the program's own, where panels take one
     QPointer<QSystemTrayIcon> m_statusItem;
-    bool m_trayMessageShown = false; // a balloon of ours is up
+    bool m_trayMessageShown = false;     // a balloon of ours is up
     QPointer<MenuBarItem> m_menuBarItem; // instead of the tray icon where there is a menu bar
-    QPointer<QMenu> m_statusMenu; // a widget, so owned by hand, not by this
+    QPointer<QMenu> m_statusMenu;        // a widget, so owned by hand, not by this
     QPointer<QAction> m_statusLineItem;
     QPointer<QAction> m_apiLineItem;
     QList<QPointer<QAction>> m_serverEntries;
@@ -123,7 +123,7 @@ private:
     StopNotice::RunRecord m_runRecord;
     QPointer<DesktopNotifier> m_notifier;
     bool m_quitting = false; // "Beenden" was chosen
-    bool m_ending = false; // quitting has ended the program, or says why it leaves the server
+    bool m_ending = false;   // quitting has ended the program, or says why it leaves the server
     bool m_greetsAtLaunch = true;
     std::optional<ProjectUpgrade::Outcome> m_upgradeNotice; // told at the welcome's moment
 };

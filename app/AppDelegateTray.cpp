@@ -16,10 +16,7 @@
 
 namespace {
 
-QIcon trayIcon()
-{
-    return TrayIconImage::programIcon(QGuiApplication::palette().color(QPalette::WindowText));
-}
+QIcon trayIcon() { return TrayIconImage::programIcon(QGuiApplication::palette().color(QPalette::WindowText)); }
 
 } // namespace
 
@@ -29,8 +26,8 @@ void AppDelegate::createStatusItem()
     // status item cannot show. Made once; the bar does not come and go.
     if (MenuBarItem::isAvailable()) {
         if (!m_menuBarItem)
-            m_menuBarItem = new MenuBarItem(m_statusMenu, ShellTexts::buttonTitle(),
-                                            ShellTexts::accessibleName(), this);
+            m_menuBarItem =
+                    new MenuBarItem(m_statusMenu, ShellTexts::buttonTitle(), ShellTexts::accessibleName(), this);
         updateToolTip();
         return;
     }
@@ -48,7 +45,8 @@ void AppDelegate::createStatusItem()
     // AboutToShowGroup on opening and sends nothing on closing): there a
     // look lasts a minute, or until the next opening.
     StatusModel *status = &m_manager.status();
-    connect(m_trayItem, &StatusNotifierItem::menuOpened, status, [status] { status->setObserved(true, lookOverDBusMs); });
+    connect(m_trayItem, &StatusNotifierItem::menuOpened, status,
+            [status] { status->setObserved(true, lookOverDBusMs); });
     connect(m_trayItem, &StatusNotifierItem::menuClosed, status, [status] { status->setObserved(false); });
     connect(m_trayItem, &StatusNotifierItem::contextMenuRequested, m_statusMenu,
             [menu = m_statusMenu](const QPoint &at) { menu->popup(at); });
@@ -114,5 +112,5 @@ void AppDelegate::setEntryTitle(QAction *action, const QString &title)
 bool AppDelegate::trayAvailable() const
 {
     return m_menuBarItem || (m_trayItem && m_trayItem->isRegistered())
-        || (m_statusItem && QSystemTrayIcon::isSystemTrayAvailable());
+            || (m_statusItem && QSystemTrayIcon::isSystemTrayAvailable());
 }

@@ -17,24 +17,17 @@ namespace {
 
 QString utf8(const char *text) { return QString::fromUtf8(text); }
 
-QString runningExecutable()
-{
-    return Executable::path();
-}
+QString runningExecutable() { return Executable::path(); }
 
 } // namespace
 
 namespace Autostart {
 
-QString defaultConfigHome()
-{
-    return UserFolders::configHome();
-}
+QString defaultConfigHome() { return UserFolders::configHome(); }
 
 QString entryPath(const QString &configHome)
 {
-    return configHome + QStringLiteral("/autostart/") + utf8(AppIdentity::applicationId)
-           + QStringLiteral(".desktop");
+    return configHome + QStringLiteral("/autostart/") + utf8(AppIdentity::applicationId) + QStringLiteral(".desktop");
 }
 
 QString execValue(const QString &program)
@@ -42,8 +35,7 @@ QString execValue(const QString &program)
     static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#`()");
     QString argument = program;
     argument.replace(QLatin1Char('%'), QStringLiteral("%%")); // no field code
-    if (std::any_of(argument.cbegin(), argument.cend(),
-                    [](QChar c) { return reserved.contains(c); })) {
+    if (std::any_of(argument.cbegin(), argument.cend(), [](QChar c) { return reserved.contains(c); })) {
         QString quoted;
         for (const QChar c : std::as_const(argument)) {
             if (QStringLiteral("\"`$\\").contains(c))
@@ -73,8 +65,7 @@ QString entryText(const QString &program)
                           "Terminal=false\n"
                           "X-GNOME-Autostart-enabled=true\n")
             .arg(utf8(AppIdentity::name), utf8(AppIdentity::nameDe), utf8(AppIdentity::summary),
-                 utf8(AppIdentity::summaryDe),
-                 execValue(program) + QStringLiteral(" --") + loginOption(),
+                 utf8(AppIdentity::summaryDe), execValue(program) + QStringLiteral(" --") + loginOption(),
                  utf8(AppIdentity::applicationId));
 }
 
@@ -98,9 +89,8 @@ Outcome enable(const QString &configHome, const QString &program)
     const QString path = entryPath(configHome);
     // Bytes that are not UTF-8 arrive as U+FFFD: such an entry would point
     // nowhere, and a control character makes it invalid.
-    if (std::any_of(program.cbegin(), program.cend(), [](QChar c) {
-            return c == QChar::ReplacementCharacter || c.category() == QChar::Other_Control;
-        }))
+    if (std::any_of(program.cbegin(), program.cend(),
+                    [](QChar c) { return c == QChar::ReplacementCharacter || c.category() == QChar::Other_Control; }))
         return {Result::Failed, path,
                 QStringLiteral("Der Programmpfad ist kein gültiges UTF-8 oder enthält Steuerzeichen")};
     if (const std::optional<QString> failure = MakePath::create(QFileInfo(path).path()))

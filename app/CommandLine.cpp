@@ -17,8 +17,8 @@ CommandLine::Request reject(const QString &reason)
 {
     CommandLine::Request request;
     request.action = CommandLine::Action::Reject;
-    request.text = programName() + QStringLiteral(": ") + reason
-                   + QStringLiteral(" (Hilfe: %1 --help)").arg(programName());
+    request.text =
+            programName() + QStringLiteral(": ") + reason + QStringLiteral(" (Hilfe: %1 --help)").arg(programName());
     return request;
 }
 
@@ -39,14 +39,11 @@ QString helpText(const QCommandLineParser &parser)
 QString autostartText(const Autostart::Outcome &outcome)
 {
     switch (outcome.result) {
-    case Autostart::Result::Enabled:
-        return QStringLiteral("Autostart eingeschaltet: %1").arg(outcome.entryPath);
+    case Autostart::Result::Enabled: return QStringLiteral("Autostart eingeschaltet: %1").arg(outcome.entryPath);
     case Autostart::Result::Disabled:
         return QStringLiteral("Autostart ausgeschaltet: %1 entfernt").arg(outcome.entryPath);
-    case Autostart::Result::WasNotEnabled:
-        return QStringLiteral("Autostart war nicht eingeschaltet");
-    case Autostart::Result::Failed:
-        break;
+    case Autostart::Result::WasNotEnabled: return QStringLiteral("Autostart war nicht eingeschaltet");
+    case Autostart::Result::Failed: break;
     }
     return QStringLiteral("%1: Autostart-Eintrag %2 nicht geändert: %3")
             .arg(programName(), outcome.entryPath, outcome.error);
@@ -54,8 +51,7 @@ QString autostartText(const Autostart::Outcome &outcome)
 
 void printLine(std::FILE *stream, const QString &text)
 {
-    const QByteArray bytes = (text.endsWith(QLatin1Char('\n')) ? text : text + QLatin1Char('\n'))
-                                     .toUtf8();
+    const QByteArray bytes = (text.endsWith(QLatin1Char('\n')) ? text : text + QLatin1Char('\n')).toUtf8();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
     std::fflush(stream);
 }
@@ -77,21 +73,18 @@ Request parse(const QStringList &arguments)
     QCommandLineParser parser;
     // "-platform xcb" as Qt itself reads it, not as -p -l -a …
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.setApplicationDescription(QStringLiteral(
-            "Steuert den Berichtsserver der lokalen Harlune-Buchhaltung aus dem Infobereich.\n"
-            "Ohne Optionen startet das Programm im Infobereich; läuft es schon, meldet\n"
-            "sich das laufende Programm."));
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
-                                  QStringLiteral("Diese Hilfe zeigen"));
+    parser.setApplicationDescription(
+            QStringLiteral("Steuert den Berichtsserver der lokalen Harlune-Buchhaltung aus dem Infobereich.\n"
+                           "Ohne Optionen startet das Programm im Infobereich; läuft es schon, meldet\n"
+                           "sich das laufende Programm."));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Diese Hilfe zeigen"));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
                                      QStringLiteral("Die Version zeigen"));
-    const QCommandLineOption autostart(
-            QStringLiteral("autostart"),
-            QStringLiteral("Bei der Anmeldung starten (on) oder nicht mehr (off)"),
-            QStringLiteral("on|off"));
-    const QCommandLineOption login(
-            Autostart::loginOption(),
-            QStringLiteral("Ohne Begrüßung starten, wie es der Autostart-Eintrag tut"));
+    const QCommandLineOption autostart(QStringLiteral("autostart"),
+                                       QStringLiteral("Bei der Anmeldung starten (on) oder nicht mehr (off)"),
+                                       QStringLiteral("on|off"));
+    const QCommandLineOption login(Autostart::loginOption(),
+                                   QStringLiteral("Ohne Begrüßung starten, wie es der Autostart-Eintrag tut"));
     parser.addOptions({help, version, autostart, login});
     // Qt's own options (qt6options(7)), which launchers, session managers
     // and users pass to every Qt program: the application object takes
@@ -104,22 +97,21 @@ Request parse(const QStringList &arguments)
             parser.addOption(qtOption);
         }
     };
-    addQtOptions({"platform", "platformpluginpath", "platformtheme", "plugin", "display", "geometry",
-                  "session", "style", "stylesheet", "qwindowgeometry", "qwindowicon", "qwindowtitle",
-                  "qmljsdebugger", "dialogs", "fontengine", "name", "visual"},
+    addQtOptions({"platform", "platformpluginpath", "platformtheme", "plugin", "display", "geometry", "session",
+                  "style", "stylesheet", "qwindowgeometry", "qwindowicon", "qwindowtitle", "qmljsdebugger", "dialogs",
+                  "fontengine", "name", "visual"},
                  true);
     addQtOptions({"reverse", "widgetcount", "nograb", "dograb", "sync"}, false);
 
     if (!parser.parse(arguments)) {
         if (!parser.unknownOptionNames().isEmpty())
-            return reject(QStringLiteral("unbekannte Option „%1“")
-                                  .arg(dashed(parser.unknownOptionNames().constFirst())));
+            return reject(
+                    QStringLiteral("unbekannte Option „%1“").arg(dashed(parser.unknownOptionNames().constFirst())));
         // The only other failure: a value-taking option came last, bare.
         return reject(QStringLiteral("„%1“ braucht einen Wert").arg(arguments.constLast()));
     }
     if (!parser.positionalArguments().isEmpty())
-        return reject(QStringLiteral("unerwartetes Argument „%1“")
-                              .arg(parser.positionalArguments().constFirst()));
+        return reject(QStringLiteral("unerwartetes Argument „%1“").arg(parser.positionalArguments().constFirst()));
 
     Request request;
     request.invokedAs = arguments.value(0);
@@ -132,8 +124,7 @@ Request parse(const QStringList &arguments)
     } else if (parser.isSet(autostart)) {
         const QString value = parser.value(autostart);
         if (value != QLatin1String("on") && value != QLatin1String("off"))
-            return reject(QStringLiteral("--autostart kennt nur „on“ und „off“, nicht „%1“")
-                                  .arg(value));
+            return reject(QStringLiteral("--autostart kennt nur „on“ und „off“, nicht „%1“").arg(value));
         request.action = Action::Autostart;
         request.autostartOn = value == QLatin1String("on");
     } else {
@@ -145,33 +136,27 @@ Request parse(const QStringList &arguments)
 int carryOut(const Request &request)
 {
     switch (request.action) {
-    case Action::RunTray:
-        return 0;
+    case Action::RunTray: return 0;
     case Action::ShowHelp:
-    case Action::ShowVersion:
-        printLine(stdout, request.text);
-        return 0;
-    case Action::Reject:
-        printLine(stderr, request.text);
-        return usageError;
-    case Action::Autostart:
-        break;
+    case Action::ShowVersion: printLine(stdout, request.text); return 0;
+    case Action::Reject: printLine(stderr, request.text); return usageError;
+    case Action::Autostart: break;
     }
     if (!StartAtLogin::isSupported()) {
         // macOS keeps the list itself, and the user's entry there survives a
         // move of the bundle, where a file of ours would point nowhere.
-        printLine(stderr, QStringLiteral("%1: Den Start bei der Anmeldung richtet unter macOS das "
-                                         "System ein: Systemeinstellungen → Allgemein → "
-                                         "Anmeldeobjekte (bis macOS 12: Benutzer:innen & "
-                                         "Gruppen → Anmeldeobjekte), dort „%2“ hinzufügen")
-                                  .arg(programName(), QString::fromUtf8(AppIdentity::nameDe)));
+        printLine(stderr,
+                  QStringLiteral("%1: Den Start bei der Anmeldung richtet unter macOS das "
+                                 "System ein: Systemeinstellungen → Allgemein → "
+                                 "Anmeldeobjekte (bis macOS 12: Benutzer:innen & "
+                                 "Gruppen → Anmeldeobjekte), dort „%2“ hinzufügen")
+                          .arg(programName(), QString::fromUtf8(AppIdentity::nameDe)));
         return 1;
     }
     const QString configHome = Autostart::defaultConfigHome();
-    const Autostart::Outcome outcome =
-            request.autostartOn
-                    ? Autostart::enable(configHome, Autostart::installedProgram(request.invokedAs))
-                    : Autostart::disable(configHome);
+    const Autostart::Outcome outcome = request.autostartOn
+            ? Autostart::enable(configHome, Autostart::installedProgram(request.invokedAs))
+            : Autostart::disable(configHome);
     const bool failed = outcome.result == Autostart::Result::Failed;
     printLine(failed ? stderr : stdout, autostartText(outcome));
     return failed ? 1 : 0;

@@ -43,9 +43,9 @@ QString actionText(const QString &title);
 // What the shell does once a server command has reported back.
 struct Outcome
 {
-    bool updateMenu = false;     // refresh the status lines first
-    bool openDashboard = false;  // then open the dashboard in the browser
-    QString alertTitle;          // then show the result alert
+    bool updateMenu = false;    // refresh the status lines first
+    bool openDashboard = false; // then open the dashboard in the browser
+    QString alertTitle;         // then show the result alert
 };
 
 // Only StartServer, StopServer, RestartServer and Regenerate report back.

@@ -58,15 +58,16 @@ QString welcomeText()
     // symbol rather than the word, and where it sits depends on the desktop.
     const bool dock = TrayMenu::isMenuBarWithDock();
     return QStringList{
-        QStringLiteral("Die App hat kein Hauptfenster – steuern Sie alles über:"),
-        QString(),
-        dock ? QStringLiteral("• Menüleiste oben rechts: „Harlune“ anklicken")
-             : QStringLiteral("• Symbol „Harlune“ im Infobereich der Kontrollleiste anklicken"),
-        dock ? QStringLiteral("• Oder Dock-Symbol erneut anklicken")
-             : QStringLiteral("• Oder Harlune erneut starten: Dieser Hinweis erscheint dann wieder"),
-        QString(),
-        QStringLiteral("Dann: „Server starten“ → Browser öffnet http://127.0.0.1:8765/"),
-    }.join(QLatin1Char('\n'));
+            QStringLiteral("Die App hat kein Hauptfenster – steuern Sie alles über:"),
+            QString(),
+            dock ? QStringLiteral("• Menüleiste oben rechts: „Harlune“ anklicken")
+                 : QStringLiteral("• Symbol „Harlune“ im Infobereich der Kontrollleiste anklicken"),
+            dock ? QStringLiteral("• Oder Dock-Symbol erneut anklicken")
+                 : QStringLiteral("• Oder Harlune erneut starten: Dieser Hinweis erscheint dann wieder"),
+            QString(),
+            QStringLiteral("Dann: „Server starten“ → Browser öffnet http://127.0.0.1:8765/"),
+    }
+            .join(QLatin1Char('\n'));
 }
 
 QString okButton() { return QStringLiteral("OK"); }
@@ -76,14 +77,14 @@ QString trayMissingTitle() { return QStringLiteral("Kein Infobereich gefunden");
 QString trayMissingText(const QString &currentDesktop)
 {
     QStringList lines{
-        QStringLiteral("Die Arbeitsfläche bietet keinen Infobereich (System-Tray bzw. "
-                       "Statusbereich der Kontrollleiste) an. Das Symbol „Harlune“ mit "
-                       "seinem Menü kann deshalb nicht erscheinen."),
-        QString(),
-        QStringLiteral("Harlune läuft weiter: Das Symbol erscheint von selbst, sobald eine "
-                       "Kontrollleiste mit Infobereich startet. Ein erneuter Start von "
-                       "Harlune zeigt diesen Hinweis wieder an; mit „Beenden“ schließen "
-                       "Sie das Programm."),
+            QStringLiteral("Die Arbeitsfläche bietet keinen Infobereich (System-Tray bzw. "
+                           "Statusbereich der Kontrollleiste) an. Das Symbol „Harlune“ mit "
+                           "seinem Menü kann deshalb nicht erscheinen."),
+            QString(),
+            QStringLiteral("Harlune läuft weiter: Das Symbol erscheint von selbst, sobald eine "
+                           "Kontrollleiste mit Infobereich startet. Ein erneuter Start von "
+                           "Harlune zeigt diesen Hinweis wieder an; mit „Beenden“ schließen "
+                           "Sie das Programm."),
     };
     // GNOME Shell has no tray of its own; without this extension it is the
     // usual reason, and installing it is all the user has to do.
@@ -99,17 +100,17 @@ QString trayMissingText(const QString &currentDesktop)
 
 QString unexpectedStopTitle() { return QStringLiteral("Server unerwartet beendet"); }
 
-QString unexpectedStopText(std::optional<qint32> pid, const std::optional<QDateTime> &since,
-                           const QString &lastError, bool clickOpensLogs)
+QString unexpectedStopText(std::optional<qint32> pid, const std::optional<QDateTime> &since, const QString &lastError,
+                           bool clickOpensLogs)
 {
     QStringList lines{pid ? QStringLiteral("Der Berichtsserver (PID %1) läuft nicht mehr.").arg(*pid)
                           : QStringLiteral("Der Berichtsserver läuft nicht mehr.")};
     if (since) {
         const QDateTime local = since->toLocalTime();
         lines << (local.date() == QDate::currentDate()
-                      ? QStringLiteral("Er lief seit %1 Uhr.").arg(local.toString(QStringLiteral("HH:mm")))
-                      : QStringLiteral("Er lief seit %1 Uhr.")
-                                .arg(local.toString(QStringLiteral("dd.MM.yyyy, HH:mm"))));
+                          ? QStringLiteral("Er lief seit %1 Uhr.").arg(local.toString(QStringLiteral("HH:mm")))
+                          : QStringLiteral("Er lief seit %1 Uhr.")
+                                    .arg(local.toString(QStringLiteral("dd.MM.yyyy, HH:mm"))));
     }
     lines << (lastError.isEmpty() ? QStringLiteral("Sein Log nennt keinen Fehler.")
                                   : QStringLiteral("Letzter Fehler im Log: ") + lastError);
@@ -123,10 +124,11 @@ QString quitLeavesServerTitle() { return QStringLiteral("Server läuft weiter");
 QString quitLeavesServerText(const QString &stopMessage, int seconds)
 {
     const QString cause = stopMessage.isEmpty()
-        ? QStringLiteral("Der Server ließ sich nicht innerhalb von %1 Sekunden stoppen.").arg(seconds)
-        : stopMessage;
-    return cause + QStringLiteral("\n\nHarlune wird jetzt beendet; der Server läuft möglicherweise weiter. "
-                                  "Starten Sie Harlune erneut, um ihn zu sehen und zu stoppen.");
+            ? QStringLiteral("Der Server ließ sich nicht innerhalb von %1 Sekunden stoppen.").arg(seconds)
+            : stopMessage;
+    return cause
+            + QStringLiteral("\n\nHarlune wird jetzt beendet; der Server läuft möglicherweise weiter. "
+                             "Starten Sie Harlune erneut, um ihn zu sehen und zu stoppen.");
 }
 
 QString startedTitle() { return QStringLiteral("Server gestartet"); }

@@ -12,23 +12,23 @@
 namespace ShellTexts {
 
 // The tray item.
-QString buttonTitle();          // " Harlune"
-QString itemTitle();            // the item's name for the tray: "Harlune" but on macOS
-QString accessibleName();       // "Harlune"
+QString buttonTitle();    // " Harlune"
+QString itemTitle();      // the item's name for the tray: "Harlune" but on macOS
+QString accessibleName(); // "Harlune"
 // "Harlune – " and the words the status line has for the server's state.
 QString toolTip(const QString &stateWords);
-QString displayName();          // the program as window titles name it
+QString displayName(); // the program as window titles name it
 
 // The two information lines at the top of the menu.
-QString statusLineInitial();    // "Status…"
+QString statusLineInitial(); // "Status…"
 QString statusLine(bool running, const QString &dashboardAddress);
-QString runningWords();         // "Server läuft", where the address is not shown
-QString stoppedLine();          // "Server gestoppt"
+QString runningWords(); // "Server läuft", where the address is not shown
+QString stoppedLine();  // "Server gestoppt"
 // While a command of ours starts, stops or restarts the server.
-QString startingLine();         // "Server wird gestartet …"
-QString stoppingLine();         // "Server wird gestoppt …"
-QString restartingLine();       // "Server wird neu gestartet …"
-QString apiLineInitial();       // "API: —"
+QString startingLine();   // "Server wird gestartet …"
+QString stoppingLine();   // "Server wird gestoppt …"
+QString restartingLine(); // "Server wird neu gestartet …"
+QString apiLineInitial(); // "API: —"
 QString apiLineOffline();
 QString apiLineOnline();
 QString apiLineNoAnswer();
@@ -58,8 +58,8 @@ QString trayMissingText(const QString &currentDesktop);
 QString unexpectedStopTitle();
 // Which server (PID) ended, since when it ran, the last error it wrote, and
 // that a click opens the logs folder where the click reaches us.
-QString unexpectedStopText(std::optional<qint32> pid, const std::optional<QDateTime> &since,
-                           const QString &lastError, bool clickOpensLogs);
+QString unexpectedStopText(std::optional<qint32> pid, const std::optional<QDateTime> &since, const QString &lastError,
+                           bool clickOpensLogs);
 
 // Said when "Beenden" ends the program while its server may still run: what
 // the stop reported, or that it did not report within `seconds`.

@@ -33,7 +33,8 @@ constexpr qsizetype lineLimit = 64;
 } // namespace
 
 SingleInstance::SingleInstance(QString socketPath, QObject *parent)
-    : QObject(parent), m_socketPath(std::move(socketPath))
+    : QObject(parent)
+    , m_socketPath(std::move(socketPath))
 {
 }
 
@@ -66,9 +67,10 @@ bool SingleInstance::privateFolder(const QString &folder, bool create)
     const QByteArray path = QFile::encodeName(folder);
     if (create)
         ::mkdir(path.constData(), S_IRWXU); // an existing one is checked below
-    struct stat status {};
-    return ::lstat(path.constData(), &status) == 0 && S_ISDIR(status.st_mode)
-           && status.st_uid == ::geteuid() && (status.st_mode & (S_IRWXG | S_IRWXO)) == 0;
+    struct stat status
+    { };
+    return ::lstat(path.constData(), &status) == 0 && S_ISDIR(status.st_mode) && status.st_uid == ::geteuid()
+            && (status.st_mode & (S_IRWXG | S_IRWXO)) == 0;
 }
 
 bool SingleInstance::claim()
@@ -157,8 +159,7 @@ void SingleInstance::acceptConnections()
             // Queued: the reopen shows a modal alert, and the socket must be
             // left alone before its own event loop runs.
             if (reopen)
-                QMetaObject::invokeMethod(this, &SingleInstance::reopenRequested,
-                                          Qt::QueuedConnection);
+                QMetaObject::invokeMethod(this, &SingleInstance::reopenRequested, Qt::QueuedConnection);
         };
         connect(client, &QLocalSocket::readyRead, this, readMessage);
         readMessage();

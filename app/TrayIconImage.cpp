@@ -26,8 +26,8 @@ QIcon informationIcon(const QIcon &styleIcon, int deviceSize)
     const QList<QSize> sizes = styleIcon.availableSizes();
     const bool sharp = !styleIcon.isNull()
             && (sizes.isEmpty() || std::any_of(sizes.cbegin(), sizes.cend(), [deviceSize](QSize size) {
-                   return size.width() >= deviceSize;
-               }));
+                    return size.width() >= deviceSize;
+                }));
     return sharp ? styleIcon : QIcon(QStringLiteral(":/icons/information.svg"));
 }
 

@@ -17,8 +17,8 @@ int main(int argc, char *argv[])
 {
     // Options come first, before there is a display to connect to, so that
     // they work without one and a rejected command line starts nothing.
-    const CommandLine::Request request = CommandLine::parse(
-        LaunchArguments::withoutSystemArguments(CommandLine::arguments(argc, argv)));
+    const CommandLine::Request request =
+            CommandLine::parse(LaunchArguments::withoutSystemArguments(CommandLine::arguments(argc, argv)));
     if (request.action != CommandLine::Action::RunTray)
         return CommandLine::carryOut(request);
 
@@ -32,8 +32,7 @@ int main(int argc, char *argv[])
     // Lets the desktop match our windows and tray item to the desktop entry.
     QGuiApplication::setDesktopFileName(QString::fromUtf8(AppIdentity::applicationId));
     // The alerts' window icon, for the window list and the title bar.
-    QApplication::setWindowIcon(
-            TrayIconImage::programIcon(QGuiApplication::palette().color(QPalette::WindowText)));
+    QApplication::setWindowIcon(TrayIconImage::programIcon(QGuiApplication::palette().color(QPalette::WindowText)));
 
     // Starting the program again counts as a reopen of the running one.
     SingleInstance instance;
@@ -51,10 +50,8 @@ int main(int argc, char *argv[])
     QObject::connect(&instance, &SingleInstance::reopenRequested, &delegate, reopen);
     // macOS: a click on the Dock icon of the running program.
     QTimer::singleShot(0, &delegate, [reopen] { ReopenEvents::install(reopen); });
-    QObject::connect(&delegate, &AppDelegate::terminationRequested, &application,
-                     [] { QCoreApplication::exit(0); });
-    QObject::connect(&application, &QCoreApplication::aboutToQuit, &delegate,
-                     &AppDelegate::applicationWillTerminate);
+    QObject::connect(&delegate, &AppDelegate::terminationRequested, &application, [] { QCoreApplication::exit(0); });
+    QObject::connect(&application, &QCoreApplication::aboutToQuit, &delegate, &AppDelegate::applicationWillTerminate);
     QTimer::singleShot(0, &delegate, &AppDelegate::applicationDidFinishLaunching);
 
     return QApplication::exec();

@@ -28,8 +28,7 @@ Figures summarise(std::vector<double> samples)
 {
     std::sort(samples.begin(), samples.end());
     const size_t middle = samples.size() / 2;
-    const double median = samples.size() % 2 ? samples[middle]
-                                             : (samples[middle - 1] + samples[middle]) / 2;
+    const double median = samples.size() % 2 ? samples[middle] : (samples[middle - 1] + samples[middle]) / 2;
     return {median, samples.front(), samples.back()};
 }
 
@@ -38,14 +37,14 @@ bool linkBundle(const QString &bundleDir, const QString &project)
 {
     const QString packaged = bundleDir + QLatin1Char('/') + ProjectLayout::packagedProjectPath();
     return QDir().mkpath(QFileInfo(packaged).path())
-           && ::symlink(QFile::encodeName(project).constData(), QFile::encodeName(packaged).constData()) == 0;
+            && ::symlink(QFile::encodeName(project).constData(), QFile::encodeName(packaged).constData()) == 0;
 }
 
 qint64 sizeOfTree(const QString &folder, int *files)
 {
     qint64 bytes = 0;
-    const QFileInfoList entries = QDir(folder).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System
-                                                             | QDir::NoDotAndDotDot);
+    const QFileInfoList entries =
+            QDir(folder).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     for (const QFileInfo &entry : entries) {
         if (entry.isDir() && !entry.isSymLink()) {
             bytes += sizeOfTree(entry.filePath(), files);
@@ -94,8 +93,8 @@ int main(int argc, char *argv[])
         }
     }
     const Figures first = summarise(firstRun);
-    out << "first-run provisioning over " << runs << " runs: median " << first.median << " ms, min "
-        << first.min << " ms, max " << first.max << " ms\n";
+    out << "first-run provisioning over " << runs << " runs: median " << first.median << " ms, min " << first.min
+        << " ms, max " << first.max << " ms\n";
 
     // A look-up writes nothing: it only tests for the packaged project.
     const int resolutions = 10000;
@@ -103,7 +102,6 @@ int main(int argc, char *argv[])
     timer.start();
     for (int i = 0; i < resolutions; ++i)
         ProjectPaths::buchhaltungRoot(context);
-    out << "resolution: " << timer.nsecsElapsed() / 1e3 / resolutions << " µs per call ("
-        << resolutions << " calls)\n";
+    out << "resolution: " << timer.nsecsElapsed() / 1e3 / resolutions << " µs per call (" << resolutions << " calls)\n";
     return 0;
 }

@@ -69,8 +69,8 @@ quint16 freePort()
 void report(const char *what, const std::vector<double> &samples)
 {
     std::printf("%-58s median %10.4f ms  (min %.4f, max %.4f, %zu runs)\n", what, median(samples),
-                *std::min_element(samples.begin(), samples.end()),
-                *std::max_element(samples.begin(), samples.end()), samples.size());
+                *std::min_element(samples.begin(), samples.end()), *std::max_element(samples.begin(), samples.end()),
+                samples.size());
 }
 
 double processCpuMs()
@@ -144,9 +144,11 @@ int main(int argc, char **argv)
     config.port = freePortNow;
     ServerManager status(config);
     report("refreshStatus per update, recorded process, nothing listening",
-           timeEach(2000, [&] { status.setServerPID(qint32(getpid())); }, [&] { status.refreshStatus(); }));
+           timeEach(
+                   2000, [&] { status.setServerPID(qint32(getpid())); }, [&] { status.refreshStatus(); }));
     report("refreshStatus per update, nothing listening",
-           timeEach(2000, [&] { status.setServerPID(std::nullopt); }, [&] { status.refreshStatus(); }));
+           timeEach(
+                   2000, [&] { status.setServerPID(std::nullopt); }, [&] { status.refreshStatus(); }));
     // Two listeners of this process: asking about the other one in between
     // makes the probe look for the holder afresh.
     QTcpServer listener, other;
@@ -157,18 +159,28 @@ int main(int argc, char **argv)
     config.port = other.serverPort();
     ServerManager elsewhere(config);
     report("refreshStatus per update, live recorded server listening",
-           timeEach(2000, [&] { held.setServerPID(qint32(getpid())); }, [&] { held.refreshStatus(); }));
+           timeEach(
+                   2000, [&] { held.setServerPID(qint32(getpid())); }, [&] { held.refreshStatus(); }));
     report("refreshStatus, a new listener to adopt (process scan)",
-           timeEach(200, [&] { held.setServerPID(std::nullopt); elsewhere.isRunning(); }, [&] { held.refreshStatus(); }));
+           timeEach(
+                   200,
+                   [&] {
+                       held.setServerPID(std::nullopt);
+                       elsewhere.isRunning();
+                   },
+                   [&] { held.refreshStatus(); }));
     config.port = freePortNow;
     config.procFolder = QStringLiteral("/nonexistent");
     ServerManager lsofAlone(config);
     report("refreshStatus, nothing listening, lsof alone",
-           timeEach(50, [] {}, [&] { lsofAlone.refreshStatus(); }));
+           timeEach(
+                   50, [] {}, [&] { lsofAlone.refreshStatus(); }));
     report("the listener 127.0.0.1 reaches, from netlink (sock_diag)",
-           timeEach(2000, [] {}, [&] { KernelSockets::loopbackListener(freePortNow); }));
+           timeEach(
+                   2000, [] {}, [&] { KernelSockets::loopbackListener(freePortNow); }));
     report("listeners from /proc/net/tcp and tcp6",
-           timeEach(200, [] {}, [&] { KernelSockets::listeningInodes(QByteArrayLiteral("/proc"), freePortNow); }));
+           timeEach(
+                   200, [] {}, [&] { KernelSockets::listeningInodes(QByteArrayLiteral("/proc"), freePortNow); }));
 
     // A copy of the shipped project on a free port, which the start hands
     // on to the server it launches.

@@ -19,14 +19,12 @@ namespace FileEntries {
 
 namespace {
 
-QByteArray native(const QString &path)
-{
-    return QFile::encodeName(path);
-}
+QByteArray native(const QString &path) { return QFile::encodeName(path); }
 
 std::optional<struct stat> entryStatus(const QString &path)
 {
-    struct stat status {};
+    struct stat status
+    { };
     if (::lstat(native(path).constData(), &status) != 0)
         return std::nullopt;
     return status;
@@ -52,7 +50,10 @@ std::optional<QByteArray> linkTarget(const QString &path)
 // Closes the descriptor when it goes out of scope.
 struct FileDescriptor
 {
-    explicit FileDescriptor(int descriptor) : fd(descriptor) {}
+    explicit FileDescriptor(int descriptor)
+        : fd(descriptor)
+    {
+    }
     ~FileDescriptor()
     {
         if (fd >= 0)
@@ -90,7 +91,7 @@ bool copyLink(const QString &source, const QString &destination)
     if (!target)
         return failed("Cannot read the link", source);
     return ::symlink(target->constData(), native(destination).constData()) == 0
-           || failed("Cannot create the link", destination);
+            || failed("Cannot create the link", destination);
 }
 
 bool copyDirectory(const QString &source, const QString &destination, mode_t mode)
@@ -107,20 +108,16 @@ bool copyDirectory(const QString &source, const QString &destination, mode_t mod
             return false;
     }
     return ::chmod(native(destination).constData(), mode & 07777) == 0
-           || failed("Cannot set the permissions of", destination);
+            || failed("Cannot set the permissions of", destination);
 }
 
 } // namespace
 
-bool exists(const QString &path)
-{
-    return entryStatus(path).has_value();
-}
+bool exists(const QString &path) { return entryStatus(path).has_value(); }
 
 std::optional<QStringList> list(const QString &directory)
 {
-    const std::unique_ptr<DIR, int (*)(DIR *)> handle(::opendir(native(directory).constData()),
-                                                      &::closedir);
+    const std::unique_ptr<DIR, int (*)(DIR *)> handle(::opendir(native(directory).constData()), &::closedir);
     if (!handle)
         return std::nullopt;
     QStringList names;
@@ -141,8 +138,7 @@ std::optional<QStringList> list(const QString &directory)
 bool isSpecial(const QString &path)
 {
     const std::optional<struct stat> status = entryStatus(path);
-    return status && !S_ISREG(status->st_mode) && !S_ISDIR(status->st_mode)
-           && !S_ISLNK(status->st_mode);
+    return status && !S_ISREG(status->st_mode) && !S_ISDIR(status->st_mode) && !S_ISLNK(status->st_mode);
 }
 
 bool copy(const QString &source, const QString &destination)
@@ -183,11 +179,10 @@ bool remove(const QString &path)
 
 std::optional<QByteArray> regularFileContent(const QString &path, qint64 maxSize)
 {
-    const FileDescriptor file(::open(native(path).constData(),
-                                     O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    struct stat status {};
-    if (!file.valid() || ::fstat(file.fd, &status) != 0 || !S_ISREG(status.st_mode)
-        || status.st_size > maxSize)
+    const FileDescriptor file(::open(native(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat status
+    { };
+    if (!file.valid() || ::fstat(file.fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size > maxSize)
         return std::nullopt;
     QByteArray content;
     char buffer[64 * 1024];
@@ -203,17 +198,15 @@ std::optional<QByteArray> regularFileContent(const QString &path, qint64 maxSize
     }
 }
 
-bool replaceAtomically(const QString &staging, const QString &destination,
-                       const QByteArray &content, uint mode)
+bool replaceAtomically(const QString &staging, const QString &destination, const QByteArray &content, uint mode)
 {
     if (::mkdir(native(staging).constData(), S_IRWXU) != 0 && errno != EEXIST)
         return false;
     const QString staged = staging + QLatin1Char('/') + QFileInfo(destination).fileName();
     FileEntries::remove(staged);
     {
-        const FileDescriptor file(::open(native(staged).constData(),
-                                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                                         mode & 07777));
+        const FileDescriptor file(
+                ::open(native(staged).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode & 07777));
         if (!file.valid() || !writeAll(file.fd, content) || ::fchmod(file.fd, mode & 07777) != 0
             || ::fsync(file.fd) != 0) {
             FileEntries::remove(staged);
@@ -225,8 +218,8 @@ bool replaceAtomically(const QString &staging, const QString &destination,
         return false;
     }
     // The rename itself lasts only once the folder's entry is on the disk.
-    const FileDescriptor folder(::open(native(QFileInfo(destination).path()).constData(),
-                                       O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const FileDescriptor folder(
+            ::open(native(QFileInfo(destination).path()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     return folder.valid() && ::fsync(folder.fd) == 0;
 }
 

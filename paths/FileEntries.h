@@ -43,7 +43,6 @@ std::optional<QByteArray> regularFileContent(const QString &path, qint64 maxSize
 // a new file in the staging folder (same file system), flushed to the disk,
 // then renamed over destination, and the folder flushed too. Whatever is at
 // destination is replaced as an entry, never written through.
-bool replaceAtomically(const QString &staging, const QString &destination,
-                       const QByteArray &content, uint mode);
+bool replaceAtomically(const QString &staging, const QString &destination, const QByteArray &content, uint mode);
 
 } // namespace FileEntries

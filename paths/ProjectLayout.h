@@ -41,10 +41,7 @@ inline QString upgradeLock() { return QStringLiteral(".harlune-projekt.lock"); }
 inline QString newVersionSuffix() { return QStringLiteral(".neu"); }
 // Top-level files of the packaged project that belong to the user once
 // copied: the journal and the account kinds. Never replaced by an upgrade.
-inline QStringList userDataFiles()
-{
-    return {QStringLiteral("buchungen.csv"), QStringLiteral("konten.csv")};
-}
+inline QStringList userDataFiles() { return {QStringLiteral("buchungen.csv"), QStringLiteral("konten.csv")}; }
 
 // Environment variables the program reads.
 inline const char *projectOverrideVariable() { return "HARLUNE_PROJECT"; }

@@ -39,15 +39,9 @@ bool overridden(const ProjectPaths::Context &context)
 
 } // namespace
 
-QString ProjectPaths::buchhaltungRoot()
-{
-    return buchhaltungRoot(processContext());
-}
+QString ProjectPaths::buchhaltungRoot() { return buchhaltungRoot(processContext()); }
 
-QString ProjectPaths::provision()
-{
-    return provision(processContext());
-}
+QString ProjectPaths::provision() { return provision(processContext()); }
 
 QString ProjectPaths::provision(const Context &context)
 {
@@ -61,9 +55,8 @@ QString ProjectPaths::buchhaltungRoot(const Context &context)
     if (overridden(context)) {
         // Taken as given: neither trimmed, nor tilde-expanded, nor tested.
         const QString &value = *context.overrideRoot;
-        return withoutTrailingSeparator(QDir::isAbsolutePath(value)
-                                            ? value
-                                            : QDir(context.currentDir).absoluteFilePath(value));
+        return withoutTrailingSeparator(QDir::isAbsolutePath(value) ? value
+                                                                    : QDir(context.currentDir).absoluteFilePath(value));
     }
     if (bundledResourceRoot(context))
         return withoutTrailingSeparator(context.appSupport);
@@ -85,8 +78,7 @@ ProjectUpgrade::Outcome ProjectPaths::upgradePackagedProject(const Context &cont
         return {};
     // A first start provisions here; the upgrade then only writes its record.
     Provisioning::syncBundledToAppSupport(*packaged, context.appSupport);
-    if (!QFileInfo::exists(context.appSupport + QLatin1Char('/')
-                           + ProjectLayout::provisioningMarker()))
+    if (!QFileInfo::exists(context.appSupport + QLatin1Char('/') + ProjectLayout::provisioningMarker()))
         return {};
     return ProjectUpgrade::upgrade(*packaged, withoutTrailingSeparator(context.appSupport), earlier);
 }
@@ -124,8 +116,7 @@ std::optional<QString> ProjectPaths::developmentProjectRoot(const Context &conte
 
 QString ProjectPaths::appSupport()
 {
-    static const QString folder =
-            UserFolders::dataHome() + QLatin1Char('/') + ProjectLayout::appSupportFolderName();
+    static const QString folder = UserFolders::dataHome() + QLatin1Char('/') + ProjectLayout::appSupportFolderName();
     return folder;
 }
 

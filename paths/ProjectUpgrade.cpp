@@ -5,12 +5,12 @@
 #include "paths/ProjectLayout.h"
 
 #include <QCryptographicHash>
+#include <QDeadlineTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMap>
-#include <QDeadlineTimer>
-#include <QFileInfo>
 #include <QMutex>
 #include <QThread>
 #include <QVersionNumber>
@@ -18,8 +18,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <optional>
 #include <fcntl.h>
+#include <optional>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -59,10 +59,7 @@ struct Record
 // goes under the next of these names that is free or ours.
 constexpr int besideNames = 9;
 
-QString childPath(const QString &directory, const QString &name)
-{
-    return directory + QLatin1Char('/') + name;
-}
+QString childPath(const QString &directory, const QString &name) { return directory + QLatin1Char('/') + name; }
 
 QByteArray checksum(const QByteArray &content)
 {
@@ -71,11 +68,9 @@ QByteArray checksum(const QByteArray &content)
 
 bool isProgramFileName(const QString &name)
 {
-    return !ProjectLayout::userDataFiles().contains(name)
-           && !ProjectLayout::provisioningSkipList().contains(name)
-           && name != ProjectLayout::provisioningMarker()
-           && name != ProjectLayout::provisioningStaging() && name != ProjectLayout::upgradeRecord()
-           && name != ProjectLayout::upgradeLock();
+    return !ProjectLayout::userDataFiles().contains(name) && !ProjectLayout::provisioningSkipList().contains(name)
+            && name != ProjectLayout::provisioningMarker() && name != ProjectLayout::provisioningStaging()
+            && name != ProjectLayout::upgradeRecord() && name != ProjectLayout::upgradeLock();
 }
 
 // The program's own files of the packaged project, by name; nothing if the
@@ -89,7 +84,8 @@ std::optional<QMap<QString, PackagedFile>> packagedFiles(const QString &source)
     for (const QString &name : *names) {
         const QString path = childPath(source, name);
         // A link in the package is followed: it stands for a file we ship.
-        struct stat status {};
+        struct stat status
+        { };
         if (!isProgramFileName(name) || ::stat(QFile::encodeName(path).constData(), &status) != 0
             || !S_ISREG(status.st_mode))
             continue;
@@ -119,9 +115,11 @@ std::optional<Record> readRecord(const QString &path)
     const QJsonObject json = QJsonDocument::fromJson(*text).object();
     if (json.value(QLatin1String("fingerprint")).toString().isEmpty())
         return std::nullopt; // unreadable: judged as if there were none
-    Record record{json.value(QLatin1String("fingerprint")).toString().toLatin1(), {},
+    Record record{json.value(QLatin1String("fingerprint")).toString().toLatin1(),
+                  {},
                   json.value(QLatin1String("programVersion")).toString(),
-                  json.value(QLatin1String("declined")).toString().toLatin1(), json};
+                  json.value(QLatin1String("declined")).toString().toLatin1(),
+                  json};
     const QJsonObject files = json.value(QLatin1String("files")).toObject();
     for (auto file = files.begin(); file != files.end(); ++file)
         record.files.insert(file.key(), file.value().toString().toLatin1());
@@ -215,8 +213,7 @@ public:
             return place(path, packaged, m_outcome.added, name);
         }
         // A link, a folder or a huge file under the name is the user's doing.
-        const std::optional<QByteArray> current =
-                FileEntries::regularFileContent(path, maxProgramFileSize);
+        const std::optional<QByteArray> current = FileEntries::regularFileContent(path, maxProgramFileSize);
         const QByteArray currentChecksum = current ? checksum(*current) : QByteArray();
         if (current && currentChecksum == packaged.checksum)
             return; // new already, by an earlier run cut short or by the user
@@ -227,8 +224,6 @@ public:
         putBeside(name, path + ProjectLayout::newVersionSuffix(), packaged);
     }
 
-
-
     Outcome outcome() const { return m_outcome; }
     QString staging() const { return m_staging; }
 
@@ -236,8 +231,7 @@ private:
     // A version we once put there: the record's, or one of an earlier package.
     bool isOurs(const QString &name, const QByteArray &fileChecksum) const
     {
-        return (m_record && m_record->files.value(name) == fileChecksum)
-               || m_earlier.contains(name, fileChecksum);
+        return (m_record && m_record->files.value(name) == fileChecksum) || m_earlier.contains(name, fileChecksum);
     }
 
     // The package has not changed this file since the user's copy came from
@@ -248,31 +242,29 @@ private:
         if (m_record && m_record->files.contains(name))
             return m_record->files.value(name) == packagedChecksum;
         const QList<QByteArray> known = m_earlier.values(name);
-        return !known.isEmpty()
-               && std::all_of(known.cbegin(), known.cend(),
-                              [&](const QByteArray &earlier) { return earlier == packagedChecksum; });
+        return !known.isEmpty() && std::all_of(known.cbegin(), known.cend(), [&](const QByteArray &earlier) {
+            return earlier == packagedChecksum;
+        });
     }
 
-    void place(const QString &path, const PackagedFile &packaged, QStringList &done,
-               const QString &name)
+    void place(const QString &path, const PackagedFile &packaged, QStringList &done, const QString &name)
     {
         if (FileEntries::replaceAtomically(m_staging, path, packaged.content, packaged.mode)) {
             done << name;
             return;
         }
-        qCWarning(lcPaths, "%s not brought up to date: %s", qUtf8Printable(path),
-                  strerror(errno));
+        qCWarning(lcPaths, "%s not brought up to date: %s", qUtf8Printable(path), strerror(errno));
         m_outcome.failed << name;
     }
 
     void putBeside(const QString &name, const QString &besidePath, const PackagedFile &packaged)
     {
         for (int number = 1; number <= besideNames; ++number) {
-            const QString candidate = number == 1 ? besidePath : besidePath + QLatin1Char('.') + QString::number(number);
+            const QString candidate =
+                    number == 1 ? besidePath : besidePath + QLatin1Char('.') + QString::number(number);
             const Kept kept{name, QFileInfo(candidate).fileName()};
             if (FileEntries::exists(candidate)) {
-                const std::optional<QByteArray> beside =
-                        FileEntries::regularFileContent(candidate, maxProgramFileSize);
+                const std::optional<QByteArray> beside = FileEntries::regularFileContent(candidate, maxProgramFileSize);
                 const QByteArray besideChecksum = beside ? checksum(*beside) : QByteArray();
                 if (beside && besideChecksum == packaged.checksum) {
                     m_outcome.kept << kept;
@@ -350,8 +342,8 @@ Outcome upgrade(const QString &source, const QString &target, const Checksums &e
     if (record && (record->fingerprint == fingerprint || record->declined == fingerprint))
         return {};
     // Another entry under the record's name is not ours to replace.
-    const bool recordIsOurs = !FileEntries::exists(recordPath)
-                              || FileEntries::regularFileContent(recordPath, maxProgramFileSize);
+    const bool recordIsOurs =
+            !FileEntries::exists(recordPath) || FileEntries::regularFileContent(recordPath, maxProgramFileSize);
 
     // Files of a newer program are not replaced by older ones: the newer
     // program may be started again, and its files are the user's latest.
@@ -375,8 +367,7 @@ Outcome upgrade(const QString &source, const QString &target, const Checksums &e
 
     if (outcome.failed.isEmpty()
         && !(recordIsOurs
-             && FileEntries::replaceAtomically(run.staging(), recordPath,
-                                               recordText(fingerprint, *packaged), 0644))) {
+             && FileEntries::replaceAtomically(run.staging(), recordPath, recordText(fingerprint, *packaged), 0644))) {
         qCWarning(lcPaths, "cannot write %s", qUtf8Printable(recordPath));
         outcome.failed << ProjectLayout::upgradeRecord();
     }

@@ -70,7 +70,6 @@ Checksums parseChecksums(const QByteArray &text);
 
 // Upgrades target, a provisioned data folder, to the packaged project in
 // source. Touches nothing while the record matches the packaged project.
-Outcome upgrade(const QString &source, const QString &target, const Checksums &earlier,
-                int lockWait = lockWaitMs);
+Outcome upgrade(const QString &source, const QString &target, const Checksums &earlier, int lockWait = lockWaitMs);
 
 } // namespace ProjectUpgrade

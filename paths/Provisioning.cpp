@@ -26,22 +26,17 @@ namespace Provisioning {
 
 namespace {
 
-QString childPath(const QString &directory, const QString &name)
-{
-    return directory + QLatin1Char('/') + name;
-}
+QString childPath(const QString &directory, const QString &name) { return directory + QLatin1Char('/') + name; }
 
 bool isCopied(const QString &name)
 {
-    return !ProjectLayout::provisioningSkipList().contains(name)
-           && name != ProjectLayout::provisioningStaging()
-           && name != ProjectLayout::provisioningMarker();
+    return !ProjectLayout::provisioningSkipList().contains(name) && name != ProjectLayout::provisioningStaging()
+            && name != ProjectLayout::provisioningMarker();
 }
 
 // Brings one entry into target through the staging folder. True when the
 // entry is in place afterwards.
-bool copyThroughStaging(const QString &source, const QString &staging, const QString &target,
-                        const QString &name)
+bool copyThroughStaging(const QString &source, const QString &staging, const QString &target, const QString &name)
 {
     const QString staged = childPath(staging, name);
     const QString destination = childPath(target, name);
@@ -94,8 +89,8 @@ bool copyMissing(const QString &source, const QString &target)
 void writeMarker(const QString &markerPath)
 {
     QSaveFile marker(markerPath);
-    if (marker.open(QIODevice::WriteOnly) && marker.write(ProjectLayout::provisioningMarkerContent())
-                                                    == ProjectLayout::provisioningMarkerContent().size()
+    if (marker.open(QIODevice::WriteOnly)
+        && marker.write(ProjectLayout::provisioningMarkerContent()) == ProjectLayout::provisioningMarkerContent().size()
         && marker.commit())
         return;
     // The next resolution provisions again and copies what is still missing.

@@ -14,10 +14,7 @@ QString fromActionText(const QString &actionText)
     return text;
 }
 
-QString encoded(const QString &text)
-{
-    return QString(text).replace(QLatin1Char('_'), QStringLiteral("__"));
-}
+QString encoded(const QString &text) { return QString(text).replace(QLatin1Char('_'), QStringLiteral("__")); }
 
 QString forGnomeShell(const QString &text)
 {

@@ -1,7 +1,7 @@
 #include "platform/DesktopNotifier.h"
 
-DesktopNotifier::DesktopNotifier(const QString &appName, const QString &desktopEntry,
-                                 const QString &iconName, QObject *parent)
+DesktopNotifier::DesktopNotifier(const QString &appName, const QString &desktopEntry, const QString &iconName,
+                                 QObject *parent)
     : QObject(parent)
     , m_appName(appName)
     , m_desktopEntry(desktopEntry)

@@ -24,8 +24,8 @@ public:
     // clicks: only the former may promise what a click does.
     using Body = std::function<QString(bool clickable)>;
 
-    explicit DesktopNotifier(const QString &appName, const QString &desktopEntry,
-                             const QString &iconName, QObject *parent = nullptr);
+    explicit DesktopNotifier(const QString &appName, const QString &desktopEntry, const QString &iconName,
+                             QObject *parent = nullptr);
 
     // Shows (or replaces) the notice. Where the session has no notification
     // service, unavailable() follows instead with the text for a fallback
@@ -48,8 +48,7 @@ private slots:
 private:
     // Subscribes to the service's answers where the system has one.
     void listen();
-    void send(const QString &title, const Body &body, const QString &actionLabel,
-              const QStringList &capabilities);
+    void send(const QString &title, const Body &body, const QString &actionLabel, const QStringList &capabilities);
 
     const QString m_appName;
     const QString m_desktopEntry;

@@ -23,7 +23,8 @@ namespace {
 class CStrings
 {
 public:
-    explicit CStrings(const QList<QByteArray> &strings) : m_strings(strings)
+    explicit CStrings(const QList<QByteArray> &strings)
+        : m_strings(strings)
     {
         for (const QByteArray &string : m_strings)
             m_pointers.push_back(const_cast<char *>(string.constData()));
@@ -48,7 +49,10 @@ struct Descriptor
 {
     int fd = -1;
     Descriptor() = default;
-    explicit Descriptor(int f) : fd(f) {}
+    explicit Descriptor(int f)
+        : fd(f)
+    {
+    }
     Q_DISABLE_COPY_MOVE(Descriptor)
     ~Descriptor() { reset(); }
     void reset()
@@ -73,8 +77,7 @@ struct Pipe
     }
 };
 
-template<typename T>
-bool readWhole(int fd, T &value)
+template<typename T> bool readWhole(int fd, T &value)
 {
     ssize_t got = 0;
     do {
@@ -83,11 +86,9 @@ bool readWhole(int fd, T &value)
     return got == ssize_t(sizeof value);
 }
 
-template<typename T>
-void writeWhole(int fd, const T &value)
+template<typename T> void writeWhole(int fd, const T &value)
 {
-    while (::write(fd, &value, sizeof value) < 0 && errno == EINTR) {
-    }
+    while (::write(fd, &value, sizeof value) < 0 && errno == EINTR) { }
 }
 
 } // namespace
@@ -102,9 +103,10 @@ Started start(const QString &program, const QStringList &arguments, const QStrin
 
     const Descriptor input(::open("/dev/null", O_RDONLY | O_CLOEXEC));
     // Without waiting: a FIFO put in the file's place would block the open.
-    const Descriptor output(::open(QFile::encodeName(outputFile).constData(),
-                                   O_WRONLY | O_APPEND | O_NONBLOCK | O_CLOEXEC));
-    struct stat info {};
+    const Descriptor output(
+            ::open(QFile::encodeName(outputFile).constData(), O_WRONLY | O_APPEND | O_NONBLOCK | O_CLOEXEC));
+    struct stat info
+    { };
     if (input.fd < 0 || output.fd < 0)
         return {std::nullopt, 0, errno};
     if (::fstat(output.fd, &info) != 0 || !S_ISREG(info.st_mode))
@@ -144,8 +146,7 @@ Started start(const QString &program, const QStringList &arguments, const QStrin
         // Until we hold the program, it stays our child's child: even ended,
         // nobody reaps it, and its number is not given again.
         char ignored = 0;
-        while (::read(release.read.fd, &ignored, 1) < 0 && errno == EINTR) {
-        }
+        while (::read(release.read.fd, &ignored, 1) < 0 && errno == EINTR) { }
         ::_exit(0);
     }
     number.write.reset();
@@ -159,8 +160,7 @@ Started start(const QString &program, const QStringList &arguments, const QStrin
     if (told && said > 0)
         started.process = ProcessHandle::ofUnreaped(qint32(said));
     release.write.reset();
-    while (::waitpid(intermediate, nullptr, 0) < 0 && errno == EINTR) {
-    }
+    while (::waitpid(intermediate, nullptr, 0) < 0 && errno == EINTR) { }
     int error = 0;
     if (!told || said <= 0)
         started.error = told ? -said : EAGAIN;

@@ -8,7 +8,8 @@ namespace EntryTime {
 
 std::optional<qint64> modified(const QString &path)
 {
-    struct stat status {};
+    struct stat status
+    { };
     if (::lstat(QFile::encodeName(path).constData(), &status) != 0)
         return std::nullopt;
     return modifiedNanoseconds(status);

@@ -12,7 +12,8 @@ bool renameNoReplace(const QByteArray &from, const QByteArray &to)
         return *renamed;
     // A file system without an exclusive rename: check first, accepting the
     // small window between the check and the rename.
-    struct stat status {};
+    struct stat status
+    { };
     if (::lstat(to.constData(), &status) == 0) {
         errno = EEXIST;
         return false;

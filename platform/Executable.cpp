@@ -13,8 +13,7 @@ QString bundleDirFor(const QString &executable)
     // "…/X.app/Contents/MacOS": three names, the first a non-empty X.app.
     const QStringList names = folder.split(QLatin1Char('/'));
     const qsizetype count = names.size();
-    if (count >= 4 && names.at(count - 1) == QLatin1String("MacOS")
-        && names.at(count - 2) == QLatin1String("Contents")
+    if (count >= 4 && names.at(count - 1) == QLatin1String("MacOS") && names.at(count - 2) == QLatin1String("Contents")
         && names.at(count - 3).size() > 4 && names.at(count - 3).endsWith(QLatin1String(".app")))
         return names.mid(0, count - 2).join(QLatin1Char('/'));
     return folder;

@@ -1,5 +1,5 @@
-#include "platform/PortProbe.h"
 #include "platform/PlatformLog.h"
+#include "platform/PortProbe.h"
 #include "platform/StrictUtf8.h"
 
 #include <QDeadlineTimer>
@@ -37,8 +37,7 @@ PortStatus askLsof(const QString &lsofPath, qint64 port, int timeoutMs)
     lsof->setProgram(lsofPath);
     // -n -P: no name lookups, which could wait on the network.
     lsof->setArguments({QStringLiteral("-n"), QStringLiteral("-P"), QStringLiteral("-Fpn"),
-                        QStringLiteral("-iTCP:") + QString::number(port),
-                        QStringLiteral("-sTCP:LISTEN")});
+                        QStringLiteral("-iTCP:") + QString::number(port), QStringLiteral("-sTCP:LISTEN")});
     lsof->setStandardInputFile(QProcess::nullDevice());
     lsof->setStandardErrorFile(QProcess::nullDevice());
     const QDeadlineTimer deadline(timeoutMs);
@@ -51,8 +50,7 @@ PortStatus askLsof(const QString &lsofPath, qint64 port, int timeoutMs)
         }
         lsof->kill();
         if (!lsof->waitForFinished(killGraceMs)) {
-            qCWarning(lcPlatform, "Port %lld: lsof is stuck even after SIGKILL; not asked again in this run",
-                      port);
+            qCWarning(lcPlatform, "Port %lld: lsof is stuck even after SIGKILL; not asked again in this run", port);
             lsofStuck = true;
             (void)lsof.release();
         } else {
@@ -104,22 +102,20 @@ PortStatus parseLsof(const QByteArray &lsofOutput)
             if (!(process = processNumber(value)))
                 return PortStatus::unknown();
             break;
-        case u'f':
-            break;
+        case u'f': break;
         case u'n': {
             const qsizetype colon = value.lastIndexOf(u':');
             if (!process || colon < 0)
                 return PortStatus::unknown();
             const QStringView address = value.first(colon);
             std::optional<qint32> &slot = address == u"127.0.0.1" || address == u"[::ffff:127.0.0.1]" ? onLoopback
-                : address == u"*"                                                                  ? onEvery
-                                                                                                   : process;
+                    : address == u"*"                                                                 ? onEvery
+                                                                                                      : process;
             if (&slot != &process && (!slot || *process < *slot))
                 slot = process;
             break;
         }
-        default:
-            return PortStatus::unknown();
+        default: return PortStatus::unknown();
         }
     }
     if (const std::optional<qint32> holder = onLoopback ? onLoopback : onEvery)

@@ -19,7 +19,8 @@ QString reason(const QString &folder, int error)
 
 bool isFolder(const QByteArray &path)
 {
-    struct stat status {};
+    struct stat status
+    { };
     return ::stat(path.constData(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 

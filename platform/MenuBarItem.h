@@ -24,8 +24,7 @@ public:
     // in it (texts, enabled entries) shows in the open menu at once, since
     // the item shows the menu's own native counterpart, not a copy.
     // `accessibleName` is what VoiceOver says for the symbol.
-    MenuBarItem(QMenu *menu, const QString &title, const QString &accessibleName,
-                QObject *parent = nullptr);
+    MenuBarItem(QMenu *menu, const QString &title, const QString &accessibleName, QObject *parent = nullptr);
     // Takes the item out of the menu bar.
     ~MenuBarItem() override;
 

@@ -5,10 +5,10 @@ namespace PythonChoice {
 QList<Candidate> macCandidates()
 {
     return {
-        {QStringLiteral("/usr/bin/python3"), true},
-        {QStringLiteral("/opt/homebrew/bin/python3"), false},
-        {QStringLiteral("/usr/local/bin/python3"), false},
-        {QStringLiteral("/Library/Frameworks/Python.framework/Versions/Current/bin/python3"), false},
+            {QStringLiteral("/usr/bin/python3"), true},
+            {QStringLiteral("/opt/homebrew/bin/python3"), false},
+            {QStringLiteral("/usr/local/bin/python3"), false},
+            {QStringLiteral("/Library/Frameworks/Python.framework/Versions/Current/bin/python3"), false},
     };
 }
 

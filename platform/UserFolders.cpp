@@ -4,10 +4,7 @@
 
 namespace UserFolders {
 
-QString runtimeFolder()
-{
-    return xdgBase(qEnvironmentVariable("XDG_RUNTIME_DIR"), QString());
-}
+QString runtimeFolder() { return xdgBase(qEnvironmentVariable("XDG_RUNTIME_DIR"), QString()); }
 
 QString xdgBase(const QString &value, const QString &fallback)
 {

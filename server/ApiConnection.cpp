@@ -13,8 +13,8 @@
 ApiConnection::ApiConnection(QUrl address, int timeoutMs, int deadlineMs, QObject *parent)
     : QObject(parent)
     , m_address(std::move(address))
-    , m_request("GET " + m_address.path(QUrl::FullyEncoded).toLatin1() + " HTTP/1.1\r\nHost: "
-                + m_address.authority(QUrl::FullyEncoded).toLatin1() + "\r\n\r\n")
+    , m_request("GET " + m_address.path(QUrl::FullyEncoded).toLatin1()
+                + " HTTP/1.1\r\nHost: " + m_address.authority(QUrl::FullyEncoded).toLatin1() + "\r\n\r\n")
 {
     // Without it a server that accepts and never answers holds the request
     // for ever, and every poll joins it.
@@ -110,15 +110,9 @@ void ApiConnection::readAnswer()
         m_response.feed(socket->read(16 * 1024));
     }
     switch (m_response.state()) {
-    case ApiProbe::Response::State::Incomplete:
-        m_idle.start();
-        break;
-    case ApiProbe::Response::State::Complete:
-        finish(m_response.version(), m_response.reusable());
-        break;
-    case ApiProbe::Response::State::Broken:
-        finish(std::nullopt, false);
-        break;
+    case ApiProbe::Response::State::Incomplete: m_idle.start(); break;
+    case ApiProbe::Response::State::Complete: finish(m_response.version(), m_response.reusable()); break;
+    case ApiProbe::Response::State::Broken: finish(std::nullopt, false); break;
     }
 }
 

@@ -57,15 +57,9 @@ Response::State Response::feed(QByteArrayView bytes)
         const qsizetype before = m_pending.size();
         const Part part = m_part;
         switch (m_part) {
-        case Part::Head:
-            readHead();
-            break;
-        case Part::Body:
-            readBody();
-            break;
-        default:
-            readChunks();
-            break;
+        case Part::Head: readHead(); break;
+        case Part::Body: readBody(); break;
+        default: readChunks(); break;
         }
         if (m_state == State::Incomplete && m_pending.size() == before && m_part == part)
             break; // waits for more
@@ -118,7 +112,7 @@ Response::State Response::readHead()
         if (m_status == 0) {
             // "HTTP/1.1 200 OK": a version we speak, three digits, a reason or none.
             const bool shaped = line->size() >= 12 && line->startsWith("HTTP/1.") && line->at(8) == ' '
-                && (line->size() == 12 || line->at(12) == ' ');
+                    && (line->size() == 12 || line->at(12) == ' ');
             const std::optional<qint64> status = shaped ? number(line->mid(9, 3), 10) : std::nullopt;
             if (!status || *status < 100)
                 return fail();

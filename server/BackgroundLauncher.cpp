@@ -7,8 +7,8 @@
 #include "platform/PortProbe.h"
 #include "server/CommandRunner.h"
 #include "server/OutputText.h"
-#include "server/ServerLog.h"
 #include "server/ServerConstants.h"
+#include "server/ServerLog.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -16,10 +16,10 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <cstdio>
 
 namespace BackgroundLauncher {
 
@@ -35,7 +35,8 @@ bool prepareLog(const QString &root, const QString &logPath, bool &rotated)
     if (const std::optional<QString> failure = MakePath::create(root + QLatin1Char('/') + ProjectLayout::logsFolder()))
         qCWarning(lcServer, "Server log: no logs folder: %s", qUtf8Printable(*failure));
     const QByteArray path = QFile::encodeName(logPath);
-    struct stat info {};
+    struct stat info
+    { };
     rotated = true;
     if (::stat(path.constData(), &info) == 0 && S_ISREG(info.st_mode)
         && info.st_size > ServerConstants::serverLogLimit) {
@@ -72,9 +73,8 @@ OutputText::Excerpt logTail(const QString &logPath, qint64 offset)
 
 } // namespace
 
-Launch startBackground(const QStringList &command, const QString &root,
-                       const QProcessEnvironment &environment, const PortHolder &holder,
-                       const Dispatch::Cancellation::Ticket &ticket)
+Launch startBackground(const QStringList &command, const QString &root, const QProcessEnvironment &environment,
+                       const PortHolder &holder, const Dispatch::Cancellation::Ticket &ticket)
 {
     using Kind = Launch::Kind;
     if (command.isEmpty())
@@ -93,7 +93,7 @@ Launch startBackground(const QStringList &command, const QString &root,
     ChildDescriptors::markCloseOnExec();
 
     const DetachedLaunch::Started started =
-        DetachedLaunch::start(*program, command.mid(1), root, environment.toStringList(), logPath);
+            DetachedLaunch::start(*program, command.mid(1), root, environment.toStringList(), logPath);
     if (!started.process)
         return {Kind::Failed, std::nullopt, {}, CommandRunner::launchFailure(*program, qt_error_string(started.error))};
     const ProcessHandle &process = *started.process;
@@ -104,8 +104,9 @@ Launch startBackground(const QStringList &command, const QString &root,
     // process we launched has ended, when it is of the session it began.
     const auto listener = [&]() -> std::optional<qint32> {
         const std::optional<qint32> pid = holder();
-        if (pid && (PortProbe::sessionOf(*pid) == started.session
-                    || (PortProbe::descendsFrom(*pid, process.pid()) && process.isAlive())))
+        if (pid
+            && (PortProbe::sessionOf(*pid) == started.session
+                || (PortProbe::descendsFrom(*pid, process.pid()) && process.isAlive())))
             return pid;
         return std::nullopt;
     };
@@ -115,15 +116,18 @@ Launch startBackground(const QStringList &command, const QString &root,
     // goes on to listen: the port is watched a while longer, unless nothing
     // is left of its group (an ended process counts until it is reaped).
     QElapsedTimer sinceEnd;
-    Dispatch::waitUntil([&] {
-        if ((listens = listener()))
-            return true;
-        if (process.isAlive())
-            return false;
-        if (!sinceEnd.isValid())
-            sinceEnd.start();
-        return ended = !PortProbe::groupLives(started.session) || sinceEnd.hasExpired(ServerConstants::forkGraceMs);
-    }, ServerConstants::startWaitMs, ticket);
+    Dispatch::waitUntil(
+            [&] {
+                if ((listens = listener()))
+                    return true;
+                if (process.isAlive())
+                    return false;
+                if (!sinceEnd.isValid())
+                    sinceEnd.start();
+                return ended = !PortProbe::groupLives(started.session)
+                        || sinceEnd.hasExpired(ServerConstants::forkGraceMs);
+            },
+            ServerConstants::startWaitMs, ticket);
     ticket.untrack(process);
     if (ticket.cancelled()) {
         // The server is no group leader: its group is that of the

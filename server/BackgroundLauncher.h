@@ -1,8 +1,8 @@
 #pragma once
 
+#include "platform/ProcessHandle.h"
 #include "server/Dispatch.h"
 #include "server/ShellResult.h"
-#include "platform/ProcessHandle.h"
 
 #include <QProcessEnvironment>
 #include <QString>
@@ -19,11 +19,11 @@ using PortHolder = std::function<std::optional<qint32>()>;
 struct Launch
 {
     enum class Kind {
-        Running,     // process: it, or a process it started, listens
+        Running,      // process: it, or a process it started, listens
         NotListening, // process: it still runs when the wait is over, but does not listen
-        EndedAtOnce, // logTail: what it wrote to its log meanwhile
-        Failed,      // failure: it could not be launched
-        CalledOff,   // the ticket was voided; a server launched is ended
+        EndedAtOnce,  // logTail: what it wrote to its log meanwhile
+        Failed,       // failure: it could not be launched
+        CalledOff,    // the ticket was voided; a server launched is ended
     };
     Kind kind = Kind::Failed;
     // What we launched, or where it ended at once after starting another
@@ -50,8 +50,7 @@ struct Launch
 // everything it started with it: a server whose first process ends at once
 // while a child of it goes on to listen has started.
 // A voided ticket ends the server (SIGTERM to the process itself).
-Launch startBackground(const QStringList &command, const QString &root,
-                       const QProcessEnvironment &environment, const PortHolder &holder,
-                       const Dispatch::Cancellation::Ticket &ticket = {});
+Launch startBackground(const QStringList &command, const QString &root, const QProcessEnvironment &environment,
+                       const PortHolder &holder, const Dispatch::Cancellation::Ticket &ticket = {});
 
 } // namespace BackgroundLauncher

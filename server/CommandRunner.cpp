@@ -20,10 +20,8 @@ namespace CommandRunner {
 QProcessEnvironment serverEnvironment(const QProcessEnvironment &base, qint64 port)
 {
     QProcessEnvironment environment = base;
-    environment.insert(QString::fromLatin1(ServerConstants::hostVariable()),
-                       ServerConstants::loopbackHost());
-    environment.insert(QString::fromLatin1(ServerConstants::portVariable()),
-                       QString::number(port));
+    environment.insert(QString::fromLatin1(ServerConstants::hostVariable()), ServerConstants::loopbackHost());
+    environment.insert(QString::fromLatin1(ServerConstants::portVariable()), QString::number(port));
     return environment;
 }
 
@@ -78,9 +76,8 @@ RunFailure launchFailure(const QString &path, const QString &platformError)
     return {RunFailure::Kind::LaunchError, path, platformError};
 }
 
-Run runShell(const QStringList &command, bool allowFailure, const QString &root,
-             const QProcessEnvironment &environment, const Dispatch::Cancellation::Ticket &ticket,
-             int boundMs)
+Run runShell(const QStringList &command, bool allowFailure, const QString &root, const QProcessEnvironment &environment,
+             const Dispatch::Cancellation::Ticket &ticket, int boundMs)
 {
     const auto failure = [](const RunFailure &why) {
         return Run{ShellResult{false, {}, std::nullopt, why}, std::nullopt};

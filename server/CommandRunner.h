@@ -58,8 +58,7 @@ RunFailure launchFailure(const QString &path, const QString &platformError);
 //
 // A child still running after `boundMs` (negative: no bound) is ended with
 // its group, and the run fails as TimedOut, whatever allowFailure says.
-Run runShell(const QStringList &command, bool allowFailure, const QString &root,
-             const QProcessEnvironment &environment,
+Run runShell(const QStringList &command, bool allowFailure, const QString &root, const QProcessEnvironment &environment,
              const Dispatch::Cancellation::Ticket &ticket = {}, int boundMs = -1);
 
 } // namespace CommandRunner

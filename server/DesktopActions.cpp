@@ -8,10 +8,7 @@
 #include "server/ServerLog.h"
 #include "server/ServerState.h"
 
-void ServerManager::setUrlOpener(UrlOpener opener)
-{
-    m_urlOpener = std::move(opener);
-}
+void ServerManager::setUrlOpener(UrlOpener opener) { m_urlOpener = std::move(opener); }
 
 void ServerManager::openDashboard(ForegroundActivation::Front front) const
 {
@@ -20,15 +17,9 @@ void ServerManager::openDashboard(ForegroundActivation::Front front) const
         m_urlOpener(dashboardUrl(), front);
 }
 
-void ServerManager::openBelegeFolder() const
-{
-    openFolder(ProjectLayout::belegeFolder());
-}
+void ServerManager::openBelegeFolder() const { openFolder(ProjectLayout::belegeFolder()); }
 
-void ServerManager::openLogsFolder() const
-{
-    openFolder(ProjectLayout::logsFolder());
-}
+void ServerManager::openLogsFolder() const { openFolder(ProjectLayout::logsFolder()); }
 
 void ServerManager::openFolder(const QString &name) const
 {

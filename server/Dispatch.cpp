@@ -35,20 +35,11 @@ Workers::Workers(int threads)
     m_pool.setExpiryTimeout(idleThreadMs);
 }
 
-Workers::~Workers()
-{
-    m_pool.waitForDone();
-}
+Workers::~Workers() { m_pool.waitForDone(); }
 
-void Workers::post(std::function<void()> task)
-{
-    m_pool.start(std::move(task));
-}
+void Workers::post(std::function<void()> task) { m_pool.start(std::move(task)); }
 
-bool Workers::waitForDone(int timeoutMs)
-{
-    return m_pool.waitForDone(timeoutMs);
-}
+bool Workers::waitForDone(int timeoutMs) { return m_pool.waitForDone(timeoutMs); }
 
 void toMain(std::function<void()> task)
 {
@@ -146,8 +137,7 @@ void Cancellation::Ticket::untrack(const ProcessHandle &process) const
     m_shared->processes.removeIf([&process](const auto &tracked) { return tracked.first == process; });
 }
 
-bool waitUntil(const std::function<bool()> &condition, int timeoutMs,
-               const Cancellation::Ticket &ticket)
+bool waitUntil(const std::function<bool()> &condition, int timeoutMs, const Cancellation::Ticket &ticket)
 {
     const QDeadlineTimer deadline(timeoutMs);
     for (;;) {

@@ -87,7 +87,6 @@ private:
 
 // Polls the condition on the calling (worker) thread until it holds, the
 // time is up or the ticket is voided; true only in the first case.
-bool waitUntil(const std::function<bool()> &condition, int timeoutMs,
-               const Cancellation::Ticket &ticket);
+bool waitUntil(const std::function<bool()> &condition, int timeoutMs, const Cancellation::Ticket &ticket);
 
 } // namespace Dispatch

@@ -5,11 +5,13 @@
 
 // A value read and written from several threads, each access whole. The lock
 // is held for the copy alone, never while its holder does anything else.
-template<typename T>
-class Guarded
+template<typename T> class Guarded
 {
 public:
-    explicit Guarded(T value = T()) : m_value(std::move(value)) {}
+    explicit Guarded(T value = T())
+        : m_value(std::move(value))
+    {
+    }
     Q_DISABLE_COPY_MOVE(Guarded)
 
     T get() const

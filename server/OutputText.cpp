@@ -53,10 +53,7 @@ Excerpt joinEnds(const QStringList &head, const QStringList &tail, qint64 leftOu
 
 } // namespace
 
-std::optional<QString> decodeUtf8(const QByteArray &bytes)
-{
-    return StrictUtf8::decode(bytes);
-}
+std::optional<QString> decodeUtf8(const QByteArray &bytes) { return StrictUtf8::decode(bytes); }
 
 QString trimmed(const QString &text)
 {
@@ -65,10 +62,7 @@ QString trimmed(const QString &text)
     return text.trimmed();
 }
 
-QStringList lines(const QString &text)
-{
-    return text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
+QStringList lines(const QString &text) { return text.split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
 
 QString lastLine(const QString &text)
 {
@@ -76,10 +70,7 @@ QString lastLine(const QString &text)
     return pieces.isEmpty() ? text : pieces.constLast();
 }
 
-QString Excerpt::lastLine() const
-{
-    return OutputText::lastLine(leftOut ? tail : head);
-}
+QString Excerpt::lastLine() const { return OutputText::lastLine(leftOut ? tail : head); }
 
 QString Excerpt::joined(const std::function<QString(qint64)> &gap) const
 {
@@ -93,9 +84,8 @@ Excerpt shortened(const QString &text)
     const QStringList all = text.split(QLatin1Char('\n'));
     if (all.size() > 2 * shownLinesAtEachEnd)
         return joinEnds(all.mid(0, shownLinesAtEachEnd), all.mid(shownLinesAtEachEnd), 0);
-    const bool hasLongLine = std::any_of(all.cbegin(), all.cend(), [](const QString &line) {
-        return line.size() > shownLineLength;
-    });
+    const bool hasLongLine =
+            std::any_of(all.cbegin(), all.cend(), [](const QString &line) { return line.size() > shownLineLength; });
     return {hasLongLine ? cutLines(all) : text, std::nullopt, {}};
 }
 

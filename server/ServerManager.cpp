@@ -19,15 +19,16 @@ ServerManager::ServerManager()
 ServerManager::ServerManager(Config config)
     : m_state(std::make_shared<ServerState>(std::move(config)))
     , m_status(std::make_unique<StatusModel>(StatusModel::Probes{
-          .observeAtOnce = [state = m_state] { return state->observeAtOnce(); },
-          .observe = [state = m_state] { return state->observe(); },
-          .logEnding =
-              [state = m_state] {
-                  return OutputText::fileEnding(state->projectRoot() + QLatin1Char('/') + ProjectLayout::serverLog(),
-                                                StatusModel::stopLogLines);
-              },
-          .fetchVersion = [this](auto answer) { fetchAPIVersion(answer); },
-          .holderChanged = [this] { forgetApiConnection(); },
+              .observeAtOnce = [state = m_state] { return state->observeAtOnce(); },
+              .observe = [state = m_state] { return state->observe(); },
+              .logEnding =
+                      [state = m_state] {
+                          return OutputText::fileEnding(state->projectRoot() + QLatin1Char('/')
+                                                                + ProjectLayout::serverLog(),
+                                                        StatusModel::stopLogLines);
+                      },
+              .fetchVersion = [this](auto answer) { fetchAPIVersion(answer); },
+              .holderChanged = [this] { forgetApiConnection(); },
       }))
 {
 }
@@ -38,91 +39,51 @@ bool ServerManager::waitForWorkers(int timeoutMs)
 {
     const QDeadlineTimer deadline(timeoutMs);
     return m_serverOperations.waitForDone(int(deadline.remainingTime()))
-        && m_regenerations.waitForDone(int(deadline.remainingTime()))
-        && m_status->waitForWorkers(int(deadline.remainingTime()));
+            && m_regenerations.waitForDone(int(deadline.remainingTime()))
+            && m_status->waitForWorkers(int(deadline.remainingTime()));
 }
 
-std::optional<qint32> ServerManager::serverPID() const
-{
-    return m_state->serverPID();
-}
+std::optional<qint32> ServerManager::serverPID() const { return m_state->serverPID(); }
 
 void ServerManager::setServerPID(std::optional<qint32> pid)
 {
     m_state->server.set(pid ? ProcessHandle::open(*pid) : std::nullopt);
 }
 
-std::optional<QString> ServerManager::lastError() const
-{
-    return m_state->lastError.get();
-}
+std::optional<QString> ServerManager::lastError() const { return m_state->lastError.get(); }
 
-void ServerManager::setLastError(std::optional<QString> error)
-{
-    m_state->lastError.set(std::move(error));
-}
+void ServerManager::setLastError(std::optional<QString> error) { m_state->lastError.set(std::move(error)); }
 
-QString ServerManager::lastLogLine() const
-{
-    return m_state->lastLogLine.get();
-}
+QString ServerManager::lastLogLine() const { return m_state->lastLogLine.get(); }
 
-void ServerManager::setLastLogLine(const QString &line)
-{
-    m_state->lastLogLine.set(line);
-}
+void ServerManager::setLastLogLine(const QString &line) { m_state->lastLogLine.set(line); }
 
-qint64 ServerManager::port() const
-{
-    return m_state->config().port;
-}
+qint64 ServerManager::port() const { return m_state->config().port; }
 
 int ServerManager::stopBoundMs() const
 {
     return m_state->config().stopScriptBoundMs + 2 * ServerConstants::stopGraceMs
-        + 4 * PortProbe::Sources{}.lsofTimeoutMs;
+            + 4 * PortProbe::Sources{}.lsofTimeoutMs;
 }
 
 QString ServerManager::baseAddress() const
 {
-    return QStringLiteral("http://") + ServerConstants::loopbackHost() + QLatin1Char(':')
-        + QString::number(port());
+    return QStringLiteral("http://") + ServerConstants::loopbackHost() + QLatin1Char(':') + QString::number(port());
 }
 
-QUrl ServerManager::dashboardUrl() const
-{
-    return QUrl(baseAddress() + QLatin1Char('/'));
-}
+QUrl ServerManager::dashboardUrl() const { return QUrl(baseAddress() + QLatin1Char('/')); }
 
-QUrl ServerManager::apiVersionUrl() const
-{
-    return QUrl(baseAddress() + QStringLiteral("/api/version"));
-}
+QUrl ServerManager::apiVersionUrl() const { return QUrl(baseAddress() + QStringLiteral("/api/version")); }
 
-QString ServerManager::projectRoot() const
-{
-    return m_state->projectRoot();
-}
+QString ServerManager::projectRoot() const { return m_state->projectRoot(); }
 
-bool ServerManager::isRunning() const
-{
-    return m_state->isRunning();
-}
+bool ServerManager::isRunning() const { return m_state->isRunning(); }
 
-bool ServerManager::refreshStatus()
-{
-    return m_state->refreshStatus();
-}
+bool ServerManager::refreshStatus() { return m_state->refreshStatus(); }
 
-PortStatus ServerManager::portStatus() const
-{
-    return m_state->portStatus();
-}
+PortStatus ServerManager::portStatus() const { return m_state->portStatus(); }
 
-StatusModel &ServerManager::status() const
-{
-    return *m_status;
-}
+StatusModel &ServerManager::status() const { return *m_status; }
 
 QString ServerManager::serverLogEnding() const
 {

@@ -2,8 +2,8 @@
 
 #include "platform/ForegroundActivation.h"
 #include "platform/PortStatus.h"
-#include "server/Outcome.h"
 #include "server/Dispatch.h"
+#include "server/Outcome.h"
 #include "server/ServerConstants.h"
 #include "server/ShellResult.h"
 
@@ -85,10 +85,10 @@ public:
     // The longest a stop may take: its script's bound, its waits for the
     // port and for a server that never listened, and the probes among them.
     int stopBoundMs() const;
-    QString baseAddress() const;   // "http://127.0.0.1:8765"
-    QUrl dashboardUrl() const;     // base + "/"
-    QUrl apiVersionUrl() const;    // base + "/api/version"
-    QString projectRoot() const;   // resolved afresh on every call
+    QString baseAddress() const; // "http://127.0.0.1:8765"
+    QUrl dashboardUrl() const;   // base + "/"
+    QUrl apiVersionUrl() const;  // base + "/api/version"
+    QString projectRoot() const; // resolved afresh on every call
 
     // The recorded server is alive, or a process this user can see listens
     // on the port. When the port probe has no answer, the last answer stands

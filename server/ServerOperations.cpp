@@ -7,9 +7,9 @@
 #include "server/ServerManager.h"
 
 #include "paths/ProjectLayout.h"
+#include "platform/PortProbe.h"
 #include "server/CommandRunner.h"
 #include "server/Dispatch.h"
-#include "platform/PortProbe.h"
 #include "server/ServerConstants.h"
 #include "server/ServerState.h"
 #include "server/StatusModel.h"
@@ -22,8 +22,7 @@ using Completion = ServerManager::Completion;
 using Kind = OperationOutcome::Kind;
 // The work's own report: its outcome, and for commands that change the
 // server what was true at their end, found out on the worker.
-using Finish = std::function<void(const OperationOutcome &outcome,
-                                  const std::optional<ServerObservation> &seen)>;
+using Finish = std::function<void(const OperationOutcome &outcome, const std::optional<ServerObservation> &seen)>;
 using State = std::shared_ptr<ServerState>;
 using Ticket = Dispatch::Cancellation::Ticket;
 
@@ -194,7 +193,7 @@ Finish settling(StatusModel &model, ServerStatus::Operation operation, const Com
     if (operation != ServerStatus::Operation::None)
         model.operationBegan(operation);
     return [model = QPointer(&model), completion](const OperationOutcome &outcome,
-                                                 const std::optional<ServerObservation> &seen) {
+                                                  const std::optional<ServerObservation> &seen) {
         if (model && seen)
             model->operationEnded(*seen);
         if (completion)
@@ -253,13 +252,10 @@ void ServerManager::regenerateReports(Completion completion)
         }
         const ShellResult result = runGenerator(state, ticket);
         const Kind kind = result.success ? Kind::Regenerated
-            : timedOut(result)           ? Kind::ScriptTimedOut
+                : timedOut(result)       ? Kind::ScriptTimedOut
                                          : Kind::RegenerationFailed;
         reply(state, ticket, finish, outcome(state, kind, result), false);
     });
 }
 
-void ServerManager::cancelOperations()
-{
-    m_state->cancellation.cancelAll();
-}
+void ServerManager::cancelOperations() { m_state->cancellation.cancelAll(); }

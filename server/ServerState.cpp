@@ -1,11 +1,11 @@
 #include "server/ServerState.h"
 
-#include "paths/ProjectPaths.h"
-#include "server/BackgroundLauncher.h"
-#include "server/CommandRunner.h"
 #include "paths/ProjectLayout.h"
+#include "paths/ProjectPaths.h"
 #include "platform/PortProbe.h"
 #include "platform/ProcessPlace.h"
+#include "server/BackgroundLauncher.h"
+#include "server/CommandRunner.h"
 #include "server/ServerConstants.h"
 
 #include <QDeadlineTimer>
@@ -53,15 +53,9 @@ bool ServerState::servedBy(const PortStatus &answer, const ProcessHandle &proces
     return answer.pid && PortProbe::descendsFrom(*answer.pid, process.pid()) && process.isAlive();
 }
 
-bool ServerState::servesPort(const ProcessHandle &process) const
-{
-    return servedBy(probePort(), process);
-}
+bool ServerState::servesPort(const ProcessHandle &process) const { return servedBy(probePort(), process); }
 
-bool ServerState::refreshStatus(Silence *silence)
-{
-    return *refresh(silence, false);
-}
+bool ServerState::refreshStatus(Silence *silence) { return *refresh(silence, false); }
 
 std::optional<bool> ServerState::refresh(Silence *silence, bool atOnce)
 {
@@ -84,7 +78,8 @@ std::optional<bool> ServerState::refresh(Silence *silence, bool atOnce)
             if (answer->isUnknown())
                 return true;
             if (servedBy(*answer, *recorded)) {
-                if (std::optional<Launched> ours = launched.get(); ours && ours->process == *recorded && !ours->listened) {
+                if (std::optional<Launched> ours = launched.get();
+                    ours && ours->process == *recorded && !ours->listened) {
                     Launched heard = *ours;
                     heard.listened = true;
                     launched.replaceIf(ours, heard);
@@ -93,7 +88,7 @@ std::optional<bool> ServerState::refresh(Silence *silence, bool atOnce)
             }
             const std::optional<Launched> ours = launched.get();
             const bool young = ours && ours->process == *recorded
-                && QDeadlineTimer::current().deadline() - ours->atMs < ServerConstants::startPlausibleMs;
+                    && QDeadlineTimer::current().deadline() - ours->atMs < ServerConstants::startPlausibleMs;
             if (silence)
                 *silence = young ? Silence::Starting : Silence::Unresponsive;
             return false;
@@ -115,15 +110,9 @@ std::optional<bool> ServerState::refresh(Silence *silence, bool atOnce)
     return listenerRunning(*answer);
 }
 
-ServerObservation ServerState::observe()
-{
-    return *observe(false);
-}
+ServerObservation ServerState::observe() { return *observe(false); }
 
-std::optional<ServerObservation> ServerState::observeAtOnce()
-{
-    return observe(true);
-}
+std::optional<ServerObservation> ServerState::observeAtOnce() { return observe(true); }
 
 std::optional<ServerObservation> ServerState::observe(bool atOnce)
 {
@@ -135,8 +124,8 @@ std::optional<ServerObservation> ServerState::observe(bool atOnce)
     seen.process = server.get();
     seen.pid = serverPID();
     seen.port = portStatus();
-    if (const std::optional<PortHolder> held = seen.running || seen.silence != Silence::None
-            ? std::nullopt : holder(seen.port);
+    if (const std::optional<PortHolder> held =
+                seen.running || seen.silence != Silence::None ? std::nullopt : holder(seen.port);
         held && !held->thisProject)
         seen.stranger = held;
     seen.holder = m_lastHolder.get();
@@ -198,7 +187,8 @@ std::optional<QString> ServerState::servedProject(const QStringList &arguments, 
     const auto first = std::find_if(arguments.cbegin() + 1, arguments.cend(),
                                     [](const QString &argument) { return !argument.startsWith(QLatin1Char('-')); });
     const bool codeGiven = std::any_of(arguments.cbegin() + 1, first, [](const QString &option) {
-        return option == QLatin1String("-") || option.startsWith(QLatin1String("-c")) || option.startsWith(QLatin1String("-m"));
+        return option == QLatin1String("-") || option.startsWith(QLatin1String("-c"))
+                || option.startsWith(QLatin1String("-m"));
     });
     if (first == arguments.cend() || codeGiven || QFileInfo(*first).fileName() != ProjectLayout::serveScript())
         return std::nullopt;
@@ -210,20 +200,17 @@ std::optional<QString> ServerState::servedProject(const QStringList &arguments, 
     return canonical.isEmpty() ? QDir::cleanPath(folder) : canonical;
 }
 
-PortStatus ServerState::probePort() const
-{
-    return *askPort(false);
-}
+PortStatus ServerState::probePort() const { return *askPort(false); }
 
 std::optional<PortStatus> ServerState::askPort(bool atOnce) const
 {
     const PortProbe::Sources sources{
-        .procFolder = m_config.procFolder.isEmpty() ? ServerConstants::procFolder() : m_config.procFolder,
-        .lsofPath = m_config.lsofPath.isEmpty() ? ServerConstants::lsofPath() : m_config.lsofPath,
+            .procFolder = m_config.procFolder.isEmpty() ? ServerConstants::procFolder() : m_config.procFolder,
+            .lsofPath = m_config.lsofPath.isEmpty() ? ServerConstants::lsofPath() : m_config.lsofPath,
     };
     const ProcessHandle::Moment asked = ProcessHandle::now();
     const std::optional<PortStatus> answer =
-        atOnce ? PortProbe::probeAtOnce(sources, m_config.port) : PortProbe::probe(sources, m_config.port);
+            atOnce ? PortProbe::probeAtOnce(sources, m_config.port) : PortProbe::probe(sources, m_config.port);
     if (answer && !answer->isUnknown()) {
         m_lastAnswer.set(*answer);
         // The same process while it lives; a number the answer gives anew
@@ -252,30 +239,27 @@ std::optional<PortHolder> ServerState::holder(const PortStatus &answer) const
     return holder;
 }
 
-std::optional<qint32> ServerState::pidOnPort() const
-{
-    return probePort().pid;
-}
+std::optional<qint32> ServerState::pidOnPort() const { return probePort().pid; }
 
 ShellResult ServerState::runShell(const QStringList &command, bool allowFailure,
                                   const Dispatch::Cancellation::Ticket &ticket, int boundMs)
 {
     const QProcessEnvironment environment =
-        CommandRunner::childEnvironment(QProcessEnvironment::systemEnvironment(), m_config.port);
+            CommandRunner::childEnvironment(QProcessEnvironment::systemEnvironment(), m_config.port);
     CommandRunner::Run run =
-        CommandRunner::runShell(command, allowFailure, projectRoot(), environment, ticket, boundMs);
+            CommandRunner::runShell(command, allowFailure, projectRoot(), environment, ticket, boundMs);
     if (run.lastLogLine)
         lastLogLine.set(*run.lastLogLine);
     return run.result;
 }
 
 BackgroundLauncher::Launch ServerState::startBackground(const QStringList &command,
-                                                       const Dispatch::Cancellation::Ticket &ticket) const
+                                                        const Dispatch::Cancellation::Ticket &ticket) const
 {
     // The server listens where the program looks for it, whatever the
     // program's own environment says.
     const QProcessEnvironment environment =
-        CommandRunner::serverEnvironment(QProcessEnvironment::systemEnvironment(), m_config.port);
-    return BackgroundLauncher::startBackground(command, projectRoot(), environment,
-                                               [this] { return probePort().pid; }, ticket);
+            CommandRunner::serverEnvironment(QProcessEnvironment::systemEnvironment(), m_config.port);
+    return BackgroundLauncher::startBackground(
+            command, projectRoot(), environment, [this] { return probePort().pid; }, ticket);
 }

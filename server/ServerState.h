@@ -1,10 +1,10 @@
 #pragma once
 
+#include "platform/PortStatus.h"
+#include "platform/ProcessHandle.h"
 #include "server/BackgroundLauncher.h"
 #include "server/Dispatch.h"
 #include "server/Guarded.h"
-#include "platform/PortStatus.h"
-#include "platform/ProcessHandle.h"
 #include "server/Outcome.h"
 #include "server/ServerManager.h"
 #include "server/ServerStatus.h"
@@ -37,7 +37,7 @@ public:
     struct Launched
     {
         ProcessHandle process;
-        qint64 atMs = 0; // QDeadlineTimer::current() at its launch
+        qint64 atMs = 0;       // QDeadlineTimer::current() at its launch
         bool listened = false; // it, or a child of it, has held the port
         friend bool operator==(const Launched &, const Launched &) = default;
     };

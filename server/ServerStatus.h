@@ -1,8 +1,8 @@
 #pragma once
 
 #include "platform/PortStatus.h"
-#include "server/Outcome.h"
 #include "platform/ProcessHandle.h"
+#include "server/Outcome.h"
 
 #include <QtGlobal>
 
@@ -61,14 +61,10 @@ struct ServerStatus
     State state() const
     {
         switch (underWay) {
-        case Operation::Start:
-            return State::Starting;
-        case Operation::Restart:
-            return State::Restarting;
-        case Operation::Stop:
-            return State::Stopping;
-        case Operation::None:
-            break;
+        case Operation::Start: return State::Starting;
+        case Operation::Restart: return State::Restarting;
+        case Operation::Stop: return State::Stopping;
+        case Operation::None: break;
         }
         if (running)
             return State::Running;

@@ -22,10 +22,7 @@ void StatusModel::start()
     m_pollTimer.start();
 }
 
-void StatusModel::stop()
-{
-    m_pollTimer.stop();
-}
+void StatusModel::stop() { m_pollTimer.stop(); }
 
 void StatusModel::requestUpdate()
 {
@@ -135,14 +132,16 @@ void StatusModel::watch(const ServerObservation &observation)
 {
     std::vector<ProcessHandle> wanted;
     for (const std::optional<ProcessHandle> &process : {observation.process, observation.holder}) {
-        if (process && process->endDescriptor() >= 0 && std::find(wanted.begin(), wanted.end(), *process) == wanted.end())
+        if (process && process->endDescriptor() >= 0
+            && std::find(wanted.begin(), wanted.end(), *process) == wanted.end())
             wanted.push_back(*process);
     }
     std::erase_if(m_watches, [&wanted](const Watch &watch) {
         return std::find(wanted.begin(), wanted.end(), watch.process) == wanted.end();
     });
     for (const ProcessHandle &process : wanted) {
-        if (std::any_of(m_watches.begin(), m_watches.end(), [&process](const Watch &w) { return w.process == process; }))
+        if (std::any_of(m_watches.begin(), m_watches.end(),
+                        [&process](const Watch &w) { return w.process == process; }))
             continue;
         // Readable from the moment the process ends, and from then on: one
         // update for it, and the next observation no longer names it.

@@ -21,9 +21,6 @@ void markCloseOnExec()
     markCloseOnExecListedIn("/proc/self/fd");
 }
 
-bool closeOnExecPipe(int ends[2])
-{
-    return ::pipe2(ends, O_CLOEXEC) == 0;
-}
+bool closeOnExecPipe(int ends[2]) { return ::pipe2(ends, O_CLOEXEC) == 0; }
 
 } // namespace ChildDescriptors

@@ -165,7 +165,8 @@ QString introspection(const QDBusMessage &call, const QString &interfaceXml)
   <method name="Get"><arg name="interface_name" type="s" direction="in"/><arg name="property_name" type="s" direction="in"/><arg name="value" type="v" direction="out"/></method>
   <method name="GetAll"><arg name="interface_name" type="s" direction="in"/><arg name="values" type="a{sv}" direction="out"/></method>
 </interface>
-)xml") + interfaceXml + QStringLiteral("</node>\n");
+)xml") + interfaceXml
+            + QStringLiteral("</node>\n");
 }
 
 DBusMenuExporter::DBusMenuExporter(const QDBusConnection &connection, QObject *parent)
@@ -241,9 +242,9 @@ void DBusMenuExporter::setActions(const QList<QAction *> &actions)
         return;
     ++m_revision;
     qCDebug(lcPlatform) << "tray menu: new layout, revision" << m_revision;
-    m_connection.send(QDBusMessage::createSignal(QString::fromLatin1(path), menuInterface,
-                                                 QStringLiteral("LayoutUpdated"))
-                      << m_revision << 0);
+    m_connection.send(
+            QDBusMessage::createSignal(QString::fromLatin1(path), menuInterface, QStringLiteral("LayoutUpdated"))
+            << m_revision << 0);
 }
 
 QVariantMap DBusMenuExporter::properties(const Entry &entry) const
@@ -282,7 +283,8 @@ bool DBusMenuExporter::handleMessage(const QDBusMessage &message, const QDBusCon
     if (message.type() != QDBusMessage::MethodCallMessage)
         return false;
     // Called on Qt's D-Bus thread; the actions live on ours.
-    QMetaObject::invokeMethod(this, [this, message] { answer(message); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+            this, [this, message] { answer(message); }, Qt::QueuedConnection);
     return true;
 }
 
@@ -290,8 +292,8 @@ void DBusMenuExporter::followCaller(const QDBusMessage &call)
 {
     const bool gnomeShell = !m_gnomeShell.isEmpty() && call.service() == m_gnomeShell;
     if (gnomeShell != m_forGnomeShell)
-        qCInfo(lcPlatform) << "tray menu: labels in" << (gnomeShell ? "GNOME Shell's" : "the protocol's")
-                           << "form for" << call.service();
+        qCInfo(lcPlatform) << "tray menu: labels in" << (gnomeShell ? "GNOME Shell's" : "the protocol's") << "form for"
+                           << call.service();
     m_forGnomeShell = gnomeShell;
 }
 
@@ -306,11 +308,11 @@ void DBusMenuExporter::answer(const QDBusMessage &call)
         return reply({xml});
     if (call.interface() == propertiesInterface) {
         const QVariantMap menuProperties{
-            {QStringLiteral("Version"), 3u},
-            {QStringLiteral("TextDirection"), QGuiApplication::layoutDirection() == Qt::RightToLeft
-                                                      ? QStringLiteral("rtl") : QStringLiteral("ltr")},
-            {QStringLiteral("Status"), QStringLiteral("normal")},
-            {QStringLiteral("IconThemePath"), QStringList()}};
+                {QStringLiteral("Version"), 3u},
+                {QStringLiteral("TextDirection"),
+                 QGuiApplication::layoutDirection() == Qt::RightToLeft ? QStringLiteral("rtl") : QStringLiteral("ltr")},
+                {QStringLiteral("Status"), QStringLiteral("normal")},
+                {QStringLiteral("IconThemePath"), QStringList()}};
         if (member == QLatin1String("GetAll") && signature == QLatin1String("s"))
             return reply({menuProperties});
         if (member == QLatin1String("Get") && signature == QLatin1String("ss")

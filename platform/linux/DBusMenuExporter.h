@@ -65,6 +65,6 @@ private:
     int m_nextId = 1;
     uint m_revision = 1;
     bool m_changesQueued = false;
-    QString m_gnomeShell;            // the Shell's unique bus name, where it runs
-    bool m_forGnomeShell = false;    // the labels' form of the host that asked last
+    QString m_gnomeShell;         // the Shell's unique bus name, where it runs
+    bool m_forGnomeShell = false; // the labels' form of the host that asked last
 };

@@ -16,27 +16,23 @@ const QString path = QStringLiteral("/org/freedesktop/Notifications");
 const QString interface = QStringLiteral("org.freedesktop.Notifications");
 const QString defaultAction = QStringLiteral("default");
 
-QDBusMessage call(const QString &method)
-{
-    return QDBusMessage::createMethodCall(service, path, interface, method);
-}
+QDBusMessage call(const QString &method) { return QDBusMessage::createMethodCall(service, path, interface, method); }
 
 } // namespace
 
 void DesktopNotifier::listen()
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
-    bus.connect(service, path, interface, QStringLiteral("ActionInvoked"), this,
-                SLOT(onActionInvoked(uint, QString)));
-    bus.connect(service, path, interface, QStringLiteral("NotificationClosed"), this,
-                SLOT(onClosed(uint, uint)));
+    bus.connect(service, path, interface, QStringLiteral("ActionInvoked"), this, SLOT(onActionInvoked(uint, QString)));
+    bus.connect(service, path, interface, QStringLiteral("NotificationClosed"), this, SLOT(onClosed(uint, uint)));
     // A service that restarts counts its ids afresh: the number of our
     // notice may then be another program's.
     auto *restarts = new QDBusServiceWatcher(service, bus, QDBusServiceWatcher::WatchForOwnerChange, this);
-    connect(restarts, &QDBusServiceWatcher::serviceOwnerChanged, this, [this](const QString &, const QString &, const QString &owner) {
-        qCDebug(lcPlatform) << "notice: the notification service is now" << owner;
-        m_shownId = 0;
-    });
+    connect(restarts, &QDBusServiceWatcher::serviceOwnerChanged, this,
+            [this](const QString &, const QString &, const QString &owner) {
+                qCDebug(lcPlatform) << "notice: the notification service is now" << owner;
+                m_shownId = 0;
+            });
 }
 
 void DesktopNotifier::notify(const QString &title, const Body &body, const QString &actionLabel)
@@ -45,15 +41,14 @@ void DesktopNotifier::notify(const QString &title, const Body &body, const QStri
     // may have changed since the last notice: a panel restarted, say).
     auto *asked = new QDBusPendingCallWatcher(
             QDBusConnection::sessionBus().asyncCall(call(QStringLiteral("GetCapabilities"))), this);
-    connect(asked, &QDBusPendingCallWatcher::finished, this,
-            [this, asked, title, body, actionLabel] {
-                asked->deleteLater();
-                const QDBusPendingReply<QStringList> reply = *asked;
-                if (reply.isError())
-                    emit unavailable(title, body(true));
-                else
-                    send(title, body, actionLabel, reply.value());
-            });
+    connect(asked, &QDBusPendingCallWatcher::finished, this, [this, asked, title, body, actionLabel] {
+        asked->deleteLater();
+        const QDBusPendingReply<QStringList> reply = *asked;
+        if (reply.isError())
+            emit unavailable(title, body(true));
+        else
+            send(title, body, actionLabel, reply.value());
+    });
 }
 
 void DesktopNotifier::send(const QString &title, const Body &body, const QString &actionLabel,
@@ -70,8 +65,7 @@ void DesktopNotifier::send(const QString &title, const Body &body, const QString
     const QVariantMap hints{{QStringLiteral("desktop-entry"), m_desktopEntry}};
 
     QDBusMessage notice = call(QStringLiteral("Notify"));
-    notice << m_appName << m_shownId << m_iconName << title << text << actions << hints
-           << qint32(-1);
+    notice << m_appName << m_shownId << m_iconName << title << text << actions << hints << qint32(-1);
     auto *sent = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(notice), this);
     connect(sent, &QDBusPendingCallWatcher::finished, this, [this, sent, title, body] {
         sent->deleteLater();

@@ -4,9 +4,6 @@
 
 namespace Executable {
 
-QString path()
-{
-    return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
-}
+QString path() { return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath(); }
 
 } // namespace Executable

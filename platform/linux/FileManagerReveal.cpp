@@ -30,25 +30,22 @@ void reveal(const QString &path, const Opener &fallback, QObject *context)
         return;
     }
 
-    QDBusMessage call = QDBusMessage::createMethodCall(service, objectPath, service,
-                                                       QStringLiteral("ShowItems"));
+    QDBusMessage call = QDBusMessage::createMethodCall(service, objectPath, service, QStringLiteral("ShowItems"));
     // Percent-encoded, so spaces and umlauts in the path survive the trip.
-    const QString uri =
-        QUrl::fromLocalFile(QDir::cleanPath(path)).toString(QUrl::FullyEncoded);
+    const QString uri = QUrl::fromLocalFile(QDir::cleanPath(path)).toString(QUrl::FullyEncoded);
     call << QStringList{uri} << QString();
 
     // Asynchronous: a file manager started on demand may take seconds, and
     // the menu must stay responsive meanwhile.
     auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), context);
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
-                     [watcher, fallback, folder] {
-                         if (watcher->isError()) {
-                             qCInfo(lcPlatform, "Reveal: the file manager refused (%s), opening the folder plainly",
-                                    qUtf8Printable(watcher->error().message()));
-                             fallback(folder);
-                         }
-                         watcher->deleteLater();
-                     });
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [watcher, fallback, folder] {
+        if (watcher->isError()) {
+            qCInfo(lcPlatform, "Reveal: the file manager refused (%s), opening the folder plainly",
+                   qUtf8Printable(watcher->error().message()));
+            fallback(folder);
+        }
+        watcher->deleteLater();
+    });
 }
 
 } // namespace FileManagerReveal

@@ -4,11 +4,8 @@
 
 namespace ForegroundActivation {
 
-void bringProgramForward() {}
+void bringProgramForward() { }
 
-void openUrl(const QUrl &url, Front /*front*/)
-{
-    QDesktopServices::openUrl(url);
-}
+void openUrl(const QUrl &url, Front /*front*/) { QDesktopServices::openUrl(url); }
 
 } // namespace ForegroundActivation

@@ -92,7 +92,7 @@ std::optional<quint64> listenerInode(QByteArrayView line, quint16 port)
     };
     const QByteArray loopback = word(0x7F000001);
     const bool reached = address == loopback || address == "00000000" || address == QByteArray(32, '0')
-        || address == QByteArray("0000000000000000" + word(0x0000FFFF) + loopback);
+            || address == QByteArray("0000000000000000" + word(0x0000FFFF) + loopback);
     if (!reached)
         return std::nullopt;
     const std::optional<quint64> localPort = number(local.sliced(colon + 1), 16, 0xFFFF);
@@ -123,8 +123,7 @@ bool holdsOneIn(const QByteArray &fdFolder, const QList<quint64> &inodes)
         const QByteArrayView link(target.data(), length);
         if (!link.startsWith(socketPrefix) || !link.endsWith(']'))
             continue;
-        const std::optional<quint64> inode =
-            number(link.sliced(socketPrefix.size()).chopped(1), 10, anyInode);
+        const std::optional<quint64> inode = number(link.sliced(socketPrefix.size()).chopped(1), 10, anyInode);
         if (inode && inodes.contains(*inode))
             return true;
     }
@@ -207,8 +206,7 @@ bool receive(KeptNetlink &netlink, std::array<char, 32768> &buffer, ssize_t &got
 }
 
 // Sends one request of `type`; false when it did not go out whole.
-template<typename Request>
-bool send(KeptNetlink &netlink, quint16 type, quint16 flags, const Request &request)
+template<typename Request> bool send(KeptNetlink &netlink, quint16 type, quint16 flags, const Request &request)
 {
     struct
     {
@@ -250,7 +248,7 @@ std::optional<QList<quint64>> loopbackListener(quint16 port)
     // socket" is an answer: nothing listens there.
     if (header->nlmsg_type == NLMSG_ERROR) {
         const bool none = header->nlmsg_len >= NLMSG_LENGTH(sizeof(nlmsgerr))
-            && static_cast<const nlmsgerr *>(NLMSG_DATA(header))->error == -ENOENT;
+                && static_cast<const nlmsgerr *>(NLMSG_DATA(header))->error == -ENOENT;
         return none ? std::optional(QList<quint64>()) : std::nullopt;
     }
     if (header->nlmsg_type != SOCK_DIAG_BY_FAMILY || header->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg)))

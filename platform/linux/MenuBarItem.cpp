@@ -3,12 +3,12 @@
 // Panels show the tray icon; there is no menu bar to put an item into.
 bool MenuBarItem::isAvailable() { return false; }
 
-MenuBarItem::MenuBarItem(QMenu * /*menu*/, const QString & /*title*/,
-                         const QString & /*accessibleName*/, QObject *parent)
+MenuBarItem::MenuBarItem(QMenu * /*menu*/, const QString & /*title*/, const QString & /*accessibleName*/,
+                         QObject *parent)
     : QObject(parent)
 {
 }
 
 MenuBarItem::~MenuBarItem() = default;
 
-void MenuBarItem::setToolTip(const QString & /*toolTip*/) {}
+void MenuBarItem::setToolTip(const QString & /*toolTip*/) { }

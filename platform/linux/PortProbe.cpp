@@ -1,8 +1,8 @@
 #include "platform/PortProbe.h"
 
 #include "platform/PlatformLog.h"
-#include "platform/linux/KernelSockets.h"
 #include "platform/ProcessHandle.h"
+#include "platform/linux/KernelSockets.h"
 
 #include <QFile>
 #include <QMutex>
@@ -136,8 +136,8 @@ std::optional<PortStatus> ask(const Sources &sources, qint64 port, Reach reach)
     if (!inodes) {
         if (atOnce)
             return std::nullopt;
-        qCDebug(lcPlatform, "Port %lld: no socket diagnostics from the kernel, reading %s/net/tcp",
-                port, proc.constData());
+        qCDebug(lcPlatform, "Port %lld: no socket diagnostics from the kernel, reading %s/net/tcp", port,
+                proc.constData());
         inodes = KernelSockets::listeningInodes(proc, quint16(port));
     }
     if (!inodes) {
@@ -167,20 +167,11 @@ std::optional<PortStatus> ask(const Sources &sources, qint64 port, Reach reach)
 
 } // namespace
 
-Sources systemSources()
-{
-    return {QStringLiteral("/proc"), QStringLiteral("/usr/bin/lsof")};
-}
+Sources systemSources() { return {QStringLiteral("/proc"), QStringLiteral("/usr/bin/lsof")}; }
 
-PortStatus probe(const Sources &sources, qint64 port)
-{
-    return *ask(sources, port, Reach::Everything);
-}
+PortStatus probe(const Sources &sources, qint64 port) { return *ask(sources, port, Reach::Everything); }
 
-std::optional<PortStatus> probeAtOnce(const Sources &sources, qint64 port)
-{
-    return ask(sources, port, Reach::AtOnce);
-}
+std::optional<PortStatus> probeAtOnce(const Sources &sources, qint64 port) { return ask(sources, port, Reach::AtOnce); }
 
 std::optional<QString> programName(qint32 pid)
 {
@@ -211,4 +202,3 @@ std::optional<qint32> parentOf(qint32 pid)
 }
 
 } // namespace PortProbe
-

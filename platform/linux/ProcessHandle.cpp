@@ -76,10 +76,7 @@ bool readable(int fd)
     return ready != 0;
 }
 
-bool sendThrough(int fd, int signal)
-{
-    return ::syscall(SYS_pidfd_send_signal, fd, signal, nullptr, 0) == 0;
-}
+bool sendThrough(int fd, int signal) { return ::syscall(SYS_pidfd_send_signal, fd, signal, nullptr, 0) == 0; }
 
 } // namespace
 
@@ -126,10 +123,7 @@ std::optional<ProcessHandle> ProcessHandle::open(qint32 pid, std::optional<Momen
     return handle;
 }
 
-qint32 ProcessHandle::pid() const
-{
-    return m_identity->pid;
-}
+qint32 ProcessHandle::pid() const { return m_identity->pid; }
 
 bool ProcessHandle::isAlive() const
 {
@@ -147,13 +141,10 @@ bool ProcessHandle::signal(int signal) const
     return stat && stat->start == m_identity->start && ::kill(m_identity->pid, signal) == 0;
 }
 
-int ProcessHandle::endDescriptor() const
-{
-    return m_identity->fd;
-}
+int ProcessHandle::endDescriptor() const { return m_identity->fd; }
 
 bool operator==(const ProcessHandle &a, const ProcessHandle &b)
 {
     return a.m_identity == b.m_identity
-        || (a.m_identity->pid == b.m_identity->pid && a.m_identity->start == b.m_identity->start);
+            || (a.m_identity->pid == b.m_identity->pid && a.m_identity->start == b.m_identity->start);
 }

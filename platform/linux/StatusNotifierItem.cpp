@@ -118,8 +118,7 @@ IconPixmaps pixmapsOf(const QIcon &icon)
 class ItemObject : public QDBusVirtualObject
 {
 public:
-    ItemObject(StatusNotifierItem *item, const QDBusConnection &connection, const QString &id,
-               const QString &title)
+    ItemObject(StatusNotifierItem *item, const QDBusConnection &connection, const QString &id, const QString &title)
         : QDBusVirtualObject(item)
         , m_item(item)
         , m_connection(connection)
@@ -133,7 +132,8 @@ public:
         if (message.type() != QDBusMessage::MethodCallMessage)
             return false;
         // Called on Qt's D-Bus thread; the item lives on ours.
-        QMetaObject::invokeMethod(this, [this, message] { answer(message); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+                this, [this, message] { answer(message); }, Qt::QueuedConnection);
         return true;
     }
 
@@ -164,22 +164,23 @@ private:
     QVariantMap properties() const
     {
         return {
-            {QStringLiteral("Category"), QStringLiteral("ApplicationStatus")},
-            {QStringLiteral("Id"), m_id},
-            {QStringLiteral("Title"), m_title},
-            {QStringLiteral("Status"), QStringLiteral("Active")},
-            {QStringLiteral("WindowId"), 0},
-            {QStringLiteral("IconThemePath"), QString()},
-            {QStringLiteral("IconName"), m_iconName},
-            {QStringLiteral("IconPixmap"), QVariant::fromValue(m_pixmaps)},
-            {QStringLiteral("OverlayIconName"), QString()},
-            {QStringLiteral("OverlayIconPixmap"), QVariant::fromValue(IconPixmaps())},
-            {QStringLiteral("AttentionIconName"), QString()},
-            {QStringLiteral("AttentionIconPixmap"), QVariant::fromValue(IconPixmaps())},
-            {QStringLiteral("AttentionMovieName"), QString()},
-            {QStringLiteral("ToolTip"), QVariant::fromValue(ToolTip{{}, {}, m_toolTip, {}})},
-            {QStringLiteral("ItemIsMenu"), true},
-            {QStringLiteral("Menu"), QVariant::fromValue(QDBusObjectPath(QString::fromLatin1(DBusMenuExporter::path)))},
+                {QStringLiteral("Category"), QStringLiteral("ApplicationStatus")},
+                {QStringLiteral("Id"), m_id},
+                {QStringLiteral("Title"), m_title},
+                {QStringLiteral("Status"), QStringLiteral("Active")},
+                {QStringLiteral("WindowId"), 0},
+                {QStringLiteral("IconThemePath"), QString()},
+                {QStringLiteral("IconName"), m_iconName},
+                {QStringLiteral("IconPixmap"), QVariant::fromValue(m_pixmaps)},
+                {QStringLiteral("OverlayIconName"), QString()},
+                {QStringLiteral("OverlayIconPixmap"), QVariant::fromValue(IconPixmaps())},
+                {QStringLiteral("AttentionIconName"), QString()},
+                {QStringLiteral("AttentionIconPixmap"), QVariant::fromValue(IconPixmaps())},
+                {QStringLiteral("AttentionMovieName"), QString()},
+                {QStringLiteral("ToolTip"), QVariant::fromValue(ToolTip{{}, {}, m_toolTip, {}})},
+                {QStringLiteral("ItemIsMenu"), true},
+                {QStringLiteral("Menu"),
+                 QVariant::fromValue(QDBusObjectPath(QString::fromLatin1(DBusMenuExporter::path)))},
         };
     }
 
@@ -279,8 +280,8 @@ bool StatusNotifierItem::otherTrayPossible()
     return !QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
 }
 
-StatusNotifierItem::StatusNotifierItem(const QString &id, const QString &title,
-                                       const QList<QAction *> &menu, QObject *parent)
+StatusNotifierItem::StatusNotifierItem(const QString &id, const QString &title, const QList<QAction *> &menu,
+                                       QObject *parent)
     : QObject(parent)
     , m_exports(std::make_unique<Exports>())
 {
@@ -304,8 +305,9 @@ StatusNotifierItem::StatusNotifierItem(const QString &id, const QString &title,
     // starts later, or one that restarts, knows only the items that
     // registered with it.
     const auto registerItem = [this] {
-        QDBusMessage call = QDBusMessage::createMethodCall(watcherService, QStringLiteral("/StatusNotifierWatcher"),
-                                                           watcherService, QStringLiteral("RegisterStatusNotifierItem"));
+        QDBusMessage call =
+                QDBusMessage::createMethodCall(watcherService, QStringLiteral("/StatusNotifierWatcher"), watcherService,
+                                               QStringLiteral("RegisterStatusNotifierItem"));
         call << m_exports->bus.baseService();
         auto *pending = new QDBusPendingCallWatcher(m_exports->bus.asyncCall(call), this);
         connect(pending, &QDBusPendingCallWatcher::finished, this, [this, pending] {

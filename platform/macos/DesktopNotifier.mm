@@ -15,10 +15,7 @@ NSString *const noticeIdentifier = @"server-stop";
 
 // Without one (a binary run outside its .app) the notification centre
 // raises an exception at the first call.
-bool hasBundleIdentifier()
-{
-    return [NSBundle mainBundle].bundleIdentifier.length > 0;
-}
+bool hasBundleIdentifier() { return [NSBundle mainBundle].bundleIdentifier.length > 0; }
 
 // The centre answered the request for permission with an error: it will
 // not show this program's notices, whatever its settings say. Main thread only.
@@ -28,12 +25,9 @@ NoticeRoute::Permission permissionOf(UNAuthorizationStatus status)
 {
     switch (status) {
     case UNAuthorizationStatusAuthorized:
-    case UNAuthorizationStatusProvisional:
-        return NoticeRoute::Permission::Allowed;
-    case UNAuthorizationStatusDenied:
-        return NoticeRoute::Permission::Denied;
-    default:
-        return NoticeRoute::Permission::NotAnswered;
+    case UNAuthorizationStatusProvisional: return NoticeRoute::Permission::Allowed;
+    case UNAuthorizationStatusDenied: return NoticeRoute::Permission::Denied;
+    default: return NoticeRoute::Permission::NotAnswered;
     }
 }
 
@@ -49,8 +43,8 @@ NoticeRoute::Permission permissionOf(UNAuthorizationStatus status)
 
 // Shown also while the program is the active one (an alert of ours is up).
 - (void)userNotificationCenter:(UNUserNotificationCenter *)center
-       willPresentNotification:(UNNotification *)notification
-         withCompletionHandler:(void (^)(UNNotificationPresentationOptions))completionHandler
+        willPresentNotification:(UNNotification *)notification
+          withCompletionHandler:(void (^)(UNNotificationPresentationOptions))completionHandler
 {
     (void)center;
     (void)notification;
@@ -58,12 +52,12 @@ NoticeRoute::Permission permissionOf(UNAuthorizationStatus status)
 }
 
 - (void)userNotificationCenter:(UNUserNotificationCenter *)center
-didReceiveNotificationResponse:(UNNotificationResponse *)response
-         withCompletionHandler:(void (^)(void))completionHandler
+        didReceiveNotificationResponse:(UNNotificationResponse *)response
+                 withCompletionHandler:(void (^)(void))completionHandler
 {
     (void)center;
-    if ([response.actionIdentifier isEqualToString:UNNotificationDefaultActionIdentifier]
-        && [response.notification.request.identifier isEqualToString:noticeIdentifier]) {
+    if ([response.actionIdentifier isEqualToString:UNNotificationDefaultActionIdentifier] &&
+        [response.notification.request.identifier isEqualToString:noticeIdentifier]) {
         dispatch_async(dispatch_get_main_queue(), ^{
             if (self->notifier)
                 emit self->notifier->clicked();
@@ -88,19 +82,22 @@ void DesktopNotifier::listen()
     // Asked at launch rather than when a server has just ended: the system
     // asks the user once, and the notice would wait for the answer. Asked
     // from the running event loop, where the system's question can show.
-    QMetaObject::invokeMethod(this, [center] {
-        [center requestAuthorizationWithOptions:UNAuthorizationOptionAlert
-                              completionHandler:^(BOOL granted, NSError *error) {
-                                  (void)granted; // "no" without an error is the user's answer
-                                  if (!error)
-                                      return;
-                                  const QString reason = QString::fromNSString(error.localizedDescription);
-                                  dispatch_async(dispatch_get_main_queue(), ^{
-                                      qCWarning(lcPlatform) << "notices refused by the system:" << reason;
-                                      centreRefused = true;
-                                  });
-                              }];
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+            this,
+            [center] {
+                [center requestAuthorizationWithOptions:UNAuthorizationOptionAlert
+                                      completionHandler:^(BOOL granted, NSError *error) {
+                                          (void)granted; // "no" without an error is the user's answer
+                                          if (!error)
+                                              return;
+                                          const QString reason = QString::fromNSString(error.localizedDescription);
+                                          dispatch_async(dispatch_get_main_queue(), ^{
+                                              qCWarning(lcPlatform) << "notices refused by the system:" << reason;
+                                              centreRefused = true;
+                                          });
+                                      }];
+            },
+            Qt::QueuedConnection);
 }
 
 void DesktopNotifier::notify(const QString &title, const Body &body, const QString &actionLabel)
@@ -110,15 +107,9 @@ void DesktopNotifier::notify(const QString &title, const Body &body, const QStri
         if (!notifier)
             return;
         switch (NoticeRoute::choose(hasBundleIdentifier(), centreRefused, permission)) {
-        case NoticeRoute::Route::SystemNotice:
-            notifier->send(title, body, actionLabel, {});
-            return;
-        case NoticeRoute::Route::Alert:
-            emit notifier->unavailable(title, body(false));
-            return;
-        case NoticeRoute::Route::MenuOnly:
-            qCInfo(lcPlatform) << "notices turned off by the user:" << title;
-            return;
+        case NoticeRoute::Route::SystemNotice: notifier->send(title, body, actionLabel, {}); return;
+        case NoticeRoute::Route::Alert: emit notifier->unavailable(title, body(false)); return;
+        case NoticeRoute::Route::MenuOnly: qCInfo(lcPlatform) << "notices turned off by the user:" << title; return;
         }
     };
     if (!hasBundleIdentifier()) {
@@ -129,9 +120,7 @@ void DesktopNotifier::notify(const QString &title, const Body &body, const QStri
     [[UNUserNotificationCenter currentNotificationCenter]
             getNotificationSettingsWithCompletionHandler:^(UNNotificationSettings *settings) {
                 const NoticeRoute::Permission permission = permissionOf(settings.authorizationStatus);
-                dispatch_async(dispatch_get_main_queue(), ^{
-                    route(permission);
-                });
+                dispatch_async(dispatch_get_main_queue(), ^{ route(permission); });
             }];
 }
 
@@ -164,6 +153,6 @@ void DesktopNotifier::send(const QString &title, const Body &body, const QString
              }];
 }
 
-void DesktopNotifier::onActionInvoked(uint, const QString &) {}
+void DesktopNotifier::onActionInvoked(uint, const QString &) { }
 
-void DesktopNotifier::onClosed(uint, uint) {}
+void DesktopNotifier::onClosed(uint, uint) { }

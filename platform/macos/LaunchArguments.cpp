@@ -2,9 +2,6 @@
 
 namespace LaunchArguments {
 
-QStringList withoutSystemArguments(const QStringList &arguments)
-{
-    return withoutProcessSerialNumbers(arguments);
-}
+QStringList withoutSystemArguments(const QStringList &arguments) { return withoutProcessSerialNumbers(arguments); }
 
 } // namespace LaunchArguments

@@ -19,8 +19,7 @@ bool MenuBarItem::isAvailable()
     return QGuiApplication::platformName() == QLatin1String("cocoa");
 }
 
-MenuBarItem::MenuBarItem(QMenu *menu, const QString &title, const QString &accessibleName,
-                         QObject *parent)
+MenuBarItem::MenuBarItem(QMenu *menu, const QString &title, const QString &accessibleName, QObject *parent)
     : QObject(parent)
 {
     // The status bar keeps no reference of its own that we could count on.
@@ -49,7 +48,4 @@ MenuBarItem::~MenuBarItem()
     [m_item release];
 }
 
-void MenuBarItem::setToolTip(const QString &toolTip)
-{
-    m_item.button.toolTip = toolTip.toNSString();
-}
+void MenuBarItem::setToolTip(const QString &toolTip) { m_item.button.toolTip = toolTip.toNSString(); }

@@ -1,23 +1,17 @@
 #include "platform/PortProbe.h"
 
 #include <libproc.h>
-#include <sys/proc_info.h>
 #include <sys/proc.h>
+#include <sys/proc_info.h>
 #include <unistd.h>
 
 // macOS has no process file system: lsof names the listener, libproc the
 // process. The probe runs off the GUI thread, so lsof's time is no one's wait.
 namespace PortProbe {
 
-Sources systemSources()
-{
-    return {QString(), QStringLiteral("/usr/sbin/lsof")};
-}
+Sources systemSources() { return {QString(), QStringLiteral("/usr/sbin/lsof")}; }
 
-PortStatus probe(const Sources &sources, qint64 port)
-{
-    return askLsof(sources.lsofPath, port, sources.lsofTimeoutMs);
-}
+PortStatus probe(const Sources &sources, qint64 port) { return askLsof(sources.lsofPath, port, sources.lsofTimeoutMs); }
 
 std::optional<PortStatus> probeAtOnce(const Sources &, qint64)
 {

@@ -64,10 +64,7 @@ std::optional<ProcessHandle> ProcessHandle::open(qint32 pid, std::optional<Momen
     return handle;
 }
 
-qint32 ProcessHandle::pid() const
-{
-    return m_identity->pid;
-}
+qint32 ProcessHandle::pid() const { return m_identity->pid; }
 
 bool ProcessHandle::isAlive() const
 {
@@ -89,5 +86,5 @@ int ProcessHandle::endDescriptor() const
 bool operator==(const ProcessHandle &a, const ProcessHandle &b)
 {
     return a.m_identity == b.m_identity
-        || (a.m_identity->pid == b.m_identity->pid && a.m_identity->start == b.m_identity->start);
+            || (a.m_identity->pid == b.m_identity->pid && a.m_identity->start == b.m_identity->start);
 }

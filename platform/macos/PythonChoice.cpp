@@ -32,10 +32,9 @@ bool endsWell(const QString &program, const QStringList &arguments)
 std::optional<QString> find()
 {
     const bool developerTools = endsWell(QStringLiteral("/usr/bin/xcode-select"), {QStringLiteral("-p")});
-    const std::optional<QString> chosen =
-        choose(macCandidates(), developerTools, [](const QString &path) {
-            return QFileInfo(path).isExecutable() && endsWell(path, {QStringLiteral("--version")});
-        });
+    const std::optional<QString> chosen = choose(macCandidates(), developerTools, [](const QString &path) {
+        return QFileInfo(path).isExecutable() && endsWell(path, {QStringLiteral("--version")});
+    });
     if (!chosen)
         qCWarning(lcPlatform, "No usable Python 3 (Command Line Tools %s)", developerTools ? "present" : "missing");
     return chosen;

@@ -9,8 +9,7 @@
     std::function<void()> _reopen;
 }
 - (instancetype)initWithReopen:(std::function<void()>)reopen;
-- (void)handleReopen:(NSAppleEventDescriptor *)event
-      withReplyEvent:(NSAppleEventDescriptor *)reply;
+- (void)handleReopen:(NSAppleEventDescriptor *)event withReplyEvent:(NSAppleEventDescriptor *)reply;
 @end
 
 @implementation HarluneReopenTarget
@@ -22,8 +21,7 @@
     return self;
 }
 
-- (void)handleReopen:(NSAppleEventDescriptor *)event
-      withReplyEvent:(NSAppleEventDescriptor *)reply
+- (void)handleReopen:(NSAppleEventDescriptor *)event withReplyEvent:(NSAppleEventDescriptor *)reply
 {
     (void)event;
     (void)reply;
@@ -43,11 +41,10 @@ void install(std::function<void()> reopen)
     if (target)
         return;
     target = [[HarluneReopenTarget alloc] initWithReopen:std::move(reopen)];
-    [[NSAppleEventManager sharedAppleEventManager]
-            setEventHandler:target
-                andSelector:@selector(handleReopen:withReplyEvent:)
-              forEventClass:kCoreEventClass
-                 andEventID:kAEReopenApplication];
+    [[NSAppleEventManager sharedAppleEventManager] setEventHandler:target
+                                                       andSelector:@selector(handleReopen:withReplyEvent:)
+                                                     forEventClass:kCoreEventClass
+                                                        andEventID:kAEReopenApplication];
 }
 
 } // namespace ReopenEvents

@@ -2,8 +2,7 @@
 
 // The menu bar has its own item (MenuBarItem); no panel takes ours.
 class StatusNotifierItem::Exports
-{
-};
+{ };
 
 bool StatusNotifierItem::isSupported() { return false; }
 
@@ -17,8 +16,8 @@ StatusNotifierItem::StatusNotifierItem(const QString & /*id*/, const QString & /
 
 StatusNotifierItem::~StatusNotifierItem() = default;
 
-void StatusNotifierItem::setIcon(const QIcon & /*icon*/) {}
+void StatusNotifierItem::setIcon(const QIcon & /*icon*/) { }
 
-void StatusNotifierItem::setToolTip(const QString & /*text*/) {}
+void StatusNotifierItem::setToolTip(const QString & /*text*/) { }
 
 bool StatusNotifierItem::isRegistered() const { return false; }

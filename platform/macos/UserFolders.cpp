@@ -4,14 +4,8 @@
 
 namespace UserFolders {
 
-QString dataHome()
-{
-    return QDir::homePath() + QStringLiteral("/Library/Application Support");
-}
+QString dataHome() { return QDir::homePath() + QStringLiteral("/Library/Application Support"); }
 
-QString configHome()
-{
-    return QDir::homePath() + QStringLiteral("/Library/Preferences");
-}
+QString configHome() { return QDir::homePath() + QStringLiteral("/Library/Preferences"); }
 
 } // namespace UserFolders

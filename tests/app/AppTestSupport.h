@@ -67,13 +67,16 @@ struct Shell
     };
 
     Shell(quint16 port, const QString &root, int stopScriptBoundMs = ServerConstants::stopScriptBoundMs)
-        : Shell(port, [root] { return root; }, stopScriptBoundMs)
+        : Shell(
+                port, [root] { return root; }, stopScriptBoundMs)
     {
     }
     Shell(quint16 port, std::function<QString()> root, int stopScriptBoundMs = ServerConstants::stopScriptBoundMs)
-        : manager(std::make_unique<ServerManager>(
-              ServerManager::Config{.port = port, .projectRoot = std::move(root), .lsofPath = {}, .apiTimeoutMs = 5000,
-                                    .stopScriptBoundMs = stopScriptBoundMs}))
+        : manager(std::make_unique<ServerManager>(ServerManager::Config{.port = port,
+                                                                        .projectRoot = std::move(root),
+                                                                        .lsofPath = {},
+                                                                        .apiTimeoutMs = 5000,
+                                                                        .stopScriptBoundMs = stopScriptBoundMs}))
         , delegate(std::make_unique<AppDelegate>(*manager))
     {
         const auto record = [this](const QUrl &url, ForegroundActivation::Front front) {
@@ -91,9 +94,12 @@ struct Shell
     void launch()
     {
         delegate->applicationDidFinishLaunching();
-        QVERIFY(QTest::qWaitFor([this] {
-            return !titled(ShellTexts::welcomeTitle()).isEmpty() && !titled(ShellTexts::trayMissingTitle()).isEmpty();
-        }, patienceMs));
+        QVERIFY(QTest::qWaitFor(
+                [this] {
+                    return !titled(ShellTexts::welcomeTitle()).isEmpty()
+                            && !titled(ShellTexts::trayMissingTitle()).isEmpty();
+                },
+                patienceMs));
     }
 
     QList<Alert> titled(const QString &title) const

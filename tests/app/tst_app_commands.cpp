@@ -18,10 +18,10 @@ private slots:
     {
         QTest::addColumn<QString>("entry");
         QTest::addColumn<QByteArray>("generatorFailure");
-        QTest::addColumn<bool>("listening");      // before: another program listens, which the stop script leaves alone
+        QTest::addColumn<bool>("listening"); // before: another program listens, which the stop script leaves alone
         QTest::addColumn<QString>("title");
-        QTest::addColumn<QString>("message");     // a pattern, PORT for the port
-        QTest::addColumn<bool>("runningAfter");   // as the menu shows it when the alert comes
+        QTest::addColumn<QString>("message");   // a pattern, PORT for the port
+        QTest::addColumn<bool>("runningAfter"); // as the menu shows it when the alert comes
         QTest::addColumn<QStringList>("calls");
         const auto row = [](const char *name, const QString &entry, const QByteArray &failure, bool listening,
                             const char *title, const QString &message, bool runningAfter, const QStringList &calls) {
@@ -29,19 +29,21 @@ private slots:
         };
         const QByteArray broken = "Generator kaputt: Konto 1200 fehlt";
         const QString started = u"^Server gestartet \\(PID \\d+\\)$"_s;
-        row("start", ShellTexts::startEntry(), {}, false, "Server gestartet", started, true, {"stop", "generate", "serve"});
+        row("start", ShellTexts::startEntry(), {}, false, "Server gestartet", started, true,
+            {"stop", "generate", "serve"});
         row("restart", ShellTexts::restartEntry(), {}, false, "Neu gestartet", started, true,
             {"stop", "stop", "generate", "serve"});
         row("stop", ShellTexts::stopEntry(), {}, false, "Server gestoppt", u"^Server gestoppt$"_s, false, {"stop"});
         row("start fails", ShellTexts::startEntry(), broken, false, "Fehler", broken, false, {"stop", "generate"});
-        row("restart fails", ShellTexts::restartEntry(), broken, false, "Fehler", broken, false, {"stop", "stop", "generate"});
+        row("restart fails", ShellTexts::restartEntry(), broken, false, "Fehler", broken, false,
+            {"stop", "stop", "generate"});
         row("regeneration fails", ShellTexts::regenerateEntry(), broken, false, "Fehler", broken, false, {"generate"});
         // Touches no server: neither stops it nor looks whether it runs.
         row("regeneration", ShellTexts::regenerateEntry(), {}, true, "Fertig", u"^Berichte neu generiert$"_s, false,
             {"generate"});
         row("stop leaves the port held", ShellTexts::stopEntry(), {}, true, "Hinweis",
-            u"^Port PORT belegt: (\\S+) \\(PID (\\d+)\\), nicht dieser Projektordner – es wurde nicht beendet\\.$"_s, false,
-            {"stop"});
+            u"^Port PORT belegt: (\\S+) \\(PID (\\d+)\\), nicht dieser Projektordner – es wurde nicht beendet\\.$"_s,
+            false, {"stop"});
     }
 
     void commandOutcomes()
@@ -73,14 +75,19 @@ private slots:
         // Menu first, then the browser (only for a start that worked), then the
         // alert. Another program on the port is named as the stop names it.
         if (listening) {
-            QVERIFY2(QRegularExpression(u"^Port %1 belegt: \\S+ \\(PID \\d+\\), nicht dieser Projektordner$"_s.arg(port))
-                         .match(alert.statusLine).hasMatch(), qPrintable(alert.statusLine));
+            QVERIFY2(
+                    QRegularExpression(u"^Port %1 belegt: \\S+ \\(PID \\d+\\), nicht dieser Projektordner$"_s.arg(port))
+                            .match(alert.statusLine)
+                            .hasMatch(),
+                    qPrintable(alert.statusLine));
             QVERIFY(entry != ShellTexts::stopEntry() || alert.message.startsWith(alert.statusLine));
         } else {
-            QCOMPARE(alert.statusLine, runningAfter ? u"Server läuft auf http://127.0.0.1:%1/"_s.arg(port) : u"Server gestoppt"_s);
+            QCOMPARE(alert.statusLine,
+                     runningAfter ? u"Server läuft auf http://127.0.0.1:%1/"_s.arg(port) : u"Server gestoppt"_s);
         }
-        QCOMPARE(alert.opened, title.endsWith(u"gestartet"_s) ? QList<QUrl>{QUrl(u"http://127.0.0.1:%1/"_s.arg(port))}
-                                                              : QList<QUrl>());
+        QCOMPARE(alert.opened,
+                 title.endsWith(u"gestartet"_s) ? QList<QUrl>{QUrl(u"http://127.0.0.1:%1/"_s.arg(port))}
+                                                : QList<QUrl>());
         // The browser opens behind the alert, which would else stay behind it.
         QVERIFY(shell.fronts == QList<Front>(shell.opened.size(), Front::Program));
         QCOMPARE(project.calls(), calls);
@@ -132,7 +139,8 @@ private slots:
         for (const QString &entry : {ShellTexts::dashboardEntry(), ShellTexts::belegeEntry(), ShellTexts::logsEntry()})
             shell.entry(entry)->trigger();
         const QList<QUrl> folders{QUrl(u"http://127.0.0.1:%1/"_s.arg(port)),
-                                  QUrl::fromLocalFile(root + u"/Belege-Upload"_s), QUrl::fromLocalFile(root + u"/logs"_s)};
+                                  QUrl::fromLocalFile(root + u"/Belege-Upload"_s),
+                                  QUrl::fromLocalFile(root + u"/logs"_s)};
         QCOMPARE(shell.opened, folders);
         QVERIFY(shell.fronts == QList<Front>(folders.size(), Front::Opened)); // no alert follows
         QVERIFY(QDir(root + u"/Belege-Upload"_s).exists());
@@ -169,9 +177,12 @@ private slots:
         }
         const QString hanging = project.root() + u"/hanging.pid"_s;
         const QString file = project.root() + u"/"_s + hangs.section(u' ', -1);
-        QVERIFY(writeFile(file, hangs.startsWith(u"slow"_s) ? "/bin/sleep 3\n" + readFile(file)
-            : hangs.endsWith(u".sh"_s) ? QByteArray("/bin/sleep 60 & echo $! > hanging.pid; wait\n")
-            : QByteArray("import os, time\nopen('hanging.pid', 'w').write(str(os.getpid()))\ntime.sleep(60)\n")));
+        QVERIFY(writeFile(file,
+                          hangs.startsWith(u"slow"_s) ? "/bin/sleep 3\n" + readFile(file)
+                                  : hangs.endsWith(u".sh"_s)
+                                  ? QByteArray("/bin/sleep 60 & echo $! > hanging.pid; wait\n")
+                                  : QByteArray("import os, time\nopen('hanging.pid', "
+                                               "'w').write(str(os.getpid()))\ntime.sleep(60)\n")));
         Shell shell(port, project.root(), 5000); // the slow stop ends within it, the hanging one not
         QSignalSpy terminations(shell.delegate.get(), &AppDelegate::terminationRequested);
         bool aliveAtEnd = false;

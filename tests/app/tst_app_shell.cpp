@@ -19,7 +19,7 @@ class TestAppShell : public QObject
 private slots:
     void menuShowsTheServerAndItsApi_data()
     {
-        QTest::addColumn<int>("server");     // 0: none; 1: answers with an empty version; 2: without
+        QTest::addColumn<int>("server"); // 0: none; 1: answers with an empty version; 2: without
         QTest::addColumn<QString>("apiLine");
         QTest::newRow("nothing on the port") << 0 << u"API: offline"_s;
         // Whatever version the server reports, even none, the line reads the same.
@@ -40,8 +40,9 @@ private slots:
         auto process = std::make_unique<ChildProcess>();
         quint16 port = freePort();
         if (server) {
-            QVERIFY(writeFile(root + u"/serve.py"_s, "import runpy, sys\nsys.argv[1:] = ['0', '--bind', '127.0.0.1']\n"
-                                                     "runpy.run_module('http.server', run_name='__main__')\n"));
+            QVERIFY(writeFile(root + u"/serve.py"_s,
+                              "import runpy, sys\nsys.argv[1:] = ['0', '--bind', '127.0.0.1']\n"
+                              "runpy.run_module('http.server', run_name='__main__')\n"));
             process->setWorkingDirectory(root);
             process->start(u"/usr/bin/python3"_s, {u"-u"_s, u"serve.py"_s});
             QVERIFY(process->waitForReadyRead(patienceMs));
@@ -70,7 +71,8 @@ private slots:
             // One connection, in order: once the server has logged the
             // request expected last, it has logged every earlier one.
             QTRY_VERIFY_WITH_TIMEOUT((heard += QString::fromUtf8(process->readAllStandardError()),
-                                      heard.count(u"GET /api/version"_s) >= expected), patienceMs);
+                                      heard.count(u"GET /api/version"_s) >= expected),
+                                     patienceMs);
             QCOMPARE(heard.count(u"GET /api/version"_s), expected);
         };
         expectRequests(1);
@@ -104,8 +106,10 @@ private slots:
         for (int i = 0; i < actions.size(); ++i) {
             QCOMPARE(actions[i]->isSeparator(), entries[i].kind == MenuModel::EntryKind::Separator);
             // iconText() is the text without mnemonic markers: what the menu shows.
-            QCOMPARE(actions[i]->iconText(), i == 0 ? (server ? running : u"Server gestoppt"_s) : i == 1 ? apiLine
-                                                                                             : entries[i].title);
+            QCOMPARE(actions[i]->iconText(),
+                     i == 0           ? (server ? running : u"Server gestoppt"_s)
+                             : i == 1 ? apiLine
+                                      : entries[i].title);
             QCOMPARE(actions[i]->isEnabled(), i > 1); // only the information lines are not
         }
         QVERIFY(actions[12]->iconText().endsWith(root)); // the data folder, ampersands and all
@@ -117,7 +121,8 @@ private slots:
         shell.manager->status().stop();
         process.reset();
         QTRY_VERIFY_WITH_TIMEOUT((shell.delegate->statusMenu()->aboutToShow(),
-                                  shell.delegate->statusLineItem()->text() == u"Server gestoppt"_s), patienceMs);
+                                  shell.delegate->statusLineItem()->text() == u"Server gestoppt"_s),
+                                 patienceMs);
         QCOMPARE(shell.delegate->apiLineItem()->text(), u"API: offline"_s);
         QCOMPARE(shell.delegate->statusItem()->toolTip(), stoppedTip);
     }
@@ -160,7 +165,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(shell.alerts.size(), up.size(), patienceMs);
         QCOMPARE(terminations.size(), 0);
         QCOMPARE(shell.titled(ShellTexts::trayMissingTitle())[0].message.contains(
-                     u"gnome-shell-extension-appindicator"_s), reopenFirst);
+                         u"gnome-shell-extension-appindicator"_s),
+                 reopenFirst);
         if (!atLogin) // in this system's wording: the Dock's on macOS, the panel's elsewhere
             QCOMPARE(shell.titled(ShellTexts::welcomeTitle())[0].message, ShellTexts::welcomeText());
 

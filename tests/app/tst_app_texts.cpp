@@ -59,7 +59,8 @@ private slots:
         const auto add = [](const char *name, const OperationOutcome &outcome, const QString &message) {
             QTest::newRow(name) << outcome << message;
         };
-        add("started, not listening", make(K::StartedNotListening), u"Server gestartet (PID 42), er nimmt aber noch keine "
+        add("started, not listening", make(K::StartedNotListening),
+            u"Server gestartet (PID 42), er nimmt aber noch keine "
             u"Verbindungen an. Das Menü zeigt es an, sobald er auf Port 8765 bereit ist."_s);
         add("port busy, our own server", make(K::PortBusy, {}, {}, ours),
             u"Port 8765 noch belegt – bitte zuerst stoppen.\nBelegt von: python3 (PID 7)"_s);
@@ -71,26 +72,31 @@ private slots:
             u"serve.py hat sich gleich nach dem Start beendet.\nLetzte Zeilen aus logs/server-app.log:\nkaputt\n"
             u"Belegt von: PID 7"_s);
         // Rows naming HARLUNE_PROJECT run with it set.
-        add("script missing, HARLUNE_PROJECT", make(K::ProjectIncomplete, {}, RunFailure{RunFailure::Kind::ScriptMissing,
-            u"/p/x"_s, u"stop.sh"_s}), u"Im Projektordner /p/x fehlt stop.sh.\nDer Ordner ist über HARLUNE_PROJECT "
+        add("script missing, HARLUNE_PROJECT",
+            make(K::ProjectIncomplete, {}, RunFailure{RunFailure::Kind::ScriptMissing, u"/p/x"_s, u"stop.sh"_s}),
+            u"Im Projektordner /p/x fehlt stop.sh.\nDer Ordner ist über HARLUNE_PROJECT "
             u"eingestellt (/p/x) – bitte prüfen Sie diese Angabe."_s);
         OperationOutcome endedSilent = make(K::Stopped, u"Kein Server lief auf Port 8765."_s);
         endedSilent.endedSilent = 42;
         add("stopped one that never listened", endedSilent,
             u"Server gestoppt (PID 42); er hatte noch keine Verbindungen angenommen."_s);
         // One statement of what is true, never "none ran" beside "not stopped".
-        add("no server of ours, a stranger's port", make(K::PortHeldByOther, u"Kein Server lief auf Port 8765."_s, {}, stranger),
+        add("no server of ours, a stranger's port",
+            make(K::PortHeldByOther, u"Kein Server lief auf Port 8765."_s, {}, stranger),
             u"Es lief kein Server dieses Programms auf Port 8765. Der Port ist von einem Programm eines anderen "
             u"Benutzers belegt; es wurde nicht beendet."_s);
         // Another program or project: said as the status line says it, whatever the script said.
-        add("stop, another project's server", make(K::StopLeftPortBusy, u"nicht der Berichtsserver"_s, {}, otherProject),
+        add("stop, another project's server",
+            make(K::StopLeftPortBusy, u"nicht der Berichtsserver"_s, {}, otherProject),
             occupiedBy(otherProject) + u" – es wurde nicht beendet."_s);
         const QString named = u"Server (PID 7) ließ sich nicht stoppen – Port 8765 ist noch belegt."_s;
         add("stop script names our server", make(K::StopLeftPortBusy, named, {}, ours), named);
         add("stop script unnamed holder", make(K::StopLeftPortBusy, u"Kein Server lief auf Port 8765."_s, {}, ours),
             u"Kein Server lief auf Port 8765.\nBelegt von: python3 (PID 7)"_s);
-        add("stop script cannot run", make(K::StopLeftPortBusy, {}, RunFailure{RunFailure::Kind::LaunchError, u"/bin/bash"_s,
-            u"execvp: Permission denied"_s}, ours), u"bash konnte nicht gestartet werden: Keine Berechtigung ("
+        add("stop script cannot run",
+            make(K::StopLeftPortBusy, {},
+                 RunFailure{RunFailure::Kind::LaunchError, u"/bin/bash"_s, u"execvp: Permission denied"_s}, ours),
+            u"bash konnte nicht gestartet werden: Keine Berechtigung ("
             u"Permission denied)\nPort 8765 ist noch belegt – der Server wurde nicht gestoppt.\nBelegt von: python3 (PID 7)"_s);
         add("regeneration, 61 lines", make(K::RegenerationFailed, u"x\n"_s.repeated(60) + u"y"_s),
             u"x\n"_s.repeated(30) + u"[… 1 Zeile ausgelassen …]\n"_s + u"x\n"_s.repeated(29) + u"y"_s);
@@ -101,7 +107,7 @@ private slots:
         QFETCH(OperationOutcome, outcome);
         QFETCH(QString, message);
         QByteArray(QTest::currentDataTag()).contains("HARLUNE_PROJECT") ? qputenv("HARLUNE_PROJECT", "/p/x")
-                                                                       : qunsetenv("HARLUNE_PROJECT");
+                                                                        : qunsetenv("HARLUNE_PROJECT");
         QCOMPARE(OutcomeTexts::message(outcome), message);
     }
 
@@ -155,8 +161,16 @@ private slots:
         if (QTest::currentDataTag() == "another program"_ba)
             QCOMPARE(line, u"Port 8765 belegt: python3 (PID 7), nicht dieser Projektordner"_s);
         if (QTest::currentDataTag() == "restarting"_ba)
-            QVERIFY(line != OutcomeTexts::statusLine(ServerStatus{true, true, Silence::None, ServerStatus::Operation::Start,
-                                                                  {}, {}, {}, ServerStatus::Api::Unknown}, address, 8765));
+            QVERIFY(line
+                    != OutcomeTexts::statusLine(ServerStatus{true,
+                                                             true,
+                                                             Silence::None,
+                                                             ServerStatus::Operation::Start,
+                                                             {},
+                                                             {},
+                                                             {},
+                                                             ServerStatus::Api::Unknown},
+                                                address, 8765));
     }
 
     // Qt's own options reach the application object; ours are still ours.
@@ -171,8 +185,10 @@ private slots:
         QTest::newRow("-stylesheet") << QStringList{u"-stylesheet"_s, u"/tmp/a.qss"_s} << tray;
         QTest::newRow("-reverse") << QStringList{u"-reverse"_s} << tray;
         QTest::newRow("platform and display") << QStringList{u"-platform"_s, u"xcb"_s, u"-display"_s, u":1"_s} << tray;
-        QTest::newRow("window title, session") << QStringList{u"-qwindowtitle"_s, u"X"_s, u"-session"_s, u"s1"_s} << tray;
-        QTest::newRow("with ours") << QStringList{u"-reverse"_s, u"--version"_s} << int(CommandLine::Action::ShowVersion);
+        QTest::newRow("window title, session")
+                << QStringList{u"-qwindowtitle"_s, u"X"_s, u"-session"_s, u"s1"_s} << tray;
+        QTest::newRow("with ours") << QStringList{u"-reverse"_s, u"--version"_s}
+                                   << int(CommandLine::Action::ShowVersion);
         QTest::newRow("unknown") << QStringList{u"-stil"_s, u"fusion"_s} << reject;
         QTest::newRow("flag with a stray word") << QStringList{u"-reverse"_s, u"fusion"_s} << reject;
     }
@@ -228,7 +244,8 @@ private slots:
         script.close();
         QVERIFY(script.setPermissions(script.permissions() | QFile::ExeOwner));
         // GLib looks for the program before it turns "%%" into "%": only that look finds this link.
-        QVERIFY(!folder.contains(u'%') || QFile::link(QFileInfo(program).path(), dir.filePath(folder.replace(u"%"_s, u"%%"_s))));
+        QVERIFY(!folder.contains(u'%')
+                || QFile::link(QFileInfo(program).path(), dir.filePath(folder.replace(u"%"_s, u"%%"_s))));
         QFile entry(dir.filePath(u"x.desktop"_s));
         QVERIFY(entry.open(QIODevice::WriteOnly) && entry.write(Autostart::entryText(program).toUtf8()) > 0);
         entry.close();
@@ -254,7 +271,8 @@ private slots:
                 << u"127.0.0.1 - - \"GET /Error HTTP/1.1\" 500 -\n"_s + request << QString();
         QTest::newRow("traceback, requests after it")
                 << u"Traceback (most recent call last):\n  File \"serve.py\", line 3\n"
-                   u"OSError: [Errno 98] Address already in use\n"_s + request
+                   u"OSError: [Errno 98] Address already in use\n"_s
+                        + request
                 << u"OSError: [Errno 98] Address already in use"_s;
         QTest::newRow("the last of two") << u"Fehler: Belege fehlen\nERROR bad ledger\n"_s + request
                                          << u"ERROR bad ledger"_s;
@@ -270,7 +288,8 @@ private slots:
     void stopTextSaysWhatItKnows()
     {
         // Today's start shows the time alone, an earlier one the date too.
-        QCOMPARE(ShellTexts::unexpectedStopText(4711, QDateTime(QDate::currentDate(), QTime(9, 5)), u"OSError: x"_s, true),
+        QCOMPARE(ShellTexts::unexpectedStopText(4711, QDateTime(QDate::currentDate(), QTime(9, 5)), u"OSError: x"_s,
+                                                true),
                  u"Der Berichtsserver (PID 4711) läuft nicht mehr.\nEr lief seit 09:05 Uhr.\n"
                  u"Letzter Fehler im Log: OSError: x\nEin Klick auf diese Meldung öffnet den Logs-Ordner."_s);
         QCOMPARE(ShellTexts::unexpectedStopText({}, QDateTime(QDate(2026, 12, 6), QTime(23, 10)), {}, false),

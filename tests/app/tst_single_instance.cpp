@@ -25,8 +25,12 @@ private slots:
         // A socket file left behind by a process that is gone.
         QTemporaryDir runtime;
         const QString path = runtime.filePath(u"instance.socket"_s);
-        QCOMPARE(QProcess::execute(u"/usr/bin/python3"_s, {u"-c"_s, u"import socket, sys; "
-                                   u"socket.socket(socket.AF_UNIX).bind(sys.argv[1])"_s, path}), 0);
+        QCOMPARE(QProcess::execute(u"/usr/bin/python3"_s,
+                                   {u"-c"_s,
+                                    u"import socket, sys; "
+                                    u"socket.socket(socket.AF_UNIX).bind(sys.argv[1])"_s,
+                                    path}),
+                 0);
 
         SingleInstance first(path);
         QSignalSpy reopens(&first, &SingleInstance::reopenRequested);
@@ -60,9 +64,10 @@ private slots:
         QVERIFY(endless.waitForConnected(patienceMs));
         const QByteArray chunk(64 * 1024, 'x');
         QTRY_VERIFY_WITH_TIMEOUT((endless.write(chunk), endless.state() == QLocalSocket::UnconnectedState), patienceMs);
-        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(idle.begin(), idle.end(), [](const auto &socket) {
-                                     return socket->state() == QLocalSocket::UnconnectedState;
-                                 }), patienceMs);
+        QTRY_VERIFY_WITH_TIMEOUT(
+                std::all_of(idle.begin(), idle.end(),
+                            [](const auto &socket) { return socket->state() == QLocalSocket::UnconnectedState; }),
+                patienceMs);
         QVERIFY(!SingleInstance(path).claim());
         QTRY_COMPARE_WITH_TIMEOUT(reopens.size(), 1, patienceMs);
     }
@@ -102,7 +107,8 @@ private slots:
         QTemporaryDir base, oursDir, openDir;
         const QString theirs = base.filePath(u"harlune-0"_s);
         const QString ours = oursDir.filePath(u"s"_s), open = openDir.filePath(u"s"_s);
-        QVERIFY(::chmod(QFile::encodeName(base.path()), 0711) == 0 && ::chmod(QFile::encodeName(openDir.path()), 0777) == 0);
+        QVERIFY(::chmod(QFile::encodeName(base.path()), 0711) == 0
+                && ::chmod(QFile::encodeName(openDir.path()), 0777) == 0);
         qunsetenv("XDG_RUNTIME_DIR");
         qputenv("TMPDIR", QFile::encodeName(base.path()));
         QCOMPARE(SingleInstance::defaultSocketPath(), theirs + u"/instance"_s);
@@ -110,11 +116,13 @@ private slots:
         QCOMPARE(SingleInstance::defaultSocketPath(), QString());
 
         const auto stranger = [](QProcess &process, const QString &mode, const QString &path) {
-            process.start(u"/usr/bin/setpriv"_s, {u"--reuid=nobody"_s, u"--regid=nogroup"_s, u"--clear-groups"_s,
-                                                  u"/usr/bin/python3"_s, u"-c"_s, uR"(import socket, sys
+            process.start(u"/usr/bin/setpriv"_s,
+                          {u"--reuid=nobody"_s, u"--regid=nogroup"_s, u"--clear-groups"_s, u"/usr/bin/python3"_s,
+                           u"-c"_s, uR"(import socket, sys
 s, path = socket.socket(socket.AF_UNIX), sys.argv[2]
 if sys.argv[1] == 'listen': s.bind(path); s.listen(); print('bereit', flush=True); list(iter(s.accept, 0))
-s.connect(path); s.sendall(b'reopen\n'); print('verbunden', flush=True); s.recv(1))"_s, mode, path});
+s.connect(path); s.sendall(b'reopen\n'); print('verbunden', flush=True); s.recv(1))"_s,
+                           mode, path});
             return process.waitForReadyRead(patienceMs);
         };
         ServerTestSupport::ChildProcess listener, squatter, caller;
@@ -129,7 +137,7 @@ s.connect(path); s.sendall(b'reopen\n'); print('verbunden', flush=True); s.recv(
         QVERIFY(first.claim());
 
         QCOMPARE(::chmod(QFile::encodeName(oursDir.path()), 0711) | ::chmod(QFile::encodeName(ours), 0777), 0);
-        QVERIFY(stranger(caller, u"connect"_s, ours)); // it got through
+        QVERIFY(stranger(caller, u"connect"_s, ours));                                // it got through
         QTRY_VERIFY_WITH_TIMEOUT(caller.state() == QProcess::NotRunning, patienceMs); // as we closed
         QCOMPARE(reopens.size(), 0);
     }

@@ -15,14 +15,30 @@ int main()
     using namespace ShellTexts;
     const QString address = QStringLiteral("http://127.0.0.1:8765/");
     QStringList texts{
-            statusLine(true, address), statusLine(false, address), toolTip(runningWords()), toolTip(stoppedLine()), restartingLine(),
-            apiLineOffline(), apiLineOnline(), apiLineNoAnswer(), welcomeTitle(), welcomeText(),
-            okButton(), trayMissingTitle(), trayMissingText(QStringLiteral("GNOME")),
-            unexpectedStopTitle(), unexpectedStopText(1234, {}, QStringLiteral("OSError: [Errno 98] Address already in use"), true),
-            quitLeavesServerTitle(), quitLeavesServerText({}, 42),
+            statusLine(true, address),
+            statusLine(false, address),
+            toolTip(runningWords()),
+            toolTip(stoppedLine()),
+            restartingLine(),
+            apiLineOffline(),
+            apiLineOnline(),
+            apiLineNoAnswer(),
+            welcomeTitle(),
+            welcomeText(),
+            okButton(),
+            trayMissingTitle(),
+            trayMissingText(QStringLiteral("GNOME")),
+            unexpectedStopTitle(),
+            unexpectedStopText(1234, {}, QStringLiteral("OSError: [Errno 98] Address already in use"), true),
+            quitLeavesServerTitle(),
+            quitLeavesServerText({}, 42),
             OutcomeTexts::upgradeNoticeTitle({}),
-            OutcomeTexts::upgradeNoticeText({{}, {}, {{QStringLiteral("serve.py"), QStringLiteral("serve.py.neu")}},
-                               {QStringLiteral("stop.sh")}, {QStringLiteral("README.md")}, {}}),
+            OutcomeTexts::upgradeNoticeText({{},
+                                             {},
+                                             {{QStringLiteral("serve.py"), QStringLiteral("serve.py.neu")}},
+                                             {QStringLiteral("stop.sh")},
+                                             {QStringLiteral("README.md")},
+                                             {}}),
             OutcomeTexts::upgradeNoticeTitle({{}, {}, {}, {}, {}, QStringLiteral("0.2.0")}),
             OutcomeTexts::upgradeNoticeText({{}, {}, {}, {}, {}, QStringLiteral("0.2.0")}),
             OutcomeTexts::holder({std::nullopt, std::nullopt}),
@@ -34,8 +50,14 @@ int main()
     // named: this project's server, and a program that is none.
     for (const bool thisProject : {true, false}) {
         for (int kind = 0; kind <= int(OperationOutcome::Kind::ScriptTimedOut); ++kind)
-            texts << OutcomeTexts::message({OperationOutcome::Kind(kind), 8765, 1234, {}, {},
-                                            PortHolder{1234, QStringLiteral("python3"), thisProject, {}}, false, {}});
+            texts << OutcomeTexts::message({OperationOutcome::Kind(kind),
+                                            8765,
+                                            1234,
+                                            {},
+                                            {},
+                                            PortHolder{1234, QStringLiteral("python3"), thisProject, {}},
+                                            false,
+                                            {}});
     }
     // The status lines of a launched server that does not listen (yet).
     for (const Silence silence : {Silence::Starting, Silence::Unresponsive}) {
@@ -45,16 +67,17 @@ int main()
         texts << OutcomeTexts::statusLine(status, address, 8765);
     }
     // A program that is no server of this project on the port, and another project's server.
-    for (const PortHolder &stranger : {PortHolder{}, PortHolder{1234, QStringLiteral("python3"), false, {}},
-                                       PortHolder{1234, QStringLiteral("python3"), false,
-                                                  QStringLiteral("/home/anna/Buchhaltung-2025")}}) {
+    for (const PortHolder &stranger :
+         {PortHolder{}, PortHolder{1234, QStringLiteral("python3"), false, {}},
+          PortHolder{1234, QStringLiteral("python3"), false, QStringLiteral("/home/anna/Buchhaltung-2025")}}) {
         ServerStatus status;
         status.known = true;
         status.stranger = stranger;
         texts << OutcomeTexts::statusLine(status, address, 8765)
               << OutcomeTexts::message({OperationOutcome::Kind::PortBusy, 8765, {}, {}, {}, stranger, false, {}});
     }
-    for (const MenuModel::Entry &entry : MenuModel::entries(QStringLiteral("/home/anna/.local/share/Harlune-Buchhaltung")))
+    for (const MenuModel::Entry &entry :
+         MenuModel::entries(QStringLiteral("/home/anna/.local/share/Harlune-Buchhaltung")))
         texts << entry.title;
     for (const MenuModel::Command command : {MenuModel::Command::StartServer, MenuModel::Command::StopServer,
                                              MenuModel::Command::RestartServer, MenuModel::Command::Regenerate})

@@ -31,8 +31,7 @@ inline void makeLink(const QString &target, const QString &link)
 // Names directly inside a directory, hidden ones and dangling links included, sorted.
 inline QStringList entries(const QString &directory)
 {
-    return QDir(directory).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                                     QDir::Name);
+    return QDir(directory).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 
 // One line per entry at and below path: name, kind, permissions, and the
@@ -46,7 +45,10 @@ inline QStringList snapshot(const QString &path, bool withTimes = false, const Q
     const QString time = modified ? QStringLiteral(" @%1").arg(*modified) : QString();
     if (info.isSymLink())
         return {name + " -> " + info.dir().relativeFilePath(info.symLinkTarget()) + time};
-    QStringList lines{name + (info.isDir() ? " dir " : info.isFile() ? " file " : " other ")
+    QStringList lines{name
+                      + (info.isDir()            ? " dir "
+                                 : info.isFile() ? " file "
+                                                 : " other ")
                       + QString::number(int(info.permissions()), 16) + time + ' '
                       + (info.isFile() ? readFile(path) : QByteArray())};
     for (const QString &child : info.isDir() ? entries(path) : QStringList())

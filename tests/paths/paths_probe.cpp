@@ -19,7 +19,10 @@ int main(int argc, char *argv[])
         if (!earlier.open(QIODevice::ReadOnly))
             return 2;
         return ProjectUpgrade::upgrade(QFile::decodeName(argv[1]), QFile::decodeName(argv[2]),
-                                       ProjectUpgrade::parseChecksums(earlier.readAll())).failed.isEmpty() ? 0 : 1;
+                                       ProjectUpgrade::parseChecksums(earlier.readAll()))
+                        .failed.isEmpty()
+                ? 0
+                : 1;
     }
     if (argc != 1 || qEnvironmentVariableIsEmpty(ProjectLayout::projectOverrideVariable()))
         return 2;

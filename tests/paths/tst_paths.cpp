@@ -6,8 +6,8 @@
 #include "tests/paths/PathsTestSupport.h"
 
 #include <QDir>
-#include <QRegularExpression>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -19,8 +19,9 @@
 namespace {
 
 // What a complete provisioning of the packaged project laid out below leaves on top level.
-const QStringList provisioned{".env", ".harlune-initialized", "MacOS", "aktuell",
-                              "generate_buchhaltung.py", "lib", "serve.py", "stop.sh", "verwaist"};
+const QStringList provisioned{
+        ".env",    ".harlune-initialized", "MacOS", "aktuell", "generate_buchhaltung.py", "lib", "serve.py", "stop.sh",
+        "verwaist"};
 
 } // namespace
 
@@ -44,10 +45,9 @@ private slots:
         QVERIFY(QDir(m_root.path()).removeRecursively());
         // Skip-list names are dropped on top level only, case-sensitively, even as files.
         // No name here differs from another by case alone: APFS would take them for one.
-        for (const char *path : {"serve.py", "generate_buchhaltung.py", "__pycache__", ".git/HEAD",
-                                 "MacOS/Info.txt", ".env",
-                                 "lib/.git/config", "lib/__pycache__/m.pyc", "lib/macos/readme",
-                                 "lib/sub/tief.txt"})
+        for (const char *path :
+             {"serve.py", "generate_buchhaltung.py", "__pycache__", ".git/HEAD", "MacOS/Info.txt", ".env",
+              "lib/.git/config", "lib/__pycache__/m.pyc", "lib/macos/readme", "lib/sub/tief.txt"})
             writeFile(packaged(path), path);
         writeFile(packaged("stop.sh"), "#!/bin/bash\nexit 0\n");
         QCOMPARE(::chmod(QFile::encodeName(packaged("stop.sh")).constData(), 0740), 0);
@@ -69,11 +69,16 @@ private slots:
 
         using Levels = QList<int>;
         const QString unset;
-        QTest::newRow("override: file-system root") << "/" << "file" << Levels{1} << "/";
-        QTest::newRow("override: spaces only") << "   " << "file" << Levels{1} << "@cwd/   ";
-        QTest::newRow("override: relative") << "sub/../p//" << "file" << Levels{1} << "@cwd/sub/../p";
-        QTest::newRow("override: no tilde expansion") << "~/b" << "file" << Levels{1} << "@cwd/~/b";
-        QTest::newRow("override: empty is unset") << "" << "file" << Levels{1} << "@data";
+        QTest::newRow("override: file-system root") << "/"
+                                                    << "file" << Levels{1} << "/";
+        QTest::newRow("override: spaces only") << "   "
+                                               << "file" << Levels{1} << "@cwd/   ";
+        QTest::newRow("override: relative") << "sub/../p//"
+                                            << "file" << Levels{1} << "@cwd/sub/../p";
+        QTest::newRow("override: no tilde expansion") << "~/b"
+                                                      << "file" << Levels{1} << "@cwd/~/b";
+        QTest::newRow("override: empty is unset") << ""
+                                                  << "file" << Levels{1} << "@data";
         QTest::newRow("packaged directory") << unset << "directory" << Levels{1} << "@data";
         QTest::newRow("packaged link to a file") << unset << "->../../../serve.py" << Levels{1} << "@data";
         QTest::newRow("packaged dangling link") << unset << "->fehlt.py" << Levels{1} << "d1";
@@ -117,8 +122,8 @@ private slots:
         else if (!packagedServe.isEmpty())
             writeFile(packaged + (packagedServe == "other" ? "c" : ""), "x");
 
-        QStringList provisionedHere = expected == "@data" ? QStringList{".harlune-initialized", "serve.py"}
-                                                          : QStringList();
+        QStringList provisionedHere =
+                expected == "@data" ? QStringList{".harlune-initialized", "serve.py"} : QStringList();
         if (packagedServe == "signed")
             provisionedHere.insert(1, "nur-signiert");
         expected.replace("@cwd", m_context.currentDir).replace("@data", m_context.appSupport);
@@ -157,8 +162,8 @@ private slots:
 #else
         const QString appSupport = root + "/xdg/Harlune-Buchhaltung";
 #endif
-        const QStringList expected{realFolder, realFolder, appSupport, appSupport,
-                                   root + "/arbeit/ eigene", "/zweites", ""};
+        const QStringList expected{realFolder, realFolder, appSupport, appSupport, root + "/arbeit/ eigene",
+                                   "/zweites", ""};
         QCOMPARE(QString::fromUtf8(probe.readAllStandardOutput()).split('\n'), expected);
     }
 

@@ -51,8 +51,9 @@ class TestUpgrade : public QObject
         writeFile(data("buchungen.csv"), journal);
         writeFile(data("Belege-Upload/beleg.pdf"), "%PDF");
         writeFile(data(".harlune-initialized"), "initialized");
-        writeFile(m_history, "# 0.1\n" + sha(oldServe) + "  serve.py\n" + sha(oldStop) + "  stop.sh\n"
-                                 + sha("same") + "  deutsch.py\n");
+        writeFile(m_history,
+                  "# 0.1\n" + sha(oldServe) + "  serve.py\n" + sha(oldStop) + "  stop.sh\n" + sha("same")
+                          + "  deutsch.py\n");
         writeFile(packaged("serve.py"), newServe);
         writeFile(packaged("stop.sh"), newStop);
         QVERIFY(QFile::setPermissions(packaged("stop.sh"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
@@ -96,9 +97,13 @@ private slots:
         writeFile(packaged("README.md"), "Lies mich");
         makeLink("meins.md", data("README.md"));
         const ProjectUpgrade::Checksums earlier = ProjectUpgrade::parseChecksums(readFile(m_history));
-        QCOMPARE(upgrade(earlier), (ProjectUpgrade::Outcome{{"serve.py"}, {"neu.py"},
-                                                              {{"README.md", "README.md.neu"}, {"stop.sh", "stop.sh.neu"}},
-                                                              {}, {}, {}}));
+        QCOMPARE(upgrade(earlier),
+                 (ProjectUpgrade::Outcome{{"serve.py"},
+                                          {"neu.py"},
+                                          {{"README.md", "README.md.neu"}, {"stop.sh", "stop.sh.neu"}},
+                                          {},
+                                          {},
+                                          {}}));
         verifyUpgraded();
         QCOMPARE(QFile::symLinkTarget(data("README.md")), data("meins.md"));
         QCOMPARE(read("README.md.neu"), QByteArray("Lies mich"));

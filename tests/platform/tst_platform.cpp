@@ -31,22 +31,24 @@ private slots:
     // Inside X.app/Contents/MacOS the bundle is X.app; anywhere else the executable's folder.
     void bundleFolderFromTheExecutablesPath()
     {
-        for (const auto &[executable, bundle] : {
-                 std::pair{"/Applications/Harlune.app/Contents/MacOS/Harlune", "/Applications/Harlune.app"},
-                 {"/X.app/Contents/MacOS/x", "/X.app"},
-                 {"/src/build/bin/harlune-kommandozentrale", "/src/build/bin"},
-                 {"/opt/X/Contents/MacOS/x", "/opt/X/Contents/MacOS"},        // no .app
-                 {"/opt/.app/Contents/MacOS/x", "/opt/.app/Contents/MacOS"},  // a bare ".app" name
-                 {"/opt/X.app/contents/macos/x", "/opt/X.app/contents/macos"}, // case differs
-                 {"/x", "/"},
-                 {"", ""}})
+        for (const auto &[executable, bundle] :
+             {std::pair{"/Applications/Harlune.app/Contents/MacOS/Harlune", "/Applications/Harlune.app"},
+              {"/X.app/Contents/MacOS/x", "/X.app"},
+              {"/src/build/bin/harlune-kommandozentrale", "/src/build/bin"},
+              {"/opt/X/Contents/MacOS/x", "/opt/X/Contents/MacOS"},         // no .app
+              {"/opt/.app/Contents/MacOS/x", "/opt/.app/Contents/MacOS"},   // a bare ".app" name
+              {"/opt/X.app/contents/macos/x", "/opt/X.app/contents/macos"}, // case differs
+              {"/x", "/"},
+              {"", ""}})
             QCOMPARE(Executable::bundleDirFor(executable), QString(bundle));
     }
 
     void xdgBaseFoldersMustBeAbsolute()
     {
-        for (const auto &[value, folder] : {std::pair{"/home/a/daten/", "/home/a/daten"}, {"daten", "/fallback"},
-                                            {"~/daten", "/fallback"}, {"", "/fallback"}})
+        for (const auto &[value, folder] : {std::pair{"/home/a/daten/", "/home/a/daten"},
+                                            {"daten", "/fallback"},
+                                            {"~/daten", "/fallback"},
+                                            {"", "/fallback"}})
             QCOMPARE(UserFolders::xdgBase(value, "/fallback"), QString(folder));
     }
 
@@ -57,7 +59,8 @@ private slots:
         QTest::newRow("Finder's first start") << QStringList{"prog", "-psn_0_123"} << QStringList{"prog"};
         QTest::newRow("among options") << QStringList{"prog", "--autostart", "-psn_0_9", "on"}
                                        << QStringList{"prog", "--autostart", "on"};
-        QTest::newRow("only as a prefix") << QStringList{"prog", "x-psn_0", "-psn"} << QStringList{"prog", "x-psn_0", "-psn"};
+        QTest::newRow("only as a prefix")
+                << QStringList{"prog", "x-psn_0", "-psn"} << QStringList{"prog", "x-psn_0", "-psn"};
         QTest::newRow("program name stays") << QStringList{"-psn_0_1"} << QStringList{"-psn_0_1"};
         QTest::newRow("nothing") << QStringList() << QStringList();
     }
@@ -114,21 +117,37 @@ private slots:
     {
         using P = NoticeRoute::Permission;
         using R = NoticeRoute::Route;
-        const struct { bool bundle; bool refused; P answer; R route; } routes[] = {
-            {true, false, P::Allowed, R::SystemNotice}, {true, false, P::Denied, R::MenuOnly}, // turned off: not overruled
-            {true, false, P::NotAnswered, R::Alert}, {false, false, P::Allowed, R::Alert}, // no bundle: no centre to ask
-            {true, true, P::Denied, R::Alert}, {true, true, P::Allowed, R::Alert}};        // unsigned: never shown there
+        const struct
+        {
+            bool bundle;
+            bool refused;
+            P answer;
+            R route;
+        } routes[] = {{true, false, P::Allowed, R::SystemNotice},
+                      {true, false, P::Denied, R::MenuOnly}, // turned off: not overruled
+                      {true, false, P::NotAnswered, R::Alert},
+                      {false, false, P::Allowed, R::Alert}, // no bundle: no centre to ask
+                      {true, true, P::Denied, R::Alert},
+                      {true, true, P::Allowed, R::Alert}}; // unsigned: never shown there
         for (const auto &row : routes)
             QCOMPARE(NoticeRoute::choose(row.bundle, row.refused, row.answer), row.route);
         using C = ForegroundActivation::Call;
         for (const auto &[major, call] : {std::pair{11, C::ActivateIgnoringOtherApps},
-                                          {13, C::ActivateIgnoringOtherApps}, {14, C::Activate}, {26, C::Activate}})
+                                          {13, C::ActivateIgnoringOtherApps},
+                                          {14, C::Activate},
+                                          {26, C::Activate}})
             QCOMPARE(ForegroundActivation::callFor(major), call);
         // Only a web page that an alert of the program's follows opens behind it.
         using F = ForegroundActivation::Front;
-        const struct { const char *url; F front; bool behind; } openings[] = {
-            {"http://127.0.0.1:8765/", F::Program, true}, {"https://127.0.0.1:8765/", F::Program, true},
-            {"http://127.0.0.1:8765/", F::Opened, false}, {"file:///tmp/logs", F::Program, false}};
+        const struct
+        {
+            const char *url;
+            F front;
+            bool behind;
+        } openings[] = {{"http://127.0.0.1:8765/", F::Program, true},
+                        {"https://127.0.0.1:8765/", F::Program, true},
+                        {"http://127.0.0.1:8765/", F::Opened, false},
+                        {"file:///tmp/logs", F::Program, false}};
         for (const auto &row : openings)
             QCOMPARE(ForegroundActivation::opensBehind(QUrl(QString::fromLatin1(row.url)), row.front), row.behind);
     }
@@ -142,8 +161,10 @@ private slots:
     void lsofNamesTheListener()
     {
         QProcess listener;
-        listener.start("/usr/bin/python3", {"-c", "import socket, time\ns = socket.create_server(('127.0.0.1', 0))\n"
-                                                  "print(s.getsockname()[1], flush=True)\ntime.sleep(60)\n"});
+        listener.start("/usr/bin/python3",
+                       {"-c",
+                        "import socket, time\ns = socket.create_server(('127.0.0.1', 0))\n"
+                        "print(s.getsockname()[1], flush=True)\ntime.sleep(60)\n"});
         QVERIFY(listener.waitForReadyRead(20000));
         const qint64 port = listener.readLine().trimmed().toLongLong();
         QCOMPARE(PortProbe::askLsof(PortProbe::systemSources().lsofPath, port, 20000),
@@ -196,7 +217,7 @@ private slots:
         QVERIFY(file.open(QIODevice::WriteOnly));
         QCOMPARE(MakePath::create(root.filePath("datei/x")),
                  root.filePath("datei") + ": Eine Datei steht im Weg, wo ein Ordner sein müsste ("
-                     + qt_error_string(ENOTDIR) + ")");
+                         + qt_error_string(ENOTDIR) + ")");
     }
 
     // A link at the path, dangling or to a user's file, is replaced; nothing
@@ -216,7 +237,8 @@ private slots:
             QVERIFY(!QFileInfo(entry).isSymLink());
             QFile written(entry);
             QVERIFY(written.open(QIODevice::ReadOnly) && written.readAll() == "[Desktop Entry]\n");
-            QCOMPARE(written.permissions() & 0x0777, QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup | QFile::ReadOther);
+            QCOMPARE(written.permissions() & 0x0777,
+                     QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup | QFile::ReadOther);
         }
         QVERIFY(own.open(QIODevice::ReadOnly) && own.readAll() == "wichtig");
         QVERIFY(!QFileInfo::exists(root.filePath("anderswo")));

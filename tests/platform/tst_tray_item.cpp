@@ -127,8 +127,10 @@ private:
     }
     QVariant itemProperty(const QString &name)
     {
-        return plain(ask(u"/StatusNotifierItem"_s, u"org.freedesktop.DBus.Properties"_s, u"Get"_s,
-                         {itemInterface, name}).arguments().value(0));
+        return plain(
+                ask(u"/StatusNotifierItem"_s, u"org.freedesktop.DBus.Properties"_s, u"Get"_s, {itemInterface, name})
+                        .arguments()
+                        .value(0));
     }
     // GetLayout's children as "id label enabled visible type" a line.
     QStringList layout(QDBusConnection *from = nullptr, int depth = -1, const QStringList &names = {},
@@ -153,11 +155,9 @@ private:
             const QDBusArgument node = child.variant().value<QDBusArgument>();
             node.beginStructure();
             node >> id >> properties;
-            lines << u"%1 %2 %3 %4 %5"_s.arg(id)
-                             .arg(properties.value(u"label"_s, u"-"_s).toString(),
-                                  properties.value(u"enabled"_s, u"-"_s).toString(),
-                                  properties.value(u"visible"_s, u"-"_s).toString(),
-                                  properties.value(u"type"_s, u"-"_s).toString());
+            lines << u"%1 %2 %3 %4 %5"_s.arg(id).arg(
+                    properties.value(u"label"_s, u"-"_s).toString(), properties.value(u"enabled"_s, u"-"_s).toString(),
+                    properties.value(u"visible"_s, u"-"_s).toString(), properties.value(u"type"_s, u"-"_s).toString());
             node.beginArray(); // no submenus: an empty list
             if (!node.atEnd())
                 lines << u"children below %1"_s.arg(id);
@@ -181,8 +181,7 @@ private slots:
         qDBusRegisterMetaType<GroupEvent>();
         qDBusRegisterMetaType<QList<GroupEvent>>();
         for (const QString &interface : {itemInterface, menuInterface})
-            QVERIFY(m_host.connect(QString(), QString(), interface, QString(), this,
-                                   SLOT(heard(QDBusMessage))));
+            QVERIFY(m_host.connect(QString(), QString(), interface, QString(), this, SLOT(heard(QDBusMessage))));
     }
 
     void heard(const QDBusMessage &message) { m_signals << message; }
@@ -234,7 +233,8 @@ private slots:
         QVERIFY(QDBusConnection::sessionBus().connect(QString(), QString(), u"org.freedesktop.Notifications"_s,
                                                       u"ActionInvoked"_s, this, SLOT(heardHere(QDBusMessage))));
         m_heardHere = 0;
-        notifier.notify(u"Titel"_s, [](bool) { return u"<b>a & b</b>"_s; }, u"Öffnen"_s);
+        notifier.notify(
+                u"Titel"_s, [](bool) { return u"<b>a & b</b>"_s; }, u"Öffnen"_s);
         QTRY_COMPARE_WITH_TIMEOUT(service.lastId, 41u, patienceMs);
         QCOMPARE(service.lastBody, u"&lt;b&gt;a &amp; b&lt;/b&gt;"_s); // a log line's text, no markup of its own
         const auto invoke = [&desktop](uint id, const QString &action) {
@@ -379,7 +379,8 @@ private slots:
         connect(&hidden, &QAction::triggered, this, [&] { ++quitted; }); // invisible: never
         connect(&quit, &QAction::triggered, this, [&] { ++quitted; });
         auto *extra = new QAction(u"Weg"_s);
-        StatusNotifierItem item(u"de.example.tray"_s, u"Beispiel"_s, {&status, &separator, &start, &quit, &hidden, extra});
+        StatusNotifierItem item(u"de.example.tray"_s, u"Beispiel"_s,
+                                {&status, &separator, &start, &quit, &hidden, extra});
         connect(&item, &StatusNotifierItem::menuOpened, this, [&] { ++looks; });
         connect(&item, &StatusNotifierItem::menuClosed, this, [&] { ++ends; });
         m_item = QDBusConnection::sessionBus().baseService();
@@ -400,15 +401,24 @@ private slots:
         QCOMPARE(plain(call(u"GetProperty"_s, {3, u"label"_s}).arguments().value(0)).toString(), u"Server starten"_s);
         QCOMPARE(call(u"GetProperty"_s, {3, u"icon-name"_s}).type(), QDBusMessage::ErrorMessage);
         QCOMPARE(call(u"GetGroupProperties"_s, {QVariant::fromValue(QList<int>{1, 4}), QStringList{u"label"_s}})
-                         .arguments().value(0).value<QDBusArgument>().currentSignature(), u"a(ia{sv})"_s);
-        QCOMPARE(plain(ask(u"/MenuBar"_s, u"org.freedesktop.DBus.Properties"_s, u"Get"_s,
-                           {menuInterface, u"Version"_s}).arguments().value(0)).toUInt(), 3u);
+                         .arguments()
+                         .value(0)
+                         .value<QDBusArgument>()
+                         .currentSignature(),
+                 u"a(ia{sv})"_s);
+        QCOMPARE(plain(ask(u"/MenuBar"_s, u"org.freedesktop.DBus.Properties"_s, u"Get"_s, {menuInterface, u"Version"_s})
+                               .arguments()
+                               .value(0))
+                         .toUInt(),
+                 3u);
 
         // Clicks: an enabled, visible entry acts, once; others do nothing.
         const QDBusVariant none(QVariant::fromValue(0));
         for (int id : {1, 2, 3, 5})
-            QCOMPARE(call(u"Event"_s, {id, u"clicked"_s, QVariant::fromValue(none), 0u}).type(), QDBusMessage::ReplyMessage);
-        QCOMPARE(call(u"Event"_s, {99, u"clicked"_s, QVariant::fromValue(none), 0u}).type(), QDBusMessage::ErrorMessage);
+            QCOMPARE(call(u"Event"_s, {id, u"clicked"_s, QVariant::fromValue(none), 0u}).type(),
+                     QDBusMessage::ReplyMessage);
+        QCOMPARE(call(u"Event"_s, {99, u"clicked"_s, QVariant::fromValue(none), 0u}).type(),
+                 QDBusMessage::ErrorMessage);
         QTRY_COMPARE_WITH_TIMEOUT(started, 1, patienceMs);
         // The group form: the unknown ids come back, the others act.
         const QList<GroupEvent> group{{4, u"clicked"_s, none, 0}, {98, u"clicked"_s, none, 0}};
@@ -421,7 +431,8 @@ private slots:
 
         // Looks: AboutToShow, its group form, an "opened" event; "closed" ends one.
         QCOMPARE(call(u"AboutToShow"_s, {0}).arguments().value(0).toBool(), false);
-        QCOMPARE(call(u"AboutToShowGroup"_s, {QVariant::fromValue(QList<int>{0, 3})}).type(), QDBusMessage::ReplyMessage);
+        QCOMPARE(call(u"AboutToShowGroup"_s, {QVariant::fromValue(QList<int>{0, 3})}).type(),
+                 QDBusMessage::ReplyMessage);
         QCOMPARE(call(u"Event"_s, {0, u"opened"_s, QVariant::fromValue(none), 0u}).type(), QDBusMessage::ReplyMessage);
         QCOMPARE(call(u"Event"_s, {0, u"closed"_s, QVariant::fromValue(none), 0u}).type(), QDBusMessage::ReplyMessage);
         QCOMPARE(looks, 3);

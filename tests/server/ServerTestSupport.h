@@ -30,10 +30,7 @@ inline QByteArray readFile(const QString &path)
 }
 
 // A live process has the number now.
-inline bool alive(qint64 pid)
-{
-    return ProcessHandle::open(qint32(pid)).has_value();
-}
+inline bool alive(qint64 pid) { return ProcessHandle::open(qint32(pid)).has_value(); }
 
 // A port nothing listens on right now (the kernel's choice, released again).
 inline quint16 freePort()
@@ -57,11 +54,13 @@ struct ChildProcess : QProcess
 // until it is killed, started through `runAs` where given. Returns the port, or 0.
 inline quint16 startListener(QProcess &process, quint16 port = 0, const QStringList &runAs = {})
 {
-    QStringList command = runAs + QStringList{QStringLiteral("/usr/bin/python3"), QStringLiteral("-c"), QStringLiteral(
-        "import socket, sys, time\n"
-        "s = socket.create_server(('127.0.0.1', int(sys.argv[1])))\n"
-        "print(s.getsockname()[1], flush=True)\n"
-        "time.sleep(120)\n"), QString::number(port)};
+    QStringList command = runAs
+            + QStringList{QStringLiteral("/usr/bin/python3"), QStringLiteral("-c"),
+                          QStringLiteral("import socket, sys, time\n"
+                                         "s = socket.create_server(('127.0.0.1', int(sys.argv[1])))\n"
+                                         "print(s.getsockname()[1], flush=True)\n"
+                                         "time.sleep(120)\n"),
+                          QString::number(port)};
     process.start(command.takeFirst(), command);
     return process.waitForReadyRead(patienceMs) ? quint16(process.readLine().trimmed().toUInt()) : 0;
 }
@@ -71,8 +70,8 @@ inline quint16 startListener(QProcess &process, quint16 port = 0, const QStringL
 inline QString processName(qint64 pid)
 {
     QProcess ps;
-    ps.start(QStringLiteral("/bin/ps"), {QStringLiteral("-o"), QStringLiteral("comm="), QStringLiteral("-p"),
-                                         QString::number(pid)});
+    ps.start(QStringLiteral("/bin/ps"),
+             {QStringLiteral("-o"), QStringLiteral("comm="), QStringLiteral("-p"), QString::number(pid)});
     if (!ps.waitForFinished(patienceMs))
         return {};
     const QString command = QString::fromUtf8(ps.readAllStandardOutput()).trimmed();
@@ -85,7 +84,8 @@ inline QString processName(qint64 pid)
 class HttpResponder
 {
 public:
-    explicit HttpResponder(QByteArray answer, bool keepOpen = false) : m_answer(std::move(answer))
+    explicit HttpResponder(QByteArray answer, bool keepOpen = false)
+        : m_answer(std::move(answer))
     {
         QObject::connect(&m_server, &QTcpServer::newConnection, &m_server, [this, keepOpen] {
             while (QTcpSocket *socket = m_server.nextPendingConnection()) {
@@ -115,8 +115,8 @@ public:
 private:
     QByteArray m_answer;
     QByteArray m_received;
-    QList<QTcpSocket *> m_sockets;  // owned by the server
-    QTcpServer m_server;  // last: its sockets go before the buffers they fill
+    QList<QTcpSocket *> m_sockets; // owned by the server
+    QTcpServer m_server;           // last: its sockets go before the buffers they fill
 };
 
 // A shortened output with its gap as "[n]".
@@ -132,7 +132,7 @@ struct Outcome
     OperationOutcome result;
     std::optional<QString> version;
     bool onMainThread = true, afterReturn = true;
-    bool returned = false;  // set by the caller once the operation's call is back
+    bool returned = false; // set by the caller once the operation's call is back
 };
 
 // Records an operation's outcome, or the version answer of the API probe.
@@ -151,8 +151,7 @@ inline auto recorder(const std::shared_ptr<Outcome> &outcome)
 
 // Hands the operation a recording completion and checks that it is called
 // exactly once, on the main thread, after the operation returned.
-template<typename Operation>
-std::shared_ptr<Outcome> await(Operation operation)
+template<typename Operation> std::shared_ptr<Outcome> await(Operation operation)
 {
     auto outcome = std::make_shared<Outcome>();
     operation(recorder(outcome));

@@ -1,8 +1,8 @@
+#include "ServerTestSupport.h"
 #include "platform/PortProbe.h"
 #include "platform/ProcessHandle.h"
 #include "platform/linux/KernelSockets.h"
 #include "server/ServerManager.h"
-#include "ServerTestSupport.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -78,7 +78,8 @@ private slots:
         QTest::newRow("on [::1] only") << QByteArray("p12\nf3\nn[::1]:8765\n") << PortStatus::free();
         QTest::newRow("every address") << QByteArray("p12\nf3\nn*:8765\n") << PortStatus::held(12);
         QTest::newRow("127.0.0.1 before every address")
-            << QByteArray("p7\nf3\nn*:8765\np12\nf4\nn127.0.0.1:8765\np9\nf3\nn[::1]:8765\n") << PortStatus::held(12);
+                << QByteArray("p7\nf3\nn*:8765\np12\nf4\nn127.0.0.1:8765\np9\nf3\nn[::1]:8765\n")
+                << PortStatus::held(12);
         QTest::newRow("lowest of two") << QByteArray("p30\nn*:8765\np20\nn*:8765\n") << PortStatus::held(20);
         QTest::newRow("number above 32 bits") << QByteArray("p2147483648\nn*:8765\n") << PortStatus::unknown();
         QTest::newRow("name before a process") << QByteArray("n*:8765\n") << PortStatus::unknown();
@@ -101,8 +102,11 @@ private slots:
         const QByteArray v4 = "   0: 0100007F:1F90 00000000:0000 0A 00000000:00000000 00:00000000 00000000  1000"
                               "        0 4242 1 0000000000000000 100 0 0 10 0\n";
         const auto v4With = [&v4](const char *from, const char *to) { return QByteArray(v4).replace(from, to); };
-        QTest::newRow("header, IPv4, IPv6 every address") << "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when "
-                                               "retrnsmt   uid  timeout inode\n" + v4 + v4With("0100007F:", "00000000000000000000000000000000:") << I{4242, 4242};
+        QTest::newRow("header, IPv4, IPv6 every address")
+                << "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when "
+                   "retrnsmt   uid  timeout inode\n"
+                        + v4 + v4With("0100007F:", "00000000000000000000000000000000:")
+                << I{4242, 4242};
         // Where a connection to 127.0.0.1 never arrives.
         QTest::newRow("IPv6 loopback") << v4With("0100007F:", "00000000000000000000000001000000:") << I{};
         QTest::newRow("other IPv4 address") << v4With("0100007F:", "0101A8C0:") << I{};
@@ -129,7 +133,8 @@ private slots:
     void answersAsLsofDoes_data()
     {
         QTest::addColumn<QString>("mode");
-        for (const char *mode : {"", "v4", "v6-only", "v6-stranger", "dual-stack", "client-lower", "bound", "time-wait", "shared", "nobody"})
+        for (const char *mode : {"", "v4", "v6-only", "v6-stranger", "dual-stack", "client-lower", "bound", "time-wait",
+                                 "shared", "nobody"})
             QTest::newRow(*mode ? mode : "nothing listening") << QString::fromLatin1(mode);
     }
 
@@ -167,20 +172,22 @@ private slots:
         }
         QCOMPARE(KernelSockets::listeningInodes(QByteArray("/proc"), port), KernelSockets::loopbackListener(port));
         if (mode == u"nobody") { // a third user can look into neither: held, by a process it cannot name
-            QTemporaryDir dir; // lsof through a wrapper that counts its runs, for that user
+            QTemporaryDir dir;   // lsof through a wrapper that counts its runs, for that user
             const PortProbe::Sources counting{"/proc", dir.filePath("lsof")};
             QVERIFY(writeFile(counting.lsofPath, "#!/bin/sh\necho >>\"${0%/*}/runs\"\nexec /usr/bin/lsof \"$@\"\n")
                     && writeFile(dir.filePath("runs"), ""));
             QVERIFY(chmod(qPrintable(dir.path()), 0755) == 0 && chmod(qPrintable(counting.lsofPath), 0755) == 0
                     && chmod(qPrintable(dir.filePath("runs")), 0666) == 0);
             const auto runsAfterProbe = [&] {
-                return PortProbe::probe(counting, port) == PortStatus::held({}) ? readFile(dir.filePath("runs")).size() : -1;
+                return PortProbe::probe(counting, port) == PortStatus::held({}) ? readFile(dir.filePath("runs")).size()
+                                                                                : -1;
             };
             const pid_t child = fork();
             if (child == 0) {
                 // Not at once: only a look at every process tells that none of them can be seen.
                 bool ok = setresgid(65533, 65533, 65533) == 0 && setresuid(65533, 65533, 65533) == 0
-                    && PortProbe::probe(procAlone, port) == PortStatus::held({}) && !PortProbe::probeAtOnce(procAlone, port);
+                        && PortProbe::probe(procAlone, port) == PortStatus::held({})
+                        && !PortProbe::probeAtOnce(procAlone, port);
                 // lsof once for that socket; a connection makes the holder listen anew, and that is asked about.
                 const auto before = KernelSockets::loopbackListener(port);
                 ok = ok && runsAfterProbe() == 1 && runsAfterProbe() == 1;
@@ -188,8 +195,9 @@ private slots:
                 const sockaddr_in address{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
                 ok = ok && ::connect(client, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
                 const QDeadlineTimer deadline(patienceMs);
-                while (ok && !deadline.hasExpired() && (KernelSockets::loopbackListener(port) == before
-                                                        || KernelSockets::loopbackListener(port)->isEmpty()))
+                while (ok && !deadline.hasExpired()
+                       && (KernelSockets::loopbackListener(port) == before
+                           || KernelSockets::loopbackListener(port)->isEmpty()))
                     QThread::msleep(10);
                 _exit(ok && runsAfterProbe() == 2 && runsAfterProbe() == 2 ? 0 : 1);
             }
@@ -204,12 +212,14 @@ private slots:
         QTemporaryDir dir;
         ServerManager::Config config;
         config.lsofPath = dir.filePath("lsof");
-        QVERIFY(writeFile(config.lsofPath, "#!/bin/bash\ncd \"$(dirname \"$0\")\"\n"
+        QVERIFY(writeFile(config.lsofPath,
+                          "#!/bin/bash\ncd \"$(dirname \"$0\")\"\n"
                           "if [ -e hang ]; then echo $$ > pid; exec /bin/sleep 60; fi\nexec /usr/bin/lsof \"$@\"\n"));
         QFile::setPermissions(config.lsofPath, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         // This project's serve.py, started by hand in its folder.
-        QVERIFY(writeFile(dir.filePath("serve.py"), "import socket, time\ns = socket.create_server(('127.0.0.1', 0))\n"
-                                                    "print(s.getsockname()[1], flush=True)\ntime.sleep(120)\n"));
+        QVERIFY(writeFile(dir.filePath("serve.py"),
+                          "import socket, time\ns = socket.create_server(('127.0.0.1', 0))\n"
+                          "print(s.getsockname()[1], flush=True)\ntime.sleep(120)\n"));
         listener.setWorkingDirectory(dir.path());
         listener.start("/usr/bin/python3", {"serve.py"});
         QVERIFY(listener.waitForReadyRead(patienceMs));

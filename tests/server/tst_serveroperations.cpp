@@ -1,15 +1,15 @@
-#include "server/ServerConstants.h"
+#include "ServerTestSupport.h"
 #include "platform/PortProbe.h"
+#include "server/ServerConstants.h"
 #include "server/ServerManager.h"
 #include "server/ServerState.h"
 #include "server/StatusModel.h"
-#include "ServerTestSupport.h"
 
 #include <atomic>
-#include <sys/wait.h>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace ServerTestSupport;
@@ -40,9 +40,12 @@ class ServerOperationsTest : public QObject
 
     static auto operation(const QString &name)
     {
-        return QMap<QString, void (ServerManager::*)(ServerManager::Completion)>{{"start", &ServerManager::startServer},
-            {"stop", &ServerManager::stopServer}, {"restart", &ServerManager::restartServer},
-            {"regenerate", &ServerManager::regenerateReports}}.value(name);
+        return QMap<QString, void (ServerManager::*)(ServerManager::Completion)>{
+                {"start", &ServerManager::startServer},
+                {"stop", &ServerManager::stopServer},
+                {"restart", &ServerManager::restartServer},
+                {"regenerate", &ServerManager::regenerateReports}}
+                .value(name);
     }
 
     static constexpr const char *otherUsersPort = "HARLUNE_TEST_OTHER_USERS_PORT";
@@ -54,7 +57,8 @@ class ServerOperationsTest : public QObject
         if (geteuid() != 0)
             QSKIP("only root can run processes as other users");
         ChildProcess listener;
-        const quint16 port = startListener(listener, 0, {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+        const quint16 port =
+                startListener(listener, 0, {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
         QVERIFY(port > 0);
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(otherUsersPort, QString::number(port));
@@ -62,19 +66,21 @@ class ServerOperationsTest : public QObject
         ChildProcess third;
         third.setProcessEnvironment(environment);
         third.setProcessChannelMode(QProcess::MergedChannels);
-        third.start("/usr/bin/setpriv", {"--reuid=65533", "--regid=65533", "--clear-groups",
-                                         QCoreApplication::applicationFilePath(), QString("outcomes:") + QTest::currentDataTag()});
+        third.start("/usr/bin/setpriv",
+                    {"--reuid=65533", "--regid=65533", "--clear-groups", QCoreApplication::applicationFilePath(),
+                     QString("outcomes:") + QTest::currentDataTag()});
         QVERIFY(third.waitForFinished(patienceMs));
         const QByteArray said = third.readAll();
         QVERIFY2(third.exitStatus() == QProcess::NormalExit && third.exitCode() == 0
-                 && said.contains("PASS   : ServerOperationsTest::outcomes("), said);
+                         && said.contains("PASS   : ServerOperationsTest::outcomes("),
+                 said);
     }
 
     // The identifier of a started server, which cleanup kills; 0 if none started.
     qint32 startedPid(const Outcome &outcome)
     {
         const bool started = outcome.result.kind == OperationOutcome::Kind::Started
-            || outcome.result.kind == OperationOutcome::Kind::StartedNotListening;
+                || outcome.result.kind == OperationOutcome::Kind::StartedNotListening;
         m_servers.append(started ? outcome.result.pid.value_or(0) : 0);
         return m_servers.constLast();
     }
@@ -91,10 +97,11 @@ private slots:
         write("stop.sh", "echo gestoppt >> stop-runs\n");
         write("generate_buchhaltung.py", "print('generiert')\n");
         // Listens where it is told, says so on both channels, then stays.
-        write("serve.py", "import os, socket, sys, time\nhost, port = os.environ['HARLUNE_HOST'], os.environ['HARLUNE_PORT']\n"
-                          "s = socket.create_server((host, int(port)))\nopen('served.txt', 'w').close()\n"
-                          "print('serve läuft', os.getpid(), host, port, os.environ.get('HARLUNE_AUTH', '-'), flush=True)\n"
-                          "print('fehlerkanal', file=sys.stderr, flush=True)\ntime.sleep(120)\n");
+        write("serve.py",
+              "import os, socket, sys, time\nhost, port = os.environ['HARLUNE_HOST'], os.environ['HARLUNE_PORT']\n"
+              "s = socket.create_server((host, int(port)))\nopen('served.txt', 'w').close()\n"
+              "print('serve läuft', os.getpid(), host, port, os.environ.get('HARLUNE_AUTH', '-'), flush=True)\n"
+              "print('fehlerkanal', file=sys.stderr, flush=True)\ntime.sleep(120)\n");
         m_inherited = ::open(QFile::encodeName(root()).constData(), O_RDONLY);
     }
 
@@ -143,7 +150,8 @@ private slots:
         const bool logUsable = inPlace.isEmpty() || inPlace == "folder.1";
         QCOMPARE(outcome->result.logNotRotated, inPlace == "folder.1");
         if (!logUsable) {
-            QCOMPARE(outcome->result.failure, std::optional<RunFailure>(RunFailure{RunFailure::Kind::LogUnusable, log, {}, 0}));
+            QCOMPARE(outcome->result.failure,
+                     std::optional<RunFailure>(RunFailure{RunFailure::Kind::LogUnusable, log, {}, 0}));
             QVERIFY(!QFile::exists(root() + "/served.txt"));
             return;
         }
@@ -157,7 +165,7 @@ private slots:
         // replaces the older copy, whole.
         const bool moved = oldLog.size() > ServerConstants::serverLogLimit && inPlace.isEmpty();
         const QByteArray served = "serve läuft " + QByteArray::number(pid) + " 127.0.0.1 "
-            + QByteArray::number(config.port) + " -\nfehlerkanal\n";
+                + QByteArray::number(config.port) + " -\nfehlerkanal\n";
         QTRY_COMPARE_WITH_TIMEOUT(readFile(log), (moved ? QByteArray() : oldLog) + served, patienceMs);
         if (inPlace.isEmpty())
             QCOMPARE(readFile(log + ".1"), moved ? oldLog : QByteArray("uralt\n"));
@@ -171,8 +179,8 @@ private slots:
         // With "no stop script" there is none.
         QTest::addColumn<QVariantMap>("setup");
         QTest::addColumn<int>("kind");
-        QTest::addColumn<QString>("output");  // "*x": contains x
-        QTest::addColumn<int>("failure");     // RunFailure::Kind, -1: none
+        QTest::addColumn<QString>("output"); // "*x": contains x
+        QTest::addColumn<int>("failure");    // RunFailure::Kind, -1: none
         QTest::addColumn<int>("stopRuns");
         using K = OperationOutcome::Kind;
         const auto row = [](const char *name, const char *operation, const QVariantMap &setup, K kind,
@@ -190,8 +198,9 @@ private slots:
         row("start, stop cannot run, port held", "start", {{"lookup", 2}, {"held", true}}, K::PortBusy, "", -1, 0);
         row("start, stop cannot run, port free", "start", {{"lookup", 2}}, K::Started, "", -1, 0);
         // Not reported as started: its last words instead, and no PID kept.
-        row("start, server ends at once", "start", {{"serve.py", "print('kaputt\\nAdresse belegt')\nraise SystemExit(1)"}},
-            K::ServerEndedAtOnce, "kaputt\nAdresse belegt", -1, 1);
+        row("start, server ends at once", "start",
+            {{"serve.py", "print('kaputt\\nAdresse belegt')\nraise SystemExit(1)"}}, K::ServerEndedAtOnce,
+            "kaputt\nAdresse belegt", -1, 1);
         row("start, server not yet listening", "start", {{"serve.py", "import time\ntime.sleep(120)"}},
             K::StartedNotListening, "", -1, 1);
         row("stop, prints, exits 1", "stop", {{"stop.sh", "echo 'Server gestoppt (PID 12)'\nexit 1"}}, K::Stopped,
@@ -204,20 +213,25 @@ private slots:
         // Said once: no server of ours ran, and the port is another user's program's.
         row("stop, another user's listener", "stop", {{"held", "other user"}}, K::PortHeldByOther, "", -1, 1);
         // The stop's outcome is never reported, and the start runs its own stop.
-        row("restart, generator fails", "restart", {{"stop.sh", "echo STOPP"}, {generator, "print('GEN-FEHLER')\nraise SystemExit(1)"}},
-            K::GeneratorFailed, "GEN-FEHLER", -1, 2);
+        row("restart, generator fails", "restart",
+            {{"stop.sh", "echo STOPP"}, {generator, "print('GEN-FEHLER')\nraise SystemExit(1)"}}, K::GeneratorFailed,
+            "GEN-FEHLER", -1, 2);
         // Without a stop script a restart is as strict as a start, no stricter.
         row("start, no stop script", "start", {{"no stop.sh", true}}, K::Started, "", -1, 0);
         row("restart, no stop script", "restart", {{"no stop.sh", true}}, K::Started, "", -1, 0);
         row("regenerate", "regenerate", {{generator, "print('Bericht')"}}, K::Regenerated, "Bericht", -1, 0);
-        row("regenerate, fails silently", "regenerate", {{generator, "raise SystemExit(4)"}}, K::RegenerationFailed, "", -1, 0);
+        row("regenerate, fails silently", "regenerate", {{generator, "raise SystemExit(4)"}}, K::RegenerationFailed, "",
+            -1, 0);
         row("regenerate, no root", "regenerate", {{"lookup", 1}}, K::ProjectIncomplete, "", noRoot, 0);
         // Scripts that never end are ended at their bound ("bound", ms), with all they started.
         const int timedOut = int(RunFailure::Kind::TimedOut);
         row("stop hangs", "stop", {{"stop.sh", "sleep 60 & echo $! > sleeper; wait"}, {"bound", 500}},
             K::ScriptTimedOut, "", timedOut, 1);
-        row("start, generator hangs", "start", {{generator, "import subprocess\nopen('sleeper', 'w').write(str("
-            "subprocess.Popen(['/bin/sleep', '60']).pid))\nimport time\ntime.sleep(60)"}, {"bound", 500}},
+        row("start, generator hangs", "start",
+            {{generator,
+              "import subprocess\nopen('sleeper', 'w').write(str("
+              "subprocess.Popen(['/bin/sleep', '60']).pid))\nimport time\ntime.sleep(60)"},
+             {"bound", 500}},
             K::ScriptTimedOut, "", timedOut, 1);
     }
 
@@ -271,17 +285,19 @@ private slots:
         // Whoever holds the port is named: here the test itself.
         using Holder = std::optional<PortHolder>;
         const bool portNamed = result.kind == OperationOutcome::Kind::PortBusy
-            || result.kind == OperationOutcome::Kind::StopLeftPortBusy;
-        QCOMPARE(result.holder, portNamed ? Holder(PortHolder{QCoreApplication::applicationPid(), PortProbe::programName(
-                                                QCoreApplication::applicationPid())})
-                                : heldByOther ? Holder(PortHolder{}) : Holder());
+                || result.kind == OperationOutcome::Kind::StopLeftPortBusy;
+        QCOMPARE(result.holder,
+                 portNamed             ? Holder(PortHolder{QCoreApplication::applicationPid(),
+                                               PortProbe::programName(QCoreApplication::applicationPid())})
+                         : heldByOther ? Holder(PortHolder{})
+                                       : Holder());
         QCOMPARE(readFile(root() + "/stop-runs").count('\n'), stopRuns);
         // A start records its server and clears the error, a stop forgets the
         // server and adopts no program that is none of this project's (here
         // the test itself holds the port); a failure changes nothing.
         const bool stops = (operation == "stop" || operation == "restart")
-            && result.kind != OperationOutcome::Kind::ScriptTimedOut
-            && result.kind != OperationOutcome::Kind::ProjectIncomplete && !setup.contains("no stop.sh");
+                && result.kind != OperationOutcome::Kind::ScriptTimedOut
+                && result.kind != OperationOutcome::Kind::ProjectIncomplete && !setup.contains("no stop.sh");
         using Pid = std::optional<qint32>;
         QCOMPARE(manager.serverPID(), started ? Pid(started) : stops ? Pid() : Pid(recorded.processId()));
         QCOMPARE(manager.lastError(), started ? std::nullopt : std::optional<QString>("alt"));
@@ -298,16 +314,18 @@ private slots:
         QTest::newRow("never listens") << QByteArray("import time\ntime.sleep(120)") << false;
         // A started server, though the process we launched never listens.
         QTest::newRow("listens in a forked child")
-            << QByteArray("import os, socket, time\nif os.fork() == 0:\n"
-                          "    s = socket.create_server(('127.0.0.1', int(os.environ['HARLUNE_PORT'])))\n"
-                          "    open('child', 'w').write(str(os.getpid()))\n"
-                          "time.sleep(120)\n") << true;
+                << QByteArray("import os, socket, time\nif os.fork() == 0:\n"
+                              "    s = socket.create_server(('127.0.0.1', int(os.environ['HARLUNE_PORT'])))\n"
+                              "    open('child', 'w').write(str(os.getpid()))\n"
+                              "time.sleep(120)\n")
+                << true;
         QTest::newRow("shipped project") << QByteArray("shipped") << true;
         // Its first process ends at once, and only later does the child listen.
         QTest::newRow("first process ends, its child listens")
-            << QByteArray("import os, socket, time\nif os.fork() != 0:\n    os._exit(0)\ntime.sleep(0.3)\n"
-                          "s = socket.create_server(('127.0.0.1', int(os.environ['HARLUNE_PORT'])))\n"
-                          "open('child', 'w').write(str(os.getpid()))\ntime.sleep(120)\n") << true;
+                << QByteArray("import os, socket, time\nif os.fork() != 0:\n    os._exit(0)\ntime.sleep(0.3)\n"
+                              "s = socket.create_server(('127.0.0.1', int(os.environ['HARLUNE_PORT'])))\n"
+                              "open('child', 'w').write(str(os.getpid()))\ntime.sleep(120)\n")
+                << true;
     }
 
     void startedServersAreTrackedAndStopped()
@@ -328,7 +346,8 @@ private slots:
         const auto started = await([&](auto done) { manager.startServer(done); });
         const qint32 pid = startedPid(*started);
         QVERIFY(pid > 0);
-        QCOMPARE(started->result.kind, listens ? OperationOutcome::Kind::Started : OperationOutcome::Kind::StartedNotListening);
+        QCOMPARE(started->result.kind,
+                 listens ? OperationOutcome::Kind::Started : OperationOutcome::Kind::StartedNotListening);
         // Running only with a listener, which takes connections by the time
         // the start reports; else starting, with no question to its API.
         QTcpSocket client;
@@ -357,11 +376,16 @@ private slots:
     {
         QTest::addColumn<QString>("where");   // the listener's working folder: "root", "other", "elsewhere"
         QTest::addColumn<QString>("program"); // serve.py by that name or path, or "listener"
-        QTest::newRow("this project, started by hand") << "root" << "serve.py";
-        QTest::newRow("this project, by its full path") << "elsewhere" << "ROOT/serve.py";
-        QTest::newRow("this project, with options") << "root" << "-u serve.py --verbose";
-        QTest::newRow("another project's server") << "other" << "serve.py";
-        QTest::newRow("another program") << "elsewhere" << "listener";
+        QTest::newRow("this project, started by hand") << "root"
+                                                       << "serve.py";
+        QTest::newRow("this project, by its full path") << "elsewhere"
+                                                        << "ROOT/serve.py";
+        QTest::newRow("this project, with options") << "root"
+                                                    << "-u serve.py --verbose";
+        QTest::newRow("another project's server") << "other"
+                                                  << "serve.py";
+        QTest::newRow("another program") << "elsewhere"
+                                         << "listener";
     }
 
     void listenerIsShownAsWhatItIs()
@@ -375,11 +399,15 @@ private slots:
         auto state = std::make_shared<ServerState>(config);
         int asked = 0;
         StatusModel model(StatusModel::Probes{
-            .observeAtOnce = [state] { return state->observeAtOnce(); },
-            .observe = [state] { return state->observe(); },
-            .logEnding = [] { return QString(); },
-            .fetchVersion = [&asked](auto answer) { ++asked; answer(QString("5")); },
-            .holderChanged = {},
+                .observeAtOnce = [state] { return state->observeAtOnce(); },
+                .observe = [state] { return state->observe(); },
+                .logEnding = [] { return QString(); },
+                .fetchVersion =
+                        [&asked](auto answer) {
+                            ++asked;
+                            answer(QString("5"));
+                        },
+                .holderChanged = {},
         });
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("HARLUNE_HOST", "127.0.0.1");
@@ -415,9 +443,10 @@ private slots:
         }
         QCOMPARE(status.state(), ServerStatus::State::Occupied);
         QVERIFY(!status.pid && status.stranger);
-        QCOMPARE(*status.stranger, (PortHolder{pid, QString("python3"), false,
-                                               where == "other" ? std::optional(QFileInfo(other.path()).canonicalFilePath())
-                                                                : std::nullopt}));
+        QCOMPARE(*status.stranger,
+                 (PortHolder{pid, QString("python3"), false,
+                             where == "other" ? std::optional(QFileInfo(other.path()).canonicalFilePath())
+                                              : std::nullopt}));
         QCOMPARE(asked, 0);
         // The start says so and leaves it alone; so does the stop.
         ServerManager manager(config);
@@ -453,14 +482,17 @@ private slots:
         // A stop script that ends what the recorded servers are (its list is
         // kept by the test), unless the row starts twice.
         if (second != "start")
-            write("stop.sh", "echo gestoppt >> stop-runs\n[ -f servers ] && kill $(cat servers) 2>/dev/null\n"
-                             "while [ -f servers ] && kill -0 $(cat servers) 2>/dev/null; do sleep 0.05; done\nrm -f servers\n");
-        write("serve.py", readFile(root() + "/serve.py").replace("open('served.txt', 'w').close()",
-                                                                 "open('servers', 'a').write('%d ' % os.getpid())"));
+            write("stop.sh",
+                  "echo gestoppt >> stop-runs\n[ -f servers ] && kill $(cat servers) 2>/dev/null\n"
+                  "while [ -f servers ] && kill -0 $(cat servers) 2>/dev/null; do sleep 0.05; done\nrm -f servers\n");
+        write("serve.py",
+              readFile(root() + "/serve.py")
+                      .replace("open('served.txt', 'w').close()", "open('servers', 'a').write('%d ' % os.getpid())"));
         if (second == "regenerate")
-            write("generate_buchhaltung.py", "import os, time\nopen('arrived-%d' % os.getpid(), 'w').close()\nfor _ in range(300):\n"
-                                             "    if sum(n.startswith('arrived-') for n in os.listdir('.')) == 2: break\n"
-                                             "    time.sleep(0.05)\nelse: raise SystemExit('allein')\n");
+            write("generate_buchhaltung.py",
+                  "import os, time\nopen('arrived-%d' % os.getpid(), 'w').close()\nfor _ in range(300):\n"
+                  "    if sum(n.startswith('arrived-') for n in os.listdir('.')) == 2: break\n"
+                  "    time.sleep(0.05)\nelse: raise SystemExit('allein')\n");
         ServerManager manager(config());
         const auto first = std::make_shared<Outcome>();
         const auto next = std::make_shared<Outcome>();
@@ -477,7 +509,8 @@ private slots:
         QCOMPARE(alive(firstPid), firstLives);
         QVERIFY(second != "restart" || (nextPid > 0 && nextPid != firstPid));
         if (second == "start")
-            QCOMPARE(next->result.holder, std::optional<PortHolder>(PortHolder{firstPid, processName(firstPid), true, {}}));
+            QCOMPARE(next->result.holder,
+                     std::optional<PortHolder>(PortHolder{firstPid, processName(firstPid), true, {}}));
     }
 
     // The server's end is seen when it happens, not at the next update:
@@ -508,13 +541,15 @@ private slots:
             environment.insert("HARLUNE_TEST_PID_SPACE", "1");
             inner.setProcessEnvironment(environment);
             inner.setProcessChannelMode(QProcess::MergedChannels);
-            inner.start("/usr/bin/unshare", {"--pid", "--fork", "--mount-proc", QCoreApplication::applicationFilePath(),
-                                            "reusedNumberIsAStranger"});
+            inner.start("/usr/bin/unshare",
+                        {"--pid", "--fork", "--mount-proc", QCoreApplication::applicationFilePath(),
+                         "reusedNumberIsAStranger"});
             QVERIFY(inner.waitForFinished(patienceMs));
             const QByteArray said = inner.readAll();
             if (said.contains("SKIP"))
                 QSKIP(said.constData());
-            QVERIFY2(inner.exitCode() == 0 && said.contains("PASS   : ServerOperationsTest::reusedNumberIsAStranger()"), said);
+            QVERIFY2(inner.exitCode() == 0 && said.contains("PASS   : ServerOperationsTest::reusedNumberIsAStranger()"),
+                     said);
             return;
         }
         ServerManager manager(config());

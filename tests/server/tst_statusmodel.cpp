@@ -94,10 +94,15 @@ private slots:
         bool running = false;
         std::vector<std::function<void(const std::optional<QString> &)>> pending;
         int fetches = 0;
-        StatusModel model(answeringAtOnce(running, [&](auto answer) { ++fetches, pending.push_back(std::move(answer)); }));
+        StatusModel model(
+                answeringAtOnce(running, [&](auto answer) { ++fetches, pending.push_back(std::move(answer)); }));
         for (const QChar event : events) {
             switch (event.toLatin1()) {
-            case 'r': case 's': running = event == u'r'; model.requestUpdate(); break;
+            case 'r':
+            case 's':
+                running = event == u'r';
+                model.requestUpdate();
+                break;
             case 'o': model.setObserved(true); break;
             case 'c': model.setObserved(false); break;
             case 'b': model.operationBegan(ServerStatus::Operation::Restart); break;
@@ -157,11 +162,11 @@ private slots:
     {
         auto gate = std::make_shared<Gate>();
         StatusModel model(StatusModel::Probes{
-            .observeAtOnce = [] { return std::optional<ServerObservation>(); },
-            .observe = [gate] { return gate->answer(); },
-            .logEnding = [] { return QString(); },
-            .fetchVersion = {},
-            .holderChanged = {},
+                .observeAtOnce = [] { return std::optional<ServerObservation>(); },
+                .observe = [gate] { return gate->answer(); },
+                .logEnding = [] { return QString(); },
+                .fetchVersion = {},
+                .holderChanged = {},
         });
         QSignalSpy stops(&model, &StatusModel::unexpectedStop);
         const auto cleanup = qScopeGuard([&gate] { gate->release(100); });
