@@ -49,7 +49,7 @@ BACKUP = BUILD / "mutate-backup"
 # exercise them. A fault in a layer is looked for by its own tests first,
 # then by the tests of the layers above, which run its code too.
 LAYERS = [
-    ("platform", "platform", ["tst_platform"]),
+    ("platform", "platform", ["tst_platform", "tst_tray_item"]),
     ("paths", "paths", ["tst_paths", "tst_upgrade"]),
     ("server", "server", ["tst_apiprobe", "tst_commandrunner", "tst_portprobe", "tst_serveroperations",
                 "tst_statusmodel"]),
