@@ -110,6 +110,14 @@ item_property() {
 
 # What programs send to the notification service, and what the further
 # match rules "$@" catch, as dbus-monitor prints it.
+# dunst for notices, with ours kept until it is clicked, as for a reader who
+# looks a little later: dunst's own default hides it after 10 s, which the
+# screenshots of a busy machine can outlast.
+start_dunst() {
+    mkdir -p "$XDG_CONFIG_HOME/dunst"
+    printf '%s\n' '[urgency_normal]' '    timeout = 0' >"$XDG_CONFIG_HOME/dunst/dunstrc"
+    session_start dunst
+}
 watch_notices() {
     session_start dbus-monitor --session "type='method_call',interface='org.freedesktop.Notifications',member='Notify'" "$@"
 }

@@ -22,7 +22,7 @@ wait_for 20 eval 'ls "$XDG_RUNTIME_DIR"/sway-ipc.* >/dev/null 2>&1 && test -S "$
 export WAYLAND_DISPLAY=wayland-1 SWAYSOCK
 SWAYSOCK=$(ls "$XDG_RUNTIME_DIR"/sway-ipc.*)
 session_start wayvnc -u "$work/vnc.sock"
-session_start dunst
+start_dunst
 watch_notices "type='signal',interface='org.freedesktop.Notifications'"
 hand() { /usr/bin/python3 "$here/rfb_hand.py" "$work/vnc.sock" "$@"; }
 wait_for 20 test -S "$work/vnc.sock"

@@ -24,7 +24,7 @@ cp "$here/xfce/xfce4-panel.xml" "$XDG_CONFIG_HOME/xfce4/xfconf/xfce-perchannel-x
 # The bus here starts nothing by itself: the settings daemon neither.
 session_start /usr/lib/x86_64-linux-gnu/xfce4/xfconf/xfconfd
 session_start xfwm4 --compositor=off
-session_start dunst
+start_dunst
 watch_notices
 session_start xfce4-panel
 wait_for 20 name_owned org.kde.StatusNotifierWatcher ||
