@@ -35,6 +35,10 @@ session_start "$libexec/kactivitymanagerd"
 session_start "$libexec/kglobalacceld"
 session_start kded6
 wait_for 30 name_owned org.kde.ActivityManager || fail "no activity manager"
+# Notice popups stay until clicked, as for a reader who looks a little
+# later: Plasma's own default hides them after 5 s, which the screenshots
+# of a busy machine can outlast.
+printf '%s\n' '[Notifications]' 'PopupTimeout=600000' >"$XDG_CONFIG_HOME/plasmanotifyrc"
 # Xvfb has no GPU: Qt Quick draws in software, or the panel stays black.
 QT_QUICK_BACKEND=software session_start plasmashell --no-respawn
 watch_notices
