@@ -105,6 +105,11 @@ public:
     quint16 port() const { return m_server.serverPort(); }
     QByteArray received() const { return m_received; }
     qsizetype connections() const { return m_sockets.size(); }
+    qsizetype openConnections() const
+    {
+        return std::count_if(m_sockets.cbegin(), m_sockets.cend(),
+                             [](const QTcpSocket *socket) { return socket->state() == QTcpSocket::ConnectedState; });
+    }
     // As a server does after its idle time.
     void closeConnections()
     {

@@ -4,6 +4,7 @@
 #include "server/StatusModel.h"
 
 using namespace ServerTestSupport;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -50,48 +51,35 @@ private slots:
                             bool reusable) {
             QTest::newRow(name) << bytes << closed << int(state) << version << reusable;
         };
-        row("kept alive", answer("200 OK", "{\"api\": 5}\n", -1, "keep-alive"), false, State::Complete,
-            "{\"api\": 5}\n", true);
-        row("umlaut, lone line feeds", "HTTP/1.1 200 OK\nContent-Length: 7\n\nGröße", false, State::Complete,
-            QStringLiteral("Größe"), true);
-        row("not UTF-8, 1.0 closes", "HTTP/1.0 200 OK\r\nContent-Length: 3\r\n\r\nv\xff\xfe", false, State::Complete,
-            "OK", false);
-        row("empty", answer("200 OK", ""), false, State::Complete, "", false);
-        row("until closed", "HTTP/1.1 200 OK\r\n\r\nv5", true, State::Complete, "v5", false);
-        row("chunked, trailer", chunked, false, State::Complete, "{\"api\": 5}", true);
-        row("continue, then the answer", "HTTP/1.1 100 Continue\r\n\r\n" + answer("200 OK", "v5"), false,
-            State::Complete, "v5", false);
-        row("404", answer("404 Not Found", "v5", -1, "keep-alive"), false, State::Complete, V(), true);
-        row("bytes beyond the answer", answer("200 OK", "v5", -1, "keep-alive") + "HTTP", false, State::Complete, "v5",
-            false);
-        row("cut off", answer("200 OK", "v5", 10), true, State::Broken, V(), false);
-        row("chunk cut off", chunked.left(chunked.indexOf("0\r\n")), true, State::Broken, V(), false);
-        row("framed twice", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nTransfer-Encoding: chunked\r\n\r\n", false,
-            State::Broken, V(), false);
-        row("compressed", "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n\r\n", false, State::Broken, V(),
-            false);
-        row("two lengths", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nContent-Length: 3\r\n\r\n", false, State::Broken,
-            V(), false);
-        row("not HTTP", "SSH-2.0-OpenSSH\r\n\r\n", false, State::Broken, V(), false);
-        row("head without end", "HTTP/1.1 200 OK\r\nX: " + QByteArray(9000, 'x'), false, State::Broken, V(), false);
+        const QByteArray large(limit + 1, 'v');
+        const V first = QString(limit, 'v'); // longer than the limit: its first 64 KiB, however it is framed
+        const auto interim = [](int times) { return QByteArray("HTTP/1.1 100 Continue\r\n\r\n").repeated(times); };
+        const State done = State::Complete, broken = State::Broken;
+        // clang-format off
+        row("kept alive", answer("200 OK", "{\"api\": 5}\n", -1, "keep-alive"), false, done, "{\"api\": 5}\n", true);
+        row("umlaut, lone line feeds", "HTTP/1.1 200 OK\nContent-Length: 7\n\nGröße", false, done, u"Größe"_s, true);
+        row("not UTF-8, 1.0 closes", "HTTP/1.0 200 OK\r\nContent-Length: 3\r\n\r\nv\xff\xfe", false, done, "OK", false);
+        row("empty", answer("200 OK", ""), false, done, "", false);
+        row("until closed", "HTTP/1.1 200 OK\r\n\r\nv5", true, done, "v5", false);
+        row("chunked, trailer", chunked, false, done, "{\"api\": 5}", true);
+        row("404", answer("404 Not Found", "v5", -1, "keep-alive"), false, done, V(), true);
+        row("bytes beyond the answer", answer("200 OK", "v5", -1, "keep-alive") + "HTTP", false, done, "v5", false);
+        row("cut off", answer("200 OK", "v5", 10), true, broken, V(), false);
+        row("chunk cut off", chunked.left(chunked.indexOf("0\r\n")), true, broken, V(), false);
+        row("framed twice", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nTransfer-Encoding: chunked\r\n\r\n", false, broken, V(), false);
+        row("compressed", "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n\r\n", false, broken, V(), false);
+        row("two lengths", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nContent-Length: 3\r\n\r\n", false, broken, V(), false);
+        row("not HTTP", "SSH-2.0-OpenSSH\r\n\r\n", false, broken, V(), false);
+        row("head without end", "HTTP/1.1 200 OK\r\nX: " + QByteArray(9000, 'x'), false, broken, V(), false);
         // A few interim answers are passed over; a flood of them, or of
         // short header lines, is no answer of the report server's.
-        row("interim answers, a few", QByteArray("HTTP/1.1 100 Continue\r\n\r\n").repeated(4) + answer("200 OK", "v5"),
-            false, State::Complete, "v5", false);
-        row("interim answers, a flood",
-            QByteArray("HTTP/1.1 100 Continue\r\n\r\n").repeated(5) + answer("200 OK", "v5"), false, State::Broken, V(),
-            false);
-        row("short header lines, a flood", "HTTP/1.1 200 OK\r\n" + QByteArray("X: y\r\n").repeated(4000), false,
-            State::Broken, V(), false);
-        // Longer than the limit: its first 64 KiB are its text, however it is framed.
-        const QByteArray large(limit + 1, 'v');
-        const V first = QString(limit, 'v');
-        row("declared larger", answer("200 OK", large.left(limit), 1 << 30), false, State::Complete, first, false);
-        row("larger until closed", "HTTP/1.1 200 OK\r\n\r\n" + large, false, State::Complete, first, false);
-        row("larger in chunks",
-            "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + QByteArray::number(limit + 1, 16) + "\r\n"
-                    + large,
-            false, State::Complete, first, false);
+        row("interim answers, a few", interim(4) + answer("200 OK", "v5"), false, done, "v5", false);
+        row("interim answers, a flood", interim(5) + answer("200 OK", "v5"), false, broken, V(), false);
+        row("short header lines, a flood", "HTTP/1.1 200 OK\r\n" + QByteArray("X: y\r\n").repeated(4000), false, broken, V(), false);
+        row("declared larger", answer("200 OK", large.left(limit), 1 << 30), false, done, first, false);
+        row("larger until closed", "HTTP/1.1 200 OK\r\n\r\n" + large, false, done, first, false);
+        row("larger in chunks", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + QByteArray::number(limit + 1, 16) + "\r\n" + large, false, done, first, false);
+        // clang-format on
     }
 
     void readsAnswers()
@@ -124,7 +112,6 @@ private slots:
         QTest::newRow("200") << answer("200 OK", "{\"api\": 5}\n") << std::optional<QString>("{\"api\": 5}\n");
         QTest::newRow("larger than the limit")
                 << answer("200 OK", QByteArray(1 << 20, 'v'), 1 << 30) << std::optional(QString(limit, 'v'));
-        QTest::newRow("cut off") << answer("200 OK", "v5", 10) << std::optional<QString>();
         // Accepts and never answers: the inactivity time-out ends it.
         QTest::newRow("silent") << QByteArray() << std::optional<QString>();
     }
@@ -236,6 +223,25 @@ while True: threading.Thread(target=serve, args=(l.accept()[0],), daemon=True).s
         QCOMPARE(await([&](auto done) { manager.fetchAPIVersion(done); })->version, std::optional<QString>("v5"));
         QCOMPARE(first->calls, 1);
         QCOMPARE(responder.received().count("GET"), 5);
+    }
+
+    // The manager goes while a request waits: the request goes with it,
+    // never answered, and lets go of its connection.
+    void waitingRequestGoesWithTheManager()
+    {
+        HttpResponder silent({});
+        QVERIFY(silent.listen());
+        ServerManager::Config config = configFor(silent);
+        config.apiTimeoutMs = config.apiDeadlineMs = 300;
+        const auto answered = std::make_shared<bool>(false);
+        {
+            ServerManager manager(config);
+            manager.fetchAPIVersion([answered](const auto &) { *answered = true; });
+            QTRY_VERIFY_WITH_TIMEOUT(silent.received().endsWith("\r\n\r\n"), patienceMs);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(silent.openConnections(), 0, patienceMs);
+        // Well past the request's own time-outs, which would have answered it.
+        QVERIFY(!QTest::qWaitFor([&] { return *answered; }, 5 * config.apiTimeoutMs));
     }
 };
 
