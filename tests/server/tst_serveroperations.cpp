@@ -48,6 +48,27 @@ class ServerOperationsTest : public QObject
                 .value(name);
     }
 
+    // Runs `function` ("name" or "name:row") again in a child started
+    // through `prefix`, with `variable` set: passed or skipped as it is there.
+    void asChild(const QStringList &prefix, const char *variable, const QString &value, const QString &function)
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(variable, value);
+        environment.insert("TMPDIR", QDir::tempPath());
+        ChildProcess child;
+        child.setProcessEnvironment(environment);
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        child.start(prefix.first(), prefix.mid(1) + QStringList{QCoreApplication::applicationFilePath(), function});
+        QVERIFY(child.waitForFinished(patienceMs));
+        const QByteArray said = child.readAll();
+        if (said.contains("SKIP   :"))
+            QSKIP(said.constData());
+        QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0
+                         && said.contains("PASS   : ServerOperationsTest::" + function.section(':', 0, 0).toUtf8()
+                                          + '('),
+                 said);
+    }
+
     static constexpr const char *otherUsersPort = "HARLUNE_TEST_OTHER_USERS_PORT";
 
     // Root looks into every process: the row runs again as a third user, for
@@ -60,20 +81,8 @@ class ServerOperationsTest : public QObject
         const quint16 port =
                 startListener(listener, 0, {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
         QVERIFY(port > 0);
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(otherUsersPort, QString::number(port));
-        environment.insert("TMPDIR", QDir::tempPath());
-        ChildProcess third;
-        third.setProcessEnvironment(environment);
-        third.setProcessChannelMode(QProcess::MergedChannels);
-        third.start("/usr/bin/setpriv",
-                    {"--reuid=65533", "--regid=65533", "--clear-groups", QCoreApplication::applicationFilePath(),
-                     QString("outcomes:") + QTest::currentDataTag()});
-        QVERIFY(third.waitForFinished(patienceMs));
-        const QByteArray said = third.readAll();
-        QVERIFY2(third.exitStatus() == QProcess::NormalExit && third.exitCode() == 0
-                         && said.contains("PASS   : ServerOperationsTest::outcomes("),
-                 said);
+        asChild({"/usr/bin/setpriv", "--reuid=65533", "--regid=65533", "--clear-groups"}, otherUsersPort,
+                QString::number(port), QString("outcomes:") + QTest::currentDataTag());
     }
 
     // The identifier of a started server, which cleanup kills; 0 if none started.
@@ -190,6 +199,10 @@ private slots:
         const QString generator = "generate_buchhaltung.py";
         const int noRoot = int(RunFailure::Kind::RootMissing);
         const int noScript = int(RunFailure::Kind::ScriptMissing);
+        const int timedOut = int(RunFailure::Kind::TimedOut);
+        const QString hangingGenerator = "import subprocess, time\nopen('sleeper', 'w').write(str("
+                                         "subprocess.Popen(['/bin/sleep', '60']).pid))\ntime.sleep(60)";
+        // clang-format off
         row("start, generator silent", "start", {{generator, "raise SystemExit(2)"}}, K::GeneratorFailed, "", -1, 1);
         // The first lookup checks the scripts; nothing runs without them.
         row("start, no root", "start", {{"lookup", 1}}, K::ProjectIncomplete, "", noRoot, 0);
@@ -198,41 +211,26 @@ private slots:
         row("start, stop cannot run, port held", "start", {{"lookup", 2}, {"held", true}}, K::PortBusy, "", -1, 0);
         row("start, stop cannot run, port free", "start", {{"lookup", 2}}, K::Started, "", -1, 0);
         // Not reported as started: its last words instead, and no PID kept.
-        row("start, server ends at once", "start",
-            {{"serve.py", "print('kaputt\\nAdresse belegt')\nraise SystemExit(1)"}}, K::ServerEndedAtOnce,
-            "kaputt\nAdresse belegt", -1, 1);
-        row("start, server not yet listening", "start", {{"serve.py", "import time\ntime.sleep(120)"}},
-            K::StartedNotListening, "", -1, 1);
-        row("stop, prints, exits 1", "stop", {{"stop.sh", "echo 'Server gestoppt (PID 12)'\nexit 1"}}, K::Stopped,
-            "Server gestoppt (PID 12)", -1, 1);
-        row("stop, silent", "stop", {}, K::Stopped, "", -1, 1);
+        row("start, server ends at once", "start", {{"serve.py", "print('kaputt\\nAdresse belegt')\nraise SystemExit(1)"}}, K::ServerEndedAtOnce, "kaputt\nAdresse belegt", -1, 1);
+        row("start, server not yet listening", "start", {{"serve.py", "import time\ntime.sleep(120)"}}, K::StartedNotListening, "", -1, 1);
+        row("stop, prints, exits 1", "stop", {{"stop.sh", "echo 'Server gestoppt (PID 12)'\nexit 1"}}, K::Stopped, "Server gestoppt (PID 12)", -1, 1);
         row("stop, script missing", "stop", {{"no stop.sh", true}}, K::ProjectIncomplete, "", noScript, 0);
-        row("stop, port stays held", "stop", {{"held", true}, {"stop.sh", "echo 'Kein Server'"}}, K::StopLeftPortBusy,
-            "Kein Server", -1, 1);
+        row("stop, port stays held", "stop", {{"held", true}, {"stop.sh", "echo 'Kein Server'"}}, K::StopLeftPortBusy, "Kein Server", -1, 1);
         row("stop cannot run, port held", "stop", {{"lookup", 2}, {"held", true}}, K::StopLeftPortBusy, "", noRoot, 0);
         // Said once: no server of ours ran, and the port is another user's program's.
         row("stop, another user's listener", "stop", {{"held", "other user"}}, K::PortHeldByOther, "", -1, 1);
         // The stop's outcome is never reported, and the start runs its own stop.
-        row("restart, generator fails", "restart",
-            {{"stop.sh", "echo STOPP"}, {generator, "print('GEN-FEHLER')\nraise SystemExit(1)"}}, K::GeneratorFailed,
-            "GEN-FEHLER", -1, 2);
+        row("restart, generator fails", "restart", {{"stop.sh", "echo STOPP"}, {generator, "print('GEN-FEHLER')\nraise SystemExit(1)"}}, K::GeneratorFailed, "GEN-FEHLER", -1, 2);
         // Without a stop script a restart is as strict as a start, no stricter.
         row("start, no stop script", "start", {{"no stop.sh", true}}, K::Started, "", -1, 0);
         row("restart, no stop script", "restart", {{"no stop.sh", true}}, K::Started, "", -1, 0);
         row("regenerate", "regenerate", {{generator, "print('Bericht')"}}, K::Regenerated, "Bericht", -1, 0);
-        row("regenerate, fails silently", "regenerate", {{generator, "raise SystemExit(4)"}}, K::RegenerationFailed, "",
-            -1, 0);
+        row("regenerate, fails silently", "regenerate", {{generator, "raise SystemExit(4)"}}, K::RegenerationFailed, "", -1, 0);
         row("regenerate, no root", "regenerate", {{"lookup", 1}}, K::ProjectIncomplete, "", noRoot, 0);
         // Scripts that never end are ended at their bound ("bound", ms), with all they started.
-        const int timedOut = int(RunFailure::Kind::TimedOut);
-        row("stop hangs", "stop", {{"stop.sh", "sleep 60 & echo $! > sleeper; wait"}, {"bound", 500}},
-            K::ScriptTimedOut, "", timedOut, 1);
-        row("start, generator hangs", "start",
-            {{generator,
-              "import subprocess\nopen('sleeper', 'w').write(str("
-              "subprocess.Popen(['/bin/sleep', '60']).pid))\nimport time\ntime.sleep(60)"},
-             {"bound", 500}},
-            K::ScriptTimedOut, "", timedOut, 1);
+        row("stop hangs", "stop", {{"stop.sh", "sleep 60 & echo $! > sleeper; wait"}, {"bound", 500}}, K::ScriptTimedOut, "", timedOut, 1);
+        row("start, generator hangs", "start", {{generator, hangingGenerator}, {"bound", 500}}, K::ScriptTimedOut, "", timedOut, 1);
+        // clang-format on
     }
 
     void outcomes()
@@ -376,16 +374,13 @@ private slots:
     {
         QTest::addColumn<QString>("where");   // the listener's working folder: "root", "other", "elsewhere"
         QTest::addColumn<QString>("program"); // serve.py by that name or path, or "listener"
-        QTest::newRow("this project, started by hand") << "root"
-                                                       << "serve.py";
-        QTest::newRow("this project, by its full path") << "elsewhere"
-                                                        << "ROOT/serve.py";
-        QTest::newRow("this project, with options") << "root"
-                                                    << "-u serve.py --verbose";
-        QTest::newRow("another project's server") << "other"
-                                                  << "serve.py";
-        QTest::newRow("another program") << "elsewhere"
-                                         << "listener";
+        // clang-format off
+        QTest::newRow("this project, started by hand") << "root" << "serve.py";
+        QTest::newRow("this project, by its full path") << "elsewhere" << "ROOT/serve.py";
+        QTest::newRow("this project, with options") << "root" << "-u serve.py --verbose";
+        QTest::newRow("another project's server") << "other" << "serve.py";
+        QTest::newRow("another program") << "elsewhere" << "listener";
+        // clang-format on
     }
 
     void listenerIsShownAsWhatItIs()
@@ -536,21 +531,8 @@ private slots:
         if (!qEnvironmentVariableIsSet("HARLUNE_TEST_PID_SPACE")) {
             if (::geteuid() != 0)
                 QSKIP("only root can choose the next process number");
-            ChildProcess inner;
-            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-            environment.insert("HARLUNE_TEST_PID_SPACE", "1");
-            inner.setProcessEnvironment(environment);
-            inner.setProcessChannelMode(QProcess::MergedChannels);
-            inner.start("/usr/bin/unshare",
-                        {"--pid", "--fork", "--mount-proc", QCoreApplication::applicationFilePath(),
-                         "reusedNumberIsAStranger"});
-            QVERIFY(inner.waitForFinished(patienceMs));
-            const QByteArray said = inner.readAll();
-            if (said.contains("SKIP"))
-                QSKIP(said.constData());
-            QVERIFY2(inner.exitCode() == 0 && said.contains("PASS   : ServerOperationsTest::reusedNumberIsAStranger()"),
-                     said);
-            return;
+            return asChild({"/usr/bin/unshare", "--pid", "--fork", "--mount-proc"}, "HARLUNE_TEST_PID_SPACE", "1",
+                           "reusedNumberIsAStranger");
         }
         ServerManager manager(config());
         const auto started = await([&](auto done) { manager.startServer(done); });
