@@ -33,7 +33,6 @@ private slots:
     {
         for (const auto &[executable, bundle] :
              {std::pair{"/Applications/Harlune.app/Contents/MacOS/Harlune", "/Applications/Harlune.app"},
-              {"/X.app/Contents/MacOS/x", "/X.app"},
               {"/src/build/bin/harlune-kommandozentrale", "/src/build/bin"},
               {"/opt/X/Contents/MacOS/x", "/opt/X/Contents/MacOS"},         // no .app
               {"/opt/.app/Contents/MacOS/x", "/opt/.app/Contents/MacOS"},   // a bare ".app" name
@@ -52,24 +51,17 @@ private slots:
             QCOMPARE(UserFolders::xdgBase(value, "/fallback"), QString(folder));
     }
 
-    void processSerialNumbersAreDropped_data()
-    {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QStringList>("kept");
-        QTest::newRow("Finder's first start") << QStringList{"prog", "-psn_0_123"} << QStringList{"prog"};
-        QTest::newRow("among options") << QStringList{"prog", "--autostart", "-psn_0_9", "on"}
-                                       << QStringList{"prog", "--autostart", "on"};
-        QTest::newRow("only as a prefix")
-                << QStringList{"prog", "x-psn_0", "-psn"} << QStringList{"prog", "x-psn_0", "-psn"};
-        QTest::newRow("program name stays") << QStringList{"-psn_0_1"} << QStringList{"-psn_0_1"};
-        QTest::newRow("nothing") << QStringList() << QStringList();
-    }
-
     void processSerialNumbersAreDropped()
     {
-        QFETCH(QStringList, arguments);
-        QFETCH(QStringList, kept);
-        QCOMPARE(LaunchArguments::withoutProcessSerialNumbers(arguments), kept);
+        using L = QStringList;
+        // clang-format off
+        for (const auto &[arguments, kept] : {std::pair{L{"prog", "-psn_0_123"}, L{"prog"}}, // Finder's first start
+                                              {L{"prog", "--autostart", "-psn_0_9", "on"}, L{"prog", "--autostart", "on"}},
+                                              {L{"prog", "x-psn_0", "-psn"}, L{"prog", "x-psn_0", "-psn"}}, // only as a prefix
+                                              {L{"-psn_0_1"}, L{"-psn_0_1"}}, // the program's name stays
+                                              {L{}, L{}}})
+            QCOMPARE(LaunchArguments::withoutProcessSerialNumbers(arguments), kept);
+        // clang-format on
     }
 
     // "usable": the candidates that exist and answer, by index into the macOS list.
@@ -117,20 +109,14 @@ private slots:
     {
         using P = NoticeRoute::Permission;
         using R = NoticeRoute::Route;
-        const struct
-        {
-            bool bundle;
-            bool refused;
-            P answer;
-            R route;
-        } routes[] = {{true, false, P::Allowed, R::SystemNotice},
-                      {true, false, P::Denied, R::MenuOnly}, // turned off: not overruled
-                      {true, false, P::NotAnswered, R::Alert},
-                      {false, false, P::Allowed, R::Alert}, // no bundle: no centre to ask
-                      {true, true, P::Denied, R::Alert},
-                      {true, true, P::Allowed, R::Alert}}; // unsigned: never shown there
-        for (const auto &row : routes)
-            QCOMPARE(NoticeRoute::choose(row.bundle, row.refused, row.answer), row.route);
+        for (const auto &[bundle, refused, answer, route] :
+             {std::tuple{true, false, P::Allowed, R::SystemNotice},
+              {true, false, P::Denied, R::MenuOnly}, // turned off: not overruled
+              {true, false, P::NotAnswered, R::Alert},
+              {false, false, P::Allowed, R::Alert}, // no bundle: no centre to ask
+              {true, true, P::Denied, R::Alert},
+              {true, true, P::Allowed, R::Alert}}) // unsigned: never shown there
+            QCOMPARE(NoticeRoute::choose(bundle, refused, answer), route);
         using C = ForegroundActivation::Call;
         for (const auto &[major, call] : {std::pair{11, C::ActivateIgnoringOtherApps},
                                           {13, C::ActivateIgnoringOtherApps},
@@ -139,17 +125,11 @@ private slots:
             QCOMPARE(ForegroundActivation::callFor(major), call);
         // Only a web page that an alert of the program's follows opens behind it.
         using F = ForegroundActivation::Front;
-        const struct
-        {
-            const char *url;
-            F front;
-            bool behind;
-        } openings[] = {{"http://127.0.0.1:8765/", F::Program, true},
-                        {"https://127.0.0.1:8765/", F::Program, true},
-                        {"http://127.0.0.1:8765/", F::Opened, false},
-                        {"file:///tmp/logs", F::Program, false}};
-        for (const auto &row : openings)
-            QCOMPARE(ForegroundActivation::opensBehind(QUrl(QString::fromLatin1(row.url)), row.front), row.behind);
+        for (const auto &[url, front, behind] : {std::tuple{"http://127.0.0.1:8765/", F::Program, true},
+                                                 {"https://127.0.0.1:8765/", F::Program, true},
+                                                 {"http://127.0.0.1:8765/", F::Opened, false},
+                                                 {"file:///tmp/logs", F::Program, false}})
+            QCOMPARE(ForegroundActivation::opensBehind(QUrl(QString::fromLatin1(url)), front), behind);
     }
 
     void runningProgramIsFound()
