@@ -70,17 +70,14 @@ class PortProbeTest : public QObject
     Q_OBJECT
 
 private slots:
+    // What the real sockets below do not show: order, malformed output.
     void readsLsofsListeners_data()
     {
         QTest::addColumn<QByteArray>("output");
         QTest::addColumn<PortStatus>("answer");
-        QTest::newRow("none") << QByteArray() << PortStatus::free();
-        QTest::newRow("on [::1] only") << QByteArray("p12\nf3\nn[::1]:8765\n") << PortStatus::free();
-        QTest::newRow("every address") << QByteArray("p12\nf3\nn*:8765\n") << PortStatus::held(12);
         QTest::newRow("127.0.0.1 before every address")
                 << QByteArray("p7\nf3\nn*:8765\np12\nf4\nn127.0.0.1:8765\np9\nf3\nn[::1]:8765\n")
                 << PortStatus::held(12);
-        QTest::newRow("lowest of two") << QByteArray("p30\nn*:8765\np20\nn*:8765\n") << PortStatus::held(20);
         QTest::newRow("number above 32 bits") << QByteArray("p2147483648\nn*:8765\n") << PortStatus::unknown();
         QTest::newRow("name before a process") << QByteArray("n*:8765\n") << PortStatus::unknown();
         QTest::newRow("unknown field") << QByteArray("p12\nx\n") << PortStatus::unknown();
@@ -102,16 +99,8 @@ private slots:
         const QByteArray v4 = "   0: 0100007F:1F90 00000000:0000 0A 00000000:00000000 00:00000000 00000000  1000"
                               "        0 4242 1 0000000000000000 100 0 0 10 0\n";
         const auto v4With = [&v4](const char *from, const char *to) { return QByteArray(v4).replace(from, to); };
-        QTest::newRow("header, IPv4, IPv6 every address")
-                << "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when "
-                   "retrnsmt   uid  timeout inode\n"
-                        + v4 + v4With("0100007F:", "00000000000000000000000000000000:")
-                << I{4242, 4242};
-        // Where a connection to 127.0.0.1 never arrives.
-        QTest::newRow("IPv6 loopback") << v4With("0100007F:", "00000000000000000000000001000000:") << I{};
+        // Where a connection to 127.0.0.1 never arrives; the rows the kernel writes are read on real sockets below.
         QTest::newRow("other IPv4 address") << v4With("0100007F:", "0101A8C0:") << I{};
-        QTest::newRow("other port") << v4With(":1F90", ":1F91") << I{};
-        QTest::newRow("TIME_WAIT") << v4With(" 0A ", " 06 ") << I{};
         QTest::newRow("cut off, no line feed") << v4.chopped(1) << I{};
         QTest::newRow("cut inside the inode") << v4.left(v4.indexOf(" 4242") + 3) + '\n' << I{};
         QTest::newRow("port above 16 bits") << v4With(":1F90", ":11F90") << I{};
