@@ -79,6 +79,7 @@ private slots:
         QTest::addColumn<int>("asked");
         QTest::addColumn<Api>("api");
         QTest::newRow("comes up unlooked at: once") << u"rra"_s << 1 << Api::Online;
+        QTest::newRow("comes again: once more") << u"rrsrra"_s << 2 << Api::Online;
         QTest::newRow("looked at: on opening and each update") << u"rora"_s << 3 << Api::Online;
         QTest::newRow("closed again: no more") << u"rocra"_s << 2 << Api::Online;
         QTest::newRow("no answer") << u"rn"_s << 1 << Api::NoAnswer;
