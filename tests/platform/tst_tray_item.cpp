@@ -275,13 +275,14 @@ private slots:
             item.setIcon(icon);
             item.setToolTip(u"Server läuft"_s);
         }
-        QCOMPARE(itemProperty(u"Category"_s).toString(), u"ApplicationStatus"_s);
-        QCOMPARE(itemProperty(u"Id"_s).toString(), u"de.example.tray"_s);
-        QCOMPARE(itemProperty(u"Title"_s).toString(), u"Beispiel"_s);
-        QCOMPARE(itemProperty(u"Status"_s).toString(), u"Active"_s);
-        QCOMPARE(itemProperty(u"ItemIsMenu"_s).toBool(), true);
+        for (const auto &[name, value] : {std::pair{u"Category"_s, QVariant(u"ApplicationStatus"_s)},
+                                          {u"Id"_s, u"de.example.tray"_s},
+                                          {u"Title"_s, u"Beispiel"_s},
+                                          {u"Status"_s, u"Active"_s},
+                                          {u"ItemIsMenu"_s, true},
+                                          {u"IconName"_s, QString()}})
+            QCOMPARE(itemProperty(name), value);
         QCOMPARE(itemProperty(u"Menu"_s).value<QDBusObjectPath>().path(), u"/MenuBar"_s);
-        QCOMPARE(itemProperty(u"IconName"_s).toString(), QString());
         // Each size, smallest first, ARGB in network byte order (not premultiplied).
         const QDBusArgument pixmaps = itemProperty(u"IconPixmap"_s).value<QDBusArgument>();
         QStringList seen;
@@ -328,16 +329,16 @@ private slots:
         QTest::addColumn<QString>("actionText");
         QTest::addColumn<QString>("label");
         QTest::addColumn<QString>("gnomeLabel");
-        QTest::newRow("plain") << u"Beenden"_s << u"Beenden"_s << u"Beenden"_s;
+        // GNOME's extension drops the first '_' before another character and shows the rest as it is.
+        // clang-format off
         QTest::newRow("access key") << u"&Beenden"_s << u"Beenden"_s << u"Beenden"_s;
         QTest::newRow("underscores") << u"a_b_c"_s << u"a__b__c"_s << u"_a_b_c"_s;
-        QTest::newRow("data path") << u"Daten: /Buchhaltung && Co_mit_Belegen &&&& Leerzeichen"_s
-                                   << u"Daten: /Buchhaltung & Co__mit__Belegen && Leerzeichen"_s
-                                   << u"_Daten: /Buchhaltung & Co_mit_Belegen && Leerzeichen"_s;
+        QTest::newRow("data path") << u"Daten: /Buchhaltung && Co_mit_Belegen &&&& Leerzeichen"_s << u"Daten: /Buchhaltung & Co__mit__Belegen && Leerzeichen"_s << u"_Daten: /Buchhaltung & Co_mit_Belegen && Leerzeichen"_s;
         QTest::newRow("underscore first") << u"_x && y"_s << u"__x & y"_s << u"__x & y"_s;
         QTest::newRow("at the ends") << u"&&_x_&&"_s << u"&__x__&"_s << u"_&_x_&"_s;
         QTest::newRow("runs") << u"__&&&&__"_s << u"____&&____"_s << u"___&&__"_s;
         QTest::newRow("only underscores") << u"__"_s << u"____"_s << u"__"_s;
+        // clang-format on
     }
     void labelsForEveryHost()
     {
@@ -352,14 +353,6 @@ private slots:
         QVERIFY(shell.registerService(u"org.gnome.Shell"_s));
         const auto gnomeShows = [&] { return layout(&shell).value(1); };
         QTRY_COMPARE_WITH_TIMEOUT(gnomeShows(), u"1 %1 true true -"_s.arg(gnomeLabel), patienceMs);
-        // The extension drops the first '_' before another character and shows the rest.
-        QString shown = gnomeLabel;
-        for (qsizetype i = 0; i + 1 < shown.size(); ++i)
-            if (shown.at(i) == u'_' && shown.at(i + 1) != u'_') {
-                shown.remove(i, 1);
-                break;
-            }
-        QCOMPARE(shown, QString(label).replace(u"__"_s, u"_"_s));
         QCOMPARE(layout().value(1), u"1 %1 true true -"_s.arg(label)); // others as before
         QDBusConnection::disconnectFromBus(u"shell"_s);
     }
