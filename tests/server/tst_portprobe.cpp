@@ -3,6 +3,7 @@
 #include "platform/ProcessHandle.h"
 #include "platform/linux/KernelSockets.h"
 #include "server/ServerManager.h"
+#include "server/ServerState.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -215,26 +216,25 @@ private slots:
         config.port = listener.readLine().trimmed().toUShort();
         config.projectRoot = [root = dir.path()] { return root; };
         config.procFolder = dir.filePath("kein-proc"); // lsof alone
-        ServerManager manager(config);
+        ServerState state(config);
         const PortStatus held = PortStatus::held(qint32(listener.processId()));
-        QVERIFY(manager.isRunning() && !manager.serverPID());
-        QVERIFY(manager.refreshStatus());
-        QCOMPARE(manager.serverPID(), held.pid); // a server started elsewhere is adopted
+        QCOMPARE(state.observe().pid, held.pid); // a server started elsewhere is adopted
 
         // A stop forgot the server; now lsof hangs, is killed, and gives no answer.
-        manager.setServerPID(std::nullopt);
+        state.server.set(std::nullopt);
         QVERIFY(writeFile(dir.filePath("hang"), ""));
-        QVERIFY(manager.refreshStatus());
+        const ServerObservation hanging = state.observe();
         const qint32 hung = readFile(dir.filePath("pid")).trimmed().toInt();
         QVERIFY(hung > 0 && !ProcessHandle::open(hung));
-        QCOMPARE(manager.portStatus(), held);
-        QCOMPARE(manager.serverPID(), std::nullopt); // nothing adopted from an old answer
+        QVERIFY(hanging.running && hanging.port == held);
+        QCOMPARE(hanging.pid, std::nullopt); // nothing adopted from an old answer
         // The last answer stands only while the process it named lives.
         listener.kill();
         QVERIFY(listener.waitForFinished());
-        QVERIFY(!manager.refreshStatus());
+        QVERIFY(!state.observe().running);
         QVERIFY(QFile::remove(dir.filePath("hang")));
-        QVERIFY(!manager.refreshStatus() && manager.portStatus() == PortStatus::free());
+        const ServerObservation free = state.observe();
+        QVERIFY(!free.running && free.port == PortStatus::free());
     }
 };
 
