@@ -510,6 +510,8 @@ private slots:
         QSignalSpy stops(&manager.status(), &StatusModel::unexpectedStop);
         QVERIFY(::kill(pid, SIGKILL) == 0);
         QTRY_VERIFY_WITH_TIMEOUT(!manager.status().current().running && stops.size() == 1, patienceMs);
+        // With the end of its log, where it said why.
+        QVERIFY(stops.at(0).at(0).toString().endsWith("fehlerkanal"));
     }
 
     // The server ends and a stranger gets its number before anything looks:
