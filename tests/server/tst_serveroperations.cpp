@@ -212,7 +212,6 @@ private slots:
         row("start, stop cannot run, port free", "start", {{"lookup", 2}}, K::Started, "", -1, 0);
         // Not reported as started: its last words instead, and no PID kept.
         row("start, server ends at once", "start", {{"serve.py", "print('kaputt\\nAdresse belegt')\nraise SystemExit(1)"}}, K::ServerEndedAtOnce, "kaputt\nAdresse belegt", -1, 1);
-        row("start, server not yet listening", "start", {{"serve.py", "import time\ntime.sleep(120)"}}, K::StartedNotListening, "", -1, 1);
         row("stop, prints, exits 1", "stop", {{"stop.sh", "echo 'Server gestoppt (PID 12)'\nexit 1"}}, K::Stopped, "Server gestoppt (PID 12)", -1, 1);
         row("stop, script missing", "stop", {{"no stop.sh", true}}, K::ProjectIncomplete, "", noScript, 0);
         row("stop, port stays held", "stop", {{"held", true}, {"stop.sh", "echo 'Kein Server'"}}, K::StopLeftPortBusy, "Kein Server", -1, 1);
