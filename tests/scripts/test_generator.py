@@ -55,7 +55,11 @@ class Reports(ProjectCase):
             self.assertIn(expected, page)
         for markup in ("<script", "<img", "<i>", "<b>"):
             self.assertNotIn(markup, page)
-        self.assertRegex(page, r"Stand \d\d\.\d\d\.20\d\d, \d\d:\d\d · 6 Buchungen")
+        for shown in (r"Stand \d\d\.\d\d\.20\d\d, \d\d:\d\d · 6 Buchungen",
+                      '<td class="datum">Dezember 2023</td><td [^>]*>0,00 €</td><td [^>]*>-0,45 €</td>',
+                      'Büro</a></td><td [^>]*>3</td><td[^>]*></td><td [^>]*>15,25 €',
+                      '<a href="zusammenfassung.json">Zusammenfassung als JSON</a></p>\n</body>\n</html>\n\\Z'):
+            self.assertRegex(page, shown)
         anchor = re.search(r'<a href="#([\w-]+)">Büro</a>', page)[1]
         section = re.search(f'<section id="{anchor}">(.*?)</section>', page, re.S)[1]
         self.assertEqual(re.findall(r'class="datum">([^<]*)', section), ["31.12.2023", "15.01.2024", "03.02.2024"])
@@ -105,13 +109,6 @@ class Reports(ProjectCase):
             line = [float(p.split(",")[1]) for p in re.search(r'<polyline[^>]* points="([^"]+)"', chart)[1].split()]
             self.assertTrue(line[1] < line[0] < line[2], line)  # running balance 750,00 €, 850,00 €, 599,50 €
         self.assertIn("Ausgaben (Skala links)", wide)
-
-    def test_a_credit_note_lowers_its_expense_account_in_every_part_of_the_page(self):
-        self.generate()  # the shipped journal's credit note of 2024-03-14; the sums are the units' test
-        for shown in ('<td class="datum">März 2024</td><td [^>]*>360,00 €</td><td [^>]*>461,50 €</td>',
-                      "März 2024 – Ausgaben: 461,50 €", 'Bürobedarf</a></td><td [^>]*>3</td><td[^>]*></td><td [^>]*>95,40 €',
-                      '<a href="zusammenfassung.json">Zusammenfassung als JSON</a></p>\n</body>\n</html>\n\\Z'):
-            self.assertRegex(self.page(), shown)
 
     def test_pair_from_one_run_even_when_runs_are_killed_and_leftovers_go(self):
         self.write_journal(*(f"2024-{i % 12 + 1:02d}-01;Text {i};Konto {i % 7};{i},50;" for i in range(20000)))
