@@ -131,9 +131,8 @@ class Reports(ProjectCase):
         good = "2024-01-02;Gute Buchung;Bank;10,00;\n"
         cases = [(line, (HEADER + good + line + "\n").encode(), ["3"], reason) for line, reason in (
             ("2024-02-30;Text;Bank;1,00;", "Datum"), ("２０２４-03-15;Text;Bank;1,00;", "Datum"),
-            ("2024-03-15;Text;Bank;12,345;", "Betrag"), ("2024-03-15;Text;Bank;-12345678901234,00;", "zu groß"),
-            ("2024-03-15;Text; mit Semikolon;Bank;1,00;", "Spalten"), ("2024-03-15;Text;;1,00;", "Konto"),
-            ("2024-03-15;Text;Bank;1,00;../buchungen.csv", "Beleg"))] + [
+            ("2024-03-15;Text;Bank;-12345678901234,00;", "zu groß"), ("2024-03-15;Text;;1,00;", "Konto"),
+            ("2024-03-15;Text; mit Semikolon;Bank;1,00;", "Spalten"), ("2024-03-15;Text;Bank;1,00;../x", "Beleg"))] + [
             ("missing header", good.encode(), ["1"], "Kopfzeile"),
             ("physical line numbers", (HEADER + '2024-01-02;"Text über\nzwei Zeilen";Bank;1,00;\n\n'
                                        "2024-13-01;Text;Bank;1,00;\n2024-01-03;Text;Bank;x;\n").encode(),
