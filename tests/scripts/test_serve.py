@@ -42,7 +42,7 @@ class Serving(ProjectCase):
             self.assertEqual(answer(connection), 200)
         return connection
 
-    def test_dashboard_version_and_report_files_on_one_connection_and_a_log_without_probes(self):
+    def test_answers_on_one_connection_only_to_this_server_and_a_log_without_probes(self):
         with closing(http.client.HTTPConnection("127.0.0.1", self.port, timeout=30)) as connection:
             answers, sockets = [], set()
             for path in ("/api/version", "/", "/zusammenfassung.json", "/fehlt.html", "/api/version"):
@@ -58,13 +58,20 @@ class Serving(ProjectCase):
                              (5, True, (self.reports / "zusammenfassung.json").read_bytes()))
         # A token's value never reaches the log, nor does any long line; refusals are logged like the rest.
         self.assertEqual(self.get("/fehlt.html?" + "a" * 5000 + "&token=GEHEIM")[0], 404)
-        self.assertEqual(self.get("/", host="evil.example")[0], 421)
+        for host, target in ((f"evil.example:{self.port}", "/"), (f"127.0.0.1:{free_port()}", "/"), ("127.0.0.1", "/"),
+                             (f"localhost.evil.example:{self.port}", "/api/version"),
+                             (f"127.0.0.1:{self.port}", "http://evil.example/")):  # other targets: the units
+            with self.subTest(host=host, target=target):
+                self.assertEqual(self.get(target, host=host)[0], 421)
+        self.assertEqual(self.get("/", host=f"localhost:{self.port}")[0], 200)
+        self.assertEqual(self.get(f"http://LOCALHOST:{self.port}/api/version", host=f"localhost:{self.port}")[0], 200)
+        self.assertIn(b" 400 ", self.connect(self.version.replace(b"\r\n\r\n", b"\r\nHost: evil\r\n\r\n")).recv(100))
         self.assertIn(b" 501 ", self.connect(b"X" * 20000 + b" /?token=GEHEIM HTTP/1.1\r\n\r\n").recv(100))
         self.assertTrue(wait_for(lambda: " 501" in self.server_log()), self.server_log())
         log = self.server_log()
         for line, count in ((f"läuft auf http://127.0.0.1:{self.port}/ (PID {self.server.pid})", 1),
-                            ('"GET / HTTP/1.1" 200', 1), ('"GET /fehlt.html HTTP/1.1" 404', 1),
-                            ('a…[gekürzt]" 404', 1), ('"GET / HTTP/1.1" 421', 1), ("/api/version", 0)):
+                            ('"GET / HTTP/1.1" 200', 2), ('"GET /fehlt.html HTTP/1.1" 404', 1),
+                            ('a…[gekürzt]" 404', 1), ('"GET / HTTP/1.1" 421', 3), ('/api/version HTTP/1.1" 200', 0)):
             self.assertEqual(log.count(line), count, line)
         self.assertNotIn("GEHEIM", log)
         self.assertLess(max(len(line) for line in log.splitlines()), 400)
@@ -176,16 +183,6 @@ class Serving(ProjectCase):
         self.assertEqual((len(served), swaps != []), (800, True))
         self.assertEqual({status for status, body in served if SECRET.encode() in body}, set())
         self.assertLessEqual({status for status, _ in served}, {200, 404})
-
-    def test_only_requests_to_this_server(self):
-        for host, target in ((f"evil.example:{self.port}", "/"), (f"127.0.0.1:{free_port()}", "/"), ("127.0.0.1", "/"),
-                             (f"localhost.evil.example:{self.port}", "/api/version"),
-                             (f"127.0.0.1:{self.port}", "http://evil.example/")):  # other targets: the units
-            with self.subTest(host=host, target=target):
-                self.assertEqual(self.get(target, host=host)[0], 421)
-        self.assertEqual(self.get("/", host=f"localhost:{self.port}")[0], 200)
-        self.assertEqual(self.get(f"http://LOCALHOST:{self.port}/api/version", host=f"localhost:{self.port}")[0], 200)
-        self.assertIn(b" 400 ", self.connect(self.version.replace(b"\r\n\r\n", b"\r\nHost: evil\r\n\r\n")).recv(100))
 
     def test_pid_file_lives_as_long_as_the_server_and_a_foreign_one_is_left_alone(self):
         self.assertEqual(self.pid_file.read_text().split("\n")[0], str(self.server.pid))
