@@ -220,12 +220,12 @@ class Token(ProjectCase):
 class StartFailures(ProjectCase):
     def test_refuses_to_start_without_a_usable_port_or_token(self):
         with socket.create_server(("127.0.0.1", self.port)):
-            for variable, value, message in (
-                    *(("HARLUNE_PORT", v, "HARLUNE_PORT") for v in ("abc", "0", "70000", "-1", "²")),
-                    ("HARLUNE_PORT", str(self.port), f"Port {self.port} .*belegt"),
-                    *(("HARLUNE_AUTH", v, "Token .* nicht mit Leerzeichen beginnen") for v in (" a", "a\t", "a\nb"))):
+            for variable, value, code, message in (
+                    *(("HARLUNE_PORT", v, 2, "HARLUNE_PORT") for v in ("abc", "0", "70000", "-1", "²")),
+                    ("HARLUNE_PORT", str(self.port), 1, f"Port {self.port} ist schon belegt"),
+                    *(("HARLUNE_AUTH", v, 2, "Token .* nicht mit Leerzeichen beginnen") for v in (" a", "a\t", "a\nb"))):
                 with self.subTest(variable, value=value):
                     result = self.run_script(PYTHON, "serve.py", env={**self.env, variable: value})
-                    self.assertNotEqual(result.returncode, 0)
+                    self.assertEqual(result.returncode, code)
                     self.assertRegex(result.stdout, message)
         self.assertFalse(self.pid_file.exists())
