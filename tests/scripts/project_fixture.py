@@ -85,11 +85,6 @@ class ProjectCase(unittest.TestCase):
     def server_log(self):
         return self.log.read_text(errors="replace") if self.log.exists() else ""
 
-    def raw(self, request):  # the start of the answer to `request`, sent as it is
-        with socket.create_connection(("127.0.0.1", self.port), timeout=10) as connection:
-            connection.sendall(request.encode("latin-1"))
-            return connection.recv(100)
-
     def get(self, path, host=None, headers=None):
         with closing(http.client.HTTPConnection("127.0.0.1", self.port, timeout=10)) as connection:
             connection.request("GET", path, headers={"Host": host or f"127.0.0.1:{self.port}", **(headers or {})})

@@ -15,7 +15,7 @@ from project_fixture import SOURCE
 OLDEST = (3, 9)
 FILES = sorted(SOURCE.glob("*.py")) + sorted(Path(__file__).resolve().parent.glob("*.py"))
 
-NEWER_NAMES = {  # module or module.name, as imported
+NEWER = {  # module or module.name as imported, .method, function(keyword=…), syntax
     "aiter": (3, 10), "anext": (3, 10), "ExceptionGroup": (3, 11), "tomllib": (3, 11), "contextlib.chdir": (3, 11),
     "contextlib.aclosing": (3, 10), "datetime.UTC": (3, 11), "itertools.pairwise": (3, 10),
     "itertools.batched": (3, 12), "hashlib.file_digest": (3, 11), "enum.StrEnum": (3, 11), "re.NOFLAG": (3, 11),
@@ -23,12 +23,13 @@ NEWER_NAMES = {  # module or module.name, as imported
     "types.NoneType": (3, 10), "typing.TypeAlias": (3, 10), "typing.Self": (3, 11), "os.path.splitroot": (3, 12),
     "http.HTTPStatus.CONTENT_TOO_LARGE": (3, 13),
     "TimeoutError": (3, 10),  # only from 3.10 is a socket's time-out (socket.timeout) a TimeoutError
+    ".enterContext": (3, 11), ".enterClassContext": (3, 11), ".bit_count": (3, 10), ".add_note": (3, 11),
+    ".hardlink_to": (3, 10), ".is_junction": (3, 12), ".full_match": (3, 13),
+    "zip(strict=…)": (3, 10), "dataclass(slots=…)": (3, 10), "Popen(process_group=…)": (3, 11),
+    "run(process_group=…)": (3, 11), "bisect(key=…)": (3, 10), "glob(root_dir=…)": (3, 10),
+    "rmtree(onexc=…)": (3, 12), "TemporaryDirectory(delete=…)": (3, 12),
+    "regular expression syntax": (3, 11), "X | Y in an annotation": (3, 10),
 }
-NEWER_METHODS = {"enterContext": (3, 11), "enterClassContext": (3, 11), "bit_count": (3, 10), "add_note": (3, 11),
-                 "hardlink_to": (3, 10), "is_junction": (3, 12), "full_match": (3, 13)}
-NEWER_KEYWORDS = {("zip", "strict"): (3, 10), ("dataclass", "slots"): (3, 10), ("Popen", "process_group"): (3, 11),
-                  ("run", "process_group"): (3, 11), ("bisect", "key"): (3, 10), ("glob", "root_dir"): (3, 10),
-                  ("rmtree", "onexc"): (3, 12), ("TemporaryDirectory", "delete"): (3, 12)}
 RE_NEWER = re.compile("|".join((r"\(\?>", r"(?<!\\)[*+?}]\+")))  # atomic groups, possessive quantifiers: 3.11
 
 
@@ -45,12 +46,10 @@ def dotted(node):
 def newer_uses(tree):
     """(line, what, version) for each use in `tree` that needs a Python newer than OLDEST."""
     imported, found = {}, []
-    postponed = any(isinstance(n, ast.ImportFrom) and n.module == "__future__" and
-                    any(a.name == "annotations" for a in n.names) for n in tree.body)
 
     def check(name, line):
-        if NEWER_NAMES.get(name, OLDEST) > OLDEST:
-            found.append((line, name, NEWER_NAMES[name]))
+        if NEWER.get(name, OLDEST) > OLDEST:
+            found.append((line, name, NEWER[name]))
 
     for node in ast.walk(tree):
         if isinstance(node, ast.Import):
@@ -67,22 +66,20 @@ def newer_uses(tree):
             if name:
                 root, _, rest = name.partition(".")
                 check(".".join(filter(None, (imported.get(root, root), rest))), node.lineno)
-            if isinstance(node, ast.Attribute) and NEWER_METHODS.get(node.attr, OLDEST) > OLDEST:
-                found.append((node.lineno, node.attr, NEWER_METHODS[node.attr]))
+            if isinstance(node, ast.Attribute):
+                check("." + node.attr, node.lineno)
         elif isinstance(node, ast.Call):
             called = node.func.attr if isinstance(node.func, ast.Attribute) else getattr(node.func, "id", "")
             for keyword in node.keywords:
-                version = NEWER_KEYWORDS.get((called, keyword.arg))
-                if version and version > OLDEST:
-                    found.append((node.lineno, f"{called}({keyword.arg}=…)", version))
+                check(f"{called}({keyword.arg}=…)", node.lineno)
             if dotted(node.func) and dotted(node.func).startswith("re.") and node.args and \
                     isinstance(node.args[0], ast.Constant) and RE_NEWER.search(str(node.args[0].value)):
-                found.append((node.lineno, "regular expression syntax", (3, 11)))
-        elif isinstance(node, (ast.arg, ast.FunctionDef, ast.AsyncFunctionDef, ast.AnnAssign)) and not postponed:
+                check("regular expression syntax", node.lineno)
+        elif isinstance(node, (ast.arg, ast.FunctionDef, ast.AsyncFunctionDef, ast.AnnAssign)):
             annotation = node.returns if isinstance(node, (ast.FunctionDef, ast.AsyncFunctionDef)) else node.annotation
             if annotation is not None and any(isinstance(n, ast.BinOp) and isinstance(n.op, ast.BitOr)
                                               for n in ast.walk(annotation)):
-                found.append((node.lineno, "X | Y in an annotation", (3, 10)))
+                check("X | Y in an annotation", node.lineno)
     return sorted(found)
 
 
@@ -96,10 +93,9 @@ class OldestPython(unittest.TestCase):
 
     def test_the_check_sees_what_is_newer(self):
         for source, expected in (
-                ("self.enterContext(x)\n", [(1, "enterContext", (3, 11))]),
+                ("self.enterContext(x)\n", [(1, ".enterContext", (3, 11))]),
                 ("import contextlib as c\nc.chdir(d)\n", [(2, "contextlib.chdir", (3, 11))]),
                 ("zip(a, b, strict=True)\n", [(1, "zip(strict=…)", (3, 10))]),
-                ("def f(x: int | None): pass\n", [(1, "X | Y in an annotation", (3, 10))]),
-                ("from __future__ import annotations\ndef f(x: int | None): pass\nimport os\nos.walk(p)\n", [])):
+                ("def f(x: int | None): pass\n", [(1, "X | Y in an annotation", (3, 10))]), ("os.walk(p)\n", [])):
             with self.subTest(source):
                 self.assertEqual(newer_uses(ast.parse(source)), expected)
