@@ -1,6 +1,7 @@
-# Real desktops from Debian's packages, headless, for the end-to-end tests:
-# sway + waybar (Wayland) and xfwm4 + xfce4-panel (X11), dunst for notices.
-# Sourced after x11_session.sh, whose workspace and helpers it shares.
+# Real desktops from Debian's packages, headless, for the end-to-end tests
+# run_DESKTOP.sh; what they share with the XEmbed test is x11_session.sh's.
+# shellcheck source=x11_session.sh
+source "$(dirname "${BASH_SOURCE[0]}")/x11_session.sh"
 
 SESSION_PIDS=()
 # Where the screenshots are kept for a look: beside the program's build.
@@ -43,6 +44,14 @@ run_as_desktop_user() {
     exit "$status"
 }
 
+# Begins the test: as a desktop user, in a session and a fresh workspace
+# (its folder named after $1) of its own, which its end clears.
+desktop_test() {
+    run_as_desktop_user "$0" "$program"
+    prepare_workspace "$1"
+    trap end_desktop_session EXIT
+}
+
 # Runs "$@" in the background as part of the session, its output in
 # $work/NAME.log (NAME the program's own).
 session_start() {
@@ -59,6 +68,7 @@ end_desktop_session() {
         for child in $(ps -o pid= --ppid "$pid"); do stop_pid "$child"; done
         stop_pid "$pid"
     done
+    stop_pid "$XVFB_PID"
     close_browser
     rm -rf "$work"
     exit "$status"
@@ -230,3 +240,21 @@ menu_shows() {
 
 # What changed between screenshots $1 and $2 within the region $3…: "x y w h".
 changed_box() { pixels box "$work/$1.png" "$work/$2.png" "${@:3}"; }
+
+# Shoots $1, and is true when the region $2… looks as in the shot before:
+# what is drawn there has settled.
+still() {
+    shoot "$1" || return
+    [ -e "$work/$1-before.png" ] && ! changed_box "$1-before" "$1" "${@:2}" >/dev/null && return
+    cp "$work/$1.png" "$work/$1-before.png" && false
+}
+
+# Closes the alert titled $1 (a prefix) as its close button does: the
+# alerts carry only an "OK" (the tray notice also "Beenden", which a close
+# does not choose). How windows are seen and closed is the desktop's
+# (window_shown, window_gone, close_window, windows).
+answer_alert() {
+    wait_for 30 window_shown "$1" || fail "no alert \"$1\": $(windows)"
+    close_window "$1"
+    wait_for 20 window_gone "$1" || fail "the alert \"$1\" stayed: $(windows)"
+}

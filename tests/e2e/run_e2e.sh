@@ -18,11 +18,9 @@ expect_record() { # script program args host port: how the script was started
 }
 printf 'alte Zeile\n' >"$log"
 port_taken && fail "port $port is in use before the start"
-as_user=(HARLUNE_PROJECT="$project" HARLUNE_AUTH=e2e-geheim)
 
 # --- launch: the welcome comes, and no complaint about a missing tray
-env "${as_user[@]}" "$program" >"$work/program.out" 2>&1 &
-PROGRAM_PID=$!
+launch_program HARLUNE_AUTH=e2e-geheim
 dismiss_alert '^Harlune Buchhaltung läuft'
 window_gone '^Kein Infobereich' || fail "the tray notice came although a tray host runs"
 
@@ -43,7 +41,7 @@ wait_for 20 grep -qx "http://127.0.0.1:$port/" "$work/browser.log" || fail "the 
 dismiss_alert '^Server gestartet'
 
 # --- a second start hands a reopen to the running program and ends
-timeout 20 env "${as_user[@]}" "$program" || fail "the second start did not end with status 0"
+timeout 20 env HARLUNE_PROJECT="$project" HARLUNE_AUTH=e2e-geheim "$program" || fail "the second start did not end with status 0"
 dismiss_alert '^Harlune Buchhaltung läuft'
 kill -0 "$PROGRAM_PID" || fail "the running program ended on the reopen"
 

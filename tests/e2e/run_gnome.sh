@@ -7,15 +7,10 @@
 #   bash tests/e2e/run_gnome.sh build/bin/harlune-kommandozentrale
 set -euo pipefail
 
-program=$(readlink -f "$1")
-here=$(dirname "$0")
-# shellcheck source=x11_session.sh
-source "$here/x11_session.sh"
+program=$(readlink -f "$1") here=$(dirname "$0")
 # shellcheck source=desktop_session.sh
 source "$here/desktop_session.sh"
-run_as_desktop_user "$0" "$program"
-prepare_workspace harlune-gnome
-trap end_desktop_session EXIT
+desktop_test harlune-gnome
 width=1280 indicators=ubuntu-appindicators@ubuntu.com
 export XDG_CURRENT_DESKTOP=GNOME XDG_SESSION_DESKTOP=gnome XDG_SESSION_TYPE=wayland
 
@@ -88,13 +83,8 @@ click_box() {
 
 windows() { shell "harlune.titles($PROGRAM_PID)"; }
 window_shown() { windows | grep -q "^$1"; }
-# Closes the alert titled $1 (a prefix) as its close button does: the
-# alerts carry only an "OK".
-answer_alert() {
-    wait_for 30 window_shown "$1" || fail "no alert \"$1\": $(windows)"
-    shell "harlune.close($PROGRAM_PID, \"$1\")" >/dev/null
-    wait_for 20 eval '! window_shown "$1"' || fail "the alert \"$1\" stayed: $(windows)"
-}
+window_gone() { ! window_shown "$1"; }
+close_window() { shell "harlune.close($PROGRAM_PID, \"$1\")" >/dev/null; }
 item_shown() { [ "$(shell 'harlune.item()?.visible === true')" = true ]; }
 menu_open() { [ "$(shell 'harlune.item().menu.isOpen')" = true ]; }
 choose_entry() {
@@ -103,8 +93,7 @@ choose_entry() {
     click_box "$box"
 }
 
-env HARLUNE_PROJECT="$project" QT_QPA_PLATFORM=wayland "$program" >"$work/program.out" 2>&1 &
-PROGRAM_PID=$!
+launch_program QT_QPA_PLATFORM=wayland
 answer_alert 'Harlune Buchhaltung läuft'
 window_shown 'Kein Infobereich' && fail "the tray notice came although the extension is a tray"
 wait_for 20 item_shown || fail "the item did not come into the top bar"

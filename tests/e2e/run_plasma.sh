@@ -6,10 +6,7 @@
 #   bash tests/e2e/run_plasma.sh build/bin/harlune-kommandozentrale
 set -euo pipefail
 
-program=$(readlink -f "$1")
-here=$(dirname "$0")
-# shellcheck source=x11_session.sh
-source "$here/x11_session.sh"
+program=$(readlink -f "$1") here=$(dirname "$0")
 # shellcheck source=desktop_session.sh
 source "$here/desktop_session.sh"
 theme=/usr/lib/x86_64-linux-gnu/qt6/plugins/platformthemes/KDEPlasmaPlatformTheme6.so
@@ -17,16 +14,11 @@ if ! command -v plasmashell >/dev/null || ! command -v kwin_x11 >/dev/null || [ 
     echo "SKIP: no KDE Plasma 6 here (plasmashell, kwin_x11, plasma-integration)"
     exit 77
 fi
-run_as_desktop_user "$0" "$program"
-prepare_workspace harlune-plasma
-trap end_desktop_session EXIT
+desktop_test harlune-plasma
 width=1280 height=800
 export XDG_CURRENT_DESKTOP=KDE XDG_SESSION_DESKTOP=KDE XDG_SESSION_TYPE=x11 KDE_FULL_SESSION=true \
     KDE_SESSION_VERSION=6 DESKTOP_SESSION=plasma XDG_MENU_PREFIX=plasma- QT_QPA_PLATFORM=xcb
-
-session_start Xvfb -displayfd 3 -screen 0 "${width}x${height}x24" -nolisten tcp 3>"$work/display"
-wait_for 20 test -s "$work/display"
-export DISPLAY=:$(cat "$work/display")
+start_xvfb "${width}x${height}" >"$work/Xvfb.log" 2>&1
 # The bus here starts nothing by itself: what a Plasma session's bus would
 # start for plasmashell, which will not load without its activities.
 libexec=/usr/lib/x86_64-linux-gnu/libexec
@@ -53,13 +45,9 @@ wait_for 30 name_owned org.freedesktop.Notifications || fail "plasmashell serves
 # The panel, at the bottom, is drawn (no longer black) and settled: its
 # pixels stopped changing.
 panel_top=$((height - 80))
-panel_still() {
-    shoot "$1" && ! changed_box "$1-before" "$1" 0 "$panel_top" "$width" "$height" >/dev/null &&
-        convert "$work/$1.png" -crop "${width}x80+0+$panel_top" -format '%[fx:mean > 0.2]' info: | grep -qx 1 ||
-        { cp "$work/$1.png" "$work/$1-before.png" && false; }
-}
-shoot plasma-empty-before
-wait_for 90 panel_still plasma-empty || fail "Plasma's panel was not drawn"
+wait_for 90 eval 'still plasma-empty 0 "$panel_top" "$width" "$height" &&
+    convert "$work/plasma-empty.png" -crop "${width}x80+0+$panel_top" -format "%[fx:mean > 0.2]" info: | grep -qx 1' ||
+    fail "Plasma's panel was not drawn"
 # Plasma's welcome window on a first start, where it is installed (kded
 # starts it, late on a busy machine): closed, as a new user would.
 if command -v plasma-welcome >/dev/null && wait_for 60 visible_window '^Welcome Center$' >/dev/null; then
@@ -68,8 +56,7 @@ if command -v plasma-welcome >/dev/null && wait_for 60 visible_window '^Welcome 
 fi
 shoot plasma-empty
 
-env HARLUNE_PROJECT="$project" "$program" >"$work/program.out" 2>&1 &
-PROGRAM_PID=$!
+launch_program
 wait_for 30 item_registered || fail "the item did not register with Plasma"
 item_is_named_harlune
 dismiss_alert '^Harlune Buchhaltung läuft'
@@ -110,14 +97,10 @@ wait_for 20 server_answers || fail "the server does not answer"
 # corner, would be taken for the popup.
 xdotool mousemove --sync $((width / 2)) 10
 corner=($((width - 400)) 0 "$width" "$panel_top")
-corner_still() {
-    shoot plasma-before-notice && [ -e "$work/plasma-corner.png" ] &&
-        ! changed_box plasma-corner plasma-before-notice "${corner[@]}" >/dev/null ||
-        { cp "$work/plasma-before-notice.png" "$work/plasma-corner.png" 2>/dev/null; false; }
-}
-wait_for 10 corner_still || fail "the corner above the tray did not settle"
+wait_for 10 still plasma-before-notice "${corner[@]}" || fail "the corner above the tray did not settle"
 server_dies
-# Plasma's popup, in the corner above the tray, once it stopped fading in
+# Plasma's popup, in the corner above the tray, once it stopped fading in:
+# where it is stays the same (within, its time-out's ring keeps turning).
 notice_settled() {
     shoot plasma-notice && changed_box plasma-before-notice plasma-notice "${corner[@]}" >"$work/box" &&
         cmp -s "$work/box" "$work/box-before" || { cp "$work/box" "$work/box-before" 2>/dev/null; false; }

@@ -5,15 +5,10 @@
 #   bash tests/e2e/run_sway.sh build/bin/harlune-kommandozentrale
 set -euo pipefail
 
-program=$(readlink -f "$1")
-here=$(dirname "$0")
-# shellcheck source=x11_session.sh
-source "$here/x11_session.sh"
+program=$(readlink -f "$1") here=$(dirname "$0")
 # shellcheck source=desktop_session.sh
 source "$here/desktop_session.sh"
-run_as_desktop_user "$0" "$program"
-prepare_workspace harlune-sway
-trap end_desktop_session EXIT
+desktop_test harlune-sway
 width=1280 bar=30
 
 printf 'output HEADLESS-1 resolution %sx800\nxwayland disable\n' "$width" >"$work/sway.conf"
@@ -48,21 +43,13 @@ walk(json.load(sys.stdin))'
 window_shown() { windows | grep "^$1" >/dev/null; }
 focused_window() { windows | awk -F '\t' '$4 == "True" { print $1 }'; }
 window_gone() { local list && list=$(windows) && ! grep -q "^$1" <<<"$list"; }
-# Closes the alert titled $1 (a prefix), as the user does with sway's
-# close binding: the alerts carry only an "OK" (the tray notice also
-# "Beenden", which a close does not choose).
-answer_alert() {
-    wait_for 30 window_shown "$1" || fail "no alert \"$1\""
-    swaymsg "[title=\"^$1\"] kill" >/dev/null
-    wait_for 20 window_gone "$1" || fail "the alert \"$1\" stayed: $(windows)"
-}
+close_window() { swaymsg "[title=\"^$1\"] kill" >/dev/null; } # as sway's close binding does
 
 # --- started before any panel: it says so, then gets into a panel that
 # comes later (within moments; the wait allows for a busy machine)
 export E2E_BROWSER="chromium --ozone-platform=wayland --no-first-run --no-default-browser-check --disable-gpu"
-start_program() { env HARLUNE_PROJECT="$project" QT_QPA_PLATFORM=wayland "$program" "$@"; }
-start_program >"$work/program.out" 2>&1 &
-PROGRAM_PID=$!
+reopen() { env HARLUNE_PROJECT="$project" QT_QPA_PLATFORM=wayland "$program"; }
+launch_program QT_QPA_PLATFORM=wayland
 answer_alert 'Kein Infobereich'
 answer_alert 'Harlune Buchhaltung läuft'
 session_start waybar -c "$work/waybar.json"
@@ -82,7 +69,7 @@ wait_for 10 eval 'shoot sway-scale2 && pixels icon "$work/sway-scale2.png" $((wi
     >"$work/icon2" && [ "$(cut -d " " -f 3 "$work/icon2")" -ge 36 ]' || fail "no icon of twice the size in the bar at scale 2"
 read -r x y w h _ <"$work/icon2"
 is_sharp sway-scale2 "$x" "$y" $((x + w)) $((y + h)) || fail "the icon is blurred at scale 2"
-start_program
+reopen
 wait_for 30 window_shown 'Harlune Buchhaltung läuft' || fail "no welcome on a reopen"
 welcome_symbol_sharp() {
     IFS=$'\t' read -r _ _ _ _ x y app < <(windows | grep '^Harlune Buchhaltung läuft')
@@ -130,10 +117,10 @@ wait_for 20 server_answers || fail "the server does not answer"
 
 # --- one welcome at a time: a reopen shows it, the next brings that one
 # back in front of the browser
-for reopen in first again; do
+for round in first again; do
     swaymsg '[app_id="chromium"] focus' >/dev/null
-    start_program
-    wait_for 20 eval 'focused_window | grep -q "^Harlune Buchhaltung läuft"' || fail "the welcome is not in front ($reopen)"
+    reopen
+    wait_for 20 eval 'focused_window | grep -q "^Harlune Buchhaltung läuft"' || fail "the welcome is not in front ($round)"
     [ "$(windows | grep -c '^Harlune Buchhaltung läuft')" -eq 1 ] || fail "welcomes stacked: $(windows)"
 done
 answer_alert 'Harlune Buchhaltung läuft'

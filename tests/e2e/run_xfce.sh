@@ -5,20 +5,13 @@
 #   bash tests/e2e/run_xfce.sh build/bin/harlune-kommandozentrale
 set -euo pipefail
 
-program=$(readlink -f "$1")
-here=$(dirname "$0")
-# shellcheck source=x11_session.sh
-source "$here/x11_session.sh"
+program=$(readlink -f "$1") here=$(dirname "$0")
 # shellcheck source=desktop_session.sh
 source "$here/desktop_session.sh"
-run_as_desktop_user "$0" "$program"
-prepare_workspace harlune-xfce
-trap end_desktop_session EXIT
+desktop_test harlune-xfce
 width=1024 bar=30
-
-session_start Xvfb -displayfd 3 -screen 0 "${width}x768x24" -nolisten tcp 3>"$work/display"
-wait_for 20 test -s "$work/display"
-export DISPLAY=:$(cat "$work/display") QT_QPA_PLATFORM=xcb
+start_xvfb "${width}x768" >"$work/Xvfb.log" 2>&1
+export QT_QPA_PLATFORM=xcb
 mkdir -p "$XDG_CONFIG_HOME/xfce4/xfconf/xfce-perchannel-xml"
 cp "$here/xfce/xfce4-panel.xml" "$XDG_CONFIG_HOME/xfce4/xfconf/xfce-perchannel-xml/"
 # The bus here starts nothing by itself: the settings daemon neither.
@@ -33,8 +26,7 @@ wait_for 10 eval 'shoot xfce-empty && pixels icon "$work/xfce-empty.png" 0 0 "$w
     fail "xfce4-panel is not drawn"
 
 export E2E_BROWSER="chromium --no-first-run --no-default-browser-check --disable-gpu"
-env HARLUNE_PROJECT="$project" "$program" >"$work/program.out" 2>&1 &
-PROGRAM_PID=$!
+launch_program
 dismiss_alert '^Harlune Buchhaltung läuft'
 window_gone '^Kein Infobereich' || fail "the tray notice came although a tray host runs"
 wait_for 10 item_registered || fail "the item did not register with xfce4-panel"

@@ -101,23 +101,36 @@ choose_from_menu() {
 # a browser that notes what it is asked to open ($work/browser.log), a
 # display with an XEmbed tray (trayer).
 start_session() {
-    XVFB_PID='' TRAYER_PID=''
+    TRAYER_PID=''
     prepare_workspace "$1"
     trap end_session EXIT
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-    XVFB_PID=$!
-    wait_for 20 test -s "$work/display"
-    export DISPLAY=:$(cat "$work/display") # written once it takes connections
+    start_xvfb 1024x768 >"$work/xvfb.log" 2>&1
     trayer --edge top --align right --widthtype request --height 24 >"$work/trayer.log" 2>&1 &
     TRAYER_PID=$!
     wait_for 20 tray_owned
+}
+
+# Starts Xvfb with a screen of $1 (WxH) as $XVFB_PID, and exports its
+# DISPLAY once it takes connections.
+start_xvfb() {
+    Xvfb -displayfd 3 -screen 0 "${1}x24" -nolisten tcp 3>"$work/display" &
+    XVFB_PID=$!
+    wait_for 20 test -s "$work/display"
+    export DISPLAY=:$(cat "$work/display")
+}
+
+# Starts the program ("$@" before it: the environment) for the test
+# project, in the background as $PROGRAM_PID, its output in $work/program.out.
+launch_program() {
+    env HARLUNE_PROJECT="$project" "$@" "$program" >"$work/program.out" 2>&1 &
+    PROGRAM_PID=$!
 }
 
 # The fresh folder $work of start_session, without a display.
 prepare_workspace() {
     work=$(mktemp -d "/tmp/$1.XXXXXX")
     project="$work/Buchhaltung & Co_mit_Belegen && Leerzeichen"
-    PROGRAM_PID=''
+    PROGRAM_PID='' XVFB_PID=''
     trap 'exit 143' TERM INT HUP # so that a time-out still cleans up
     mkdir -p "$project/logs"
     cp "$session_helpers"/project/* "$project/"

@@ -10,13 +10,8 @@ program=$1 # run through its link, as a user does
 source "$(dirname "$0")/../e2e/x11_session.sh"
 run_isolated "$0" "$program"
 start_session harlune-shipped
-fail() { echo "FAIL: $*" >&2 && exit 1; }
 packaged=$(dirname "$(readlink -f "$program")")/Resources/buchhaltung
 data=$XDG_DATA_HOME/Harlune-Buchhaltung
-server_answers() {
-    /usr/bin/python3 -c "import urllib.request, sys
-sys.exit(urllib.request.urlopen('http://127.0.0.1:$port/api/version', timeout=5).status != 200)" 2>/dev/null
-}
 
 port_taken && fail "port $port is in use before the start"
 env -u HARLUNE_PROJECT "$program" >"$work/program.out" 2>&1 &
@@ -32,7 +27,6 @@ wait_for 30 visible_window '^Server gestartet' >/dev/null || fail 'no alert "Ser
 wait_for 20 server_answers || fail "the shipped server does not answer"
 dismiss_alert '^Server gestartet'
 choose_from_menu Up Return
-wait_for 30 eval '! kill -0 "$PROGRAM_PID" 2>/dev/null' || fail "the program did not end"
-PROGRAM_PID=''
+program_ends
 wait_for 20 eval '! port_taken' || fail "the shipped server still listens after quitting"
 echo "PASS: $program provisions (again after a deletion), starts the shipped server and stops it"
