@@ -69,16 +69,12 @@ private slots:
 
         using Levels = QList<int>;
         const QString unset;
-        QTest::newRow("override: file-system root") << "/"
-                                                    << "file" << Levels{1} << "/";
-        QTest::newRow("override: spaces only") << "   "
-                                               << "file" << Levels{1} << "@cwd/   ";
-        QTest::newRow("override: relative") << "sub/../p//"
-                                            << "file" << Levels{1} << "@cwd/sub/../p";
-        QTest::newRow("override: no tilde expansion") << "~/b"
-                                                      << "file" << Levels{1} << "@cwd/~/b";
-        QTest::newRow("override: empty is unset") << ""
-                                                  << "file" << Levels{1} << "@data";
+        // clang-format off
+        QTest::newRow("override: file-system root") << "/" << "file" << Levels{1} << "/";
+        QTest::newRow("override: spaces only") << "   " << "file" << Levels{1} << "@cwd/   ";
+        QTest::newRow("override: relative") << "sub/../p//" << "file" << Levels{1} << "@cwd/sub/../p";
+        QTest::newRow("override: no tilde expansion") << "~/b" << "file" << Levels{1} << "@cwd/~/b";
+        QTest::newRow("override: empty is unset") << "" << "file" << Levels{1} << "@data";
         QTest::newRow("packaged directory") << unset << "directory" << Levels{1} << "@data";
         QTest::newRow("packaged link to a file") << unset << "->../../../serve.py" << Levels{1} << "@data";
         QTest::newRow("packaged dangling link") << unset << "->fehlt.py" << Levels{1} << "d1";
@@ -90,6 +86,7 @@ private slots:
         QTest::newRow("nine levels up is too far") << unset << "" << Levels{9} << "@cwd";
         QTest::newRow("nearest of several") << unset << "" << Levels{9, 7, 4} << "d4";
         QTest::newRow("bundle itself is no candidate") << unset << "" << Levels{0} << "@cwd";
+        // clang-format on
     }
 
     void resolution()
