@@ -6,6 +6,7 @@
 #include "server/StatusModel.h"
 #include "tests/app/AppTestSupport.h"
 
+#include <QLabel>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -84,6 +85,7 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(shell.delegate->apiLineItem()->text(), apiLine, patienceMs);
             expectRequests(asked);
             emit menu->aboutToHide();
+            QVERIFY(!shell.manager->status().isObserved());
         }
         // The entries the menu model holds, in the widgets' words; the two
         // status lines with what was found.
@@ -183,6 +185,10 @@ private slots:
             QVERIFY(area);
             QCOMPARE(area->verticalScrollBar()->isVisible(), message.size() > 1000);
             QVERIFY(!area->horizontalScrollBar()->isVisible());
+            // Shown as it is, markup and all: what the whole selection holds.
+            auto *label = qobject_cast<QLabel *>(area->widget());
+            label->setSelection(0, int(message.size()));
+            QCOMPARE(label->selectedText().replace(QChar::ParagraphSeparator, u'\n'), message);
         }
     }
 };

@@ -138,7 +138,6 @@ private slots:
         const QString unset;
         // clang-format off
         QTest::newRow("override: file-system root") << "/" << "file" << Levels{1} << "/";
-        QTest::newRow("override: spaces only") << "   " << "file" << Levels{1} << "@cwd/   ";
         QTest::newRow("override: relative") << "sub/../p//" << "file" << Levels{1} << "@cwd/sub/../p";
         QTest::newRow("override: no tilde expansion") << "~/b" << "file" << Levels{1} << "@cwd/~/b";
         QTest::newRow("override: empty is unset") << "" << "file" << Levels{1} << "@data";
