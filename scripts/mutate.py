@@ -50,7 +50,7 @@ BACKUP = BUILD / "mutate-backup"
 # then by the tests of the layers above, which run its code too.
 LAYERS = [
     ("platform", "platform", ["tst_platform", "tst_tray_item"]),
-    ("paths", "paths", ["tst_paths", "tst_upgrade"]),
+    ("paths", "paths", ["tst_paths"]),
     ("server", "server", ["tst_apiprobe", "tst_commandrunner", "tst_portprobe", "tst_serveroperations",
                 "tst_statusmodel"]),
     ("app", "app", ["tst_app_texts", "tst_single_instance", "tst_app_shell", "tst_app_commands"]),

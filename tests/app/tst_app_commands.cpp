@@ -3,7 +3,6 @@
 #include "server/StatusModel.h"
 #include "tests/app/AppTestSupport.h"
 
-#include "platform/PortProbe.h"
 #include "platform/ProcessHandle.h"
 
 using namespace AppTestSupport;
@@ -20,30 +19,24 @@ private slots:
         QTest::addColumn<QByteArray>("generatorFailure");
         QTest::addColumn<bool>("listening"); // before: another program listens, which the stop script leaves alone
         QTest::addColumn<QString>("title");
-        QTest::addColumn<QString>("message");   // a pattern, PORT for the port
+        QTest::addColumn<QString>("message");   // a pattern; STATUS: the status line
         QTest::addColumn<bool>("runningAfter"); // as the menu shows it when the alert comes
         QTest::addColumn<QStringList>("calls");
-        const auto row = [](const char *name, const QString &entry, const QByteArray &failure, bool listening,
-                            const char *title, const QString &message, bool runningAfter, const QStringList &calls) {
-            QTest::newRow(name) << entry << failure << listening << QString(title) << message << runningAfter << calls;
-        };
         const QByteArray broken = "Generator kaputt: Konto 1200 fehlt";
         const QString started = u"^Server gestartet \\(PID \\d+\\)$"_s;
-        row("start", ShellTexts::startEntry(), {}, false, "Server gestartet", started, true,
-            {"stop", "generate", "serve"});
-        row("restart", ShellTexts::restartEntry(), {}, false, "Neu gestartet", started, true,
-            {"stop", "stop", "generate", "serve"});
-        row("stop", ShellTexts::stopEntry(), {}, false, "Server gestoppt", u"^Server gestoppt$"_s, false, {"stop"});
-        row("start fails", ShellTexts::startEntry(), broken, false, "Fehler", broken, false, {"stop", "generate"});
-        row("restart fails", ShellTexts::restartEntry(), broken, false, "Fehler", broken, false,
-            {"stop", "stop", "generate"});
-        row("regeneration fails", ShellTexts::regenerateEntry(), broken, false, "Fehler", broken, false, {"generate"});
+        using namespace ShellTexts;
+        // clang-format off
+        QTest::newRow("start") << startEntry() << QByteArray() << false << startedTitle() << started << true << QStringList{"stop", "generate", "serve"};
+        QTest::newRow("restart") << restartEntry() << QByteArray() << false << restartedTitle() << started << true << QStringList{"stop", "stop", "generate", "serve"};
+        QTest::newRow("stop") << stopEntry() << QByteArray() << false << stoppedTitle() << u"^Server gestoppt$"_s << false << QStringList{"stop"};
+        QTest::newRow("start fails") << startEntry() << broken << false << failureTitle() << QString(broken) << false << QStringList{"stop", "generate"};
+        QTest::newRow("restart fails") << restartEntry() << broken << false << failureTitle() << QString(broken) << false << QStringList{"stop", "stop", "generate"};
+        QTest::newRow("regeneration fails") << regenerateEntry() << broken << false << failureTitle() << QString(broken) << false << QStringList{"generate"};
         // Touches no server: neither stops it nor looks whether it runs.
-        row("regeneration", ShellTexts::regenerateEntry(), {}, true, "Fertig", u"^Berichte neu generiert$"_s, false,
-            {"generate"});
-        row("stop leaves the port held", ShellTexts::stopEntry(), {}, true, "Hinweis",
-            u"^Port PORT belegt: (\\S+) \\(PID (\\d+)\\), nicht dieser Projektordner – es wurde nicht beendet\\.$"_s,
-            false, {"stop"});
+        QTest::newRow("regeneration") << regenerateEntry() << QByteArray() << true << regeneratedTitle() << u"^Berichte neu generiert$"_s << false << QStringList{"generate"};
+        // Another program on the port is named as the status line names it.
+        QTest::newRow("stop leaves the port held") << stopEntry() << QByteArray() << true << stopFailureTitle() << u"^STATUS – es wurde nicht beendet\\.$"_s << false << QStringList{"stop"};
+        // clang-format on
     }
 
     void commandOutcomes()
@@ -66,28 +59,16 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(shell.alerts.size() > before, patienceMs);
         const Shell::Alert alert = shell.alerts.at(before);
         QCOMPARE(alert.title, title);
-        const QRegularExpressionMatch match =
-                QRegularExpression(message.replace(u"PORT"_s, QString::number(port))).match(alert.message);
-        QVERIFY2(match.hasMatch(), qPrintable(alert.message));
-        // A holder is named as the system names it (macOS: the framework Python is "Python").
-        if (match.lastCapturedIndex() == 2)
-            QCOMPARE(match.captured(1), processName(match.captured(2).toLongLong()));
-        // Menu first, then the browser (only for a start that worked), then the
-        // alert. Another program on the port is named as the stop names it.
-        if (listening) {
-            QVERIFY2(
-                    QRegularExpression(u"^Port %1 belegt: \\S+ \\(PID \\d+\\), nicht dieser Projektordner$"_s.arg(port))
-                            .match(alert.statusLine)
-                            .hasMatch(),
-                    qPrintable(alert.statusLine));
-            QVERIFY(entry != ShellTexts::stopEntry() || alert.message.startsWith(alert.statusLine));
-        } else {
-            QCOMPARE(alert.statusLine,
-                     runningAfter ? u"Server läuft auf http://127.0.0.1:%1/"_s.arg(port) : u"Server gestoppt"_s);
-        }
-        QCOMPARE(alert.opened,
-                 title.endsWith(u"gestartet"_s) ? QList<QUrl>{QUrl(u"http://127.0.0.1:%1/"_s.arg(port))}
-                                                : QList<QUrl>());
+        QVERIFY2(QRegularExpression(message.replace(u"STATUS"_s, QRegularExpression::escape(alert.statusLine)))
+                         .match(alert.message)
+                         .hasMatch(),
+                 qPrintable(alert.message));
+        // Menu first, then the browser (only for a start that worked), then the alert.
+        const QString address = u"http://127.0.0.1:%1/"_s.arg(port);
+        QVERIFY2(listening ? alert.statusLine.startsWith(u"Port %1 belegt: "_s.arg(port))
+                           : alert.statusLine == ShellTexts::statusLine(runningAfter, address),
+                 qPrintable(alert.statusLine));
+        QCOMPARE(alert.opened, runningAfter ? QList<QUrl>{QUrl(address)} : QList<QUrl>());
         // The browser opens behind the alert, which would else stay behind it.
         QVERIFY(shell.fronts == QList<Front>(shell.opened.size(), Front::Program));
         QCOMPARE(project.calls(), calls);
@@ -112,21 +93,14 @@ private slots:
         QCOMPARE(enabled(), 3);
         shell.entry(ShellTexts::startEntry())->trigger();
         // While it runs the menu says so and offers no second server command.
-        QCOMPARE(shell.delegate->statusLineItem()->text(), u"Server wird gestartet …"_s);
+        QCOMPARE(shell.delegate->statusLineItem()->text(), ShellTexts::startingLine());
         QVERIFY(enabled() == 0 && shell.entry(ShellTexts::quitEntry())->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(project.root() + u"/waiting"_s), patienceMs);
         shell.entry(ShellTexts::stopEntry())->trigger(); // a disabled entry does nothing
         QVERIFY(writeFile(project.root() + u"/weiter"_s, ""));
-        QTRY_COMPARE_WITH_TIMEOUT(shell.titled(u"Server gestartet"_s).size(), 1, patienceMs);
+        QTRY_COMPARE_WITH_TIMEOUT(shell.titled(ShellTexts::startedTitle()).size(), 1, patienceMs);
         QCOMPARE(enabled(), 3);
-        QCOMPARE(shell.delegate->statusLineItem()->text(), u"Server läuft auf http://127.0.0.1:%1/"_s.arg(port));
-
-        shell.entry(ShellTexts::stopEntry())->trigger();
-        QCOMPARE(shell.delegate->statusLineItem()->text(), u"Server wird gestoppt …"_s);
-        QCOMPARE(enabled(), 0);
-        QTRY_COMPARE_WITH_TIMEOUT(shell.titled(u"Server gestoppt"_s).size(), 1, patienceMs);
-        QCOMPARE(enabled(), 3);
-        QCOMPARE(project.calls(), (QStringList{u"stop"_s, u"serve"_s, u"stop"_s}));
+        QCOMPARE(project.calls(), (QStringList{u"stop"_s, u"serve"_s}));
     }
 
     void desktopCommandsOpenTheRightPlaces()
@@ -152,7 +126,6 @@ private slots:
         QTest::addColumn<QString>("hangs");   // the project file that hangs: stop.sh, the generator, serve.py
         QTest::addColumn<bool>("said");       // the server outlives the program, and an alert says so
         QTest::newRow("no server: at once") << false << u"generate_buchhaltung.py"_s << false;
-        QTest::newRow("server runs: stopped first") << true << u"generate_buchhaltung.py"_s << false;
         // Waited for as long as the stop takes, not a fixed grace.
         QTest::newRow("server runs, slow stop: waited for") << true << u"slow stop.sh"_s << false;
         QTest::newRow("server runs, stop hangs: said, then ended") << true << u"stop.sh"_s << true;

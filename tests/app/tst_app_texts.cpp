@@ -11,6 +11,7 @@
 
 #include <QDir>
 #include <QProcess>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -24,11 +25,14 @@ class TestAppTexts : public QObject
     Q_OBJECT
 
 private slots:
+    // Each alert text says what the outcome holds (numbers, names, paths, the
+    // script's words) and leaves out what would contradict it.
     void commandOutcomesInWords_data()
     {
         using K = OperationOutcome::Kind;
         QTest::addColumn<OperationOutcome>("outcome");
-        QTest::addColumn<QString>("message");
+        QTest::addColumn<QStringList>("said");
+        QTest::addColumn<QString>("unsaid");
         // Field by field, so that an absent failure or holder is never copied:
         // GCC 14 takes the copy of an empty optional<PortHolder> for a read of
         // its uninitialised contents (-Wmaybe-uninitialized).
@@ -45,80 +49,65 @@ private slots:
                 outcome.holder = *holder;
             return outcome;
         };
-        const RunFailure noRoot{RunFailure::Kind::RootMissing, u"/p/x"_s, {}};
         const PortHolder python{7, u"python3"_s};
-        const PortHolder stranger{};
         const PortHolder ours{7, u"python3"_s, true, {}};
         const PortHolder otherProject{7, u"python3"_s, false, u"/p/alt"_s};
+        // Another program or project is named as the status line names it.
         const auto occupiedBy = [](const PortHolder &holder) {
             ServerStatus status;
             status.known = true;
             status.stranger = holder;
             return OutcomeTexts::statusLine(status, u"http://127.0.0.1:8765/"_s, 8765);
         };
-        const auto add = [](const char *name, const OperationOutcome &outcome, const QString &message) {
-            QTest::newRow(name) << outcome << message;
-        };
-        add("started, not listening", make(K::StartedNotListening),
-            u"Server gestartet (PID 42), er nimmt aber noch keine "
-            u"Verbindungen an. Das Menü zeigt es an, sobald er auf Port 8765 bereit ist."_s);
-        add("port busy, our own server", make(K::PortBusy, {}, {}, ours),
-            u"Port 8765 noch belegt – bitte zuerst stoppen.\nBelegt von: python3 (PID 7)"_s);
-        // The status line's words, and what the command did not do.
-        add("port busy, another program", make(K::PortBusy, {}, {}, python),
-            occupiedBy(python) + u" – der Server wurde nicht gestartet."_s);
-        add("generator silent", make(K::GeneratorFailed), u"Generator fehlgeschlagen"_s);
-        add("ended at once", make(K::ServerEndedAtOnce, u"kaputt"_s, {}, PortHolder{7, {}}),
-            u"serve.py hat sich gleich nach dem Start beendet.\nLetzte Zeilen aus logs/server-app.log:\nkaputt\n"
-            u"Belegt von: PID 7"_s);
-        // Rows naming HARLUNE_PROJECT run with it set.
-        add("script missing, HARLUNE_PROJECT",
-            make(K::ProjectIncomplete, {}, RunFailure{RunFailure::Kind::ScriptMissing, u"/p/x"_s, u"stop.sh"_s}),
-            u"Im Projektordner /p/x fehlt stop.sh.\nDer Ordner ist über HARLUNE_PROJECT "
-            u"eingestellt (/p/x) – bitte prüfen Sie diese Angabe."_s);
-        OperationOutcome endedSilent = make(K::Stopped, u"Kein Server lief auf Port 8765."_s);
-        endedSilent.endedSilent = 42;
-        add("stopped one that never listened", endedSilent,
-            u"Server gestoppt (PID 42); er hatte noch keine Verbindungen angenommen."_s);
-        // One statement of what is true, never "none ran" beside "not stopped".
-        add("no server of ours, a stranger's port",
-            make(K::PortHeldByOther, u"Kein Server lief auf Port 8765."_s, {}, stranger),
-            u"Es lief kein Server dieses Programms auf Port 8765. Der Port ist von einem Programm eines anderen "
-            u"Benutzers belegt; es wurde nicht beendet."_s);
-        // Another program or project: said as the status line says it, whatever the script said.
-        add("stop, another project's server",
-            make(K::StopLeftPortBusy, u"nicht der Berichtsserver"_s, {}, otherProject),
-            occupiedBy(otherProject) + u" – es wurde nicht beendet."_s);
+        const QString oursHolds = OutcomeTexts::holder(ours), none = u"Kein Server lief auf Port 8765."_s;
         const QString named = u"Server (PID 7) ließ sich nicht stoppen – Port 8765 ist noch belegt."_s;
-        add("stop script names our server", make(K::StopLeftPortBusy, named, {}, ours), named);
-        add("stop script unnamed holder", make(K::StopLeftPortBusy, u"Kein Server lief auf Port 8765."_s, {}, ours),
-            u"Kein Server lief auf Port 8765.\nBelegt von: python3 (PID 7)"_s);
-        add("stop script cannot run",
-            make(K::StopLeftPortBusy, {},
-                 RunFailure{RunFailure::Kind::LaunchError, u"/bin/bash"_s, u"execvp: Permission denied"_s}, ours),
-            u"bash konnte nicht gestartet werden: Keine Berechtigung ("
-            u"Permission denied)\nPort 8765 ist noch belegt – der Server wurde nicht gestoppt.\nBelegt von: python3 (PID 7)"_s);
-        add("regeneration, 61 lines", make(K::RegenerationFailed, u"x\n"_s.repeated(60) + u"y"_s),
-            u"x\n"_s.repeated(30) + u"[… 1 Zeile ausgelassen …]\n"_s + u"x\n"_s.repeated(29) + u"y"_s);
+        OperationOutcome endedSilent = make(K::Stopped, none);
+        endedSilent.endedSilent = 42;
+        const RunFailure noScript{RunFailure::Kind::ScriptMissing, u"/p/x"_s, u"stop.sh"_s};
+        const RunFailure cannotRun{RunFailure::Kind::LaunchError, u"/bin/bash"_s, u"execvp: Permission denied"_s};
+        const auto add = [](const char *name, const OperationOutcome &outcome, const QStringList &said,
+                            const QString &unsaid = {}) { QTest::newRow(name) << outcome << said << unsaid; };
+        // clang-format off
+        add("started, not listening", make(K::StartedNotListening), {u"PID 42"_s, u"Port 8765"_s});
+        add("port busy, our own server", make(K::PortBusy, {}, {}, ours), {u"Port 8765"_s, oursHolds});
+        add("port busy, another program", make(K::PortBusy, {}, {}, python), {occupiedBy(python)}, OutcomeTexts::holder(python));
+        add("generator silent", make(K::GeneratorFailed), {});
+        add("ended at once", make(K::ServerEndedAtOnce, u"kaputt"_s, {}, PortHolder{7, {}}), {u"serve.py"_s, u"logs/server-app.log:\nkaputt"_s, u"PID 7"_s});
+        // Rows naming HARLUNE_PROJECT run with it set.
+        add("script missing, HARLUNE_PROJECT", make(K::ProjectIncomplete, {}, noScript), {u"/p/x fehlt stop.sh"_s, u"HARLUNE_PROJECT"_s});
+        add("script missing", make(K::ProjectIncomplete, {}, noScript), {u"stop.sh"_s}, u"HARLUNE_PROJECT"_s);
+        add("stopped one that never listened", endedSilent, {u"PID 42"_s}, none);
+        // One statement of what is true, never "none ran" beside "not stopped".
+        add("no server of ours, a stranger's port", make(K::PortHeldByOther, none, {}, PortHolder{}), {u"Port 8765"_s}, none);
+        add("stop, another project's server", make(K::StopLeftPortBusy, u"nicht der Berichtsserver"_s, {}, otherProject), {occupiedBy(otherProject)}, u"nicht der Berichtsserver"_s);
+        add("stop script names our server", make(K::StopLeftPortBusy, named, {}, ours), {named}, oursHolds);
+        add("stop script unnamed holder", make(K::StopLeftPortBusy, none, {}, ours), {none + u'\n' + oursHolds});
+        add("stop script cannot run", make(K::StopLeftPortBusy, {}, cannotRun, ours), {u"bash"_s, u"Keine Berechtigung"_s, u"Port 8765"_s, oursHolds}, u"execvp"_s);
+        add("regeneration, 61 lines", make(K::RegenerationFailed, u"x\n"_s.repeated(60) + u"y"_s), {u"x\n[… 1 Zeile ausgelassen …]\nx"_s, u"x\ny"_s});
+        // clang-format on
     }
 
     void commandOutcomesInWords()
     {
         QFETCH(OperationOutcome, outcome);
-        QFETCH(QString, message);
+        QFETCH(QStringList, said);
+        QFETCH(QString, unsaid);
         QByteArray(QTest::currentDataTag()).contains("HARLUNE_PROJECT") ? qputenv("HARLUNE_PROJECT", "/p/x")
                                                                         : qunsetenv("HARLUNE_PROJECT");
-        QCOMPARE(OutcomeTexts::message(outcome), message);
+        const QString message = OutcomeTexts::message(outcome);
+        QVERIFY(!message.isEmpty() && (unsaid.isEmpty() || !message.contains(unsaid)));
+        for (const QString &part : said)
+            QVERIFY2(message.contains(part), qPrintable(message));
     }
 
-    // One status: the tool tip says what the status line says, whatever
-    // the state; the address alone is the menu's.
-    void oneStatusInTheMenuAndTheToolTip_data()
+    // One status: the tool tip says what the status line says, whatever the
+    // state; the address alone is the menu's. Each state reads differently.
+    void oneStatusInTheMenuAndTheToolTip()
     {
-        QTest::addColumn<ServerStatus>("status");
+        using Op = ServerStatus::Operation;
         // Field by field, as with the outcomes above: GCC takes a defaulted
         // empty optional holder for a read of uninitialised memory.
-        const auto make = [](bool running, Silence silence, ServerStatus::Operation underWay) {
+        const auto make = [](bool running, Silence silence, Op underWay) {
             ServerStatus status;
             status.known = true;
             status.running = running;
@@ -128,49 +117,27 @@ private slots:
             return status;
         };
         const auto heldBy = [&make](const PortHolder &holder) {
-            ServerStatus status = make(false, Silence::None, ServerStatus::Operation::None);
+            ServerStatus status = make(false, Silence::None, Op::None);
             status.stranger.emplace(holder);
             return status;
         };
-        using Op = ServerStatus::Operation;
-        QTest::newRow("running") << make(true, Silence::None, Op::None);
-        QTest::newRow("stopped") << make(false, Silence::None, Op::None);
-        QTest::newRow("launched, not listening") << make(false, Silence::Starting, Op::None);
-        QTest::newRow("unresponsive") << make(false, Silence::Unresponsive, Op::None);
-        QTest::newRow("starting") << make(false, Silence::None, Op::Start);
-        QTest::newRow("stopping") << make(true, Silence::None, Op::Stop);
-        QTest::newRow("restarting") << make(true, Silence::None, Op::Restart);
-        QTest::newRow("another program") << heldBy(PortHolder{7, u"python3"_s, false, {}});
-        QTest::newRow("another user's program") << heldBy(PortHolder{});
-        QTest::newRow("not probed yet") << ServerStatus{};
-    }
-    void oneStatusInTheMenuAndTheToolTip()
-    {
-        QFETCH(ServerStatus, status);
         const QString address = u"http://127.0.0.1:8765/"_s;
-        const QString line = OutcomeTexts::statusLine(status, address, 8765);
-        const QString tip = OutcomeTexts::toolTip(status, 8765);
-        QVERIFY2(tip.startsWith(u"Harlune – "_s), qPrintable(tip));
-        const QString words = tip.section(u" – "_s, 1);
-        QCOMPARE(status.state() == ServerStatus::State::Running ? words + u" auf "_s + address : words, line);
-        // The three kinds of state read differently; the words the guide quotes, once.
-        if (QTest::currentDataTag() == "running"_ba)
-            QCOMPARE(tip, u"Harlune – Server läuft"_s);
-        if (QTest::currentDataTag() == "stopped"_ba)
-            QCOMPARE(tip, u"Harlune – Server gestoppt"_s);
-        if (QTest::currentDataTag() == "another program"_ba)
-            QCOMPARE(line, u"Port 8765 belegt: python3 (PID 7), nicht dieser Projektordner"_s);
-        if (QTest::currentDataTag() == "restarting"_ba)
-            QVERIFY(line
-                    != OutcomeTexts::statusLine(ServerStatus{true,
-                                                             true,
-                                                             Silence::None,
-                                                             ServerStatus::Operation::Start,
-                                                             {},
-                                                             {},
-                                                             {},
-                                                             ServerStatus::Api::Unknown},
-                                                address, 8765));
+        QSet<QString> lines;
+        for (const ServerStatus &status :
+             {make(true, Silence::None, Op::None), make(false, Silence::None, Op::None),
+              make(false, Silence::Starting, Op::None), make(false, Silence::Unresponsive, Op::None),
+              make(false, Silence::None, Op::Start), make(true, Silence::None, Op::Stop),
+              make(true, Silence::None, Op::Restart), heldBy(PortHolder{}),
+              heldBy(PortHolder{7, u"python3"_s, false, {}}), ServerStatus{}}) {
+            const QString line = OutcomeTexts::statusLine(status, address, 8765);
+            const QString tip = OutcomeTexts::toolTip(status, 8765);
+            QVERIFY2(tip.startsWith(u"Harlune – "_s), qPrintable(tip));
+            const QString words = tip.section(u" – "_s, 1);
+            QCOMPARE(status.state() == ServerStatus::State::Running ? words + u" auf "_s + address : words, line);
+            lines << line;
+        }
+        QCOMPARE(lines.size(), 10);
+        QVERIFY(lines.contains(u"Port 8765 belegt: python3 (PID 7), nicht dieser Projektordner"_s));
     }
 
     // Qt's own options reach the application object; ours are still ours.
@@ -182,11 +149,7 @@ private slots:
         const int reject = int(CommandLine::Action::Reject);
         QTest::newRow("-style fusion") << QStringList{u"-style"_s, u"fusion"_s} << tray;
         QTest::newRow("-style=fusion") << QStringList{u"-style=fusion"_s} << tray;
-        QTest::newRow("-stylesheet") << QStringList{u"-stylesheet"_s, u"/tmp/a.qss"_s} << tray;
-        QTest::newRow("-reverse") << QStringList{u"-reverse"_s} << tray;
         QTest::newRow("platform and display") << QStringList{u"-platform"_s, u"xcb"_s, u"-display"_s, u":1"_s} << tray;
-        QTest::newRow("window title, session")
-                << QStringList{u"-qwindowtitle"_s, u"X"_s, u"-session"_s, u"s1"_s} << tray;
         QTest::newRow("with ours") << QStringList{u"-reverse"_s, u"--version"_s}
                                    << int(CommandLine::Action::ShowVersion);
         QTest::newRow("unknown") << QStringList{u"-stil"_s, u"fusion"_s} << reject;
@@ -285,16 +248,17 @@ private slots:
         QCOMPARE(StopNotice::lastErrorLine(log), error);
     }
 
+    // Today's start shows the time alone, an earlier one the date too.
     void stopTextSaysWhatItKnows()
     {
-        // Today's start shows the time alone, an earlier one the date too.
-        QCOMPARE(ShellTexts::unexpectedStopText(4711, QDateTime(QDate::currentDate(), QTime(9, 5)), u"OSError: x"_s,
-                                                true),
-                 u"Der Berichtsserver (PID 4711) läuft nicht mehr.\nEr lief seit 09:05 Uhr.\n"
-                 u"Letzter Fehler im Log: OSError: x\nEin Klick auf diese Meldung öffnet den Logs-Ordner."_s);
-        QCOMPARE(ShellTexts::unexpectedStopText({}, QDateTime(QDate(2026, 12, 6), QTime(23, 10)), {}, false),
-                 u"Der Berichtsserver läuft nicht mehr.\nEr lief seit 06.12.2026, 23:10 Uhr.\n"
-                 u"Sein Log nennt keinen Fehler."_s);
+        const QString today = ShellTexts::unexpectedStopText(4711, QDateTime(QDate::currentDate(), QTime(9, 5)),
+                                                             u"OSError: x"_s, true);
+        const QString earlier =
+                ShellTexts::unexpectedStopText({}, QDateTime(QDate(2026, 12, 6), QTime(23, 10)), {}, false);
+        QVERIFY2(today.contains(u"(PID 4711)"_s) && today.contains(u" 09:05 Uhr"_s) && today.contains(u"OSError: x"_s),
+                 qPrintable(today));
+        QVERIFY2(!earlier.contains(u"PID"_s) && earlier.contains(u" 06.12.2026, 23:10 Uhr"_s), qPrintable(earlier));
+        QCOMPARE(today.count(u'\n') - earlier.count(u'\n'), 1); // what a click does, only where it does it
     }
 
     void runRecordKnowsOnlyStartsItSaw()

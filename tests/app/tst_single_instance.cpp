@@ -20,39 +20,24 @@ class TestSingleInstance : public QObject
     Q_OBJECT
 
 private slots:
-    void laterStartsHandTheFirstAReopenEvenAfterACrash()
+    // Claimed over a socket file a crashed run left; later starts hand a
+    // reopen over it. Clients that never finish their line, or send one
+    // without end, are let go of soon, and many at once do not crowd out a
+    // later start.
+    void laterStartsHandTheFirstAReopenOverABoundedChannel()
     {
-        // A socket file left behind by a process that is gone.
         QTemporaryDir runtime;
         const QString path = runtime.filePath(u"instance.socket"_s);
-        QCOMPARE(QProcess::execute(u"/usr/bin/python3"_s,
-                                   {u"-c"_s,
-                                    u"import socket, sys; "
-                                    u"socket.socket(socket.AF_UNIX).bind(sys.argv[1])"_s,
-                                    path}),
+        QCOMPARE(QProcess::execute(
+                         u"/usr/bin/python3"_s,
+                         {u"-c"_s, u"import socket, sys; socket.socket(socket.AF_UNIX).bind(sys.argv[1])"_s, path}),
                  0);
-
         SingleInstance first(path);
         QSignalSpy reopens(&first, &SingleInstance::reopenRequested);
         // A reopen shows a modal alert: events keep flowing in its own loop.
         connect(&first, &SingleInstance::reopenRequested, this, [] { QTest::qWait(200); });
         QVERIFY(first.claim());
         QCOMPARE(QFileInfo(path).permissions() & 0x77, QFile::Permissions()); // only the user may connect
-        for (int later = 1; later <= 2; ++later) {
-            QVERIFY(!SingleInstance(path).claim());
-            QTRY_COMPARE_WITH_TIMEOUT(reopens.size(), later, patienceMs);
-        }
-    }
-
-    // Clients that never finish their line, or send one without end, are
-    // let go of soon, and many at once do not crowd out a later start.
-    void channelIsBounded()
-    {
-        QTemporaryDir runtime;
-        const QString path = runtime.filePath(u"instance.socket"_s);
-        SingleInstance first(path);
-        QSignalSpy reopens(&first, &SingleInstance::reopenRequested);
-        QVERIFY(first.claim());
         std::vector<std::unique_ptr<QLocalSocket>> idle;
         for (int i = 0; i < 40; ++i) {
             idle.push_back(std::make_unique<QLocalSocket>());
@@ -68,8 +53,10 @@ private slots:
                 std::all_of(idle.begin(), idle.end(),
                             [](const auto &socket) { return socket->state() == QLocalSocket::UnconnectedState; }),
                 patienceMs);
-        QVERIFY(!SingleInstance(path).claim());
-        QTRY_COMPARE_WITH_TIMEOUT(reopens.size(), 1, patienceMs);
+        for (int later = 1; later <= 2; ++later) {
+            QVERIFY(!SingleInstance(path).claim());
+            QTRY_COMPARE_WITH_TIMEOUT(reopens.size(), later, patienceMs);
+        }
     }
 
     // A socket's path must fit its address: 103 bytes on macOS (whose own
@@ -81,7 +68,6 @@ private slots:
         QTest::addColumn<QString>("path");
         const QString macTemp = u"/var/folders/zz/zyxvpxvq6csfxvn_n0000000000000/T"_s;
         const QString long85 = u"/"_s + QString(84, u'x');
-        QTest::newRow("Linux /tmp") << u"/tmp"_s << 107 << u"/tmp/harlune-501/instance"_s;
         QTest::newRow("macOS temporary folder") << macTemp << 103 << macTemp + u"/harlune-501/instance"_s;
         QTest::newRow("fits Linux") << long85 << 107 << long85 + u"/harlune-501/instance"_s;
         QTest::newRow("too long for macOS") << long85 << 103 << u"/tmp/harlune-501/instance"_s;

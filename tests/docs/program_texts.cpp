@@ -1,6 +1,7 @@
 // Prints every text the program can show, made by the code the program runs,
 // each followed by a line with a form feed: the guide check matches the
-// guide's quotations against them. Variable parts are filled with examples.
+// guide's quotations against them, as parts of a text too (a text held whole
+// in another is not printed again). Variable parts are filled with examples.
 
 #include "app/AppIdentity.h"
 #include "app/CommandLine.h"
@@ -16,7 +17,6 @@ int main()
     const QString address = QStringLiteral("http://127.0.0.1:8765/");
     QStringList texts{
             statusLine(true, address),
-            statusLine(false, address),
             toolTip(runningWords()),
             toolTip(stoppedLine()),
             restartingLine(),
@@ -41,7 +41,6 @@ int main()
                                              {}}),
             OutcomeTexts::upgradeNoticeTitle({{}, {}, {}, {}, {}, QStringLiteral("0.2.0")}),
             OutcomeTexts::upgradeNoticeText({{}, {}, {}, {}, {}, QStringLiteral("0.2.0")}),
-            OutcomeTexts::holder({std::nullopt, std::nullopt}),
             OutcomeTexts::failure({RunFailure::Kind::ProgramMissing, QStringLiteral("/usr/bin/python3"), {}}),
             QString::fromUtf8(AppIdentity::nameDe), // the application menu's entry
             CommandLine::parse({QStringLiteral("harlune-kommandozentrale"), QStringLiteral("--help")}).text,

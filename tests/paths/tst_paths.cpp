@@ -1,20 +1,29 @@
-// The project root: its resolution, in a prepared tree and in a real process,
-// and the provisioning of the per-user data folder, which a look-up never sets off.
+// The project root: its resolution, in a prepared tree and in a real process;
+// the provisioning of the per-user data folder, which a look-up never sets off;
+// and the upgrades of the program's own files in it: what is replaced, kept
+// and added, and that an upgrade killed or starved of disk at any step leaves
+// every file old or new and is finished by the next run.
 
 #include "paths/ProjectLayout.h"
 #include "paths/ProjectPaths.h"
 #include "tests/paths/PathsTestSupport.h"
 
+#include <QCryptographicHash>
 #include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
+#include <fcntl.h>
 #include <future>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -22,6 +31,11 @@ namespace {
 const QStringList provisioned{
         ".env",    ".harlune-initialized", "MacOS", "aktuell", "generate_buchhaltung.py", "lib", "serve.py", "stop.sh",
         "verwaist"};
+
+QByteArray sha(const QByteArray &content)
+{
+    return QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex();
+}
 
 } // namespace
 
@@ -34,10 +48,63 @@ class TestPaths : public QObject
     ProjectPaths::Context m_context{std::nullopt, m_root.path() + "/bundle", m_root.path() + "/data",
                                     m_root.path() + "/cwd"};
 
-    QString copied(const QString &name) const { return m_context.appSupport + "/" + name; }
+    QString data(const QString &name) const { return m_context.appSupport + "/" + name; }
     QString packaged(const QString &name) const { return m_context.bundleDir + "/Resources/buchhaltung/" + name; }
     void resolve() { QCOMPARE(ProjectPaths::provision(m_context), m_context.appSupport); }
-    void verifySameAsPackaged(const QString &name) { QCOMPARE(snapshot(copied(name)), snapshot(packaged(name))); }
+    void verifySameAsPackaged(const QString &name) { QCOMPARE(snapshot(data(name)), snapshot(packaged(name))); }
+    const QString m_history = m_root.path() + "/history.sha256";
+    // The package before and after, and the user's own changes in between.
+    const QByteArray oldServe = "print('alt')\n", newServe = "print('neu')\n", oldStop = "exit 0\n",
+                     newStop = "exit 1\n", myStop = "exit 0 # meins\n", journal = "Datum;Betrag\n";
+
+    QByteArray read(const QString &name) const { return readFile(data(name)); }
+    ProjectUpgrade::Outcome upgrade(const ProjectUpgrade::Checksums &earlier = {})
+    {
+        return ProjectPaths::upgradePackagedProject(m_context, earlier);
+    }
+    // A data folder of the previous package, provisioned before the record
+    // existed, with the user's stop.sh and journal; the new package beside it.
+    void preparePreviousVersion()
+    {
+        QVERIFY(QDir(m_root.path()).removeRecursively());
+        writeFile(data("serve.py"), oldServe);
+        writeFile(data("stop.sh"), myStop);
+        writeFile(data("deutsch.py"), "mine"); // changed, but no new version of it
+        writeFile(data("buchungen.csv"), journal);
+        writeFile(data("Belege-Upload/beleg.pdf"), "%PDF");
+        writeFile(data(".harlune-initialized"), "initialized");
+        writeFile(m_history,
+                  "# 0.1\n" + sha(oldServe) + "  serve.py\n" + sha(oldStop) + "  stop.sh\n" + sha("same")
+                          + "  deutsch.py\n");
+        writeFile(packaged("serve.py"), newServe);
+        writeFile(packaged("stop.sh"), newStop);
+        QVERIFY(QFile::setPermissions(packaged("stop.sh"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        writeFile(packaged("neu.py"), "neu");
+        writeFile(packaged("deutsch.py"), "same");
+        writeFile(packaged("buchungen.csv"), "Beispiel");
+        writeFile(packaged("Belege-Upload/muster.txt"), "Muster");
+    }
+    void verifyUpgraded()
+    {
+        QCOMPARE(read("serve.py"), newServe);
+        QCOMPARE(read("stop.sh"), myStop);
+        QCOMPARE(read("stop.sh.neu"), newStop);
+        QVERIFY(QFileInfo(data("stop.sh.neu")).isExecutable());
+        QCOMPARE(read("neu.py"), QByteArray("neu"));
+        QCOMPARE(read("buchungen.csv"), journal);
+        QCOMPARE(read("deutsch.py") + read("deutsch.py.neu"), "mine<unreadable>");
+        QCOMPARE(entries(data("Belege-Upload")), QStringList{"beleg.pdf"});
+        QVERIFY(!QFileInfo::exists(data(ProjectLayout::provisioningStaging())));
+    }
+    int runProbe(const QStringList &strace)
+    {
+        QProcess probe;
+        const QStringList upgrade{HARLUNE_PATHS_PROBE, packaged(""), m_context.appSupport, m_history};
+        probe.start(strace.isEmpty() ? upgrade.first() : "/usr/bin/strace",
+                    strace.isEmpty() ? upgrade.mid(1) : strace + QStringList{"--"} + upgrade);
+        [&] { QVERIFY(probe.waitForFinished(60000)); }();
+        return probe.exitStatus() == QProcess::NormalExit ? probe.exitCode() : -1;
+    }
 
 private slots:
     void init()
@@ -69,16 +136,11 @@ private slots:
 
         using Levels = QList<int>;
         const QString unset;
-        QTest::newRow("override: file-system root") << "/"
-                                                    << "file" << Levels{1} << "/";
-        QTest::newRow("override: spaces only") << "   "
-                                               << "file" << Levels{1} << "@cwd/   ";
-        QTest::newRow("override: relative") << "sub/../p//"
-                                            << "file" << Levels{1} << "@cwd/sub/../p";
-        QTest::newRow("override: no tilde expansion") << "~/b"
-                                                      << "file" << Levels{1} << "@cwd/~/b";
-        QTest::newRow("override: empty is unset") << ""
-                                                  << "file" << Levels{1} << "@data";
+        // clang-format off
+        QTest::newRow("override: file-system root") << "/" << "file" << Levels{1} << "/";
+        QTest::newRow("override: relative") << "sub/../p//" << "file" << Levels{1} << "@cwd/sub/../p";
+        QTest::newRow("override: no tilde expansion") << "~/b" << "file" << Levels{1} << "@cwd/~/b";
+        QTest::newRow("override: empty is unset") << "" << "file" << Levels{1} << "@data";
         QTest::newRow("packaged directory") << unset << "directory" << Levels{1} << "@data";
         QTest::newRow("packaged link to a file") << unset << "->../../../serve.py" << Levels{1} << "@data";
         QTest::newRow("packaged dangling link") << unset << "->fehlt.py" << Levels{1} << "d1";
@@ -90,6 +152,7 @@ private slots:
         QTest::newRow("nine levels up is too far") << unset << "" << Levels{9} << "@cwd";
         QTest::newRow("nearest of several") << unset << "" << Levels{9, 7, 4} << "d4";
         QTest::newRow("bundle itself is no candidate") << unset << "" << Levels{0} << "@cwd";
+        // clang-format on
     }
 
     void resolution()
@@ -174,9 +237,9 @@ private slots:
     // copied again.
     void firstRunCopiesWhatIsMissingOnce()
     {
-        writeFile(copied("serve.py"), "mine");
-        writeFile(copied("MacOS/eigen.txt"), "mine");
-        makeLink("nirgends", copied("stop.sh"));
+        writeFile(data("serve.py"), "mine");
+        writeFile(data("MacOS/eigen.txt"), "mine");
+        makeLink("nirgends", data("stop.sh"));
         QCOMPARE(::mkfifo(QFile::encodeName(packaged("rohr")).constData(), 0600), 0);
         // Bound by a name relative to its folder: the whole path would pass
         // the 103 bytes a socket address holds on macOS below its temporary folder.
@@ -197,14 +260,14 @@ private slots:
         QVERIFY(QFile::remove(packaged("lib/sub/steckdose"))); // the copy of lib has none
         for (const char *name : {".env", "aktuell", "generate_buchhaltung.py", "lib", "verwaist"})
             verifySameAsPackaged(name);
-        QCOMPARE(readFile(copied("serve.py")), QByteArray("mine"));
-        QCOMPARE(entries(copied("MacOS")), QStringList{"eigen.txt"});
-        QCOMPARE(snapshot(copied("stop.sh")), QStringList{". -> nirgends"});
-        QCOMPARE(readFile(copied(".harlune-initialized")), QByteArray("initialized"));
+        QCOMPARE(readFile(data("serve.py")), QByteArray("mine"));
+        QCOMPARE(entries(data("MacOS")), QStringList{"eigen.txt"});
+        QCOMPARE(snapshot(data("stop.sh")), QStringList{". -> nirgends"});
+        QCOMPARE(readFile(data(".harlune-initialized")), QByteArray("initialized"));
 
-        QVERIFY(QFile::remove(copied("serve.py")));
+        QVERIFY(QFile::remove(data("serve.py")));
         resolve();
-        QVERIFY(!QFileInfo::exists(copied("serve.py")));
+        QVERIFY(!QFileInfo::exists(data("serve.py")));
     }
 
     // A copy that fails (the file size limit binds root too, as a full disk
@@ -214,7 +277,7 @@ private slots:
     // for root) leaves every resolution provisioning again.
     void failedCopyLeavesNoHalfEntryAndIsRetried()
     {
-        const QString staging = copied(ProjectLayout::provisioningStaging());
+        const QString staging = data(ProjectLayout::provisioningStaging());
         writeFile(staging + "/serve.py", "print('ser");
         writeFile(staging + "/lib/sub/tief.txt", "de");
         makeLink("../..", staging + "/lib/zurueck");
@@ -242,13 +305,115 @@ private slots:
         QCOMPARE(entries(m_context.appSupport), provisioned);
         verifySameAsPackaged("lib");
 
-        QVERIFY(QFile::remove(copied(".harlune-initialized")));
-        makeLink(m_root.path() + "/fehlt/marker", copied(".harlune-initialized"));
+        QVERIFY(QFile::remove(data(".harlune-initialized")));
+        makeLink(m_root.path() + "/fehlt/marker", data(".harlune-initialized"));
         for (int again = 0; again < 2; ++again) {
-            QVERIFY(QFile::remove(copied("stop.sh")));
+            QVERIFY(QFile::remove(data("stop.sh")));
             QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Provisioning: marker .* not written: "));
             resolve();
             verifySameAsPackaged("stop.sh");
+        }
+    }
+
+    // Decided as a careful package manager does, and said once: unchanged
+    // files are replaced, changed ones (a link too, never written through)
+    // kept with the new version beside, new ones added; the journal and
+    // receipts stay; a changed file the package did not change is kept
+    // silently. Each next package is judged by the record of the last
+    // upgrade alone; while another instance holds the folder's lock nothing
+    // is touched; a NAME.neu of the user's own is left and the new version
+    // goes beside it under another name; a file the user deleted stays
+    // deleted; files of a newer program are not replaced by older ones.
+    void upgradeDecidesAsAPackageManager()
+    {
+        using Outcome = ProjectUpgrade::Outcome;
+        const auto toldOnce = [this](const Outcome &outcome) {
+            QCOMPARE(upgrade(), outcome);
+            QCOMPARE(upgrade(), Outcome{});
+        };
+        preparePreviousVersion();
+        writeFile(packaged("README.md"), "Lies mich");
+        makeLink("meins.md", data("README.md"));
+        const ProjectUpgrade::Checksums earlier = ProjectUpgrade::parseChecksums(readFile(m_history));
+        QCOMPARE(upgrade(earlier),
+                 (Outcome{{"serve.py"},
+                          {"neu.py"},
+                          {{"README.md", "README.md.neu"}, {"stop.sh", "stop.sh.neu"}},
+                          {},
+                          {},
+                          {}}));
+        verifyUpgraded();
+        QCOMPARE(QFile::symLinkTarget(data("README.md")), data("meins.md"));
+        QCOMPARE(read("README.md.neu"), QByteArray("Lies mich"));
+        QStringList before = snapshot(m_root.path(), true);
+        QCOMPARE(upgrade(earlier), Outcome{});
+        QCOMPARE(snapshot(m_root.path(), true), before);
+
+        writeFile(packaged("serve.py"), "print('neuer')\n");
+        writeFile(packaged("stop.sh"), "exit 3\n");
+        writeFile(packaged("neu.py"), "neuer");
+        const int lock = ::open(QFile::encodeName(data(ProjectLayout::upgradeLock())).constData(),
+                                O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        QVERIFY(lock >= 0 && ::flock(lock, LOCK_EX) == 0);
+        before = snapshot(m_root.path(), true);
+        QCOMPARE(ProjectUpgrade::upgrade(packaged(""), m_context.appSupport, {}, 0), Outcome{});
+        QCOMPARE(snapshot(m_root.path(), true), before);
+        ::close(lock);
+        writeFile(data("stop.sh.neu"), "meine Notizen");
+        toldOnce(Outcome{{"neu.py", "serve.py"}, {}, {{"stop.sh", "stop.sh.neu.2"}}, {}, {}, {}});
+        QCOMPARE(read("stop.sh.neu") + read("stop.sh.neu.2"), "meine Notizenexit 3\n");
+
+        QVERIFY(QFile::remove(data("neu.py")));
+        writeFile(packaged("stop.sh"), "exit 4\n");
+        toldOnce(Outcome{{}, {}, {{"stop.sh", "stop.sh.neu.2"}}, {}, {"neu.py"}, {}});
+        QVERIFY(!QFileInfo::exists(data("neu.py")));
+        QCOMPARE(read("stop.sh.neu") + read("stop.sh.neu.2"), "meine Notizenexit 4\n");
+
+        QFile record(data(ProjectLayout::upgradeRecord()));
+        QVERIFY(record.open(QIODevice::ReadOnly));
+        QJsonObject json = QJsonDocument::fromJson(record.readAll()).object();
+        record.close();
+        json.insert("programVersion", "99.0");
+        writeFile(record.fileName(), QJsonDocument(json).toJson());
+        writeFile(packaged("serve.py"), newServe);
+        toldOnce(Outcome{{}, {}, {}, {}, {}, "99.0"});
+        QCOMPARE(read("serve.py"), QByteArray("print('neuer')\n"));
+    }
+
+    // Each row cuts the upgrade short at every call of one kind in turn (a
+    // kill, or an error as a full disk gives); strace counts the calls.
+    void interruptedUpgradeEndsOldOrNew_data()
+    {
+        QTest::addColumn<QString>("injection");
+        for (const char *call : {"openat", "write", "fsync", "rename", "unlink", "mkdir"})
+            QTest::newRow(call) << QString(call) + ":signal=KILL";
+        QTest::newRow("disk full") << "write:error=ENOSPC";
+        QTest::newRow("flush fails") << "fsync:error=EIO";
+    }
+
+    void interruptedUpgradeEndsOldOrNew()
+    {
+        QFETCH(QString, injection);
+        if (QProcess::execute("/usr/bin/strace", {"-o", "/dev/null", "/bin/true"}) != 0)
+            QSKIP("strace cannot trace here");
+        const QString log = m_root.path() + "/strace.log";
+        for (int step = 1;; ++step) {
+            preparePreviousVersion();
+            runProbe({"-f", "-o", log, "-e", "trace=" + injection.section(':', 0, 0), "-e",
+                      "inject=" + injection + ":when=" + QString::number(step)});
+            const QByteArray traced = readFile(log);
+            const auto either = [this](const QString &name, const QByteArray &before, const QByteArray &after) {
+                return read(name) == before || read(name) == after;
+            };
+            QVERIFY2(either("serve.py", oldServe, newServe), qPrintable(injection + " at " + QString::number(step)));
+            QCOMPARE(read("stop.sh"), myStop);
+            QVERIFY(either("stop.sh.neu", "<unreadable>", newStop));
+            QVERIFY(either("neu.py", "<unreadable>", "neu"));
+            QCOMPARE(read("buchungen.csv"), journal);
+            QCOMPARE(runProbe({}), 0);
+            verifyUpgraded();
+            if (!traced.contains("INJECTED") && !traced.contains("killed by SIGKILL"))
+                break; // the run had fewer calls than step: every one was hit
         }
     }
 };
