@@ -186,6 +186,31 @@ private slots:
         QCOMPARE(stops.size(), 0);
     }
 
+    // A server no longer seen is let go of: the descriptor that watched for
+    // its end is closed, not kept for as long as the program runs.
+    void letsGoOfAServerNoLongerSeen()
+    {
+        QProcess first, second;
+        for (QProcess *child : {&first, &second}) {
+            child->start(u"/usr/bin/sleep"_s, {u"60"_s});
+            QVERIFY(child->waitForStarted());
+        }
+        ServerObservation now = seen(true);
+        StatusModel model({.observeAtOnce = [&now] { return std::optional(now); },
+                           .observe = {},
+                           .logEnding = [] { return QString(); },
+                           .fetchVersion = {},
+                           .holderChanged = {}});
+        const auto descriptors = [] { return QDir(u"/proc/self/fd"_s).count(); };
+        now.process = ProcessHandle::open(qint32(first.processId()));
+        model.requestUpdate();
+        const auto watchingFirst = descriptors();
+        now.process = ProcessHandle::open(qint32(second.processId()));
+        model.requestUpdate();
+        QVERIFY(now.process);
+        QCOMPARE(descriptors(), watchingFirst);
+    }
+
     // A look seen begin where none will be seen to end lasts its bound.
     void aLookEndsByItself()
     {
