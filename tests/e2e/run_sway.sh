@@ -155,8 +155,8 @@ hand click "$icon_x" "$icon_y" 1
 menu_shows sway-menu-running
 choose_entry 3 1 sway-menu-running
 answer_alert 'Server gestoppt'
-sleep 6 # a poll tick at least
-[ "$(notices_sent)" -eq 1 ] || fail "a notice for a stop of ours: $(cat "$work/dbus-monitor.log")"
+# No second notice within a poll tick (one would end the wait at once).
+! wait_for 6 eval '[ "$(notices_sent)" -gt 1 ]' 2>/dev/null || fail "a notice for a stop of ours: $(cat "$work/dbus-monitor.log")"
 
 # --- "Beenden", the last entry of the menu a right click opens, ends the program
 hand click "$icon_x" "$icon_y" 3
