@@ -38,20 +38,20 @@ inline QStringList entries(const QString &directory)
 // file's content or where the link points, seen from its folder; with
 // times, also when the entry was last changed, to the nanosecond. Equal
 // snapshots mean equal trees.
-inline QStringList snapshot(const QString &path, bool withTimes = false, const QString &name = ".")
+inline QStringList snapshot(const QString &path, bool withTimes = false, const QString &name = QStringLiteral("."))
 {
     const QFileInfo info(path);
     const std::optional<qint64> modified = withTimes ? EntryTime::modified(path) : std::nullopt;
     const QString time = modified ? QStringLiteral(" @%1").arg(*modified) : QString();
     if (info.isSymLink())
-        return {name + " -> " + info.dir().relativeFilePath(info.symLinkTarget()) + time};
+        return {name + QLatin1String(" -> ") + info.dir().relativeFilePath(info.symLinkTarget()) + time};
     QStringList lines{name
-                      + (info.isDir()            ? " dir "
-                                 : info.isFile() ? " file "
-                                                 : " other ")
-                      + QString::number(int(info.permissions()), 16) + time + ' '
-                      + (info.isFile() ? readFile(path) : QByteArray())};
+                      + QLatin1String(info.isDir()            ? " dir "
+                                              : info.isFile() ? " file "
+                                                              : " other ")
+                      + QString::number(int(info.permissions()), 16) + time + u' '
+                      + QString::fromUtf8(info.isFile() ? readFile(path) : QByteArray())};
     for (const QString &child : info.isDir() ? entries(path) : QStringList())
-        lines += snapshot(path + '/' + child, withTimes, name + '/' + child);
+        lines += snapshot(path + u'/' + child, withTimes, name + u'/' + child);
     return lines;
 }

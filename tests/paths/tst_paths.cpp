@@ -25,12 +25,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // What a complete provisioning of the packaged project laid out below leaves on top level.
-const QStringList provisioned{
-        ".env",    ".harlune-initialized", "MacOS", "aktuell", "generate_buchhaltung.py", "lib", "serve.py", "stop.sh",
-        "verwaist"};
+const QStringList provisioned =
+        u".env .harlune-initialized MacOS aktuell generate_buchhaltung.py lib serve.py stop.sh verwaist"_s.split(u' ');
 
 QByteArray sha(const QByteArray &content)
 {
@@ -45,19 +46,22 @@ class TestPaths : public QObject
 
     QTemporaryDir m_root;
     // The bundle, the per-user data folder and the working directory below m_root.
-    ProjectPaths::Context m_context{std::nullopt, m_root.path() + "/bundle", m_root.path() + "/data",
-                                    m_root.path() + "/cwd"};
+    ProjectPaths::Context m_context{std::nullopt, m_root.path() + u"/bundle"_s, m_root.path() + u"/data"_s,
+                                    m_root.path() + u"/cwd"_s};
 
-    QString data(const QString &name) const { return m_context.appSupport + "/" + name; }
-    QString packaged(const QString &name) const { return m_context.bundleDir + "/Resources/buchhaltung/" + name; }
+    QString data(QAnyStringView name) const { return m_context.appSupport + u'/' + name.toString(); }
+    QString packaged(QAnyStringView name) const
+    {
+        return m_context.bundleDir + u"/Resources/buchhaltung/"_s + name.toString();
+    }
     void resolve() { QCOMPARE(ProjectPaths::provision(m_context), m_context.appSupport); }
-    void verifySameAsPackaged(const QString &name) { QCOMPARE(snapshot(data(name)), snapshot(packaged(name))); }
-    const QString m_history = m_root.path() + "/history.sha256";
+    void verifySameAsPackaged(QAnyStringView name) { QCOMPARE(snapshot(data(name)), snapshot(packaged(name))); }
+    const QString m_history = m_root.path() + u"/history.sha256"_s;
     // The package before and after, and the user's own changes in between.
     const QByteArray oldServe = "print('alt')\n", newServe = "print('neu')\n", oldStop = "exit 0\n",
                      newStop = "exit 1\n", myStop = "exit 0 # meins\n", journal = "Datum;Betrag\n";
 
-    QByteArray read(const QString &name) const { return readFile(data(name)); }
+    QByteArray read(QAnyStringView name) const { return readFile(data(name)); }
     ProjectUpgrade::Outcome upgrade(const ProjectUpgrade::Checksums &earlier = {})
     {
         return ProjectPaths::upgradePackagedProject(m_context, earlier);
@@ -92,16 +96,16 @@ class TestPaths : public QObject
         QVERIFY(QFileInfo(data("stop.sh.neu")).isExecutable());
         QCOMPARE(read("neu.py"), QByteArray("neu"));
         QCOMPARE(read("buchungen.csv"), journal);
-        QCOMPARE(read("deutsch.py") + read("deutsch.py.neu"), "mine<unreadable>");
-        QCOMPARE(entries(data("Belege-Upload")), QStringList{"beleg.pdf"});
+        QCOMPARE(QByteArray(read("deutsch.py") + read("deutsch.py.neu")), "mine<unreadable>");
+        QCOMPARE(entries(data("Belege-Upload")), QStringList{u"beleg.pdf"_s});
         QVERIFY(!QFileInfo::exists(data(ProjectLayout::provisioningStaging())));
     }
     int runProbe(const QStringList &strace)
     {
         QProcess probe;
-        const QStringList upgrade{HARLUNE_PATHS_PROBE, packaged(""), m_context.appSupport, m_history};
-        probe.start(strace.isEmpty() ? upgrade.first() : "/usr/bin/strace",
-                    strace.isEmpty() ? upgrade.mid(1) : strace + QStringList{"--"} + upgrade);
+        const QStringList upgrade{QStringLiteral(HARLUNE_PATHS_PROBE), packaged(""), m_context.appSupport, m_history};
+        probe.start(strace.isEmpty() ? upgrade.first() : u"/usr/bin/strace"_s,
+                    strace.isEmpty() ? upgrade.mid(1) : strace + QStringList{u"--"_s} + upgrade);
         [&] { QVERIFY(probe.waitForFinished(60000)); }();
         return probe.exitStatus() == QProcess::NormalExit ? probe.exitCode() : -1;
     }
@@ -118,9 +122,9 @@ private slots:
             writeFile(packaged(path), path);
         writeFile(packaged("stop.sh"), "#!/bin/bash\nexit 0\n");
         QCOMPARE(::chmod(QFile::encodeName(packaged("stop.sh")).constData(), 0740), 0);
-        makeLink("../serve.py", packaged("lib/server-link"));
-        makeLink("lib/sub", packaged("aktuell"));
-        makeLink("fehlt/nirgends", packaged("verwaist"));
+        makeLink(u"../serve.py"_s, packaged("lib/server-link"));
+        makeLink(u"lib/sub"_s, packaged("aktuell"));
+        makeLink(u"fehlt/nirgends"_s, packaged("verwaist"));
     }
 
     // The bundle directory is d0 in d9/.../d1/d0: dN lies N levels above it.
@@ -137,21 +141,21 @@ private slots:
         using Levels = QList<int>;
         const QString unset;
         // clang-format off
-        QTest::newRow("override: file-system root") << "/" << "file" << Levels{1} << "/";
-        QTest::newRow("override: relative") << "sub/../p//" << "file" << Levels{1} << "@cwd/sub/../p";
-        QTest::newRow("override: no tilde expansion") << "~/b" << "file" << Levels{1} << "@cwd/~/b";
-        QTest::newRow("override: empty is unset") << "" << "file" << Levels{1} << "@data";
-        QTest::newRow("packaged directory") << unset << "directory" << Levels{1} << "@data";
-        QTest::newRow("packaged link to a file") << unset << "->../../../serve.py" << Levels{1} << "@data";
-        QTest::newRow("packaged dangling link") << unset << "->fehlt.py" << Levels{1} << "d1";
-        QTest::newRow("packaged without serve.py") << unset << "other" << Levels{1} << "d1";
+        QTest::newRow("override: file-system root") << u"/"_s << u"file"_s << Levels{1} << u"/"_s;
+        QTest::newRow("override: relative") << u"sub/../p//"_s << u"file"_s << Levels{1} << u"@cwd/sub/../p"_s;
+        QTest::newRow("override: no tilde expansion") << u"~/b"_s << u"file"_s << Levels{1} << u"@cwd/~/b"_s;
+        QTest::newRow("override: empty is unset") << u""_s << u"file"_s << Levels{1} << u"@data"_s;
+        QTest::newRow("packaged directory") << unset << u"directory"_s << Levels{1} << u"@data"_s;
+        QTest::newRow("packaged link to a file") << unset << u"->../../../serve.py"_s << Levels{1} << u"@data"_s;
+        QTest::newRow("packaged dangling link") << unset << u"->fehlt.py"_s << Levels{1} << u"d1"_s;
+        QTest::newRow("packaged without serve.py") << unset << u"other"_s << Levels{1} << u"d1"_s;
         // A signed macOS bundle keeps it in Contents/Resources; the place beside Contents/ comes first.
-        QTest::newRow("packaged in Contents") << unset << "signed" << Levels{1} << "@data";
-        QTest::newRow("packaged in both places") << unset << "both" << Levels{1} << "@data";
-        QTest::newRow("eight levels up") << unset << "" << Levels{8} << "d8";
-        QTest::newRow("nine levels up is too far") << unset << "" << Levels{9} << "@cwd";
-        QTest::newRow("nearest of several") << unset << "" << Levels{9, 7, 4} << "d4";
-        QTest::newRow("bundle itself is no candidate") << unset << "" << Levels{0} << "@cwd";
+        QTest::newRow("packaged in Contents") << unset << u"signed"_s << Levels{1} << u"@data"_s;
+        QTest::newRow("packaged in both places") << unset << u"both"_s << Levels{1} << u"@data"_s;
+        QTest::newRow("eight levels up") << unset << u""_s << Levels{8} << u"d8"_s;
+        QTest::newRow("nine levels up is too far") << unset << u""_s << Levels{9} << u"@cwd"_s;
+        QTest::newRow("nearest of several") << unset << u""_s << Levels{9, 7, 4} << u"d4"_s;
+        QTest::newRow("bundle itself is no candidate") << unset << u""_s << Levels{0} << u"@cwd"_s;
         // clang-format on
     }
 
@@ -161,36 +165,36 @@ private slots:
         QFETCH(QString, packagedServe);
         QFETCH(QList<int>, levelsWithServe);
         QFETCH(QString, expected);
-        QStringList levels{m_root.path() + "/d9"};
+        QStringList levels{m_root.path() + u"/d9"_s};
         for (int level = 8; level >= 0; --level)
-            levels.prepend(levels.first() + "/d" + QString::number(level));
+            levels.prepend(levels.first() + u"/d"_s + QString::number(level));
         for (int level : levelsWithServe)
-            writeFile(levels[level] + "/serve.py", "x");
+            writeFile(levels[level] + u"/serve.py"_s, "x");
         // Trailing separators everywhere: the result never carries one.
-        ProjectPaths::Context context{std::nullopt, levels.first() + "/", m_context.appSupport + "/",
-                                      m_context.currentDir + "/"};
+        ProjectPaths::Context context{std::nullopt, levels.first() + u"/"_s, m_context.appSupport + u"/"_s,
+                                      m_context.currentDir + u"/"_s};
         if (!override.isNull())
             context.overrideRoot = override;
 
-        const QString packaged = levels.first() + "/Resources/buchhaltung/serve.py";
-        const QString signedPlace = levels.first() + "/Contents/Resources/buchhaltung/";
-        if (packagedServe == "signed" || packagedServe == "both")
-            writeFile(signedPlace + "serve.py", "x"), writeFile(signedPlace + "nur-signiert", "x");
-        if (packagedServe == "signed")
-            writeFile(packaged + "c", "x");
-        else if (packagedServe.startsWith("->"))
+        const QString packaged = levels.first() + u"/Resources/buchhaltung/serve.py"_s;
+        const QString signedPlace = levels.first() + u"/Contents/Resources/buchhaltung/"_s;
+        if (packagedServe == u"signed"_s || packagedServe == u"both"_s)
+            writeFile(signedPlace + u"serve.py"_s, "x"), writeFile(signedPlace + u"nur-signiert"_s, "x");
+        if (packagedServe == u"signed"_s)
+            writeFile(packaged + u"c"_s, "x");
+        else if (packagedServe.startsWith(u"->"_s))
             makeLink(packagedServe.mid(2), packaged);
-        else if (packagedServe == "directory")
+        else if (packagedServe == u"directory"_s)
             QVERIFY(QDir().mkpath(packaged));
         else if (!packagedServe.isEmpty())
-            writeFile(packaged + (packagedServe == "other" ? "c" : ""), "x");
+            writeFile(packaged + (packagedServe == u"other"_s ? u"c"_s : u""_s), "x");
 
         QStringList provisionedHere =
-                expected == "@data" ? QStringList{".harlune-initialized", "serve.py"} : QStringList();
-        if (packagedServe == "signed")
-            provisionedHere.insert(1, "nur-signiert");
-        expected.replace("@cwd", m_context.currentDir).replace("@data", m_context.appSupport);
-        if (expected.startsWith('d'))
+                expected == u"@data"_s ? QStringList{u".harlune-initialized"_s, u"serve.py"_s} : QStringList();
+        if (packagedServe == u"signed"_s)
+            provisionedHere.insert(1, u"nur-signiert"_s);
+        expected.replace(u"@cwd"_s, m_context.currentDir).replace(u"@data"_s, m_context.appSupport);
+        if (expected.startsWith(u'd'))
             expected = levels[expected.mid(1).toInt()];
         QCOMPARE(ProjectPaths::buchhaltungRoot(context), expected);
         QVERIFY(!QFileInfo::exists(m_context.appSupport));
@@ -206,28 +210,28 @@ private slots:
     void realProcessFeedsTheContext()
     {
         const QString root = QFileInfo(m_root.path()).canonicalFilePath();
-        makeLink(HARLUNE_PATHS_PROBE, root + "/probe-link");
-        QVERIFY(QDir().mkpath(root + "/arbeit"));
+        makeLink(QStringLiteral(HARLUNE_PATHS_PROBE), root + u"/probe-link"_s);
+        QVERIFY(QDir().mkpath(root + u"/arbeit"_s));
         QProcess probe;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("HOME", root + "/heim");
-        environment.insert("XDG_DATA_HOME", root + "/xdg");
-        environment.insert("HARLUNE_PROJECT", " eigene/");
+        environment.insert(u"HOME"_s, root + u"/heim"_s);
+        environment.insert(u"XDG_DATA_HOME"_s, root + u"/xdg"_s);
+        environment.insert(u"HARLUNE_PROJECT"_s, u" eigene/"_s);
         probe.setProcessEnvironment(environment);
-        probe.setWorkingDirectory(root + "/arbeit");
-        probe.start(root + "/probe-link", {});
+        probe.setWorkingDirectory(root + u"/arbeit"_s);
+        probe.start(root + u"/probe-link"_s, {});
         QVERIFY(probe.waitForFinished(20000));
         QCOMPARE(probe.exitCode(), 0);
 
-        const QString realFolder = QFileInfo(HARLUNE_PATHS_PROBE).canonicalPath();
+        const QString realFolder = QFileInfo(QStringLiteral(HARLUNE_PATHS_PROBE)).canonicalPath();
 #ifdef Q_OS_MACOS
-        const QString appSupport = root + "/heim/Library/Application Support/Harlune-Buchhaltung";
+        const QString appSupport = root + u"/heim/Library/Application Support/Harlune-Buchhaltung"_s;
 #else
-        const QString appSupport = root + "/xdg/Harlune-Buchhaltung";
+        const QString appSupport = root + u"/xdg/Harlune-Buchhaltung"_s;
 #endif
-        const QStringList expected{realFolder, realFolder, appSupport, appSupport, root + "/arbeit/ eigene",
-                                   "/zweites", ""};
-        QCOMPARE(QString::fromUtf8(probe.readAllStandardOutput()).split('\n'), expected);
+        const QStringList expected{realFolder,    realFolder, appSupport, appSupport, root + u"/arbeit/ eigene"_s,
+                                   u"/zweites"_s, u""_s};
+        QCOMPARE(QString::fromUtf8(probe.readAllStandardOutput()).split(u'\n'), expected);
     }
 
     // Entries already there, even a dangling link, are neither replaced nor
@@ -239,16 +243,17 @@ private slots:
     {
         writeFile(data("serve.py"), "mine");
         writeFile(data("MacOS/eigen.txt"), "mine");
-        makeLink("nirgends", data("stop.sh"));
+        makeLink(u"nirgends"_s, data("stop.sh"));
         QCOMPARE(::mkfifo(QFile::encodeName(packaged("rohr")).constData(), 0600), 0);
         // Bound by a name relative to its folder: the whole path would pass
         // the 103 bytes a socket address holds on macOS below its temporary folder.
         QProcess binder;
         binder.setWorkingDirectory(packaged("lib/sub"));
-        binder.start("/usr/bin/python3", {"-c", "import socket; socket.socket(socket.AF_UNIX).bind('steckdose')"});
+        binder.start(u"/usr/bin/python3"_s,
+                     {u"-c"_s, u"import socket; socket.socket(socket.AF_UNIX).bind('steckdose')"_s});
         QVERIFY(binder.waitForFinished(20000) && binder.exitCode() == 0);
         for (int i = 0; i < 300; ++i)
-            writeFile(packaged("lib/viele/datei-" + QString::number(i)), QByteArray(512, 'x'));
+            writeFile(packaged(u"lib/viele/datei-"_s + QString::number(i)), QByteArray(512, 'x'));
 
         std::vector<std::future<QString>> others;
         for (int i = 0; i < 3; ++i)
@@ -261,8 +266,8 @@ private slots:
         for (const char *name : {".env", "aktuell", "generate_buchhaltung.py", "lib", "verwaist"})
             verifySameAsPackaged(name);
         QCOMPARE(readFile(data("serve.py")), QByteArray("mine"));
-        QCOMPARE(entries(data("MacOS")), QStringList{"eigen.txt"});
-        QCOMPARE(snapshot(data("stop.sh")), QStringList{". -> nirgends"});
+        QCOMPARE(entries(data("MacOS")), QStringList{u"eigen.txt"_s});
+        QCOMPARE(snapshot(data("stop.sh")), QStringList{u". -> nirgends"_s});
         QCOMPARE(readFile(data(".harlune-initialized")), QByteArray("initialized"));
 
         QVERIFY(QFile::remove(data("serve.py")));
@@ -278,13 +283,13 @@ private slots:
     void failedCopyLeavesNoHalfEntryAndIsRetried()
     {
         const QString staging = data(ProjectLayout::provisioningStaging());
-        writeFile(staging + "/serve.py", "print('ser");
-        writeFile(staging + "/lib/sub/tief.txt", "de");
-        makeLink("../..", staging + "/lib/zurueck");
+        writeFile(staging + u"/serve.py"_s, "print('ser");
+        writeFile(staging + u"/lib/sub/tief.txt"_s, "de");
+        makeLink(u"../.."_s, staging + u"/lib/zurueck"_s);
         writeFile(packaged("lib/sub/gross.bin"), QByteArray(256 * 1024, 'x'));
         // Reserved names of the per-user data folder are never taken over.
         writeFile(packaged(".harlune-initialized"), "from the package");
-        writeFile(packaged(ProjectLayout::provisioningStaging() + "/x"), "from the package");
+        writeFile(packaged(ProjectLayout::provisioningStaging() + u"/x"_s), "from the package");
 
         rlimit limit{};
         QCOMPARE(::getrlimit(RLIMIT_FSIZE, &limit), 0);
@@ -292,12 +297,12 @@ private slots:
         std::signal(SIGXFSZ, SIG_IGN); // a write past the limit fails instead of ending the test
         QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
         // Failures that are not shown are logged, with their cause.
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Cannot copy .*/gross.bin: "));
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Provisioning: .*/lib not copied"));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"^Cannot copy .*/gross.bin: "_s));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"^Provisioning: .*/lib not copied"_s));
         resolve();
         QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limit), 0);
         QStringList partial = provisioned;
-        partial.removeOne("lib"), partial.removeOne(".harlune-initialized");
+        partial.removeOne(u"lib"_s), partial.removeOne(u".harlune-initialized"_s);
         QCOMPARE(entries(m_context.appSupport), partial);
         verifySameAsPackaged("serve.py");
 
@@ -306,10 +311,10 @@ private slots:
         verifySameAsPackaged("lib");
 
         QVERIFY(QFile::remove(data(".harlune-initialized")));
-        makeLink(m_root.path() + "/fehlt/marker", data(".harlune-initialized"));
+        makeLink(m_root.path() + u"/fehlt/marker"_s, data(".harlune-initialized"));
         for (int again = 0; again < 2; ++again) {
             QVERIFY(QFile::remove(data("stop.sh")));
-            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Provisioning: marker .* not written: "));
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"^Provisioning: marker .* not written: "_s));
             resolve();
             verifySameAsPackaged("stop.sh");
         }
@@ -333,12 +338,12 @@ private slots:
         };
         preparePreviousVersion();
         writeFile(packaged("README.md"), "Lies mich");
-        makeLink("meins.md", data("README.md"));
+        makeLink(u"meins.md"_s, data("README.md"));
         const ProjectUpgrade::Checksums earlier = ProjectUpgrade::parseChecksums(readFile(m_history));
         QCOMPARE(upgrade(earlier),
-                 (Outcome{{"serve.py"},
-                          {"neu.py"},
-                          {{"README.md", "README.md.neu"}, {"stop.sh", "stop.sh.neu"}},
+                 (Outcome{{u"serve.py"_s},
+                          {u"neu.py"_s},
+                          {{u"README.md"_s, u"README.md.neu"_s}, {u"stop.sh"_s, u"stop.sh.neu"_s}},
                           {},
                           {},
                           {}}));
@@ -360,23 +365,23 @@ private slots:
         QCOMPARE(snapshot(m_root.path(), true), before);
         ::close(lock);
         writeFile(data("stop.sh.neu"), "meine Notizen");
-        toldOnce(Outcome{{"neu.py", "serve.py"}, {}, {{"stop.sh", "stop.sh.neu.2"}}, {}, {}, {}});
-        QCOMPARE(read("stop.sh.neu") + read("stop.sh.neu.2"), "meine Notizenexit 3\n");
+        toldOnce(Outcome{{u"neu.py"_s, u"serve.py"_s}, {}, {{u"stop.sh"_s, u"stop.sh.neu.2"_s}}, {}, {}, {}});
+        QCOMPARE(QByteArray(read("stop.sh.neu") + read("stop.sh.neu.2")), "meine Notizenexit 3\n");
 
         QVERIFY(QFile::remove(data("neu.py")));
         writeFile(packaged("stop.sh"), "exit 4\n");
-        toldOnce(Outcome{{}, {}, {{"stop.sh", "stop.sh.neu.2"}}, {}, {"neu.py"}, {}});
+        toldOnce(Outcome{{}, {}, {{u"stop.sh"_s, u"stop.sh.neu.2"_s}}, {}, {u"neu.py"_s}, {}});
         QVERIFY(!QFileInfo::exists(data("neu.py")));
-        QCOMPARE(read("stop.sh.neu") + read("stop.sh.neu.2"), "meine Notizenexit 4\n");
+        QCOMPARE(QByteArray(read("stop.sh.neu") + read("stop.sh.neu.2")), "meine Notizenexit 4\n");
 
         QFile record(data(ProjectLayout::upgradeRecord()));
         QVERIFY(record.open(QIODevice::ReadOnly));
         QJsonObject json = QJsonDocument::fromJson(record.readAll()).object();
         record.close();
-        json.insert("programVersion", "99.0");
+        json.insert(u"programVersion"_s, u"99.0"_s);
         writeFile(record.fileName(), QJsonDocument(json).toJson());
         writeFile(packaged("serve.py"), newServe);
-        toldOnce(Outcome{{}, {}, {}, {}, {}, "99.0"});
+        toldOnce(Outcome{{}, {}, {}, {}, {}, u"99.0"_s});
         QCOMPARE(read("serve.py"), QByteArray("print('neuer')\n"));
     }
 
@@ -386,26 +391,26 @@ private slots:
     {
         QTest::addColumn<QString>("injection");
         for (const char *call : {"openat", "write", "fsync", "rename", "unlink", "mkdir"})
-            QTest::newRow(call) << QString(call) + ":signal=KILL";
-        QTest::newRow("disk full") << "write:error=ENOSPC";
-        QTest::newRow("flush fails") << "fsync:error=EIO";
+            QTest::newRow(call) << QLatin1String(call) + u":signal=KILL"_s;
+        QTest::newRow("disk full") << u"write:error=ENOSPC"_s;
+        QTest::newRow("flush fails") << u"fsync:error=EIO"_s;
     }
 
     void interruptedUpgradeEndsOldOrNew()
     {
         QFETCH(QString, injection);
-        if (QProcess::execute("/usr/bin/strace", {"-o", "/dev/null", "/bin/true"}) != 0)
+        if (QProcess::execute(u"/usr/bin/strace"_s, {u"-o"_s, u"/dev/null"_s, u"/bin/true"_s}) != 0)
             QSKIP("strace cannot trace here");
-        const QString log = m_root.path() + "/strace.log";
+        const QString log = m_root.path() + u"/strace.log"_s;
         for (int step = 1;; ++step) {
             preparePreviousVersion();
-            runProbe({"-f", "-o", log, "-e", "trace=" + injection.section(':', 0, 0), "-e",
-                      "inject=" + injection + ":when=" + QString::number(step)});
+            runProbe({u"-f"_s, u"-o"_s, log, u"-e"_s, u"trace="_s + injection.section(u':', 0, 0), u"-e"_s,
+                      u"inject="_s + injection + u":when="_s + QString::number(step)});
             const QByteArray traced = readFile(log);
-            const auto either = [this](const QString &name, const QByteArray &before, const QByteArray &after) {
+            const auto either = [this](QAnyStringView name, const QByteArray &before, const QByteArray &after) {
                 return read(name) == before || read(name) == after;
             };
-            QVERIFY2(either("serve.py", oldServe, newServe), qPrintable(injection + " at " + QString::number(step)));
+            QVERIFY2(either("serve.py", oldServe, newServe), qPrintable(injection + u" at " + QString::number(step)));
             QCOMPARE(read("stop.sh"), myStop);
             QVERIFY(either("stop.sh.neu", "<unreadable>", newStop));
             QVERIFY(either("neu.py", "<unreadable>", "neu"));

@@ -23,6 +23,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+using namespace Qt::StringLiterals;
+
 class PlatformTest : public QObject
 {
     Q_OBJECT
@@ -32,33 +34,33 @@ private slots:
     void bundleFolderFromTheExecutablesPath()
     {
         for (const auto &[executable, bundle] :
-             {std::pair{"/Applications/Harlune.app/Contents/MacOS/Harlune", "/Applications/Harlune.app"},
-              {"/src/build/bin/harlune-kommandozentrale", "/src/build/bin"},
-              {"/opt/X/Contents/MacOS/x", "/opt/X/Contents/MacOS"},         // no .app
-              {"/opt/.app/Contents/MacOS/x", "/opt/.app/Contents/MacOS"},   // a bare ".app" name
-              {"/opt/X.app/contents/macos/x", "/opt/X.app/contents/macos"}, // case differs
-              {"/x", "/"},
-              {"", ""}})
-            QCOMPARE(Executable::bundleDirFor(executable), QString(bundle));
+             {std::pair{u"/Applications/Harlune.app/Contents/MacOS/Harlune"_s, u"/Applications/Harlune.app"_s},
+              {u"/src/build/bin/harlune-kommandozentrale"_s, u"/src/build/bin"_s},
+              {u"/opt/X/Contents/MacOS/x"_s, u"/opt/X/Contents/MacOS"_s},         // no .app
+              {u"/opt/.app/Contents/MacOS/x"_s, u"/opt/.app/Contents/MacOS"_s},   // a bare ".app" name
+              {u"/opt/X.app/contents/macos/x"_s, u"/opt/X.app/contents/macos"_s}, // case differs
+              {u"/x"_s, u"/"_s},
+              {u""_s, u""_s}})
+            QCOMPARE(Executable::bundleDirFor(executable), bundle);
     }
 
     void xdgBaseFoldersMustBeAbsolute()
     {
-        for (const auto &[value, folder] : {std::pair{"/home/a/daten/", "/home/a/daten"},
-                                            {"daten", "/fallback"},
-                                            {"~/daten", "/fallback"},
-                                            {"", "/fallback"}})
-            QCOMPARE(UserFolders::xdgBase(value, "/fallback"), QString(folder));
+        for (const auto &[value, folder] : {std::pair{u"/home/a/daten/"_s, u"/home/a/daten"_s},
+                                            {u"daten"_s, u"/fallback"_s},
+                                            {u"~/daten"_s, u"/fallback"_s},
+                                            {u""_s, u"/fallback"_s}})
+            QCOMPARE(UserFolders::xdgBase(value, u"/fallback"_s), folder);
     }
 
     void processSerialNumbersAreDropped()
     {
         using L = QStringList;
         // clang-format off
-        for (const auto &[arguments, kept] : {std::pair{L{"prog", "-psn_0_123"}, L{"prog"}}, // Finder's first start
-                                              {L{"prog", "--autostart", "-psn_0_9", "on"}, L{"prog", "--autostart", "on"}},
-                                              {L{"prog", "x-psn_0", "-psn"}, L{"prog", "x-psn_0", "-psn"}}, // only as a prefix
-                                              {L{"-psn_0_1"}, L{"-psn_0_1"}}, // the program's name stays
+        for (const auto &[arguments, kept] : {std::pair{L{u"prog"_s, u"-psn_0_123"_s}, L{u"prog"_s}}, // Finder's first start
+                                              {L{u"prog"_s, u"--autostart"_s, u"-psn_0_9"_s, u"on"_s}, L{u"prog"_s, u"--autostart"_s, u"on"_s}},
+                                              {L{u"prog"_s, u"x-psn_0"_s, u"-psn"_s}, L{u"prog"_s, u"x-psn_0"_s, u"-psn"_s}}, // only as a prefix
+                                              {L{u"-psn_0_1"_s}, L{u"-psn_0_1"_s}}, // the program's name stays
                                               {L{}, L{}}})
             QCOMPARE(LaunchArguments::withoutProcessSerialNumbers(arguments), kept);
         // clang-format on
@@ -141,10 +143,10 @@ private slots:
     void lsofNamesTheListener()
     {
         QProcess listener;
-        listener.start("/usr/bin/python3",
-                       {"-c",
-                        "import socket, time\ns = socket.create_server(('127.0.0.1', 0))\n"
-                        "print(s.getsockname()[1], flush=True)\ntime.sleep(60)\n"});
+        listener.start(u"/usr/bin/python3"_s,
+                       {u"-c"_s,
+                        u"import socket, time\ns = socket.create_server(('127.0.0.1', 0))\n"
+                        "print(s.getsockname()[1], flush=True)\ntime.sleep(60)\n"_s});
         QVERIFY(listener.waitForReadyRead(20000));
         const qint64 port = listener.readLine().trimmed().toLongLong();
         QCOMPARE(PortProbe::askLsof(PortProbe::systemSources().lsofPath, port, 20000),
@@ -188,16 +190,16 @@ private slots:
     void foldersAreMadeOrTheReasonIsGiven()
     {
         QTemporaryDir root;
-        QCOMPARE(MakePath::create(root.filePath("a/b/c")), std::nullopt);
-        QVERIFY(QFileInfo(root.filePath("a/b/c")).isDir());
-        QCOMPARE(MakePath::create(root.filePath("a/b/c")), std::nullopt); // there already
-        QVERIFY(QFile::link(root.filePath("a"), root.filePath("link")));
-        QCOMPARE(MakePath::create(root.filePath("link/b/d")), std::nullopt);
-        QFile file(root.filePath("datei"));
+        QCOMPARE(MakePath::create(root.filePath(u"a/b/c"_s)), std::nullopt);
+        QVERIFY(QFileInfo(root.filePath(u"a/b/c"_s)).isDir());
+        QCOMPARE(MakePath::create(root.filePath(u"a/b/c"_s)), std::nullopt); // there already
+        QVERIFY(QFile::link(root.filePath(u"a"_s), root.filePath(u"link"_s)));
+        QCOMPARE(MakePath::create(root.filePath(u"link/b/d"_s)), std::nullopt);
+        QFile file(root.filePath(u"datei"_s));
         QVERIFY(file.open(QIODevice::WriteOnly));
-        QCOMPARE(MakePath::create(root.filePath("datei/x")),
-                 root.filePath("datei") + ": Eine Datei steht im Weg, wo ein Ordner sein müsste ("
-                         + qt_error_string(ENOTDIR) + ")");
+        QCOMPARE(MakePath::create(root.filePath(u"datei/x"_s)),
+                 root.filePath(u"datei"_s) + u": Eine Datei steht im Weg, wo ein Ordner sein müsste ("_s
+                         + qt_error_string(ENOTDIR) + u")"_s);
     }
 
     // A link at the path, dangling or to a user's file, is replaced; nothing
@@ -205,12 +207,12 @@ private slots:
     void entryFileReplacesLinksWithoutFollowing()
     {
         QTemporaryDir root;
-        QVERIFY(QDir().mkpath(root.filePath("autostart")));
-        QFile own(root.filePath("meine-datei"));
+        QVERIFY(QDir().mkpath(root.filePath(u"autostart"_s)));
+        QFile own(root.filePath(u"meine-datei"_s));
         QVERIFY(own.open(QIODevice::WriteOnly) && own.write("wichtig") == 7);
         own.close();
-        const QString entry = root.filePath("autostart/x.desktop");
-        for (const QString &target : {root.filePath("meine-datei"), root.filePath("anderswo/neu")}) {
+        const QString entry = root.filePath(u"autostart/x.desktop"_s);
+        for (const QString &target : {root.filePath(u"meine-datei"_s), root.filePath(u"anderswo/neu"_s)}) {
             QFile::remove(entry);
             QVERIFY(QFile::link(target, entry));
             QCOMPARE(EntryFile::replace(entry, "[Desktop Entry]\n"), std::nullopt);
@@ -221,26 +223,26 @@ private slots:
                      QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup | QFile::ReadOther);
         }
         QVERIFY(own.open(QIODevice::ReadOnly) && own.readAll() == "wichtig");
-        QVERIFY(!QFileInfo::exists(root.filePath("anderswo")));
-        QCOMPARE(QDir(root.filePath("autostart")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-                 QStringList{"x.desktop"});
-        QVERIFY(EntryFile::replace(root.filePath("fehlt/x"), "x").has_value());
+        QVERIFY(!QFileInfo::exists(root.filePath(u"anderswo"_s)));
+        QCOMPARE(QDir(root.filePath(u"autostart"_s)).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{u"x.desktop"_s});
+        QVERIFY(EntryFile::replace(root.filePath(u"fehlt/x"_s), "x").has_value());
     }
 
     void renameNeverReplaces()
     {
         QTemporaryDir root;
         for (const char *name : {"a", "b"}) {
-            QFile file(root.filePath(name));
+            QFile file(root.filePath(QLatin1String(name)));
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write(name) == 1);
         }
-        const QByteArray a = QFile::encodeName(root.filePath("a"));
-        const QByteArray b = QFile::encodeName(root.filePath("b"));
+        const QByteArray a = QFile::encodeName(root.filePath(u"a"_s));
+        const QByteArray b = QFile::encodeName(root.filePath(u"b"_s));
         QVERIFY(!ExclusiveRename::renameNoReplace(a, b));
         QCOMPARE(errno, EEXIST);
-        QVERIFY(ExclusiveRename::renameNoReplace(a, QFile::encodeName(root.filePath("c"))));
-        QFile b2(root.filePath("b"));
-        QVERIFY(b2.open(QIODevice::ReadOnly) && b2.readAll() == "b" && !QFile::exists(root.filePath("a")));
+        QVERIFY(ExclusiveRename::renameNoReplace(a, QFile::encodeName(root.filePath(u"c"_s))));
+        QFile b2(root.filePath(u"b"_s));
+        QVERIFY(b2.open(QIODevice::ReadOnly) && b2.readAll() == "b" && !QFile::exists(root.filePath(u"a"_s)));
     }
 
     void inheritedDescriptorsAreClosedOnExec()

@@ -52,18 +52,18 @@ private slots:
             QTest::newRow(name) << bytes << closed << int(state) << version << reusable;
         };
         const QByteArray large(limit + 1, 'v');
-        const V first = QString(limit, 'v'); // longer than the limit: its first 64 KiB, however it is framed
+        const V first = QString(limit, u'v'); // longer than the limit: its first 64 KiB, however it is framed
         const auto interim = [](int times) { return QByteArray("HTTP/1.1 100 Continue\r\n\r\n").repeated(times); };
         const State done = State::Complete, broken = State::Broken;
         // clang-format off
-        row("kept alive", answer("200 OK", "{\"api\": 5}\n", -1, "keep-alive"), false, done, "{\"api\": 5}\n", true);
+        row("kept alive", answer("200 OK", "{\"api\": 5}\n", -1, "keep-alive"), false, done, u"{\"api\": 5}\n"_s, true);
         row("umlaut, lone line feeds", "HTTP/1.1 200 OK\nContent-Length: 7\n\nGröße", false, done, u"Größe"_s, true);
-        row("not UTF-8, 1.0 closes", "HTTP/1.0 200 OK\r\nContent-Length: 3\r\n\r\nv\xff\xfe", false, done, "OK", false);
-        row("empty", answer("200 OK", ""), false, done, "", false);
-        row("until closed", "HTTP/1.1 200 OK\r\n\r\nv5", true, done, "v5", false);
-        row("chunked, trailer", chunked, false, done, "{\"api\": 5}", true);
+        row("not UTF-8, 1.0 closes", "HTTP/1.0 200 OK\r\nContent-Length: 3\r\n\r\nv\xff\xfe", false, done, u"OK"_s, false);
+        row("empty", answer("200 OK", ""), false, done, u""_s, false);
+        row("until closed", "HTTP/1.1 200 OK\r\n\r\nv5", true, done, u"v5"_s, false);
+        row("chunked, trailer", chunked, false, done, u"{\"api\": 5}"_s, true);
         row("404", answer("404 Not Found", "v5", -1, "keep-alive"), false, done, V(), true);
-        row("bytes beyond the answer", answer("200 OK", "v5", -1, "keep-alive") + "HTTP", false, done, "v5", false);
+        row("bytes beyond the answer", answer("200 OK", "v5", -1, "keep-alive") + "HTTP", false, done, u"v5"_s, false);
         row("cut off", answer("200 OK", "v5", 10), true, broken, V(), false);
         row("chunk cut off", chunked.left(chunked.indexOf("0\r\n")), true, broken, V(), false);
         row("framed twice", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nTransfer-Encoding: chunked\r\n\r\n", false, broken, V(), false);
@@ -73,7 +73,7 @@ private slots:
         row("head without end", "HTTP/1.1 200 OK\r\nX: " + QByteArray(9000, 'x'), false, broken, V(), false);
         // A few interim answers are passed over; a flood of them, or of
         // short header lines, is no answer of the report server's.
-        row("interim answers, a few", interim(4) + answer("200 OK", "v5"), false, done, "v5", false);
+        row("interim answers, a few", interim(4) + answer("200 OK", "v5"), false, done, u"v5"_s, false);
         row("interim answers, a flood", interim(5) + answer("200 OK", "v5"), false, broken, V(), false);
         row("short header lines, a flood", "HTTP/1.1 200 OK\r\n" + QByteArray("X: y\r\n").repeated(4000), false, broken, V(), false);
         row("declared larger", answer("200 OK", large.left(limit), 1 << 30), false, done, first, false);
@@ -109,9 +109,9 @@ private slots:
     {
         QTest::addColumn<QByteArray>("response");
         QTest::addColumn<std::optional<QString>>("version");
-        QTest::newRow("200") << answer("200 OK", "{\"api\": 5}\n") << std::optional<QString>("{\"api\": 5}\n");
+        QTest::newRow("200") << answer("200 OK", "{\"api\": 5}\n") << std::optional(u"{\"api\": 5}\n"_s);
         QTest::newRow("larger than the limit")
-                << answer("200 OK", QByteArray(1 << 20, 'v'), 1 << 30) << std::optional(QString(limit, 'v'));
+                << answer("200 OK", QByteArray(1 << 20, 'v'), 1 << 30) << std::optional(QString(limit, u'v'));
         // Accepts and never answers: the inactivity time-out ends it.
         QTest::newRow("silent") << QByteArray() << std::optional<QString>();
     }
@@ -178,11 +178,11 @@ while True: threading.Thread(target=serve, args=(l.accept()[0],), daemon=True).s
 )");
         // Both are this project's server, as the program would adopt it.
         QTemporaryDir project;
-        QVERIFY(writeFile(project.filePath("serve.py"), serve.toUtf8()));
+        QVERIFY(writeFile(project.filePath(u"serve.py"_s), serve.toUtf8()));
         ChildProcess first, second;
         first.setWorkingDirectory(project.path());
         second.setWorkingDirectory(project.path());
-        first.start("/usr/bin/python3", {"serve.py", "0", "A"});
+        first.start(u"/usr/bin/python3"_s, {u"serve.py"_s, u"0"_s, u"A"_s});
         QVERIFY(first.waitForReadyRead(patienceMs));
         ServerManager::Config config;
         config.projectRoot = [root = project.path()] { return root; };
@@ -195,11 +195,11 @@ while True: threading.Thread(target=serve, args=(l.accept()[0],), daemon=True).s
                                          && (firstSaid += first.readAll()).contains("GET"),
                                  patienceMs);
         QTRY_VERIFY_WITH_TIMEOUT((firstSaid += first.readAll()).contains("closed"), patienceMs);
-        second.start("/usr/bin/python3", {"serve.py", QString::number(config.port), "B"});
+        second.start(u"/usr/bin/python3"_s, {u"serve.py"_s, QString::number(config.port), u"B"_s});
         QVERIFY(second.waitForReadyRead(patienceMs));
         status.requestUpdate();
         QTRY_VERIFY_WITH_TIMEOUT((secondSaid += second.readAll()).contains("GET"), patienceMs);
-        QCOMPARE((firstSaid + first.readAll()).count("GET"), 1);
+        QCOMPARE(QByteArray(firstSaid + first.readAll()).count("GET"), 1);
     }
 
     // One connection for many requests; one the server closed is replaced
@@ -212,7 +212,7 @@ while True: threading.Thread(target=serve, args=(l.accept()[0],), daemon=True).s
         const auto fetched = [&] { return await([&](auto done) { manager.fetchAPIVersion(done); })->version; };
         const QList<qsizetype> connections{1, 1, 2, 3};
         for (qsizetype request = 0; request < connections.size(); ++request) {
-            QCOMPARE(fetched(), std::optional<QString>("v5"));
+            QCOMPARE(fetched(), std::optional(u"v5"_s));
             QCOMPARE(responder.connections(), connections[request]);
             if (request > 0) // the next request goes out before the client has seen the close
                 responder.closeConnections();
@@ -220,7 +220,7 @@ while True: threading.Thread(target=serve, args=(l.accept()[0],), daemon=True).s
         // Asked again while a request is under way: answered with it.
         auto first = std::make_shared<Outcome>();
         manager.fetchAPIVersion(recorder(first));
-        QCOMPARE(await([&](auto done) { manager.fetchAPIVersion(done); })->version, std::optional<QString>("v5"));
+        QCOMPARE(await([&](auto done) { manager.fetchAPIVersion(done); })->version, std::optional(u"v5"_s));
         QCOMPARE(first->calls, 1);
         QCOMPARE(responder.received().count("GET"), 5);
     }

@@ -4,6 +4,7 @@
 #include "server/CommandRunner.h"
 
 using namespace ServerTestSupport;
+using namespace Qt::StringLiterals;
 
 class CommandRunnerTest : public QObject
 {
@@ -16,7 +17,7 @@ class CommandRunnerTest : public QObject
     {
         QProcessEnvironment base;
         for (const auto &[name, value] :
-             {std::pair{"HARLUNE_HOST", "example.org"}, {"HARLUNE_PORT", "1"}, {"OTHER", "bleibt"}})
+             {std::pair{u"HARLUNE_HOST"_s, u"example.org"_s}, {u"HARLUNE_PORT"_s, u"1"_s}, {u"OTHER"_s, u"bleibt"_s}})
             base.insert(name, value);
         return CommandRunner::runShell(command, allowFailure, root(), CommandRunner::childEnvironment(base, 4321),
                                        ticket);
@@ -26,8 +27,8 @@ private slots:
     void authKeptEvenWhenEmpty()
     {
         QProcessEnvironment base;
-        base.insert("HARLUNE_AUTH", "");
-        QCOMPARE(CommandRunner::childEnvironment(base, 1).value("HARLUNE_AUTH", "fehlt"), QString(""));
+        base.insert(u"HARLUNE_AUTH"_s, u""_s);
+        QCOMPARE(CommandRunner::childEnvironment(base, 1).value(u"HARLUNE_AUTH"_s, u"fehlt"_s), u""_s);
     }
 
     void runs_data()
@@ -37,13 +38,13 @@ private slots:
         QTest::addColumn<bool>("allowFailure"); // with it, a failure means the child never ran
         QTest::addColumn<bool>("success");
         QTest::addColumn<QString>("output"); // ROOT: the root as given, REAL: as resolved
-        const QStringList sh{"run.sh"};
-        const auto python = [](const char *code) { return QStringList{"python3", "-c", code}; };
+        const QStringList sh{u"run.sh"_s};
+        const auto python = [](const QString &code) { return QStringList{u"python3"_s, u"-c"_s, code}; };
         const auto numbered = [](int from, int to) {
             QStringList lines;
             for (int i = from; i <= to; ++i)
                 lines << QStringLiteral("Zeile %1").arg(i);
-            return lines.join('\n');
+            return lines.join(u'\n');
         };
         const auto row = [](const char *name, const QStringList &command, const QByteArray &script, bool allowFailure,
                             bool success, const QString &output) {
@@ -51,34 +52,34 @@ private slots:
         };
         const QByteArray none;
         // clang-format off
-        row("script read by bash in the root", {"run.sh", "ignored"}, "echo \"$0|$#|$(pwd -P)\"", false, true, "ROOT/run.sh|0|REAL");
-        row("program with arguments", {"python3", "-c", "import os, sys; print(sys.argv[1:], os.getcwd())", "a b", "c"}, none, false, true, "['a b', 'c'] REAL");
-        row("environment", sh, "echo \"${HARLUNE_AUTH-}|$HARLUNE_HOST|$HARLUNE_PORT|$OTHER\"", false, true, "0|127.0.0.1|4321|bleibt");
-        row("merged in order", sh, "echo a; echo b >&2; echo c", false, true, "a\nb\nc");
-        row("blank around", sh, "printf '\\n\\n  hallo\\n\\n welt \\n\\n'", false, true, "hallo\n\n welt");
+        row("script read by bash in the root", {u"run.sh"_s, u"ignored"_s}, "echo \"$0|$#|$(pwd -P)\"", false, true, u"ROOT/run.sh|0|REAL"_s);
+        row("program with arguments", {u"python3"_s, u"-c"_s, u"import os, sys; print(sys.argv[1:], os.getcwd())"_s, u"a b"_s, u"c"_s}, none, false, true, u"['a b', 'c'] REAL"_s);
+        row("environment", sh, "echo \"${HARLUNE_AUTH-}|$HARLUNE_HOST|$HARLUNE_PORT|$OTHER\"", false, true, u"0|127.0.0.1|4321|bleibt"_s);
+        row("merged in order", sh, "echo a; echo b >&2; echo c", false, true, u"a\nb\nc"_s);
+        row("blank around", sh, "printf '\\n\\n  hallo\\n\\n welt \\n\\n'", false, true, u"hallo\n\n welt"_s);
         // U+0085, U+2028, U+3000, U+00A0, U+2029, U+1680, VT, FF, CR go; U+200B stays.
         row("unicode blanks", sh, "printf '\\xc2\\x85\\xe2\\x80\\xa8\\xe3\\x80\\x80x\\xe2\\x80\\x8b\\xc2\\xa0\\xe2\\x80\\xa9\\xe1\\x9a\\x80\\v\\f\\r\\n'", false, true, QString::fromUtf8("x\u200b"));
-        row("blank only", sh, "printf '\\n \\n\\t\\n'", false, true, "");
+        row("blank only", sh, "printf '\\n \\n\\t\\n'", false, true, u""_s);
         // Undecodable bytes show as replacement marks; the rest stays readable.
-        row("not UTF-8", sh, "printf 'gut\\nschlecht \\xff\\n'", false, true, QString("gut\nschlecht ") + QChar(0xFFFD));
-        row("cut off sequence", sh, "printf 'ende \\xc3'", false, true, QString("ende ") + QChar(0xFFFD));
+        row("not UTF-8", sh, "printf 'gut\\nschlecht \\xff\\n'", false, true, u"gut\nschlecht "_s + QChar(0xFFFD));
+        row("cut off sequence", sh, "printf 'ende \\xc3'", false, true, u"ende "_s + QChar(0xFFFD));
         // End of input at once (1), not a wait on an open pipe that fails after 20 s (142).
-        row("reads no input", sh, "read -r -t 20 line; echo \"gelesen:$?\"", false, true, "gelesen:1");
-        row("exit 3", sh, "echo drei; exit 3", false, false, "drei");
-        row("exit 3, allowed", sh, "echo drei; exit 3", true, true, "drei");
-        row("killed", sh, "echo vorher; kill -KILL $$", false, false, "vorher");
+        row("reads no input", sh, "read -r -t 20 line; echo \"gelesen:$?\"", false, true, u"gelesen:1"_s);
+        row("exit 3", sh, "echo drei; exit 3", false, false, u"drei"_s);
+        row("exit 3, allowed", sh, "echo drei; exit 3", true, true, u"drei"_s);
+        row("killed", sh, "echo vorher; kill -KILL $$", false, false, u"vorher"_s);
         // Output of any size: its first and last lines, each at most 500 characters.
-        row("61 lines", sh, "seq -f 'Zeile %g' 61", false, true, numbered(1, 30) + "\n[1]\n" + numbered(32, 61));
-        row("long line", python("print('x' * 501 + '\\nkurz')"), none, false, true, QString(500, 'x') + "…\nkurz");
-        row("300000 lines, blank around", sh, "echo; seq -f 'Zeile %g' 300000; echo", false, true, numbered(1, 30) + "\n[299940]\n" + numbered(299971, 300000));
+        row("61 lines", sh, "seq -f 'Zeile %g' 61", false, true, numbered(1, 30) + u"\n[1]\n"_s + numbered(32, 61));
+        row("long line", python(u"print('x' * 501 + '\\nkurz')"_s), none, false, true, QString(500, u'x') + u"…\nkurz"_s);
+        row("300000 lines, blank around", sh, "echo; seq -f 'Zeile %g' 300000; echo", false, true, numbered(1, 30) + u"\n[299940]\n"_s + numbered(299971, 300000));
         // 10 MB, cut inside a character at either end and still readable.
-        row("one line of 10 MB", python("print('a' + 'ä' * 5000000)"), none, false, true, "a" + QString(499, u'ä') + "…\n[0]\n" + QString(500, u'ä') + "…");
+        row("one line of 10 MB", python(u"print('a' + 'ä' * 5000000)"_s), none, false, true, u"a"_s + QString(499, u'ä') + u"…\n[0]\n"_s + QString(500, u'ä') + u"…"_s);
         // Launch failures name what is missing: "!kind path".
-        row("no command", {}, none, true, false, "!0 ");
-        row("no interpreter", {"kein-interpreter", "x.py"}, none, true, false, "!2 /usr/bin/kein-interpreter");
+        row("no command", {}, none, true, false, u"!0 "_s);
+        row("no interpreter", {u"kein-interpreter"_s, u"x.py"_s}, none, true, false, u"!2 /usr/bin/kein-interpreter"_s);
         // Upper case: not a script but a program, which does not exist.
-        row("suffix is case-sensitive", {"run.SH"}, none, true, false, "!2 /usr/bin/run.SH");
-        row("not executable", {"../../etc/passwd"}, none, true, false, "!3 /usr/bin/../../etc/passwd");
+        row("suffix is case-sensitive", {u"run.SH"_s}, none, true, false, u"!2 /usr/bin/run.SH"_s);
+        row("not executable", {u"../../etc/passwd"_s}, none, true, false, u"!3 /usr/bin/../../etc/passwd"_s);
         // clang-format on
     }
 
@@ -89,29 +90,29 @@ private slots:
         QFETCH(bool, allowFailure);
         QFETCH(bool, success);
         QFETCH(QString, output);
-        QVERIFY(writeFile(root() + "/run.sh", script + '\n'));
-        output.replace("ROOT", root()).replace("REAL", QFileInfo(root()).canonicalFilePath());
+        QVERIFY(writeFile(root() + u"/run.sh"_s, script + '\n'));
+        output.replace(u"ROOT"_s, root()).replace(u"REAL"_s, QFileInfo(root()).canonicalFilePath());
         const CommandRunner::Run result = run(command, allowFailure);
         QCOMPARE(result.result.success, success);
         const std::optional<RunFailure> failure = result.result.failure;
-        QCOMPARE(failure ? QString("!%1 %2").arg(int(failure->kind)).arg(failure->path) : joined(result.result.output),
+        QCOMPARE(failure ? u"!%1 %2"_s.arg(int(failure->kind)).arg(failure->path) : joined(result.result.output),
                  output);
         const bool ran = success || !allowFailure;
-        QCOMPARE(result.lastLogLine, ran ? std::optional<QString>(output.section('\n', -1)) : std::nullopt);
+        QCOMPARE(result.lastLogLine, ran ? std::optional<QString>(output.section(u'\n', -1)) : std::nullopt);
     }
 
     void calledOffWithWhatItStarted()
     {
-        QVERIFY(writeFile(root() + "/hang.sh", "/bin/sleep 60 &\necho $! > sleeper\nwait\n"));
+        QVERIFY(writeFile(root() + u"/hang.sh"_s, "/bin/sleep 60 &\necho $! > sleeper\nwait\n"));
         Dispatch::Cancellation cancellation;
-        std::unique_ptr<QThread> worker(QThread::create([&] { run({"hang.sh"}, true, cancellation.ticket()); }));
+        std::unique_ptr<QThread> worker(QThread::create([&] { run({u"hang.sh"_s}, true, cancellation.ticket()); }));
         worker->start();
-        QTRY_VERIFY_WITH_TIMEOUT(!readFile(root() + "/sleeper").isEmpty(), patienceMs);
+        QTRY_VERIFY_WITH_TIMEOUT(!readFile(root() + u"/sleeper"_s).isEmpty(), patienceMs);
         cancellation.cancelAll();
         QVERIFY(worker->wait(patienceMs));
-        QTRY_VERIFY_WITH_TIMEOUT(!alive(readFile(root() + "/sleeper").trimmed().toInt()), patienceMs);
+        QTRY_VERIFY_WITH_TIMEOUT(!alive(readFile(root() + u"/sleeper"_s).trimmed().toInt()), patienceMs);
         // A ticket taken afterwards is good.
-        QCOMPARE(run({"run.sh"}, false, cancellation.ticket()).result.success, true);
+        QCOMPARE(run({u"run.sh"_s}, false, cancellation.ticket()).result.success, true);
     }
 };
 

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 using namespace ServerTestSupport;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -135,9 +136,9 @@ private slots:
         quint16 port = freePort();
         qint32 holder = 0;
         if (!mode.isEmpty()) {
-            QStringList command{"/usr/bin/python3", "-c", fixture, mode};
+            QStringList command{u"/usr/bin/python3"_s, u"-c"_s, fixture, mode};
             if (mode == u"nobody") // a listener of another user
-                command = QStringList{"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"} + command;
+                command = u"/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups"_s.split(u' ') + command;
             if (mode == u"nobody" && geteuid() != 0)
                 QSKIP("only root can start a process as another user");
             process.start(command.takeFirst(), command);
@@ -155,7 +156,7 @@ private slots:
             }
             const std::optional<qint32> expected = holder ? std::optional(holder) : std::nullopt;
             const PortStatus answer = expected ? PortStatus::held(expected) : PortStatus::free();
-            QCOMPARE(PortProbe::askLsof("/usr/bin/lsof", port, patienceMs), answer);
+            QCOMPARE(PortProbe::askLsof(u"/usr/bin/lsof"_s, port, patienceMs), answer);
             QCOMPARE(PortProbe::probe(procAlone, port), answer);
             // The next update has it at once, without a look at every process.
             QCOMPARE(PortProbe::probeAtOnce(procAlone, port), std::optional(answer));
@@ -163,14 +164,14 @@ private slots:
         QCOMPARE(KernelSockets::listeningInodes(QByteArray("/proc"), port), KernelSockets::loopbackListener(port));
         if (mode == u"nobody") { // a third user can look into neither: held, by a process it cannot name
             QTemporaryDir dir;   // lsof through a wrapper that counts its runs, for that user
-            const PortProbe::Sources counting{"/proc", dir.filePath("lsof")};
+            const PortProbe::Sources counting{u"/proc"_s, dir.filePath(u"lsof"_s)};
+            const QString runs = dir.filePath(u"runs"_s);
             QVERIFY(writeFile(counting.lsofPath, "#!/bin/sh\necho >>\"${0%/*}/runs\"\nexec /usr/bin/lsof \"$@\"\n")
-                    && writeFile(dir.filePath("runs"), ""));
+                    && writeFile(runs, ""));
             QVERIFY(chmod(qPrintable(dir.path()), 0755) == 0 && chmod(qPrintable(counting.lsofPath), 0755) == 0
-                    && chmod(qPrintable(dir.filePath("runs")), 0666) == 0);
+                    && chmod(qPrintable(runs), 0666) == 0);
             const auto runsAfterProbe = [&] {
-                return PortProbe::probe(counting, port) == PortStatus::held({}) ? readFile(dir.filePath("runs")).size()
-                                                                                : -1;
+                return PortProbe::probe(counting, port) == PortStatus::held({}) ? readFile(runs).size() : -1;
             };
             const pid_t child = fork();
             if (child == 0) {
@@ -201,30 +202,30 @@ private slots:
         ChildProcess listener;
         QTemporaryDir dir;
         ServerManager::Config config;
-        config.lsofPath = dir.filePath("lsof");
+        config.lsofPath = dir.filePath(u"lsof"_s);
         QVERIFY(writeFile(config.lsofPath,
                           "#!/bin/bash\ncd \"$(dirname \"$0\")\"\n"
                           "if [ -e hang ]; then echo $$ > pid; exec /bin/sleep 60; fi\nexec /usr/bin/lsof \"$@\"\n"));
         QFile::setPermissions(config.lsofPath, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         // This project's serve.py, started by hand in its folder.
-        QVERIFY(writeFile(dir.filePath("serve.py"),
+        QVERIFY(writeFile(dir.filePath(u"serve.py"_s),
                           "import socket, time\ns = socket.create_server(('127.0.0.1', 0))\n"
                           "print(s.getsockname()[1], flush=True)\ntime.sleep(120)\n"));
         listener.setWorkingDirectory(dir.path());
-        listener.start("/usr/bin/python3", {"serve.py"});
+        listener.start(u"/usr/bin/python3"_s, {u"serve.py"_s});
         QVERIFY(listener.waitForReadyRead(patienceMs));
         config.port = listener.readLine().trimmed().toUShort();
         config.projectRoot = [root = dir.path()] { return root; };
-        config.procFolder = dir.filePath("kein-proc"); // lsof alone
+        config.procFolder = dir.filePath(u"kein-proc"_s); // lsof alone
         ServerState state(config);
         const PortStatus held = PortStatus::held(qint32(listener.processId()));
         QCOMPARE(state.observe().pid, held.pid); // a server started elsewhere is adopted
 
         // A stop forgot the server; now lsof hangs, is killed, and gives no answer.
         state.server.set(std::nullopt);
-        QVERIFY(writeFile(dir.filePath("hang"), ""));
+        QVERIFY(writeFile(dir.filePath(u"hang"_s), ""));
         const ServerObservation hanging = state.observe();
-        const qint32 hung = readFile(dir.filePath("pid")).trimmed().toInt();
+        const qint32 hung = readFile(dir.filePath(u"pid"_s)).trimmed().toInt();
         QVERIFY(hung > 0 && !ProcessHandle::open(hung));
         QVERIFY(hanging.running && hanging.port == held);
         QCOMPARE(hanging.pid, std::nullopt); // nothing adopted from an old answer
@@ -232,7 +233,7 @@ private slots:
         listener.kill();
         QVERIFY(listener.waitForFinished());
         QVERIFY(!state.observe().running);
-        QVERIFY(QFile::remove(dir.filePath("hang")));
+        QVERIFY(QFile::remove(dir.filePath(u"hang"_s)));
         const ServerObservation free = state.observe();
         QVERIFY(!free.running && free.port == PortStatus::free());
     }
