@@ -26,16 +26,16 @@ private slots:
         const QString started = u"^Server gestartet \\(PID \\d+\\)$"_s;
         using namespace ShellTexts;
         // clang-format off
-        QTest::newRow("start") << startEntry() << QByteArray() << false << startedTitle() << started << true << QStringList{"stop", "generate", "serve"};
-        QTest::newRow("restart") << restartEntry() << QByteArray() << false << restartedTitle() << started << true << QStringList{"stop", "stop", "generate", "serve"};
-        QTest::newRow("stop") << stopEntry() << QByteArray() << false << stoppedTitle() << u"^Server gestoppt$"_s << false << QStringList{"stop"};
-        QTest::newRow("start fails") << startEntry() << broken << false << failureTitle() << QString(broken) << false << QStringList{"stop", "generate"};
-        QTest::newRow("restart fails") << restartEntry() << broken << false << failureTitle() << QString(broken) << false << QStringList{"stop", "stop", "generate"};
-        QTest::newRow("regeneration fails") << regenerateEntry() << broken << false << failureTitle() << QString(broken) << false << QStringList{"generate"};
+        QTest::newRow("start") << startEntry() << QByteArray() << false << startedTitle() << started << true << QStringList{u"stop"_s, u"generate"_s, u"serve"_s};
+        QTest::newRow("restart") << restartEntry() << QByteArray() << false << restartedTitle() << started << true << QStringList{u"stop"_s, u"stop"_s, u"generate"_s, u"serve"_s};
+        QTest::newRow("stop") << stopEntry() << QByteArray() << false << stoppedTitle() << u"^Server gestoppt$"_s << false << QStringList{u"stop"_s};
+        QTest::newRow("start fails") << startEntry() << broken << false << failureTitle() << QString::fromUtf8(broken) << false << QStringList{u"stop"_s, u"generate"_s};
+        QTest::newRow("restart fails") << restartEntry() << broken << false << failureTitle() << QString::fromUtf8(broken) << false << QStringList{u"stop"_s, u"stop"_s, u"generate"_s};
+        QTest::newRow("regeneration fails") << regenerateEntry() << broken << false << failureTitle() << QString::fromUtf8(broken) << false << QStringList{u"generate"_s};
         // Touches no server: neither stops it nor looks whether it runs.
-        QTest::newRow("regeneration") << regenerateEntry() << QByteArray() << true << regeneratedTitle() << u"^Berichte neu generiert$"_s << false << QStringList{"generate"};
+        QTest::newRow("regeneration") << regenerateEntry() << QByteArray() << true << regeneratedTitle() << u"^Berichte neu generiert$"_s << false << QStringList{u"generate"_s};
         // Another program on the port is named as the status line names it.
-        QTest::newRow("stop leaves the port held") << stopEntry() << QByteArray() << true << stopFailureTitle() << u"^STATUS – es wurde nicht beendet\\.$"_s << false << QStringList{"stop"};
+        QTest::newRow("stop leaves the port held") << stopEntry() << QByteArray() << true << stopFailureTitle() << u"^STATUS – es wurde nicht beendet\\.$"_s << false << QStringList{u"stop"_s};
         // clang-format on
     }
 
@@ -139,7 +139,7 @@ private slots:
         QFETCH(bool, serverRuns);
         QFETCH(QString, hangs);
         QFETCH(bool, said);
-        const bool startUnderWay = QString(QTest::currentDataTag()).startsWith(u"start under way"_s);
+        const bool startUnderWay = QLatin1StringView(QTest::currentDataTag()).startsWith("start under way"_L1);
         const quint16 port = freePort();
         Project project(port);
         ChildProcess server;

@@ -173,7 +173,8 @@ private slots:
     void alertStaysOnScreenAndScrollsOnlyALongMessage()
     {
         // As long as a shortened output gets: 61 lines.
-        const QString lines = (u"Zeile: <b>Beleg</b> & Fehler in /var/tmp/"_s + QString(60, u'x') + u'\n').repeated(61);
+        const QString lines =
+                QString(u"Zeile: <b>Beleg</b> & Fehler in /var/tmp/"_s + QString(60, u'x') + u'\n').repeated(61);
         for (const QString &message : {lines.chopped(1), u"Server gestartet (PID 42)"_s}) {
             AlertDialog alert(ShellTexts::failureTitle(), message);
             alert.show();
