@@ -83,6 +83,20 @@ private slots:
         // clang-format on
     }
 
+    // The kept end of a long output begins just after a line break: that
+    // break starts no line of its own, and the count of lines left out
+    // (here 70 000 and the blank one after them) stays exact.
+    void keptEndStartingAtALineBreak()
+    {
+        OutputText::Collector output;
+        const qsizetype kept = OutputText::keptBytesAtEachEnd;
+        output.append(QByteArray("k\n").repeated(kept / 2));
+        output.append(QByteArray("m\n").repeated(70000) + '\n' + QByteArray(30000, 'y') + '\n'
+                      + QByteArray(kept - 30002, 'z'));
+        const QString head = u"k\n"_s.repeated(30) + u"[102739]\n"_s;
+        QCOMPARE(joined(output.text()), head + QString(500, u'y') + u"…\n"_s + QString(500, u'z') + u'…');
+    }
+
     void runs()
     {
         QFETCH(QStringList, command);
