@@ -100,7 +100,7 @@ corner=($((width - 400)) 0 "$width" "$panel_top")
 wait_for 10 still plasma-before-notice "${corner[@]}" || fail "the corner above the tray did not settle"
 server_dies
 # Plasma's popup, in the corner above the tray, once it stopped fading in:
-# where it is stays the same (within, its time-out's ring keeps turning).
+# where it is stays the same (within it, the time-out's bar keeps moving).
 notice_settled() {
     shoot plasma-notice && changed_box plasma-before-notice plasma-notice "${corner[@]}" >"$work/box" &&
         cmp -s "$work/box" "$work/box-before" || { cp "$work/box" "$work/box-before" 2>/dev/null; false; }
