@@ -118,8 +118,6 @@ item_property() {
         --method org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierItem "$1"
 }
 
-# What programs send to the notification service, and what the further
-# match rules "$@" catch, as dbus-monitor prints it.
 # dunst for notices, with ours kept until it is clicked, as for a reader who
 # looks a little later: dunst's own default hides it after 10 s, which the
 # screenshots of a busy machine can outlast.
@@ -128,6 +126,9 @@ start_dunst() {
     printf '%s\n' '[urgency_normal]' '    timeout = 0' >"$XDG_CONFIG_HOME/dunst/dunstrc"
     session_start dunst
 }
+
+# What programs send to the notification service, and what the further
+# match rules "$@" catch, as dbus-monitor prints it.
 watch_notices() {
     session_start dbus-monitor --session "type='method_call',interface='org.freedesktop.Notifications',member='Notify'" "$@"
 }
