@@ -33,7 +33,8 @@ wait_for 30 name_owned org.kde.ActivityManager || fail "no activity manager"
 printf '%s\n' '[Notifications]' 'PopupTimeout=600000' >"$XDG_CONFIG_HOME/plasmanotifyrc"
 # Xvfb has no GPU: Qt Quick draws in software, or the panel stays black.
 QT_QUICK_BACKEND=software session_start plasmashell --no-respawn
-watch_notices
+# and what becomes of the notices: a failure shows whether Plasma closed ours
+watch_notices "type='signal',interface='org.freedesktop.Notifications'"
 wait_for 60 name_owned org.kde.StatusNotifierWatcher || fail "Plasma's StatusNotifier watcher did not come up"
 host_registered() {
     gdbus call --session --dest org.kde.StatusNotifierWatcher --object-path /StatusNotifierWatcher \
@@ -99,15 +100,28 @@ xdotool mousemove --sync $((width / 2)) 10
 corner=($((width - 400)) 0 "$width" "$panel_top")
 wait_for 10 still plasma-before-notice "${corner[@]}" || fail "the corner above the tray did not settle"
 server_dies
-# Plasma's popup, in the corner above the tray, once it stopped fading in:
-# where it is stays the same (within it, the time-out's bar keeps moving).
+# plasmashell's visible windows as the window manager has them: "type x y
+# w h" a line. A failure names them, so it tells a popup that never came
+# from one placed where no one looks.
+plasma_windows() {
+    local w type geometry
+    for w in $(xdotool search --onlyvisible --class plasmashell 2>/dev/null); do
+        type=$(xprop -id "$w" _NET_WM_WINDOW_TYPE | sed 's/.*= //; s/,.*//')
+        geometry=$(xdotool getwindowgeometry --shell "$w" | awk -F= '/^(X|Y|WIDTH|HEIGHT)=/ { printf " %s", $2 }')
+        echo "$type$geometry"
+    done
+}
+wait_for 60 eval 'plasma_windows | grep "^_NET_WM_WINDOW_TYPE_NOTIFICATION " >"$work/popup"' ||
+    fail "Plasma shows no notice; its windows: $(plasma_windows)"
+read -r _ x y w h <"$work/popup"
+echo "notice: ${w}x${h} at $x,$y"
+# Drawn there, and no longer fading in: what changed in its place stays the
+# same (within it, the time-out's bar keeps moving).
 notice_settled() {
-    shoot plasma-notice && changed_box plasma-before-notice plasma-notice "${corner[@]}" >"$work/box" &&
+    shoot plasma-notice && changed_box plasma-before-notice plasma-notice "$x" "$y" $((x + w)) $((y + h)) >"$work/box" &&
         cmp -s "$work/box" "$work/box-before" || { cp "$work/box" "$work/box-before" 2>/dev/null; false; }
 }
-wait_for 20 notice_settled || fail "Plasma shows no notice"
-read -r x y w h <"$work/box"
-echo "notice: ${w}x${h} at $x,$y"
+wait_for 20 notice_settled || fail "Plasma's notice at $x,$y was not drawn; its windows: $(plasma_windows)"
 xdotool mousemove --sync $((x + w / 2)) $((y + h / 2)) click 1
 wait_for 10 grep -q '/logs' "$work/browser.log" || fail "a click on the notice did not open the logs folder"
 
